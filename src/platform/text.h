@@ -1,0 +1,22 @@
+// Conversions between the program's wide text and the locale's multibyte text.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "platform/types.h"
+
+// Sets every locale category to the user's default (UTF-8 in practice).
+void PlatformInitLocale();
+
+// Wide -> multibyte in the current locale. Characters that cannot be converted
+// become '?'. Never fails except for memory.
+std::string WideToMultibyte(const wchar_t* text, size_t length = static_cast<size_t>(-1));
+
+// Multibyte -> wide in the current locale. Invalid bytes are taken one by one
+// as the characters U+0080..U+00FF so that no input is lost or rejected.
+std::wstring MultibyteToWide(const char* text, size_t length = static_cast<size_t>(-1));
+
+// Wide -> 8-bit "ANSI" text for matching (CharLower/WideCharToMultiByte on Windows).
+// Returns false when a character has no single-byte or multibyte form.
+bool WideToAnsi(const wchar_t* text, size_t length, std::string* out);

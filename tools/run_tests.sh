@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds varno plain, sanitized and with the fuzzers,
+# and runs every test. Exits non-zero on the first failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+FUZZ_SECONDS=${FUZZ_SECONDS:-20}
+JOBS=${JOBS:-$(nproc)}
+
+need=()
+for pkg in cmake ninja-build g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev mawk; do
+  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  echo "Installing: ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${need[@]}"
+fi
+
+echo "== plain build"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$JOBS"
+ctest --test-dir build --output-on-failure -j "$JOBS"
+
+echo "== sanitized build (AddressSanitizer + UBSan)"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARNO_SANITIZE=ON -DVARNO_BENCH=OFF >/dev/null
+cmake --build build-asan -j "$JOBS"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$JOBS"
+
+echo "== fuzz targets (${FUZZ_SECONDS}s each)"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVARNO_FUZZ=ON -DVARNO_TESTS=OFF -DVARNO_BENCH=OFF >/dev/null
+cmake --build build-fuzz -j "$JOBS"
+shopt -s nullglob
+for fuzzer in build-fuzz/bin/*_fuzz; do
+  name=$(basename "$fuzzer")
+  corpus="build-fuzz/corpus/$name"
+  mkdir -p "$corpus"
+  echo "-- $name"
+  "$fuzzer" -max_total_time="$FUZZ_SECONDS" -max_len=65536 -rss_limit_mb=2048 \
+    -artifact_prefix="build-fuzz/" "$corpus" 2>"build-fuzz/$name.log" \
+    || { tail -n 40 "build-fuzz/$name.log"; exit 1; }
+  tail -n 1 "build-fuzz/$name.log"
+done
+echo "All tests passed."
