@@ -1,0 +1,17 @@
+// Shared writers of metadata and summary files: sizes in a unit, reading
+// scaled sizes back, and the top-list block.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// Writes `value` into `buffer`: divisor 0 as a decimal integer, otherwise
+// value / divisor with two decimals and always a '.' as the decimal mark.
+// The text is cut to `size` bytes (terminated). Returns `buffer`.
+char* FormatSize(uint64_t value, uint32_t divisor, char* buffer, size_t size);
+
+// Inverse of FormatSize: reads a decimal number with an optional fraction and
+// returns it times `multiplier` (0 counts as 1). Leading bytes 1..32 are
+// skipped; *end (when given) is set to the first byte not used.
+uint64_t ParseScaled(const char* text, uint64_t multiplier, const char** end);
