@@ -1,0 +1,90 @@
+// Named shared memory blocks through shm_open and mmap.
+#include "platform/shared_block.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/text.h"
+
+struct SharedBlock {
+  char name[256];  // "/" + the block's name, kept for unlinking
+  void* view;
+  size_t size;
+  bool created;
+};
+
+namespace {
+
+bool MakeObjectName(const wchar_t* name, char* out, size_t capacity) {
+  std::string text = "/" + WideToMultibyte(name);
+  if (text.size() + 1 > capacity) return false;
+  text.copy(out, text.size());
+  out[text.size()] = '\0';
+  return true;
+}
+
+}  // namespace
+
+ResultCode SharedBlockOpen(const wchar_t* name, size_t size, SharedBlock** block, void** view,
+                           bool* existed) {
+  *block = nullptr;
+  *view = nullptr;
+  *existed = false;
+  SharedBlock* result = new SharedBlock{};
+  if (!MakeObjectName(name, result->name, sizeof(result->name))) {
+    delete result;
+    return kErrNoMemory;
+  }
+  int fd = shm_open(result->name, O_RDWR | O_CREAT | O_EXCL, 0600);
+  if (fd >= 0) {
+    result->created = true;
+    if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
+      close(fd);
+      shm_unlink(result->name);
+      delete result;
+      return kErrNoMemory;
+    }
+  } else if (errno == EEXIST) {
+    fd = shm_open(result->name, O_RDWR, 0600);
+    // The creator may not have sized it yet; the caller waits for its magic.
+    struct stat info;
+    if (fd >= 0 && fstat(fd, &info) == 0 && info.st_size < static_cast<off_t>(size) &&
+        ftruncate(fd, static_cast<off_t>(size)) != 0) {
+      close(fd);
+      fd = -1;
+    }
+  }
+  if (fd < 0) {
+    delete result;
+    return kErrNoMemory;
+  }
+  void* mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  close(fd);
+  if (mapping == MAP_FAILED) {
+    if (result->created) shm_unlink(result->name);
+    delete result;
+    return kErrNoMemory;
+  }
+  result->view = mapping;
+  result->size = size;
+  *existed = !result->created;
+  *block = result;
+  *view = mapping;
+  return kOk;
+}
+
+void SharedBlockClose(SharedBlock* block) {
+  if (block == nullptr) return;
+  munmap(block->view, block->size);
+  if (block->created) shm_unlink(block->name);
+  delete block;
+}
+
+void SharedBlockUnlinkForExit(const SharedBlock* block) {
+  if (block != nullptr && block->created) shm_unlink(block->name);
+}

@@ -1,0 +1,23 @@
+// Process signals for interrupt, termination and abort requests.
+#pragma once
+
+enum SignalKind {
+  kSignalInterrupt = 1,  // Ctrl+C
+  kSignalTerminate = 2,
+  kSignalAbort = 3,
+  kSignalFault = 4,      // floating-point, illegal instruction, access violation
+};
+
+using SignalCallback = void (*)(SignalKind kind);
+
+// Installs one handler for the interrupt, termination and abort signals.
+bool InstallSignalHandlers(SignalCallback callback);
+
+// From now on the given signal is ignored (signal-handler safe).
+void IgnoreSignal(SignalKind kind);
+
+// Sets the interrupt, termination and abort signals back to their default.
+void RestoreDefaultSignals();
+
+// Ends the process with the code, running the exit-time handlers.
+[[noreturn]] void ExitProcessNow(int code);
