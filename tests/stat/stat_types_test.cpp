@@ -1,0 +1,86 @@
+#include "stat/stat_types.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "stat_test_env.h"
+
+namespace {
+
+struct ParseOutcome {
+  ResultCode result;
+  uint32_t mask;
+  std::string stderrText;
+};
+
+ParseOutcome Parse(const wchar_t* text) {
+  EnsureConsoleStarted();
+  ParseOutcome outcome{};
+  testing::internal::CaptureStderr();
+  outcome.result = ParseStatTypes(text, &outcome.mask);
+  outcome.stderrText = testing::internal::GetCapturedStderr();
+  return outcome;
+}
+
+TEST(ParseStatTypesTest, NamesIgnoreCaseAndCombine) {
+  ParseOutcome o = Parse(L"smtp,Rbl-In");
+  EXPECT_EQ(o.result, kOk);
+  EXPECT_EQ(o.mask, 0x31u);
+  EXPECT_EQ(Parse(L"ALL").mask, 0x17377u);
+  EXPECT_EQ(Parse(L"all-chart").mask, 0x44u);
+  EXPECT_EQ(Parse(L" post , http ,,bip").mask, 0x300u | 0x7000u | 0x10000u);
+  // A field is cut at its first white space.
+  EXPECT_EQ(Parse(L"SMTP-IN extra words,RBL").mask, 0x13u);
+}
+
+TEST(ParseStatTypesTest, UnknownNameFailsWithItsText) {
+  ParseOutcome o = Parse(L"SMTP,FOO");
+  EXPECT_EQ(o.result, kErrNotFound);
+  EXPECT_NE(o.stderrText.find("Invalid statistic category \"FOO\"."), std::string::npos)
+      << o.stderrText;
+}
+
+TEST(ParseStatTypesTest, ValueWithoutNamesReportsWholeValue) {
+  ParseOutcome o = Parse(L",");
+  EXPECT_EQ(o.result, kErrNotFound);
+  EXPECT_NE(o.stderrText.find("Invalid statistic category \",\"."), std::string::npos)
+      << o.stderrText;
+  EXPECT_EQ(Parse(L"").result, kErrNotFound);
+}
+
+TEST(ParseStatTypesTest, AddsToTheGivenMask) {
+  uint32_t mask = 0x1000;
+  EXPECT_EQ(ParseStatTypes(L"BIP", &mask), kOk);
+  EXPECT_EQ(mask, 0x11000u);
+  EXPECT_EQ(ParseStatTypes(nullptr, &mask), kErrInvalidArgument);
+}
+
+TEST(StatTypeTableTest, RealRowsComeFirstAndEndWithEmptyRow) {
+  const StatType* table = StatTypeTable();
+  uint32_t all = 0;
+  for (int i = 0; i < kRealStatTypeCount; ++i) {
+    ASSERT_NE(table[i].name, nullptr);
+    ASSERT_NE(table[i].stateKey, nullptr);
+    ASSERT_NE(table[i].handler, nullptr);
+    all |= table[i].mask;
+  }
+  EXPECT_EQ(table[kRealStatTypeCount].name, nullptr);
+  EXPECT_EQ(all, kStatAll);
+  EXPECT_STREQ(table[0].name, L"SMTP-IN");
+  EXPECT_STREQ(table[2].outputDir, L"_smtpstat");
+  EXPECT_STREQ(table[11].outputMask, L"_bip*.csv");
+}
+
+TEST(NameFromMaskTest, ReplacesFirstStarWithDate) {
+  std::wstring name;
+  EXPECT_EQ(NameFromMask(L"_smtp*.csv", 2008, 4, 27, &name), kOk);
+  EXPECT_EQ(name, L"_smtp20080427.csv");
+  EXPECT_EQ(NameFromMask(L"a*b*", 2010, 12, 1, &name), kOk);
+  EXPECT_EQ(name, L"a20101201b*");
+  const std::wstring longMask = std::wstring(252, L'x') + L"*";
+  EXPECT_EQ(NameFromMask(longMask.c_str(), 2010, 12, 1, &name), kErrBufferTooSmall);
+  EXPECT_EQ(NameFromMask(std::wstring(251, L'x').append(L"*").c_str(), 2010, 12, 1, &name), kOk);
+}
+
+}  // namespace
