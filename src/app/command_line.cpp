@@ -104,6 +104,8 @@ int FinishRow(CommandLine* line, const OptionSpec& spec, const wchar_t* candidat
   } else if (spec.argKind == kArgRequired) {
     *argument = element;
     return kOptBadArgument;
+  } else {
+    *argument = nullptr;
   }
   if (spec.flagTarget != nullptr) *spec.flagTarget = 1;
   return spec.id;

@@ -1,0 +1,190 @@
+// Start-up, dispatch of the chosen mode, the --stat run sequence and shut-down.
+#include "app/dispatch.h"
+
+#include <string>
+
+#include "app/console.h"
+#include "stat/stat_mode.h"
+
+namespace {
+
+// ---- Services whose modules are not linked in yet --------------------------
+
+struct PendingProgress;
+struct PendingEvent;
+
+ResultCode PendingExpandPath(const wchar_t* text, int /*createFlag*/, std::wstring* /*out*/) {
+  return text == nullptr ? kErrInvalidArgument : kErrNotSupported;
+}
+bool PendingDirectoryExists(const wchar_t* /*path*/) { return false; }
+ResultCode PendingCreateDirectoryTree(const wchar_t* /*path*/) { return kErrNotSupported; }
+ResultCode PendingCreateJobEvent(const wchar_t* /*name*/, PendingEvent** event) {
+  *event = nullptr;
+  return kErrNotSupported;
+}
+void PendingCloseJobEvent(PendingEvent* /*event*/) {}
+ResultCode PendingCancelJob(const wchar_t* /*name*/) { return kErrNotSupported; }
+ResultCode PendingOpenProgressFile(const wchar_t* /*dir*/, const wchar_t* /*name*/,
+                                   PendingProgress** progress) {
+  *progress = nullptr;
+  return kErrNotSupported;
+}
+void PendingCloseProgressFile(PendingProgress* /*progress*/) {}
+ResultCode PendingRunSearchCommand(JobContext* /*context*/, const wchar_t* /*logDir*/,
+                                   PendingProgress* /*progress*/, PendingEvent* /*event*/) {
+  return kErrNotSupported;
+}
+ResultCode PendingRunPostprocessors(JobContext* /*context*/) { return kOk; }
+
+// Web statistics, merge and the database feed are not part of this build.
+ResultCode RunWebstatMode(JobContext* /*context*/) { return kErrNotSupported; }
+ResultCode RunMergeMode(JobContext* /*context*/) { return kErrNotSupported; }
+ResultCode RunDbfeedMode(JobContext* /*context*/) { return kErrNotSupported; }
+
+// ---- Modes ---------------------------------------------------------------------
+
+ResultCode RunCancel(JobContext* context) {
+  ResultCode result = PendingCancelJob(context->jobName ? context->jobName->c_str() : L"");
+  if (result != kOk) PrintResultMessage(result);
+  return result;
+}
+
+// The log directory of search, webstat and dbfeed: the single non-option argument.
+std::wstring LogDirectory(const JobContext* context) {
+  return context->nonOptions.empty() ? std::wstring(L"./") : context->nonOptions.front();
+}
+
+ResultCode RunLogMode(JobContext* context) {
+  if (context->nonOptions.size() > 1) {
+    PrintMessage(kConsoleErr, kMsgOneLogDir);
+    return kOk;
+  }
+  PendingEvent* event = nullptr;
+  if (context->jobName) {
+    ResultCode result = PendingCreateJobEvent(context->jobName->c_str(), &event);
+    if (result != kOk) {
+      PrintMessage(kConsoleErr, kMsgJobInitFailed, context->jobName->c_str(),
+                   static_cast<int>(result));
+      return result;
+    }
+  }
+  PendingProgress* progress = nullptr;
+  if (context->progressName && context->mode != RunMode::kDbfeed) {
+    PendingOpenProgressFile(nullptr, context->progressName->c_str(), &progress);
+  }
+  std::wstring logDir = LogDirectory(context);
+  ResultCode result = kOk;
+  switch (context->mode) {
+    case RunMode::kSearch:
+      result = PendingRunSearchCommand(context, logDir.c_str(), progress, event);
+      break;
+    case RunMode::kWebstat: result = RunWebstatMode(context); break;
+    default: result = RunDbfeedMode(context); break;
+  }
+  if (result != kOk && result != kErrNotFound) PrintResultMessage(result);
+  PendingCloseProgressFile(progress);
+  PendingCloseJobEvent(event);
+  return result;
+}
+
+// Fills an unset directory or name with its expanded default.
+ResultCode ApplyDefault(std::optional<std::wstring>* value, const wchar_t* fallback) {
+  if (*value) return kOk;
+  std::wstring expanded;
+  ResultCode result = PendingExpandPath(fallback, 0, &expanded);
+  if (result == kOk) *value = std::move(expanded);
+  return result;
+}
+
+ResultCode RunStatSteps(JobContext* context) {
+  ResultCode result = ApplyDefault(&context->sourceDir, L"@@x:l");
+  if (result == kOk) result = ApplyDefault(&context->outputDir, L"@@x:/htdocs/logs/");
+  if (result != kOk) return result;
+  if (!context->progressName) context->progressName = L"_varno.run";
+  const wchar_t* outputDir = context->outputDir->c_str();
+  if (!PendingDirectoryExists(outputDir)) {
+    result = PendingCreateDirectoryTree(outputDir);
+    if (result != kOk) {
+      PrintMessage(kConsoleErr, kMsgCannotAccessOutdir, outputDir, static_cast<int>(result));
+      return result;
+    }
+  }
+  result = TakeStatLocks(outputDir, context->statMask);
+  if (result != kOk) {
+    ReleaseStatLocks();
+    PrintMessage(kConsoleErr, kMsgAnotherInstance);
+    return result;
+  }
+  PendingEvent* event = nullptr;
+  if (context->jobName) PendingCreateJobEvent(context->jobName->c_str(), &event);
+  PendingProgress* progress = nullptr;
+  PendingOpenProgressFile(outputDir, context->progressName->c_str(), &progress);
+  StatModeArgs args{};
+  args.logDir = context->sourceDir->c_str();
+  args.outputDir = outputDir;
+  args.dateList = context->dateList;
+  args.datesGiven = context->datesGiven;
+  args.diff = context->diff != 0;
+  args.mask = context->statMask;
+  args.settings = context->settings;
+  args.progress = nullptr;
+  args.event = nullptr;
+  result = RunStatMode(args);
+  PendingCloseProgressFile(progress);
+  PendingCloseJobEvent(event);
+  ReleaseStatLocks();
+  if (result == kOk) result = PendingRunPostprocessors(context);
+  return result;
+}
+
+ResultCode RunStat(JobContext* context) {
+  ResultCode result = RunStatSteps(context);
+  if (result != kOk) PrintMessage(kConsoleErr, kMsgExecutionErrors, static_cast<int>(result));
+  return result;
+}
+
+ResultCode RunMerge(JobContext* context) {
+  ResultCode result = RunMergeMode(context);
+  if (result != kOk) PrintMessage(kConsoleErr, kMsgExecutionErrors, static_cast<int>(result));
+  return result;
+}
+
+}  // namespace
+
+ResultCode DispatchMode(JobContext* context) {
+  switch (context->mode) {
+    case RunMode::kNone:
+    case RunMode::kHelp:
+      PrintBanner();
+      PrintHelp();
+      return kOk;
+    case RunMode::kVersion: PrintBanner(); return kOk;
+    case RunMode::kCancel: return RunCancel(context);
+    case RunMode::kSearch:
+    case RunMode::kWebstat:
+    case RunMode::kDbfeed: return RunLogMode(context);
+    case RunMode::kMerge: return RunMerge(context);
+    case RunMode::kStat: return RunStat(context);
+  }
+  return kOk;
+}
+
+int RunProgram(CommandLine* commandLine) {
+  SetDiagnosticThreshold(255);
+  JobContext context;
+  ResultCode result = InitJobContext(&context);
+  if (result != kOk) {
+    PrintMessage(kConsoleErr, kMsgInitFailed, static_cast<int>(result));
+    FreeJobContext(&context);
+    return 1;
+  }
+  result = ParseOptions(commandLine, &context);
+  if (GetVerbosity() >= 10) SetDiagnosticThreshold(0);
+  if (result != kOk) {
+    PrintResultMessage(result);
+  } else {
+    result = DispatchMode(&context);
+  }
+  FreeJobContext(&context);
+  return result == kOk ? 0 : 1;
+}
