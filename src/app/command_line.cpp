@@ -118,10 +118,7 @@ int NextShortOption(CommandLine* line, const OptionSpec* table, int* rowIndex,
   const wchar_t* nextElement =
       line->nextIndex + 1 < line->endIndex ? line->argv[line->nextIndex + 1] : nullptr;
   wchar_t c = element[line->clusterPos];
-  ++line->clusterPos;
-  const wchar_t* rest = element + line->clusterPos;
   int row = c == L'\0' ? -1 : FindShortOption(table, c);
-  bool exhausted = *rest == L'\0';
   if (row < 0) {
     // The whole element is reported once; the rest of the cluster goes with it.
     ++line->nextIndex;
@@ -129,6 +126,9 @@ int NextShortOption(CommandLine* line, const OptionSpec* table, int* rowIndex,
     *argument = element;
     return kOptUnknown;
   }
+  ++line->clusterPos;
+  const wchar_t* rest = element + line->clusterPos;
+  bool exhausted = *rest == L'\0';
   *rowIndex = row;
   const OptionSpec& spec = table[row];
   bool takesRest = spec.argKind != kArgNone && !exhausted;
