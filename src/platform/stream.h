@@ -1,0 +1,19 @@
+// Buffered file streams with the program's binary and text modes.
+#pragma once
+
+#include <cstdio>
+
+#include "platform/types.h"
+
+// Opens a stream. Modes: "rb", "wb", "ab" are binary; "wt" and "at" are text
+// mode, where every "\n" written becomes "\r\n" on disk; "rt" reads text mode,
+// accepting LF and CR LF line ends (a CR right before a LF is dropped).
+// Returns null on failure with the reason left in errno (see StreamLastError).
+FILE* OpenStream(const wchar_t* path, const char* mode);
+
+// Error number of the last failed stream operation of this thread (errno).
+int StreamLastError();
+
+// Writes the stream's buffer and forces the file's data to the disk.
+// kErrWriteFault when either step fails, kErrInvalidArgument for null.
+ResultCode FlushStreamToDisk(FILE* stream);
