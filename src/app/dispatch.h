@@ -1,8 +1,6 @@
 // Start-up, the dispatch to one mode and the shut-down of a run.
 #pragma once
 
-#include <cstddef>
-
 #include "app/command_line.h"
 #include "app/options.h"
 #include "platform/types.h"
@@ -17,4 +15,3 @@ ResultCode DispatchMode(JobContext* context);
 // The version banner (message 1) and the help text, to standard output.
 void PrintBanner();
 void PrintHelp();
-size_t HelpLineCount();

@@ -1,6 +1,4 @@
 // The version banner and the help text.
-#include <cstddef>
-
 #include "app/console.h"
 #include "app/dispatch.h"
 
@@ -253,8 +251,6 @@ const wchar_t* const kHelpLines[] = {
 };
 
 }  // namespace
-
-size_t HelpLineCount() { return sizeof(kHelpLines) / sizeof(kHelpLines[0]); }
 
 void PrintBanner() { PrintMessage(kConsoleOut, kMsgBanner, kProductName, kProductVersion, kMakerName); }
 
