@@ -1,0 +1,227 @@
+// Streams over POSIX files. Text mode is a cookie stream that turns "\n" into
+// "\r\n" when writing and drops the CR of a CR LF when reading.
+#include "platform/stream.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace {
+
+constexpr size_t kTextBufferSize = 65536;
+
+struct TextCookie {
+  int fd = -1;
+  bool reading = false;
+  size_t rawPos = 0;
+  size_t rawEnd = 0;
+  bool rawEof = false;
+  char raw[kTextBufferSize];
+};
+
+// Cookie streams have no file descriptor of their own; FlushStreamToDisk finds
+// it here.
+std::mutex gRegistryLock;
+std::vector<std::pair<FILE*, TextCookie*>> gRegistry;
+
+int thread_local gLastError = 0;
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t done = ::write(fd, data, size);
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += done;
+    size -= static_cast<size_t>(done);
+  }
+  return true;
+}
+
+ssize_t TextWrite(void* cookie, const char* data, size_t size) {
+  auto* text = static_cast<TextCookie*>(cookie);
+  char* out = text->raw;
+  size_t used = 0;
+  for (size_t i = 0; i < size; ++i) {
+    if (used + 2 > kTextBufferSize) {
+      if (!WriteAll(text->fd, out, used)) return -1;
+      used = 0;
+    }
+    if (data[i] == '\n') out[used++] = '\r';
+    out[used++] = data[i];
+  }
+  if (used > 0 && !WriteAll(text->fd, out, used)) return -1;
+  return static_cast<ssize_t>(size);
+}
+
+// Refills the raw buffer; false at end of file or on error (errno kept).
+bool Refill(TextCookie* text, bool* failed) {
+  if (text->rawEof) return false;
+  for (;;) {
+    ssize_t got = ::read(text->fd, text->raw, kTextBufferSize);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      *failed = true;
+      return false;
+    }
+    if (got == 0) {
+      text->rawEof = true;
+      return false;
+    }
+    text->rawPos = 0;
+    text->rawEnd = static_cast<size_t>(got);
+    return true;
+  }
+}
+
+ssize_t TextRead(void* cookie, char* data, size_t size) {
+  auto* text = static_cast<TextCookie*>(cookie);
+  size_t out = 0;
+  bool failed = false;
+  while (out < size) {
+    if (text->rawPos == text->rawEnd && !Refill(text, &failed)) break;
+    char c = text->raw[text->rawPos++];
+    if (c == '\r') {
+      if (text->rawPos == text->rawEnd && !Refill(text, &failed)) {
+        if (failed) break;
+        data[out++] = c;  // a CR at the very end stays
+        break;
+      }
+      if (text->raw[text->rawPos] == '\n') continue;  // CR LF -> LF
+    }
+    data[out++] = c;
+  }
+  if (failed && out == 0) return -1;
+  return static_cast<ssize_t>(out);
+}
+
+int TextSeek(void* cookie, off64_t* offset, int whence) {
+  auto* text = static_cast<TextCookie*>(cookie);
+  if (text->reading) {
+    // Only rewinding is meaningful on translated input.
+    if (*offset != 0 || whence == SEEK_CUR) {
+      if (whence == SEEK_CUR && *offset == 0) {
+        off64_t pos = ::lseek64(text->fd, 0, SEEK_CUR);
+        if (pos < 0) return -1;
+        *offset = pos - static_cast<off64_t>(text->rawEnd - text->rawPos);
+        return 0;
+      }
+      errno = EINVAL;
+      return -1;
+    }
+    text->rawPos = text->rawEnd = 0;
+    text->rawEof = false;
+  }
+  off64_t pos = ::lseek64(text->fd, *offset, whence);
+  if (pos < 0) return -1;
+  *offset = pos;
+  return 0;
+}
+
+int TextClose(void* cookie) {
+  auto* text = static_cast<TextCookie*>(cookie);
+  {
+    std::lock_guard<std::mutex> guard(gRegistryLock);
+    for (size_t i = 0; i < gRegistry.size(); ++i) {
+      if (gRegistry[i].second == text) {
+        gRegistry.erase(gRegistry.begin() + static_cast<std::ptrdiff_t>(i));
+        break;
+      }
+    }
+  }
+  int rc = ::close(text->fd);
+  delete text;
+  return rc;
+}
+
+FILE* OpenTextStream(const char* path, char kind) {
+  int flags = O_CLOEXEC;
+  if (kind == 'r') flags |= O_RDONLY;
+  else if (kind == 'w') flags |= O_WRONLY | O_CREAT | O_TRUNC;
+  else flags |= O_WRONLY | O_CREAT | O_APPEND;
+  int fd = ::open(path, flags, 0666);
+  if (fd < 0) return nullptr;
+  auto* text = new (std::nothrow) TextCookie;
+  if (text == nullptr) {
+    ::close(fd);
+    errno = ENOMEM;
+    return nullptr;
+  }
+  text->fd = fd;
+  text->reading = (kind == 'r');
+  cookie_io_functions_t io = {};
+  if (text->reading) io.read = TextRead;
+  else io.write = TextWrite;
+  io.seek = TextSeek;
+  io.close = TextClose;
+  FILE* stream = ::fopencookie(text, text->reading ? "r" : (kind == 'w' ? "w" : "a"), io);
+  if (stream == nullptr) {
+    int saved = errno;
+    ::close(fd);
+    delete text;
+    errno = saved;
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> guard(gRegistryLock);
+  gRegistry.emplace_back(stream, text);
+  return stream;
+}
+
+int DescriptorOf(FILE* stream) {
+  {
+    std::lock_guard<std::mutex> guard(gRegistryLock);
+    for (const auto& entry : gRegistry) {
+      if (entry.first == stream) return entry.second->fd;
+    }
+  }
+  return ::fileno(stream);
+}
+
+}  // namespace
+
+FILE* OpenStream(const wchar_t* path, const char* mode) {
+  if (path == nullptr || mode == nullptr || mode[0] == 0) {
+    gLastError = errno = EINVAL;
+    return nullptr;
+  }
+  std::string bytes = WideToMultibyte(path);
+  char kind = mode[0];
+  if (kind != 'r' && kind != 'w' && kind != 'a') {
+    gLastError = errno = EINVAL;
+    return nullptr;
+  }
+  FILE* stream = nullptr;
+  if (strchr(mode, 't') != nullptr) {
+    stream = OpenTextStream(bytes.c_str(), kind);
+  } else {
+    char binary[4] = {kind, 'b', 'e', 0};  // 'e': close on exec
+    stream = ::fopen(bytes.c_str(), binary);
+  }
+  if (stream == nullptr) gLastError = errno;
+  return stream;
+}
+
+int StreamLastError() { return gLastError != 0 ? gLastError : errno; }
+
+ResultCode FlushStreamToDisk(FILE* stream) {
+  if (stream == nullptr) return kErrInvalidArgument;
+  if (::fflush(stream) != 0) {
+    gLastError = errno;
+    return kErrWriteFault;
+  }
+  int fd = DescriptorOf(stream);
+  if (fd >= 0 && ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
+    gLastError = errno;
+    return kErrWriteFault;
+  }
+  return kOk;
+}
