@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/stream.h"
+
 namespace {
 
 constexpr size_t kReaderBufferSize = 256 * 1024;
@@ -99,7 +101,7 @@ ResultCode ReadLineAt(FILE* file, uint64_t offset, char* buffer, size_t capacity
   if (file == nullptr || buffer == nullptr || capacity == 0) return kErrInvalidArgument;
   buffer[0] = 0;
   if (length != nullptr) *length = 0;
-  if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) return kErrReadFault;
+  if (SeekStream(file, offset) != kOk) return kErrReadFault;
   size_t limit = capacity - 1;
   if (limit > kLinePieceMax) limit = kLinePieceMax;
   size_t used = 0;

@@ -1,6 +1,7 @@
 // Buffered file streams with the program's binary and text modes.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 #include "platform/types.h"
@@ -13,6 +14,12 @@ FILE* OpenStream(const wchar_t* path, const char* mode);
 
 // Error number of the last failed stream operation of this thread (errno).
 int StreamLastError();
+
+// Moves to a byte offset from the start (64-bit). kErrReadFault on failure.
+ResultCode SeekStream(FILE* stream, uint64_t offset);
+
+// Current byte offset, or -1 on failure.
+int64_t TellStream(FILE* stream);
 
 // Writes the stream's buffer and forces the file's data to the disk.
 // kErrWriteFault when either step fails, kErrInvalidArgument for null.

@@ -225,3 +225,17 @@ ResultCode FlushStreamToDisk(FILE* stream) {
   }
   return kOk;
 }
+
+ResultCode SeekStream(FILE* stream, uint64_t offset) {
+  if (stream == nullptr) return kErrInvalidArgument;
+  if (::fseeko64(stream, static_cast<off64_t>(offset), SEEK_SET) != 0) {
+    gLastError = errno;
+    return kErrReadFault;
+  }
+  return kOk;
+}
+
+int64_t TellStream(FILE* stream) {
+  if (stream == nullptr) return -1;
+  return static_cast<int64_t>(::ftello64(stream));
+}
