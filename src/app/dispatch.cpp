@@ -4,6 +4,8 @@
 #include <string>
 
 #include "app/console.h"
+#include "common/time.h"
+#include "platform/clock.h"
 #include "stat/stat_mode.h"
 
 namespace {
@@ -171,11 +173,14 @@ ResultCode DispatchMode(JobContext* context) {
 
 int RunProgram(CommandLine* commandLine) {
   SetDiagnosticThreshold(255);
+  PlatformInitTimeZone();
+  SetRunStartTime(NowUtc());
   JobContext context;
   ResultCode result = InitJobContext(&context);
   if (result != kOk) {
     PrintMessage(kConsoleErr, kMsgInitFailed, static_cast<int>(result));
     FreeJobContext(&context);
+    SetRunStartTime(0);
     return 1;
   }
   result = ParseOptions(commandLine, &context);
@@ -186,5 +191,6 @@ int RunProgram(CommandLine* commandLine) {
     result = DispatchMode(&context);
   }
   FreeJobContext(&context);
+  SetRunStartTime(0);
   return result == kOk ? 0 : 1;
 }
