@@ -1,0 +1,160 @@
+// Key-value files: layout kept through load and save, quoting, trailers,
+// CR LF on disk and robustness against odd input.
+#include "common/key_value_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class KeyValueFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device seed;
+    folder_ = fs::temp_directory_path() / ("varno-kv-" + std::to_string(seed()));
+    fs::create_directories(folder_);
+    file_ = KeyValueFileCreate(nullptr, 0, 0);
+    ASSERT_NE(file_, nullptr);
+  }
+  void TearDown() override {
+    KeyValueFileFree(file_);
+    fs::remove_all(folder_);
+  }
+
+  std::wstring Path(const char* name = "state") const { return (folder_ / name).wstring(); }
+  void Put(const std::string& bytes, const char* name = "state") const {
+    std::ofstream out(folder_ / name, std::ios::binary);
+    out << bytes;
+  }
+  std::string Bytes(const char* name = "state") const {
+    std::ifstream in(folder_ / name, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+  }
+  // Loads the bytes and gives what a save writes.
+  std::string RoundTrip(const std::string& bytes) {
+    Put(bytes, "in");
+    EXPECT_EQ(KeyValueFileLoad(file_, Path("in").c_str()), kOk);
+    EXPECT_EQ(KeyValueFileSave(file_, Path("out").c_str()), kOk);
+    return Bytes("out");
+  }
+
+  fs::path folder_;
+  KeyValueFile* file_ = nullptr;
+};
+
+TEST_F(KeyValueFileTest, TrailingCommentSurvivesSet) {
+  const std::string line = "last_smtp_in = 2008-04-27,1234,56,13:05:10  # note\r\n";
+  Put(line);
+  ASSERT_EQ(KeyValueFileLoad(file_, Path().c_str()), kOk);
+  EXPECT_STREQ(KeyValueFileGet(file_, "last_smtp_in"), "2008-04-27,1234,56,13:05:10");
+  ASSERT_EQ(KeyValueFileSet(file_, "last_smtp_in", "2008-04-28,1,2,00:00:01"), kOk);
+  ASSERT_EQ(KeyValueFileSave(file_, Path("out").c_str()), kOk);
+  EXPECT_EQ(Bytes("out"), "last_smtp_in = 2008-04-28,1,2,00:00:01  # note\r\n");
+}
+
+TEST_F(KeyValueFileTest, OnlyTheFirstSeparatorSplits) {
+  EXPECT_EQ(RoundTrip("a=b=c\n"), "a = \"b=c\"\r\n");
+  EXPECT_STREQ(KeyValueFileGet(file_, "a"), "b=c");
+  // The quoted form reads back to the same value.
+  EXPECT_EQ(RoundTrip("a = \"b=c\"\r\n"), "a = \"b=c\"\r\n");
+  EXPECT_STREQ(KeyValueFileGet(file_, "a"), "b=c");
+}
+
+TEST_F(KeyValueFileTest, CommentsAndBlankLinesKeepOrder) {
+  const std::string text = "# one\n# two\n\n  \nk=v\n#three\n";
+  EXPECT_EQ(RoundTrip(text), "# one\r\n# two\r\n\r\n  \r\nk = v\r\n#three\r\n");
+}
+
+TEST_F(KeyValueFileTest, KeysIgnoreCaseAndKeepSpelling) {
+  RoundTrip("Last_Day = 1\n");
+  EXPECT_STREQ(KeyValueFileGet(file_, "LAST_DAY"), "1");
+  ASSERT_EQ(KeyValueFileSet(file_, "last_day", "2"), kOk);
+  ASSERT_EQ(KeyValueFileSave(file_, Path("out").c_str()), kOk);
+  EXPECT_EQ(Bytes("out"), "Last_Day = 2\r\n");
+}
+
+TEST_F(KeyValueFileTest, QuotedKeyFollowedByAWordIsDropped) {
+  EXPECT_EQ(RoundTrip("\"a b\" c = 1\nkeep = 2\n"), "keep = 2\r\n");
+  EXPECT_EQ(KeyValueFileGet(file_, "a b"), nullptr);
+}
+
+TEST_F(KeyValueFileTest, QuotedFieldsKeepBlanksAndSpecials) {
+  RoundTrip("\"a # b\" = \" x = y \"   # c\n");
+  EXPECT_STREQ(KeyValueFileGet(file_, "a # b"), " x = y ");
+  EXPECT_EQ(RoundTrip("\"a # b\" = \" x = y \"   # c\n"), "\"a # b\" = \" x = y \"   # c\r\n");
+}
+
+TEST_F(KeyValueFileTest, SetAppendsNewKeys) {
+  RoundTrip("# header\n");
+  ASSERT_EQ(KeyValueFileSet(file_, "new_key", "value"), kOk);
+  ASSERT_EQ(KeyValueFileSave(file_, Path("out").c_str()), kOk);
+  EXPECT_EQ(Bytes("out"), "# header\r\nnew_key = value\r\n");
+}
+
+TEST_F(KeyValueFileTest, EmptyValuesAndKeyOnlyLines) {
+  EXPECT_EQ(RoundTrip("k =\nonly\nt = # c\n"), "k = \r\nonly = \r\nt = # c\r\n");
+  EXPECT_STREQ(KeyValueFileGet(file_, "k"), "");
+  EXPECT_STREQ(KeyValueFileGet(file_, "only"), "");
+  EXPECT_EQ(RoundTrip("only  # c\n"), "only =  # c\r\n");
+  EXPECT_EQ(RoundTrip("only =  # c\r\n"), "only =  # c\r\n");
+}
+
+TEST_F(KeyValueFileTest, CrOnlyLineEndsSplitLines) {
+  RoundTrip("a=1\rb=2\r\nc=3");
+  EXPECT_STREQ(KeyValueFileGet(file_, "a"), "1");
+  EXPECT_STREQ(KeyValueFileGet(file_, "b"), "2");
+  EXPECT_STREQ(KeyValueFileGet(file_, "c"), "3");  // no final newline
+}
+
+TEST_F(KeyValueFileTest, OddInputLoads) {
+  std::string odd("a=1\0junk\nb=2\n", 13);
+  odd += std::string(1 << 20, 'x') + "=y\n";  // a 1 MB line comes in pieces
+  odd += "\"unclosed = 3\n";
+  Put(odd);
+  ASSERT_EQ(KeyValueFileLoad(file_, Path().c_str()), kOk);
+  EXPECT_STREQ(KeyValueFileGet(file_, "a"), "1");
+  EXPECT_STREQ(KeyValueFileGet(file_, "b"), "2");
+  EXPECT_STREQ(KeyValueFileGet(file_, "unclosed = 3"), "");
+  EXPECT_EQ(KeyValueFileSave(file_, Path("out").c_str()), kOk);
+}
+
+TEST_F(KeyValueFileTest, LoadDiscardsPreviousEntries) {
+  RoundTrip("a=1\n");
+  RoundTrip("b=2\n");
+  EXPECT_EQ(KeyValueFileGet(file_, "a"), nullptr);
+  EXPECT_STREQ(KeyValueFileGet(file_, "b"), "2");
+}
+
+TEST_F(KeyValueFileTest, ErrorsAndHandleChecks) {
+  EXPECT_EQ(KeyValueFileLoad(file_, Path("missing").c_str()), kErrOpenFailed);
+  EXPECT_EQ(KeyValueFileSave(file_, (folder_ / "no" / "dir").wstring().c_str()), kErrCannotCreate);
+  EXPECT_EQ(KeyValueFileLoad(file_, nullptr), kErrInvalidArgument);
+  EXPECT_EQ(KeyValueFileGet(nullptr, "a"), nullptr);
+  EXPECT_EQ(KeyValueFileCreate("=#", '#', 2), nullptr);
+  EXPECT_EQ(KeyValueFileCreate("=\n", '#', 2), nullptr);
+  EXPECT_EQ(KeyValueFileCreate("=", '\r', 2), nullptr);
+  char fake[64] = "nope";
+  EXPECT_EQ(KeyValueFileFree(reinterpret_cast<KeyValueFile*>(fake)), kErrInvalidHandle);
+}
+
+TEST_F(KeyValueFileTest, BlankSeparatorIsWrittenAlone) {
+  KeyValueFile* spaced = KeyValueFileCreate(" ", ';', 2);
+  ASSERT_NE(spaced, nullptr);
+  Put("key value with blanks ; note\n");
+  ASSERT_EQ(KeyValueFileLoad(spaced, Path().c_str()), kOk);
+  EXPECT_STREQ(KeyValueFileGet(spaced, "key"), "value with blanks");
+  ASSERT_EQ(KeyValueFileSave(spaced, Path("out").c_str()), kOk);
+  EXPECT_EQ(Bytes("out"), "key \"value with blanks\" ; note\r\n");
+  KeyValueFileFree(spaced);
+}
+
+}  // namespace
