@@ -182,7 +182,9 @@ void FormatValueEntry(const KeyValueFile& file, const KeyValueEntry& entry,
   bool endsWithSeparator = false;
   for (size_t i = 0; i < entry.fields.size(); ++i) {
     const std::string& field = entry.fields[i];
-    if (NeedsQuotes(file, field)) {
+    // Past the last splitting separator only quotes show where a field ends.
+    const bool moreAfterLast = i + 1 >= file.fieldsPerLine && i + 1 < entry.fields.size();
+    if (moreAfterLast || NeedsQuotes(file, field)) {
       out->push_back('"');
       out->append(field);
       out->push_back('"');
