@@ -12,8 +12,9 @@ struct NamedEvent;
 ResultCode NamedEventCreate(const wchar_t* name, NamedEvent** out);
 
 // Sets the event of that name, held by another process. kErrFileNotFound when
-// no live process holds it, kErrAccessDenied when access is denied, other
-// codes mapped from the system error.
+// no live process holds it, kErrAccessDenied when access is denied,
+// kErrWriteFault when it was found but could not be set, other codes mapped
+// from the system error when it cannot be opened.
 ResultCode NamedEventSetByName(const wchar_t* name);
 
 // 1 when the event has been set, 0 otherwise (also for null). Never waits.
