@@ -4,6 +4,8 @@
 #include <string>
 
 #include "app/console.h"
+#include "app/jobs.h"
+#include "app/progress.h"
 #include "common/time.h"
 #include "platform/clock.h"
 #include "stat/stat_mode.h"
@@ -12,28 +14,13 @@ namespace {
 
 // ---- Services whose modules are not linked in yet --------------------------
 
-struct PendingProgress;
-struct PendingEvent;
-
 ResultCode PendingExpandPath(const wchar_t* text, int /*createFlag*/, std::wstring* /*out*/) {
   return text == nullptr ? kErrInvalidArgument : kErrNotSupported;
 }
 bool PendingDirectoryExists(const wchar_t* /*path*/) { return false; }
 ResultCode PendingCreateDirectoryTree(const wchar_t* /*path*/) { return kErrNotSupported; }
-ResultCode PendingCreateJobEvent(const wchar_t* /*name*/, PendingEvent** event) {
-  *event = nullptr;
-  return kErrNotSupported;
-}
-void PendingCloseJobEvent(PendingEvent* /*event*/) {}
-ResultCode PendingCancelJob(const wchar_t* /*name*/) { return kErrNotSupported; }
-ResultCode PendingOpenProgressFile(const wchar_t* /*dir*/, const wchar_t* /*name*/,
-                                   PendingProgress** progress) {
-  *progress = nullptr;
-  return kErrNotSupported;
-}
-void PendingCloseProgressFile(PendingProgress* /*progress*/) {}
 ResultCode PendingRunSearchCommand(JobContext* /*context*/, const wchar_t* /*logDir*/,
-                                   PendingProgress* /*progress*/, PendingEvent* /*event*/) {
+                                   ProgressFile* /*progress*/, JobEvent* /*event*/) {
   return kErrNotSupported;
 }
 ResultCode PendingRunPostprocessors(JobContext* /*context*/) { return kOk; }
@@ -46,7 +33,7 @@ ResultCode RunDbfeedMode(JobContext* /*context*/) { return kErrNotSupported; }
 // ---- Modes ---------------------------------------------------------------------
 
 ResultCode RunCancel(JobContext* context) {
-  ResultCode result = PendingCancelJob(context->jobName ? context->jobName->c_str() : L"");
+  ResultCode result = CancelJob(context->jobName ? context->jobName->c_str() : L"");
   if (result != kOk) PrintResultMessage(result);
   return result;
 }
@@ -61,18 +48,18 @@ ResultCode RunLogMode(JobContext* context) {
     PrintMessage(kConsoleErr, kMsgOneLogDir);
     return kOk;
   }
-  PendingEvent* event = nullptr;
+  JobEvent* event = nullptr;
   if (context->jobName) {
-    ResultCode result = PendingCreateJobEvent(context->jobName->c_str(), &event);
+    ResultCode result = CreateJobEvent(context->jobName->c_str(), &event);
     if (result != kOk) {
       PrintMessage(kConsoleErr, kMsgJobInitFailed, context->jobName->c_str(),
                    static_cast<int>(result));
       return result;
     }
   }
-  PendingProgress* progress = nullptr;
+  ProgressFile* progress = nullptr;
   if (context->progressName && context->mode != RunMode::kDbfeed) {
-    PendingOpenProgressFile(nullptr, context->progressName->c_str(), &progress);
+    OpenProgressFile(nullptr, context->progressName->c_str(), &progress);
   }
   std::wstring logDir = LogDirectory(context);
   ResultCode result = kOk;
@@ -84,8 +71,8 @@ ResultCode RunLogMode(JobContext* context) {
     default: result = RunDbfeedMode(context); break;
   }
   if (result != kOk && result != kErrNotFound) PrintResultMessage(result);
-  PendingCloseProgressFile(progress);
-  PendingCloseJobEvent(event);
+  CloseProgressFile(progress);
+  if (event != nullptr) CloseJobEvent(event);
   return result;
 }
 
@@ -117,10 +104,10 @@ ResultCode RunStatSteps(JobContext* context) {
     PrintMessage(kConsoleErr, kMsgAnotherInstance);
     return result;
   }
-  PendingEvent* event = nullptr;
-  if (context->jobName) PendingCreateJobEvent(context->jobName->c_str(), &event);
-  PendingProgress* progress = nullptr;
-  PendingOpenProgressFile(outputDir, context->progressName->c_str(), &progress);
+  JobEvent* event = nullptr;
+  if (context->jobName) CreateJobEvent(context->jobName->c_str(), &event);
+  ProgressFile* progress = nullptr;
+  OpenProgressFile(outputDir, context->progressName->c_str(), &progress);
   StatModeArgs args{};
   args.logDir = context->sourceDir->c_str();
   args.outputDir = outputDir;
@@ -129,11 +116,11 @@ ResultCode RunStatSteps(JobContext* context) {
   args.diff = context->diff != 0;
   args.mask = context->statMask;
   args.settings = context->settings;
-  args.progress = nullptr;
-  args.event = nullptr;
+  args.progress = progress;
+  args.event = event;
   result = RunStatMode(args);
-  PendingCloseProgressFile(progress);
-  PendingCloseJobEvent(event);
+  CloseProgressFile(progress);
+  if (event != nullptr) CloseJobEvent(event);
   ReleaseStatLocks();
   if (result == kOk) result = PendingRunPostprocessors(context);
   return result;

@@ -5,6 +5,8 @@
 #include <cwctype>
 
 #include "app/console.h"
+#include "app/jobs.h"
+#include "common/node_tree.h"
 #include "stat/stat_types.h"
 
 namespace {
@@ -21,15 +23,10 @@ ResultCode PendingParseSearchConditions(const wchar_t* text, JobContext* /*conte
   return text == nullptr ? kErrInvalidArgument : kErrNotSupported;
 }
 void PendingReleaseSearchConditions(JobContext* /*context*/) {}
-ResultCode PendingCheckJobName(const wchar_t* text, std::wstring* /*out*/) {
-  return text == nullptr ? kErrInvalidArgument : kErrNotSupported;
-}
 ResultCode PendingParsePostprocessor(const wchar_t* command, int /*wait*/, CommandLine* /*line*/,
                                      NodeTree** /*list*/) {
   return command == nullptr ? kErrInvalidArgument : kErrNotSupported;
 }
-NodeTree* PendingCreateDateTree() { return nullptr; }
-void PendingDestroyTree(NodeTree* /*tree*/) {}
 
 // ---- Option table ----------------------------------------------------------
 
@@ -178,7 +175,7 @@ ResultCode HandleSort(JobContext* context, const wchar_t* argument, uint32_t des
 
 ResultCode HandleJobName(JobContext* context, const wchar_t* argument) {
   std::wstring name;
-  ResultCode result = PendingCheckJobName(argument, &name);
+  ResultCode result = CheckJobName(argument, &name);
   if (result != kOk) return ReportValueError(result, kMsgInvalidJobName, argument);
   context->jobName = std::move(name);
   return kOk;
@@ -294,14 +291,14 @@ const OptionSpec* ProgramOptionTable(JobContext* context) {
 
 ResultCode InitJobContext(JobContext* context) {
   FreeJobContext(context);
-  context->dateList = PendingCreateDateTree();
-  return kOk;
+  context->dateList = TreeCreate(0, 0);
+  return context->dateList != nullptr ? kOk : kErrNoMemory;
 }
 
 void FreeJobContext(JobContext* context) {
   if (context->search != nullptr) PendingReleaseSearchConditions(context);
-  PendingDestroyTree(context->dateList);
-  PendingDestroyTree(context->postprocessors);
+  if (context->dateList != nullptr) TreeDestroy(context->dateList);
+  if (context->postprocessors != nullptr) TreeDestroy(context->postprocessors);
   *context = JobContext{};
 }
 

@@ -157,6 +157,17 @@ TEST(Usage, FailureTableValueRows) {
                    "Invalid statistic category \"BOGUS\".\nAn error occured. EC: -28\n");
 }
 
+TEST(Usage, JobNames) {
+  ExpectValueError({"--jobname=a.b", "--version"},
+                   "Invalid job name \"a.b\"\nAn error occured. EC: -29\n");
+  ExpectValueError({"--cancel=x/y"}, "Invalid job name \"x/y\"\nAn error occured. EC: -29\n");
+  // Cancelling a name that no process uses is no error.
+  Outcome cancel = RunVarno({"--cancel= Nightly_Run-2 extra"});
+  EXPECT_EQ(cancel.exitCode, 0);
+  EXPECT_EQ(cancel.out, "");
+  EXPECT_EQ(cancel.err, "");
+}
+
 TEST(Usage, ValuesThatAreAccepted) {
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{"--top=0x10", "--version"},
