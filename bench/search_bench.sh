@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Times the delivery doctor over a generated week of mail logs.
+#
+#   bench/search_bench.sh [--lines N] [--keep]
+#
+# Seven days of N incoming SMTP lines a day (default 1 000 000; outgoing 2/5
+# of that) with their RBL and postponer logs. Runs varno --search="" (every
+# message, listed into a file), a search for one sender that sends about 1 %
+# of the messages, and grep -F for one message ID over the same files as the
+# floor. Data goes to bench/data/week (shared with stat_bench.sh --days 7),
+# listings to bench/data/out-search/ (removed unless --keep).
+set -euo pipefail
+REPO="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$REPO"
+source bench/lib.sh
+
+LINES=1000000
+KEEP=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --lines) LINES=$2; shift 2 ;;
+    --lines=*) LINES=${1#*=}; shift ;;
+    --keep) KEEP=1; shift ;;
+    -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
+    *) echo "unknown option $1" >&2; exit 2 ;;
+  esac
+done
+
+ensure_tools
+generate_week "$LINES"
+OUT=bench/data/out-search
+rm -rf "$OUT"
+mkdir -p "$OUT"
+cleanup() { [ "$KEEP" = 1 ] || rm -rf "$OUT"; }
+trap cleanup EXIT
+
+LOGS=("$WEEK_DIR"/*.log)
+cat "${LOGS[@]}" >/dev/null  # warm the page cache
+allLines=$(file_lines "${LOGS[@]}"); allBytes=$(file_bytes "${LOGS[@]}")
+smtpMessages=$(file_lines "$WEEK_DIR"/smtp*.log)
+
+# The sender closest to 1 % of the first day's SMTP lines (both directions).
+SENDER=$(awk -F';' '$4 != "" { n[$4]++; total++ }
+  END { want = total / 100; best = ""; gap = -1
+        for (k in n) { d = n[k] - want; if (d < 0) d = -d; if (gap < 0 || d < gap || (d == gap && k < best)) { gap = d; best = k } }
+        print best }' "$WEEK_DIR/smtp20240101.log" "$WEEK_DIR/smtp-out20240101.log")
+# One accepted message from the middle of the week.
+MSGID=$(awk -F';' -v half="$((LINES / 2))" 'NR >= half && $7 ~ /^A/ && $8 ~ /^[0-9A-F]+$/ { print $8; exit }' \
+  "$WEEK_DIR/smtp20240104.log")
+echo "== 1 % sender: $SENDER; message ID for grep: $MSGID" >&2
+
+count_of() { grep -o '[0-9]* e-mail(s) match' "$1" | grep -o '^[0-9]*' || echo "?"; }
+
+measure "$OUT/all.out" "$OUT/all.err" "$VARNO" --search="" --srcdir="$WEEK_DIR" --output="$OUT/all.txt" -v
+add_row 'varno --search=""' "$allLines" "$allBytes"; allWall=$WALL; allRc=$RC
+allCount=$(count_of "$OUT/all.err")
+allListing=$( [ -f "$OUT/all.txt" ] && wc -c <"$OUT/all.txt" || echo 0)
+rm -f "$OUT/all.txt"  # can be gigabytes
+
+measure "$OUT/one.out" "$OUT/one.err" "$VARNO" --search="from=$SENDER" --srcdir="$WEEK_DIR" --output="$OUT/one.txt" -v
+add_row "varno --search=from=<1 % sender>" "$allLines" "$allBytes"; oneWall=$WALL
+oneCount=$(count_of "$OUT/one.err")
+
+measure /dev/null /dev/null grep -F -c "$MSGID" "${LOGS[@]}"
+[ "$RC" = 1 ] && RC=0  # grep's "no match" in some file is not a failure here
+add_row "grep -F <message ID>" "$allLines" "$allBytes"; grepWall=$WALL
+
+print_table
+echo
+echo "SMTP lines (messages) in the week: $smtpMessages"
+echo "--search=\"\" matched $allCount e-mail(s), listing of $((allListing / 1048576)) MiB"
+pct=$(awk -v a="$oneCount" -v b="$smtpMessages" 'BEGIN { if (a ~ /^[0-9]+$/ && b > 0) printf "%.2f %%", 100 * a / b; else print "?" }')
+echo "from=$SENDER matched $oneCount e-mail(s) ($pct of the SMTP lines)"
+echo "1 % search / grep: $(ratio "$oneWall" "$grepWall");  full search / 1 % search: $(ratio "$allWall" "$oneWall")"
+for f in all one; do
+  if [ -s "$OUT/$f.err" ]; then echo "varno ($f) said (last lines):"; tail -n 4 "$OUT/$f.err" | sed 's/^/  /'; fi
+done
+[ "$allRc" = 0 ] || echo "note: varno --search=\"\" exited with $allRc"
