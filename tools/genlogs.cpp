@@ -587,12 +587,14 @@ void PostLine(Line* line, const Message& m, const Event& e, uint32_t second, con
 
 enum LogKind { kSmtp, kRblLog, kPost };
 
-// Position just behind the index-th ';' (start of field index), or the end.
+// Position just behind the index-th ';' (start of field index), or the
+// position of the line end when the line has fewer fields.
 size_t FieldStart(const Line& line, int index) {
+  size_t end = line.size && line.text[line.size - 1] == '\n' ? line.size - 1 : line.size;
   size_t i = 0;
-  for (int f = 0; f < index && i < line.size; ++i)
+  for (int f = 0; f < index && i < end; ++i)
     if (line.text[i] == ';') ++f;
-  return i;
+  return i < end ? i : end;
 }
 
 size_t FieldEnd(const Line& line, size_t start) {
