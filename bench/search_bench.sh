@@ -51,13 +51,13 @@ echo "== 1 % sender: $SENDER; message ID for grep: $MSGID" >&2
 
 count_of() { grep -o '[0-9]* e-mail(s) match' "$1" | grep -o '^[0-9]*' || echo "?"; }
 
-measure "$OUT/all.out" "$OUT/all.err" "$VARNO" --search="" --srcdir="$WEEK_DIR" --output="$OUT/all.txt" -v
+measure "$OUT/all.out" "$OUT/all.err" "$VARNO" --search="" --output="$OUT/all.txt" "$WEEK_DIR" -v
 add_row 'varno --search=""' "$allLines" "$allBytes"; allWall=$WALL; allRc=$RC
 allCount=$(count_of "$OUT/all.err")
 allListing=$( [ -f "$OUT/all.txt" ] && wc -c <"$OUT/all.txt" || echo 0)
 rm -f "$OUT/all.txt"  # can be gigabytes
 
-measure "$OUT/one.out" "$OUT/one.err" "$VARNO" --search="from=$SENDER" --srcdir="$WEEK_DIR" --output="$OUT/one.txt" -v
+measure "$OUT/one.out" "$OUT/one.err" "$VARNO" --search="from=$SENDER" --output="$OUT/one.txt" "$WEEK_DIR" -v
 add_row "varno --search=from=<1 % sender>" "$allLines" "$allBytes"; oneWall=$WALL
 oneCount=$(count_of "$OUT/one.err")
 
