@@ -613,11 +613,9 @@ void Replace(Line* line, size_t from, size_t to, const char* with, size_t withSi
 
 // Turns a good line into one of the malformed shapes a reader must survive.
 void MakeHostile(Line* line, LogKind kind, Rng* r) {
-  const int idField = kind == kPost ? (line->text[FieldStart(*line, 2)] == 'S' ||
-                                               line->text[FieldStart(*line, 2)] == 'E'
-                                           ? 3
-                                           : 8)
-                                    : 7;
+  const char recordKind = line->text[FieldStart(*line, 2)];
+  const bool announceOrEnd = recordKind == 'S' || recordKind == 'E';
+  const int idField = kind != kPost ? 7 : announceOrEnd ? 3 : 8;
   uint32_t pick = r->Below(100);
   if (pick < 20) {  // bad time of day
     static const char* const kTimes[] = {"24:00:00", "1:05:10", "12:60:00", "ab:cd:ef", "", "23:59:5",
