@@ -30,11 +30,13 @@ struct RecordTable {
   // by key and are not yet merged into the order; lookup finds them by key.
   uint32_t sortedCount;
   uint32_t keyedState;     // 0 unused, 1 keyed fast path, 2 plain order only
-  uint32_t* lookup;        // open-addressed hash of record offset + 1
+  uint32_t keyOffset;      // bytes before the key in every keyed record
+  uint64_t* lookup;        // open-addressed: (key hash << 32) | (record offset + 1)
   uint32_t lookupCapacity; // slots, a power of two
   uint32_t lookupCount;
 };
 
+// Records are placed on 8-byte boundaries of the data buffer.
 constexpr uint32_t kDataSlack = 262144;
 constexpr uint32_t kIndexStep = 10000;
 

@@ -1,0 +1,472 @@
+// Record tables: records back to back in one buffer, an offset index in
+// table order. Keyed tables (hash + key records) find their records through a
+// hash lookup and keep new ones at the index's tail until the order is next
+// observed; they are then sorted and merged in. Because keys are unique and
+// the (hash, key) order is total, the result is the order that inserting each
+// record at its binary-search position gives.
+#include "common/record_table.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t kKeyedUnused = 0;
+constexpr uint32_t kKeyedFast = 1;
+constexpr uint32_t kPlainOrder = 2;
+constexpr uint32_t kCounterPayload = 24;
+constexpr uint32_t kMinLookup = 1024;
+
+inline unsigned char FoldUpper(unsigned char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c;
+}
+
+inline unsigned char* RecordAt(const RecordTable* table, uint32_t position) {
+  return table->data + table->index[position];
+}
+
+// Key of a search inside a keyed table.
+struct KeyProbe {
+  uint32_t hash;
+  uint32_t keyOffset;
+  const char* key;
+};
+
+int CompareKeyedOrder(uint32_t hashA, const char* keyA, uint32_t hashB, const char* keyB) {
+  if (hashA != hashB) return hashA < hashB ? -1 : 1;
+  return CompareKeyNoCase(keyA, keyB);
+}
+
+int CompareProbe(const void* key, const void* record) {
+  const KeyProbe* probe = static_cast<const KeyProbe*>(key);
+  const KeyedRecordHeader* header = static_cast<const KeyedRecordHeader*>(record);
+  return CompareKeyedOrder(probe->hash, probe->key, header->hash,
+                           static_cast<const char*>(record) + probe->keyOffset);
+}
+
+// Brings the pending tail of a keyed table into order.
+void Settle(RecordTable* table) {
+  if (table->keyedState != kKeyedFast || table->sortedCount >= table->count) return;
+  const unsigned char* data = table->data;
+  uint32_t keyOffset = table->keyOffset;
+  auto less = [data, keyOffset](uint32_t a, uint32_t b) {
+    const unsigned char* ra = data + a;
+    const unsigned char* rb = data + b;
+    return CompareKeyedOrder(reinterpret_cast<const KeyedRecordHeader*>(ra)->hash,
+                             reinterpret_cast<const char*>(ra + keyOffset),
+                             reinterpret_cast<const KeyedRecordHeader*>(rb)->hash,
+                             reinterpret_cast<const char*>(rb + keyOffset)) < 0;
+  };
+  uint32_t* begin = table->index;
+  uint32_t* middle = begin + table->sortedCount;
+  uint32_t* end = begin + table->count;
+  std::sort(middle, end, less);
+  std::inplace_merge(begin, middle, end, less);
+  table->sortedCount = table->count;
+}
+
+void DropLookup(RecordTable* table) {
+  std::free(table->lookup);
+  table->lookup = nullptr;
+  table->lookupCapacity = 0;
+  table->lookupCount = 0;
+}
+
+// The table's order from now on is whatever the plain operations make it.
+void LeaveKeyedMode(RecordTable* table) {
+  Settle(table);
+  if (table->keyedState == kKeyedFast) {
+    table->keyedState = kPlainOrder;
+    DropLookup(table);
+  }
+  table->sortedCount = table->count;
+}
+
+ResultCode ReserveData(RecordTable* table, uint32_t size) {
+  if (static_cast<uint64_t>(table->dataUsed) + size <= table->dataCapacity) return kOk;
+  uint64_t capacity = static_cast<uint64_t>(table->dataUsed) + size + kDataSlack;
+  if (capacity > 0xFFFFFFFFull) return kErrNoMemory;
+  void* grown = std::realloc(table->data, capacity);
+  if (grown == nullptr) return kErrNoMemory;
+  table->data = static_cast<unsigned char*>(grown);
+  table->dataCapacity = static_cast<uint32_t>(capacity);
+  return kOk;
+}
+
+ResultCode ReserveIndex(RecordTable* table) {
+  if (table->count + 1 <= table->indexCapacity && table->index != nullptr) return kOk;
+  uint64_t capacity = static_cast<uint64_t>(table->count) + kIndexStep;
+  if (capacity > 0xFFFFFFFFull / sizeof(uint32_t)) return kErrNoMemory;
+  void* grown = std::realloc(table->index, capacity * sizeof(uint32_t));
+  if (grown == nullptr) return kErrNoMemory;
+  table->index = static_cast<uint32_t*>(grown);
+  table->indexCapacity = static_cast<uint32_t>(capacity);
+  return kOk;
+}
+
+// Places a record at `position` of the index; the bytes go to the data end.
+// Records start on 8-byte boundaries so that their 64-bit fields are aligned.
+ResultCode PlaceRecord(RecordTable* table, uint32_t position, const void* data, uint32_t size,
+                       void** record) {
+  uint64_t padded = (static_cast<uint64_t>(size) + 7) & ~uint64_t{7};
+  if (padded > 0xFFFFFFFFull) return kErrNoMemory;
+  ResultCode result = ReserveData(table, static_cast<uint32_t>(padded));
+  if (result == kOk) result = ReserveIndex(table);
+  if (result != kOk) return result;
+  uint32_t offset = table->dataUsed;
+  if (data != nullptr) std::memcpy(table->data + offset, data, size);
+  table->dataUsed += static_cast<uint32_t>(padded);
+  uint32_t* slot = table->index + position;
+  std::memmove(slot + 1, slot, (table->count - position) * sizeof(uint32_t));
+  *slot = offset;
+  ++table->count;
+  if (record != nullptr) *record = table->data + offset;
+  return kOk;
+}
+
+// The described binary search with its linear scan of the last range.
+ResultCode SearchPosition(const RecordTable* table, RecordKeyComparator comparator,
+                          const void* key, uint32_t* position) {
+  if (comparator == nullptr) {
+    *position = table->count;
+    return kErrNotFound;
+  }
+  if (table->count == 0 || table->index == nullptr || table->data == nullptr) {
+    *position = 0;
+    return kErrNotFound;
+  }
+  uint32_t lo = 0;
+  uint32_t hi = table->count - 1;
+  uint32_t mid = hi / 2;
+  uint32_t step = mid;
+  while (step != 0) {
+    int order = comparator(key, RecordAt(table, mid));
+    if (order == 0) {
+      *position = mid;
+      return kOk;
+    }
+    if (order < 0) {
+      step = (mid - lo) / 2;
+      hi = mid;
+      mid = lo + step;
+    } else {
+      step = (hi - mid) / 2;
+      lo = mid;
+      mid += step;
+    }
+  }
+  for (uint32_t i = lo; i <= hi; ++i) {
+    int order = comparator(key, RecordAt(table, i));
+    if (order == 0) {
+      *position = i;
+      return kOk;
+    }
+    if (order < 0) {
+      *position = i;
+      return kErrNotFound;
+    }
+  }
+  *position = hi + 1;
+  return kErrNotFound;
+}
+
+// Spreads the sum-of-bytes hash's weak bits: a mixing hash of the folded key.
+struct KeyDigest {
+  uint32_t hash;    // the records' own hash
+  uint32_t mixed;   // for the lookup
+  uint32_t length;
+};
+
+KeyDigest DigestKey(const char* key) {
+  KeyDigest digest{0, 2166136261u, 0};
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(key);
+  for (; *p != 0; ++p) {
+    unsigned char c = FoldUpper(*p);
+    digest.hash += static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(c)));
+    digest.mixed = (digest.mixed ^ c) * 16777619u;
+  }
+  digest.length = static_cast<uint32_t>(p - reinterpret_cast<const unsigned char*>(key));
+  return digest;
+}
+
+bool SameKey(const char* a, const char* b) { return CompareKeyNoCase(a, b) == 0; }
+
+// The lookup slot holding the key, or the empty slot where it belongs.
+uint64_t* LookupSlot(RecordTable* table, const KeyDigest& digest, const char* key) {
+  uint32_t mask = table->lookupCapacity - 1;
+  uint32_t i = digest.mixed & mask;
+  for (;;) {
+    uint64_t* slot = table->lookup + i;
+    if (*slot == 0) return slot;
+    if (static_cast<uint32_t>(*slot >> 32) == digest.mixed) {
+      const unsigned char* record = table->data + (static_cast<uint32_t>(*slot) - 1);
+      if (reinterpret_cast<const KeyedRecordHeader*>(record)->hash == digest.hash &&
+          SameKey(reinterpret_cast<const char*>(record + table->keyOffset), key)) {
+        return slot;
+      }
+    }
+    i = (i + 1) & mask;
+  }
+}
+
+ResultCode ReserveLookup(RecordTable* table) {
+  if (table->lookup != nullptr && (table->lookupCount + 1) * 2 <= table->lookupCapacity) {
+    return kOk;
+  }
+  uint32_t capacity = table->lookupCapacity == 0 ? kMinLookup : table->lookupCapacity * 2;
+  if (capacity == 0) return kErrNoMemory;
+  uint64_t* grown = static_cast<uint64_t*>(std::calloc(capacity, sizeof(uint64_t)));
+  if (grown == nullptr) return kErrNoMemory;
+  uint32_t mask = capacity - 1;
+  for (uint32_t i = 0; i < table->lookupCapacity; ++i) {
+    uint64_t entry = table->lookup[i];
+    if (entry == 0) continue;
+    uint32_t j = static_cast<uint32_t>(entry >> 32) & mask;
+    while (grown[j] != 0) j = (j + 1) & mask;
+    grown[j] = entry;
+  }
+  std::free(table->lookup);
+  table->lookup = grown;
+  table->lookupCapacity = capacity;
+  return kOk;
+}
+
+void FillKeyedRecord(void* record, uint32_t keyOffset, const KeyDigest& digest, const char* key) {
+  std::memset(record, 0, keyOffset);
+  static_cast<KeyedRecordHeader*>(record)->hash = digest.hash;
+  std::memcpy(static_cast<char*>(record) + keyOffset, key, digest.length + 1);
+}
+
+ResultCode FastFindOrInsert(RecordTable* table, const KeyDigest& digest, const char* key,
+                            void** record, bool* inserted) {
+  if (table->lookup != nullptr) {
+    uint64_t* slot = LookupSlot(table, digest, key);
+    if (*slot != 0) {
+      *record = table->data + (static_cast<uint32_t>(*slot) - 1);
+      *inserted = false;
+      return kOk;
+    }
+  }
+  ResultCode result = ReserveLookup(table);
+  if (result != kOk) return result;
+  uint32_t size = table->keyOffset + digest.length + 1;
+  void* placed = nullptr;
+  result = PlaceRecord(table, table->count, nullptr, size, &placed);
+  if (result != kOk) return result;
+  FillKeyedRecord(placed, table->keyOffset, digest, key);
+  uint64_t* slot = LookupSlot(table, digest, key);
+  *slot = (static_cast<uint64_t>(digest.mixed) << 32) |
+          (static_cast<uint64_t>(static_cast<unsigned char*>(placed) - table->data) + 1);
+  ++table->lookupCount;
+  *record = placed;
+  *inserted = true;
+  return kOk;
+}
+
+ResultCode OrderedFindOrInsert(RecordTable* table, const KeyDigest& digest, const char* key,
+                               uint32_t keyOffset, void** record, bool* inserted) {
+  KeyProbe probe{digest.hash, keyOffset, key};
+  uint32_t position = 0;
+  if (SearchPosition(table, CompareProbe, &probe, &position) == kOk) {
+    *record = RecordAt(table, position);
+    *inserted = false;
+    return kOk;
+  }
+  void* placed = nullptr;
+  ResultCode result = PlaceRecord(table, position, nullptr, keyOffset + digest.length + 1, &placed);
+  if (result != kOk) return result;
+  FillKeyedRecord(placed, keyOffset, digest, key);
+  *record = placed;
+  *inserted = true;
+  return kOk;
+}
+
+void HeapSift(RecordTable* table, RecordSortComparator comparator, void* context, int direction,
+              uint32_t root, uint32_t count) {
+  uint32_t* index = table->index;
+  auto order = [&](uint32_t a, uint32_t b) {
+    int r = comparator(context, table->data + index[a], table->data + index[b]);
+    return direction < 0 ? (r > 0 ? -1 : (r < 0 ? 1 : 0)) : r;
+  };
+  for (;;) {
+    uint32_t largest = root;
+    uint32_t left = 2 * root + 1;
+    uint32_t right = left + 1;
+    if (left < count && order(left, largest) > 0) largest = left;
+    if (right < count && order(right, largest) > 0) largest = right;
+    if (largest == root) return;
+    std::swap(index[root], index[largest]);
+    root = largest;
+  }
+}
+
+}  // namespace
+
+ResultCode RecordTableInsert(RecordTable* table, const void* data, uint32_t size,
+                             RecordKeyComparator comparator, const void* key, void** record) {
+  if (table == nullptr || size == 0) return kErrInvalidArgument;
+  LeaveKeyedMode(table);
+  uint32_t position = 0;
+  SearchPosition(table, comparator, key, &position);
+  return PlaceRecord(table, position, data, size, record);
+}
+
+ResultCode RecordTableAppend(RecordTable* table, const void* data, uint32_t size) {
+  if (table == nullptr || data == nullptr || size == 0) return kErrInvalidArgument;
+  LeaveKeyedMode(table);
+  return PlaceRecord(table, table->count, data, size, nullptr);
+}
+
+void* RecordTableFind(RecordTable* table, RecordKeyComparator comparator, const void* key) {
+  if (table == nullptr || comparator == nullptr) return nullptr;
+  Settle(table);
+  uint32_t position = 0;
+  if (SearchPosition(table, comparator, key, &position) != kOk) return nullptr;
+  return RecordAt(table, position);
+}
+
+ResultCode RecordTableSearch(RecordTable* table, RecordKeyComparator comparator, const void* key,
+                             uint32_t* position) {
+  if (table == nullptr || position == nullptr) return kErrInvalidArgument;
+  Settle(table);
+  return SearchPosition(table, comparator, key, position);
+}
+
+ResultCode RecordTableSort(RecordTable* table, RecordSortComparator comparator, void* context,
+                           int direction) {
+  if (table == nullptr || comparator == nullptr) return kErrInvalidArgument;
+  LeaveKeyedMode(table);
+  uint32_t count = table->count;
+  if (count < 2) return kOk;
+  for (uint32_t root = count / 2; root-- > 0;) HeapSift(table, comparator, context, direction, root, count);
+  for (uint32_t end = count - 1; end > 0; --end) {
+    std::swap(table->index[0], table->index[end]);
+    HeapSift(table, comparator, context, direction, 0, end);
+  }
+  return kOk;
+}
+
+int RecordTableForEach(RecordTable* table, RecordVisitor visitor, void* context) {
+  if (table == nullptr || visitor == nullptr) return kErrInvalidArgument;
+  Settle(table);
+  for (uint32_t i = 0; i < table->count; ++i) {
+    int result = visitor(context, RecordAt(table, i));
+    if (result != 0) return result;
+  }
+  return 0;
+}
+
+ResultCode RecordTableClear(RecordTable* table) {
+  if (table == nullptr) return kErrInvalidArgument;
+  table->count = 0;
+  table->dataUsed = 0;
+  table->sortedCount = 0;
+  table->keyedState = kKeyedUnused;
+  if (table->lookup != nullptr) std::memset(table->lookup, 0, table->lookupCapacity * sizeof(uint64_t));
+  table->lookupCount = 0;
+  return kOk;
+}
+
+ResultCode RecordTableFree(RecordTable* table) {
+  if (table == nullptr) return kErrInvalidArgument;
+  std::free(table->index);
+  std::free(table->data);
+  std::free(table->lookup);
+  std::memset(table, 0, sizeof(RecordTable));
+  return kOk;
+}
+
+uint32_t RecordTableCount(RecordTable* table) { return table == nullptr ? 0 : table->count; }
+
+void* RecordTableAt(RecordTable* table, uint32_t position) {
+  if (table == nullptr || position >= table->count) return nullptr;
+  Settle(table);
+  return RecordAt(table, position);
+}
+
+ResultCode KeyedTableFindOrInsert(RecordTable* table, const char* key, uint32_t payloadSize,
+                                  void** record, bool* inserted) {
+  if (table == nullptr || key == nullptr || record == nullptr) return kErrInvalidArgument;
+  bool dummy = false;
+  if (inserted == nullptr) inserted = &dummy;
+  uint32_t keyOffset = static_cast<uint32_t>(sizeof(KeyedRecordHeader)) + payloadSize;
+  if (table->keyedState == kKeyedUnused) {
+    if (table->count == 0) {
+      table->keyedState = kKeyedFast;
+      table->keyOffset = keyOffset;
+      table->sortedCount = 0;
+    } else {
+      table->keyedState = kPlainOrder;
+    }
+  }
+  if (table->keyedState == kKeyedFast && table->keyOffset != keyOffset) LeaveKeyedMode(table);
+  KeyDigest digest = DigestKey(key);
+  if (table->keyedState == kKeyedFast) return FastFindOrInsert(table, digest, key, record, inserted);
+  return OrderedFindOrInsert(table, digest, key, keyOffset, record, inserted);
+}
+
+void* KeyedTableFind(RecordTable* table, const char* key, uint32_t payloadSize) {
+  if (table == nullptr || key == nullptr) return nullptr;
+  uint32_t keyOffset = static_cast<uint32_t>(sizeof(KeyedRecordHeader)) + payloadSize;
+  KeyDigest digest = DigestKey(key);
+  if (table->keyedState == kKeyedFast && table->keyOffset == keyOffset) {
+    if (table->lookup == nullptr) return nullptr;
+    uint64_t* slot = LookupSlot(table, digest, key);
+    return *slot == 0 ? nullptr : table->data + (static_cast<uint32_t>(*slot) - 1);
+  }
+  Settle(table);
+  KeyProbe probe{digest.hash, keyOffset, key};
+  uint32_t position = 0;
+  if (SearchPosition(table, CompareProbe, &probe, &position) != kOk) return nullptr;
+  return RecordAt(table, position);
+}
+
+ResultCode CounterTableAdd(RecordTable* table, const char* key, uint64_t add1, uint64_t add2,
+                           int64_t last) {
+  if (table == nullptr || key == nullptr) return kErrInvalidArgument;
+  void* record = nullptr;
+  bool inserted = false;
+  ResultCode result = KeyedTableFindOrInsert(table, key, kCounterPayload, &record, &inserted);
+  if (result != kOk) return result;
+  CounterRecord* counter = static_cast<CounterRecord*>(record);
+  if (inserted) {
+    counter->total1 = add1;
+    counter->total2 = add2;
+  } else {
+    counter->total1 += add1;
+    counter->total2 += add2;
+  }
+  counter->last = last;
+  return kOk;
+}
+
+CounterRecord* CounterTableFind(RecordTable* table, const char* key) {
+  return static_cast<CounterRecord*>(KeyedTableFind(table, key, kCounterPayload));
+}
+
+uint32_t KeyHash(const char* key) { return key == nullptr ? 0 : DigestKey(key).hash; }
+
+int CompareCounterRecords(RecordSortComparator comparator, const CounterRecord* a,
+                          const CounterRecord* b) {
+  if (comparator != nullptr) return comparator(nullptr, a, b);
+  if (a->total1 != b->total1) return a->total1 > b->total1 ? -1 : 1;
+  if (a->total2 != b->total2) return a->total2 > b->total2 ? -1 : 1;
+  return 0;
+}
+
+int CompareCounterRecordsSort(void* /*context*/, const void* a, const void* b) {
+  return CompareCounterRecords(nullptr, static_cast<const CounterRecord*>(a),
+                               static_cast<const CounterRecord*>(b));
+}
+
+int CompareKeyNoCase(const char* a, const char* b) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(a);
+  const unsigned char* q = reinterpret_cast<const unsigned char*>(b);
+  for (;; ++p, ++q) {
+    unsigned char x = FoldUpper(*p);
+    unsigned char y = FoldUpper(*q);
+    if (x != y) return x < y ? -1 : 1;
+    if (x == 0) return 0;
+  }
+}
