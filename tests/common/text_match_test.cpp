@@ -1,0 +1,243 @@
+#include "common/text_match.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+TEST(WildcardMatch, LiteralsQuestionMarksAndCase) {
+  EXPECT_EQ(WildcardMatch(1, "Hello", "h*O"), 1);
+  EXPECT_EQ(WildcardMatch(0, "Hello", "h*O"), 0);
+  EXPECT_EQ(WildcardMatch(0, "abc", "a*c"), 1);
+  EXPECT_EQ(WildcardMatch(0, "ac", "a*c"), 1);
+  EXPECT_EQ(WildcardMatch(0, "ac", "a?c"), 0);
+  EXPECT_EQ(WildcardMatch(0, "abc", "a?c"), 1);
+  EXPECT_EQ(WildcardMatch(0, "abc", "abc?"), 1);
+  EXPECT_EQ(WildcardMatch(0, "ab", "ab??*?"), 1);
+  EXPECT_EQ(WildcardMatch(0, "abcd", "abc"), 0);
+  EXPECT_EQ(WildcardMatch(0, "ab", "abc"), 0);
+  EXPECT_EQ(WildcardMatch(0, "", "*"), 1);
+  EXPECT_EQ(WildcardMatch(0, "", ""), 1);
+  EXPECT_EQ(WildcardMatch(0, "x", ""), 0);
+  EXPECT_EQ(WildcardMatch(0, nullptr, "*"), 0);
+  EXPECT_EQ(WildcardMatch(0, "a", nullptr), 0);
+}
+
+TEST(WildcardMatch, SingleForwardScanNeverBacktracks) {
+  EXPECT_EQ(WildcardMatch(0, "aab", "*ab"), 0);
+  EXPECT_EQ(WildcardMatch(0, "aaab", "*aab"), 0);
+  EXPECT_EQ(WildcardMatch(0, "xab", "*ab"), 1);
+  EXPECT_EQ(WildcardMatch(0, "abab", "*ab"), 1);
+  // The last segment must end at the end of the text.
+  EXPECT_EQ(WildcardMatch(0, "abx", "*ab"), 0);
+  // A middle segment is taken at its first occurrence.
+  EXPECT_EQ(WildcardMatch(0, "smtp20080427.log", "smtp*.log"), 1);
+  EXPECT_EQ(WildcardMatch(0, "a-b-c", "*-*c"), 1);
+  EXPECT_EQ(WildcardMatch(0, "abc", "*?c"), 1);
+  EXPECT_EQ(WildcardMatch(0, "abc", "*x*"), 0);
+  EXPECT_EQ(WildcardMatch(1, "XAB", "*ab"), 1);
+}
+
+TEST(WildcardMatch, WideFormFollowsTheSameRules) {
+  EXPECT_EQ(WildcardMatchWide(1, L"Hello", L"h*O"), 1);
+  EXPECT_EQ(WildcardMatchWide(0, L"Hello", L"h*O"), 0);
+  EXPECT_EQ(WildcardMatchWide(0, L"aab", L"*ab"), 0);
+  EXPECT_EQ(WildcardMatchWide(0, L"abab", L"*ab"), 1);
+  EXPECT_EQ(WildcardMatchWide(0, L"abc", L"abc?"), 1);
+  EXPECT_EQ(WildcardMatchWide(0, nullptr, L"*"), 0);
+}
+
+TEST(GetField, TrimsAndAdvancesTheCursor) {
+  const char* line = " a ; b;c\nnext";
+  const char* cursor = line;
+  char buffer[16];
+  size_t length = 99;
+  ASSERT_EQ(GetField(&cursor, 0, ';', nullptr, buffer, sizeof buffer, &length), 1);
+  EXPECT_STREQ(buffer, "a");
+  EXPECT_EQ(length, 2u);  // counted before the trailing blank was cut
+  EXPECT_EQ(cursor, line + 4);
+  ASSERT_EQ(GetField(&cursor, 0, ';', nullptr, buffer, sizeof buffer, &length), 1);
+  EXPECT_STREQ(buffer, "b");
+  ASSERT_EQ(GetField(&cursor, 0, ';', nullptr, buffer, sizeof buffer, &length), 1);
+  EXPECT_STREQ(buffer, "c");
+  EXPECT_STREQ(cursor, "next");  // the line feed was consumed
+
+  cursor = line;
+  ASSERT_EQ(GetField(&cursor, 2, ';', nullptr, buffer, sizeof buffer, &length), 1);
+  EXPECT_STREQ(buffer, "c");
+  cursor = line;
+  EXPECT_EQ(GetField(&cursor, 3, ';', nullptr, buffer, sizeof buffer, &length), 0);
+  EXPECT_STREQ(buffer, "");
+  EXPECT_EQ(length, 0u);
+}
+
+TEST(GetField, CapacityPatternAndRawForm) {
+  const char* line = "x;0123456789;y";
+  const char* cursor = line;
+  char buffer[4];
+  size_t length = 0;
+  ASSERT_EQ(GetField(&cursor, 1, ';', nullptr, buffer, sizeof buffer, &length), 1);
+  EXPECT_STREQ(buffer, "012");
+  EXPECT_EQ(length, 3u);
+  EXPECT_STREQ(cursor, "y");  // the rest of a long field is still walked over
+
+  char wide[32];
+  cursor = "a;  Spam Found ;b";
+  EXPECT_EQ(GetField(&cursor, 1, ';', "spam*", wide, sizeof wide, &length), 1);
+  EXPECT_STREQ(wide, "Spam Found");
+  cursor = "a;  Spam Found ;b";
+  EXPECT_EQ(GetField(&cursor, 1, ';', "virus*", wide, sizeof wide, &length), 0);
+  EXPECT_STREQ(wide, "");
+  EXPECT_EQ(length, 0u);
+
+  cursor = "a;  Spam ;b";
+  ASSERT_EQ(GetFieldRaw(&cursor, 1, ';', nullptr, wide, sizeof wide, &length), 1);
+  EXPECT_STREQ(wide, "  Spam ");
+  EXPECT_EQ(length, 7u);
+
+  // An empty last field exists.
+  cursor = "a;";
+  EXPECT_EQ(GetField(&cursor, 1, ';', nullptr, wide, sizeof wide, &length), 1);
+  EXPECT_STREQ(wide, "");
+  // The line ends at a line feed even when more text follows.
+  cursor = "a\nb;c";
+  EXPECT_EQ(GetField(&cursor, 1, ';', nullptr, wide, sizeof wide, &length), 0);
+  EXPECT_STREQ(cursor, "b;c");
+}
+
+TEST(GetField, WideForm) {
+  const wchar_t* cursor = L" a ;B c ;x";
+  wchar_t buffer[8];
+  size_t length = 0;
+  ASSERT_EQ(GetFieldWide(&cursor, 1, L';', L"b*", buffer, 8, &length), 1);
+  EXPECT_STREQ(buffer, L"B c");
+  EXPECT_STREQ(cursor, L"x");
+}
+
+TEST(Tokens, NextTokenCutsInPlace) {
+  char text[] = "one;two;;four";
+  char* cursor = text;
+  EXPECT_STREQ(NextToken(&cursor, 0, ';'), "one");
+  EXPECT_STREQ(NextToken(&cursor, 1, ';'), "");  // skips "two"
+  EXPECT_STREQ(NextToken(&cursor, 0, ';'), "four");
+  EXPECT_EQ(NextToken(&cursor, 0, ';'), nullptr);
+
+  char spaced[] = "  a b  , c ";
+  cursor = spaced;
+  EXPECT_STREQ(NextTokenTrimmed(&cursor, 0, ','), "a b");
+  EXPECT_STREQ(NextTokenTrimmed(&cursor, 0, ','), "c");
+  EXPECT_EQ(NextTokenTrimmed(&cursor, 0, ','), nullptr);
+
+  char shortText[] = "a;b";
+  cursor = shortText;
+  EXPECT_EQ(NextToken(&cursor, 3, ';'), nullptr);
+}
+
+TEST(Tokens, TrimBlanks) {
+  char text[] = " \t\r\n value  x \v\f\r\n";
+  EXPECT_STREQ(TrimBlanks(text), "value  x");
+  char blank[] = "   ";
+  EXPECT_STREQ(TrimBlanks(blank), "");
+}
+
+uint32_t Parsed(const char* text) {
+  uint32_t address = 12345;
+  const char* end = ParseIPv4(text, &address);
+  EXPECT_NE(end, nullptr) << text;
+  return address;
+}
+
+bool Rejected(const char* text) {
+  uint32_t address = 12345;
+  bool rejected = ParseIPv4(text, &address) == nullptr;
+  EXPECT_EQ(address, rejected ? 0u : address);
+  return rejected;
+}
+
+TEST(ParseIPv4, FormsOfOneAddress) {
+  uint32_t expected = MakeAddress(192, 168, 1, 10);
+  const unsigned char* octets = reinterpret_cast<const unsigned char*>(&expected);
+  EXPECT_EQ(octets[0], 192);
+  EXPECT_EQ(octets[3], 10);
+  EXPECT_EQ(Parsed("192.168.1.10"), expected);
+  EXPECT_EQ(Parsed("3232235786"), expected);
+  EXPECT_EQ(Parsed("0xC0.0xA8.0x01.0x0A"), expected);
+  EXPECT_EQ(Parsed("0xC0A8010A"), expected);
+  EXPECT_EQ(Parsed("0300.0250.01.012"), expected);
+  EXPECT_EQ(Parsed(" \t192.168.1.10"), expected);
+  EXPECT_EQ(Parsed("0.0.0.0"), 0u);
+  EXPECT_EQ(Parsed("0"), 0u);
+  EXPECT_EQ(AddressOrderValue(expected), 0xC0A8010Au);
+  const char* text = "10.1.2.3;rest";
+  uint32_t address = 0;
+  EXPECT_EQ(ParseIPv4(text, &address), text + 8);
+}
+
+TEST(ParseIPv4, InvalidTexts) {
+  EXPECT_TRUE(Rejected(""));
+  EXPECT_TRUE(Rejected("   "));
+  EXPECT_TRUE(Rejected("192.168.1"));
+  EXPECT_TRUE(Rejected("192.168"));
+  EXPECT_TRUE(Rejected("256.1.1.1"));
+  EXPECT_TRUE(Rejected("1.2.3.4.5"));
+  EXPECT_TRUE(Rejected("1.2.3.4."));
+  EXPECT_TRUE(Rejected("4294967296"));
+  EXPECT_TRUE(Rejected("08"));
+  EXPECT_TRUE(Rejected("0x"));
+  EXPECT_TRUE(Rejected("0xC0.A8.1.10"));
+  EXPECT_TRUE(Rejected("x1.2.3.4"));
+  EXPECT_TRUE(Rejected("1..2.3"));
+  uint32_t address = 0;
+  EXPECT_EQ(ParseIPv4(nullptr, &address), nullptr);
+}
+
+TEST(AddressRange, KindsAndMatching) {
+  AddressRange range{};
+  ASSERT_NE(ParseAddressRange("10.0.0.0/8", &range), nullptr);
+  EXPECT_EQ(range.kind, kRangeMask);
+  EXPECT_EQ(range.second, MakeAddress(255, 0, 0, 0));
+  EXPECT_EQ(MatchAddressRange(MakeAddress(10, 200, 3, 4), &range), 1);
+  EXPECT_EQ(MatchAddressRange(MakeAddress(11, 0, 0, 0), &range), 0);
+
+  ASSERT_NE(ParseAddressRange("10.0.1.0-10.0.2.255", &range), nullptr);
+  EXPECT_EQ(range.kind, kRangeFromTo);
+  EXPECT_EQ(MatchAddressRange(MakeAddress(10, 0, 2, 5), &range), 1);
+  EXPECT_EQ(MatchAddressRange(MakeAddress(10, 0, 3, 1), &range), 0);
+  EXPECT_EQ(MatchAddressRange(MakeAddress(10, 0, 1, 0), &range), 1);
+  // Address order puts the first octet highest: 9.255.255.255 is below.
+  EXPECT_EQ(MatchAddressRange(MakeAddress(9, 255, 255, 255), &range), 0);
+
+  ASSERT_NE(ParseAddressRange("192.168.0.0/255.255.0.0", &range), nullptr);
+  EXPECT_EQ(range.kind, kRangeMask);
+  EXPECT_EQ(MatchAddressRange(MakeAddress(192, 168, 7, 7), &range), 1);
+  EXPECT_EQ(MatchAddressRange(MakeAddress(192, 169, 7, 7), &range), 0);
+
+  ASSERT_NE(ParseAddressRange("1.2.3.4  ", &range), nullptr);
+  EXPECT_EQ(range.kind, kRangeSingle);
+  EXPECT_EQ(MatchAddressRange(MakeAddress(1, 2, 3, 4), &range), 1);
+  EXPECT_EQ(MatchAddressRange(MakeAddress(1, 2, 3, 5), &range), 0);
+
+  ASSERT_NE(ParseAddressRange("1.2.3.4/0", &range), nullptr);
+  EXPECT_EQ(range.second, 0u);
+  ASSERT_NE(ParseAddressRange("1.2.3.4/40", &range), nullptr);
+  EXPECT_EQ(range.second, 0xFFFFFFFFu);
+
+  AddressRange foreign{7, 0, 0};
+  EXPECT_EQ(MatchAddressRange(0, &foreign), 0);
+  EXPECT_EQ(MatchAddressRange(0, nullptr), 0);
+}
+
+TEST(AddressRange, InvalidTextsGiveAZeroedRange) {
+  const char* bad[] = {"10.0.0.1 x", "10.0.0.1-", "10.0.0.1-10.0.0", "10.0.0.1/",
+                       "10.0.0.1/8x", "10.0.0.1-10.0.0.2x", "10.0.0.1*", "nonsense"};
+  for (const char* text : bad) {
+    AddressRange range{1, 2, 3};
+    EXPECT_EQ(ParseAddressRange(text, &range), nullptr) << text;
+    EXPECT_EQ(range.kind, 0u) << text;
+    EXPECT_EQ(range.first, 0u) << text;
+  }
+}
+
+}  // namespace
