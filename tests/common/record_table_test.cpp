@@ -1,0 +1,323 @@
+#include "common/record_table.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+int CompareInt(const void* key, const void* record) {
+  int a = *static_cast<const int*>(key);
+  int b = *static_cast<const int*>(record);
+  return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+int CompareIntSort(void* context, const void* a, const void* b) {
+  if (context != nullptr) ++*static_cast<int*>(context);
+  return CompareInt(a, b);
+}
+
+// A record of a value and a tag, ordered by the value only.
+struct Tagged {
+  int value;
+  int tag;
+};
+
+std::vector<int> Values(RecordTable* table) {
+  std::vector<int> values;
+  for (uint32_t i = 0; i < RecordTableCount(table); ++i) {
+    values.push_back(*static_cast<const int*>(RecordTableAt(table, i)));
+  }
+  return values;
+}
+
+TEST(RecordTable, InsertKeepsOrderAndPlacesEqualRecordsBefore) {
+  RecordTable table{};
+  void* record = nullptr;
+  int first = 5;
+  ASSERT_EQ(RecordTableInsert(&table, &first, sizeof first, CompareInt, &first, &record), kOk);
+  EXPECT_EQ(*static_cast<int*>(record), 5);
+  for (int v : {3, 9, 1, 7}) {
+    ASSERT_EQ(RecordTableInsert(&table, &v, sizeof v, CompareInt, &v, nullptr), kOk);
+  }
+  EXPECT_EQ(Values(&table), (std::vector<int>{1, 3, 5, 7, 9}));
+
+  Tagged equal{7, 1};
+  ASSERT_EQ(RecordTableInsert(&table, &equal, sizeof equal, CompareInt, &equal, &record), kOk);
+  uint32_t position = 99;
+  ASSERT_EQ(RecordTableSearch(&table, CompareInt, &equal.value, &position), kOk);
+  EXPECT_EQ(position, 3u);
+  EXPECT_EQ(static_cast<Tagged*>(RecordTableAt(&table, 3))->tag, 1);
+
+  int missing = 8;
+  EXPECT_EQ(RecordTableSearch(&table, CompareInt, &missing, &position), kErrNotFound);
+  EXPECT_EQ(position, 5u);
+  int large = 100;
+  EXPECT_EQ(RecordTableSearch(&table, CompareInt, &large, &position), kErrNotFound);
+  EXPECT_EQ(position, 6u);
+  EXPECT_EQ(RecordTableSearch(&table, nullptr, &large, &position), kErrNotFound);
+  EXPECT_EQ(position, 6u);
+  EXPECT_EQ(RecordTableFind(&table, CompareInt, &missing), nullptr);
+  int three = 3;
+  EXPECT_EQ(*static_cast<int*>(RecordTableFind(&table, CompareInt, &three)), 3);
+  RecordTableFree(&table);
+  EXPECT_EQ(table.data, nullptr);
+  EXPECT_EQ(table.count, 0u);
+}
+
+TEST(RecordTable, BinarySearchMatchesLowerBoundOnSortedTables) {
+  std::mt19937 random(7);
+  for (int size = 0; size < 70; ++size) {
+    RecordTable table{};
+    std::vector<int> sorted;
+    for (int i = 0; i < size; ++i) sorted.push_back(2 * i);
+    for (int v : sorted) RecordTableAppend(&table, &v, sizeof v);
+    for (int key = -1; key <= 2 * size; ++key) {
+      uint32_t position = 0;
+      ResultCode result = RecordTableSearch(&table, CompareInt, &key, &position);
+      uint32_t expected = static_cast<uint32_t>((key + 1) / 2);
+      EXPECT_EQ(position, expected) << size << " " << key;
+      EXPECT_EQ(result, key % 2 == 0 && key >= 0 && key < 2 * size ? kOk : kErrNotFound);
+    }
+    RecordTableFree(&table);
+  }
+}
+
+TEST(RecordTable, ArgumentsAndEmptyTable) {
+  RecordTable table{};
+  int v = 1;
+  uint32_t position = 7;
+  EXPECT_EQ(RecordTableSearch(&table, CompareInt, &v, &position), kErrNotFound);
+  EXPECT_EQ(position, 0u);
+  EXPECT_EQ(RecordTableInsert(nullptr, &v, 4, CompareInt, &v, nullptr), kErrInvalidArgument);
+  EXPECT_EQ(RecordTableInsert(&table, &v, 0, CompareInt, &v, nullptr), kErrInvalidArgument);
+  EXPECT_EQ(RecordTableAppend(&table, nullptr, 4), kErrInvalidArgument);
+  EXPECT_EQ(RecordTableForEach(&table, nullptr, nullptr), kErrInvalidArgument);
+  EXPECT_EQ(RecordTableClear(nullptr), kErrInvalidArgument);
+  EXPECT_EQ(RecordTableFree(nullptr), kErrInvalidArgument);
+  EXPECT_EQ(CounterTableAdd(&table, nullptr, 1, 1, 1), kErrInvalidArgument);
+  EXPECT_EQ(CounterTableAdd(nullptr, "k", 1, 1, 1), kErrInvalidArgument);
+  // Insertion without data leaves the bytes to the caller.
+  void* record = nullptr;
+  ASSERT_EQ(RecordTableInsert(&table, nullptr, 4, nullptr, nullptr, &record), kOk);
+  std::memcpy(record, &v, 4);
+  EXPECT_EQ(Values(&table), std::vector<int>{1});
+  RecordTableFree(&table);
+}
+
+TEST(RecordTable, GrowthStepsAndClear) {
+  RecordTable table{};
+  for (int i = 0; i < 10000; ++i) ASSERT_EQ(RecordTableAppend(&table, &i, sizeof i), kOk);
+  EXPECT_EQ(table.indexCapacity, 10000u);
+  EXPECT_EQ(table.dataCapacity, 8u + kDataSlack);
+  int next = 10000;
+  ASSERT_EQ(RecordTableAppend(&table, &next, sizeof next), kOk);
+  EXPECT_EQ(table.indexCapacity, 20000u);
+  EXPECT_EQ(Values(&table).back(), 10000);
+  unsigned char* buffer = table.data;
+  ASSERT_EQ(RecordTableClear(&table), kOk);
+  EXPECT_EQ(RecordTableCount(&table), 0u);
+  EXPECT_EQ(table.data, buffer);
+  EXPECT_EQ(table.indexCapacity, 20000u);
+  RecordTableFree(&table);
+}
+
+TEST(RecordTable, SortBothDirectionsAndForEachStops) {
+  RecordTable table{};
+  std::mt19937 random(3);
+  for (int i = 0; i < 500; ++i) {
+    int v = static_cast<int>(random() % 100);
+    RecordTableAppend(&table, &v, sizeof v);
+  }
+  int calls = 0;
+  ASSERT_EQ(RecordTableSort(&table, CompareIntSort, &calls, 1), kOk);
+  EXPECT_GT(calls, 0);
+  std::vector<int> up = Values(&table);
+  EXPECT_TRUE(std::is_sorted(up.begin(), up.end()));
+  ASSERT_EQ(RecordTableSort(&table, CompareIntSort, nullptr, -1), kOk);
+  std::vector<int> down = Values(&table);
+  EXPECT_TRUE(std::is_sorted(down.rbegin(), down.rend()));
+
+  struct Walk {
+    int seen = 0;
+  } walk;
+  auto visitor = [](void* context, void* record) {
+    Walk* w = static_cast<Walk*>(context);
+    ++w->seen;
+    return w->seen == 3 ? -77 + 0 * *static_cast<int*>(record) : 0;
+  };
+  EXPECT_EQ(RecordTableForEach(&table, visitor, &walk), -77);
+  EXPECT_EQ(walk.seen, 3);
+  RecordTableFree(&table);
+  EXPECT_EQ(RecordTableForEach(&table, visitor, &walk), 0);
+}
+
+std::vector<std::string> Keys(RecordTable* table) {
+  std::vector<std::string> keys;
+  RecordTableForEach(
+      table,
+      [](void* context, void* record) {
+        static_cast<std::vector<std::string>*>(context)->push_back(
+            static_cast<CounterRecord*>(record)->key);
+        return 0;
+      },
+      &keys);
+  return keys;
+}
+
+TEST(CounterTable, CaseFoldingKeepsTheFirstSpelling) {
+  RecordTable table{};
+  ASSERT_EQ(CounterTableAdd(&table, "Mail.Example", 1, 100, 5), kOk);
+  ASSERT_EQ(CounterTableAdd(&table, "MAIL.example", 2, 50, 9), kOk);
+  ASSERT_EQ(RecordTableCount(&table), 1u);
+  CounterRecord* record = static_cast<CounterRecord*>(RecordTableAt(&table, 0));
+  EXPECT_STREQ(record->key, "Mail.Example");
+  EXPECT_EQ(record->total1, 3u);
+  EXPECT_EQ(record->total2, 150u);
+  EXPECT_EQ(record->last, 9);
+  EXPECT_EQ(record->reserved, 0u);
+  EXPECT_EQ(record->hash, KeyHash("MAIL.EXAMPLE"));
+  EXPECT_EQ(CounterTableFind(&table, "mail.EXAMPLE"), record);
+  EXPECT_EQ(CounterTableFind(&table, "other"), nullptr);
+  RecordTableFree(&table);
+}
+
+TEST(CounterTable, OrderIsByHashThenKey) {
+  RecordTable table{};
+  EXPECT_EQ(KeyHash("ab"), KeyHash("ba"));
+  EXPECT_EQ(KeyHash("\xff"), 0xFFFFFFFFu);  // bytes count as signed
+  for (const char* key : {"ba", "zz", "ab", "A", "b", "BA"}) CounterTableAdd(&table, key, 1, 0, 0);
+  // Hashes: A 65, b 66, ab/ba 131, zz 180.
+  EXPECT_EQ(Keys(&table), (std::vector<std::string>{"A", "b", "ab", "ba", "zz"}));
+  // The same order as inserting each record at its search position.
+  CounterRecord* ba = CounterTableFind(&table, "BA");
+  EXPECT_EQ(ba->total1, 2u);
+  RecordTableFree(&table);
+}
+
+// Reference: each key placed by the plain binary search with the keyed order.
+struct Probe {
+  uint32_t hash;
+  const char* key;
+};
+
+int CompareProbeRecord(const void* key, const void* record) {
+  const Probe* probe = static_cast<const Probe*>(key);
+  const CounterRecord* counter = static_cast<const CounterRecord*>(record);
+  if (probe->hash != counter->hash) return probe->hash < counter->hash ? -1 : 1;
+  return CompareKeyNoCase(probe->key, counter->key);
+}
+
+TEST(CounterTable, LazyOrderEqualsInsertionBySearch) {
+  std::mt19937 random(11);
+  RecordTable fast{};
+  RecordTable reference{};
+  for (int round = 0; round < 3000; ++round) {
+    std::string key;
+    int length = 1 + static_cast<int>(random() % 4);
+    for (int i = 0; i < length; ++i) key.push_back("abAB.-\xe9"[random() % 7]);
+    uint64_t add = random() % 10;
+    ASSERT_EQ(CounterTableAdd(&fast, key.c_str(), add, 2 * add, round), kOk);
+    Probe probe{KeyHash(key.c_str()), key.c_str()};
+    CounterRecord* found =
+        static_cast<CounterRecord*>(RecordTableFind(&reference, CompareProbeRecord, &probe));
+    if (found != nullptr) {
+      found->total1 += add;
+      found->total2 += 2 * add;
+      found->last = round;
+    } else {
+      std::vector<char> bytes(33 + key.size(), 0);
+      CounterRecord* fresh = reinterpret_cast<CounterRecord*>(bytes.data());
+      fresh->hash = probe.hash;
+      fresh->total1 = add;
+      fresh->total2 = 2 * add;
+      fresh->last = round;
+      std::memcpy(fresh->key, key.c_str(), key.size() + 1);
+      ASSERT_EQ(RecordTableInsert(&reference, bytes.data(), static_cast<uint32_t>(bytes.size()),
+                                  CompareProbeRecord, &probe, nullptr),
+                kOk);
+    }
+    if (round % 700 == 0) {
+      EXPECT_EQ(Keys(&fast), Keys(&reference));  // observe midway
+    }
+  }
+  ASSERT_EQ(RecordTableCount(&fast), RecordTableCount(&reference));
+  for (uint32_t i = 0; i < RecordTableCount(&fast); ++i) {
+    const CounterRecord* a = static_cast<CounterRecord*>(RecordTableAt(&fast, i));
+    const CounterRecord* b = static_cast<CounterRecord*>(RecordTableAt(&reference, i));
+    EXPECT_STREQ(a->key, b->key);
+    EXPECT_EQ(a->total1, b->total1);
+    EXPECT_EQ(a->total2, b->total2);
+    EXPECT_EQ(a->last, b->last);
+  }
+  RecordTableFree(&fast);
+  RecordTableFree(&reference);
+}
+
+TEST(CounterTable, AddsAfterAResortStillFindTheirRecords) {
+  RecordTable table{};
+  CounterTableAdd(&table, "x", 5, 0, 0);
+  CounterTableAdd(&table, "y", 9, 0, 0);
+  ASSERT_EQ(RecordTableSort(&table, CompareCounterRecordsSort, nullptr, 1), kOk);
+  EXPECT_EQ(Keys(&table), (std::vector<std::string>{"y", "x"}));
+  CounterTableAdd(&table, "y", 1, 0, 0);
+  EXPECT_EQ(RecordTableCount(&table), 2u);
+  RecordTableFree(&table);
+}
+
+TEST(CounterTable, CompareRecordsDefaultOrder) {
+  alignas(8) unsigned char bytesA[40] = {};
+  alignas(8) unsigned char bytesB[40] = {};
+  CounterRecord* a = reinterpret_cast<CounterRecord*>(bytesA);
+  CounterRecord* b = reinterpret_cast<CounterRecord*>(bytesB);
+  a->total1 = 5;
+  b->total1 = 3;
+  EXPECT_LT(CompareCounterRecords(nullptr, a, b), 0);
+  b->total1 = 5;
+  a->total2 = 1;
+  b->total2 = 2;
+  EXPECT_GT(CompareCounterRecords(nullptr, a, b), 0);
+  b->total2 = 1;
+  EXPECT_EQ(CompareCounterRecords(nullptr, a, b), 0);
+  auto reversed = [](void*, const void* x, const void* y) {
+    return -CompareCounterRecordsSort(nullptr, x, y);
+  };
+  b->total1 = 1;
+  EXPECT_GT(CompareCounterRecords(reversed, a, b), 0);
+  EXPECT_EQ(CompareKeyNoCase("abc", "ABC"), 0);
+  EXPECT_EQ(CompareKeyNoCase("ab", "abc"), -1);
+  EXPECT_EQ(CompareKeyNoCase("b", "A"), 1);
+  EXPECT_EQ(CompareKeyNoCase("[", "a"), 1);  // 'a' folds to 'A' (0x41) below '[' (0x5B)
+}
+
+TEST(KeyedTable, OtherPayloadsShareTheLayout) {
+  struct AddressPayload {
+    uint32_t messages, clean, virus, spam;
+    uint64_t bytes;
+  };
+  RecordTable table{};
+  void* record = nullptr;
+  bool inserted = false;
+  ASSERT_EQ(KeyedTableFindOrInsert(&table, "10.0.0.1", sizeof(AddressPayload), &record, &inserted),
+            kOk);
+  EXPECT_TRUE(inserted);
+  AddressPayload* payload =
+      reinterpret_cast<AddressPayload*>(static_cast<char*>(record) + sizeof(KeyedRecordHeader));
+  EXPECT_EQ(payload->messages, 0u);
+  payload->messages = 4;
+  EXPECT_STREQ(KeyedRecordKey(record, sizeof(AddressPayload)), "10.0.0.1");
+  ASSERT_EQ(KeyedTableFindOrInsert(&table, "10.0.0.1", sizeof(AddressPayload), &record, &inserted),
+            kOk);
+  EXPECT_FALSE(inserted);
+  payload =
+      reinterpret_cast<AddressPayload*>(static_cast<char*>(record) + sizeof(KeyedRecordHeader));
+  EXPECT_EQ(payload->messages, 4u);
+  EXPECT_EQ(KeyedTableFind(&table, "10.0.0.2", sizeof(AddressPayload)), nullptr);
+  RecordTableFree(&table);
+}
+
+}  // namespace
