@@ -2,15 +2,17 @@
 # Builds varno when it is missing, turns the example logs into metadata files
 # under out/example and lists what was written.
 # Usage: tools/run_example.sh [extra varno options]
+# BUILD_DIR selects another build folder (default build).
 set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$repo"
 
-varno=build/bin/varno
+build_dir=${BUILD_DIR:-build}
+varno=$build_dir/bin/varno
 if [ ! -x "$varno" ]; then
   echo "== building varno"
-  cmake -S . -B build -G Ninja >/dev/null
-  cmake --build build --target varno
+  cmake -S . -B "$build_dir" -G Ninja >/dev/null
+  cmake --build "$build_dir" --target varno
 fi
 
 out=out/example
