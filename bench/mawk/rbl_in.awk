@@ -3,7 +3,8 @@
 # (field 2, "TS"/"TD") and second key (field 3, "TR"/"TE") the same five
 # values; the virus tables "VIR" (field 8 and 10), "TSD" (8) and "TVN" (10).
 # Usage: mawk -f rbl_in.awk [-v top=15] rblYYYYMMDD.log > _rblYYYYMMDD.csv
-# Sizes are plain byte counts (no --units); fields are taken as they stand.
+# Sizes are plain byte counts (no --units); fields are taken as they stand;
+# a line whose field 1 is not a time of day (HH:MM:SS or HH:MM) is ignored.
 BEGIN {
   FS = ";"
   if (top == "") top = 15
@@ -11,7 +12,8 @@ BEGIN {
 }
 {
   t = $2
-  if (t !~ /^[0-9][0-9]:[0-5][0-9]:[0-5][0-9]([ \t]|$)/) next
+  sub(/^[ \t]+/, "", t)
+  if (t !~ /^[0-2][0-9]:[0-5][0-9](:[0-5][0-9])?([ \t]|$)/) next
   h = substr(t, 1, 2) + 0
   if (h > 23) next
   k1 = substr($3, 1, 511)

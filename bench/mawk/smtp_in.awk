@@ -2,8 +2,8 @@
 # for SMTP-IN: per hour ok (field 2 = 0) and err, the busiest client addresses
 # (field 5, "TIP", top 15) and every result code ("ERR").
 # Usage: mawk -f smtp_in.awk [-v top=15] smtpYYYYMMDD.log > _smtpYYYYMMDD.csv
-# Fields are taken as they stand (no trimming); a line whose field 1 is not
-# HH:MM:SS is ignored.
+# Fields are taken as they stand (no trimming); a line whose field 1 is not a
+# time of day (HH:MM:SS or HH:MM, hour 00-23) is ignored.
 BEGIN {
   FS = ";"
   if (top == "") top = 15
@@ -11,7 +11,8 @@ BEGIN {
 }
 {
   t = $2
-  if (t !~ /^[0-9][0-9]:[0-5][0-9]:[0-5][0-9]([ \t]|$)/) next
+  sub(/^[ \t]+/, "", t)
+  if (t !~ /^[0-2][0-9]:[0-5][0-9](:[0-5][0-9])?([ \t]|$)/) next
   h = substr(t, 1, 2) + 0
   if (h > 23) next
   r = int($3 + 0)
