@@ -178,19 +178,35 @@ struct KeyDigest {
   uint32_t length;
 };
 
+// Shift-and-add keeps the per-byte dependency chain short; the finaliser
+// below does the mixing.
 KeyDigest DigestKey(const char* key) {
-  KeyDigest digest{0, 2166136261u, 0};
+  KeyDigest digest{0, 5381u, 0};
   const unsigned char* p = reinterpret_cast<const unsigned char*>(key);
   for (; *p != 0; ++p) {
     unsigned char c = FoldUpper(*p);
     digest.hash += static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(c)));
-    digest.mixed = (digest.mixed ^ c) * 16777619u;
+    digest.mixed = ((digest.mixed << 5) + digest.mixed) ^ c;
   }
   digest.length = static_cast<uint32_t>(p - reinterpret_cast<const unsigned char*>(key));
+  // Final avalanche so that the low bits used for the slot are well spread.
+  uint32_t h = digest.mixed;
+  h ^= h >> 16;
+  h *= 0x85ebca6bu;
+  h ^= h >> 13;
+  h *= 0xc2b2ae35u;
+  h ^= h >> 16;
+  digest.mixed = h;
   return digest;
 }
 
-bool SameKey(const char* a, const char* b) { return CompareKeyNoCase(a, b) == 0; }
+// Equal ignoring ASCII case; the usual exact spelling is tested first.
+bool SameKey(const char* stored, const char* key) {
+  for (size_t i = 0;; ++i) {
+    if (stored[i] != key[i]) return CompareKeyNoCase(stored + i, key + i) == 0;
+    if (stored[i] == '\0') return true;
+  }
+}
 
 // The lookup slot holding the key, or the empty slot where it belongs.
 uint64_t* LookupSlot(RecordTable* table, const KeyDigest& digest, const char* key) {
