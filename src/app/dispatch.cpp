@@ -6,6 +6,7 @@
 #include "app/console.h"
 #include "app/jobs.h"
 #include "app/progress.h"
+#include "common/paths.h"
 #include "common/time.h"
 #include "platform/clock.h"
 #include "stat/stat_mode.h"
@@ -14,11 +15,6 @@ namespace {
 
 // ---- Services whose modules are not linked in yet --------------------------
 
-ResultCode PendingExpandPath(const wchar_t* text, int /*createFlag*/, std::wstring* /*out*/) {
-  return text == nullptr ? kErrInvalidArgument : kErrNotSupported;
-}
-bool PendingDirectoryExists(const wchar_t* /*path*/) { return false; }
-ResultCode PendingCreateDirectoryTree(const wchar_t* /*path*/) { return kErrNotSupported; }
 ResultCode PendingRunSearchCommand(JobContext* /*context*/, const wchar_t* /*logDir*/,
                                    ProgressFile* /*progress*/, JobEvent* /*event*/) {
   return kErrNotSupported;
@@ -80,7 +76,7 @@ ResultCode RunLogMode(JobContext* context) {
 ResultCode ApplyDefault(std::optional<std::wstring>* value, const wchar_t* fallback) {
   if (*value) return kOk;
   std::wstring expanded;
-  ResultCode result = PendingExpandPath(fallback, 0, &expanded);
+  ResultCode result = ExpandPath(fallback, 0, &expanded);
   if (result == kOk) *value = std::move(expanded);
   return result;
 }
@@ -91,8 +87,8 @@ ResultCode RunStatSteps(JobContext* context) {
   if (result != kOk) return result;
   if (!context->progressName) context->progressName = L"_varno.run";
   const wchar_t* outputDir = context->outputDir->c_str();
-  if (!PendingDirectoryExists(outputDir)) {
-    result = PendingCreateDirectoryTree(outputDir);
+  if (!DirectoryExists(outputDir)) {
+    result = CreateDirectoryTree(outputDir);
     if (result != kOk) {
       PrintMessage(kConsoleErr, kMsgCannotAccessOutdir, outputDir, static_cast<int>(result));
       return result;

@@ -7,15 +7,13 @@
 #include "app/console.h"
 #include "app/jobs.h"
 #include "common/node_tree.h"
+#include "common/paths.h"
 #include "stat/stat_types.h"
 
 namespace {
 
 // ---- Services whose modules are not linked in yet --------------------------
 
-ResultCode PendingExpandPath(const wchar_t* text, int /*createFlag*/, std::wstring* /*out*/) {
-  return text == nullptr ? kErrInvalidArgument : kErrNotSupported;
-}
 ResultCode PendingParseDateList(NodeTree* /*list*/, const wchar_t* text) {
   return text == nullptr ? kErrInvalidArgument : kErrNotSupported;
 }
@@ -133,7 +131,7 @@ ResultCode SetMode(JobContext* context, RunMode mode) {
 
 ResultCode SetExpandedPath(const wchar_t* argument, std::optional<std::wstring>* target) {
   std::wstring expanded;
-  ResultCode result = PendingExpandPath(argument, 0, &expanded);
+  ResultCode result = ExpandPath(argument, 0, &expanded);
   if (result != kOk) return result;
   *target = std::move(expanded);
   return kOk;
