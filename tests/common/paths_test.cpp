@@ -1,0 +1,169 @@
+#include "common/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/fs.h"
+
+namespace {
+
+std::wstring Expanded(const wchar_t* text) {
+  std::wstring out = L"junk";
+  EXPECT_EQ(ExpandPath(text, 0, &out), kOk) << text;
+  return out;
+}
+
+ResultCode ExpandResult(const wchar_t* text) {
+  std::wstring out = L"junk";
+  ResultCode result = ExpandPath(text, 0, &out);
+  if (result != kOk) {
+    EXPECT_TRUE(out.empty());
+  }
+  return result;
+}
+
+// The test executable sits in <build>/bin, so the installation root is <build>/.
+std::wstring InstallRoot() {
+  std::wstring exe;
+  EXPECT_EQ(GetExecutablePath(&exe), kOk);
+  std::wstring dir = exe.substr(0, exe.rfind(L'/') + 1);
+  std::wstring parent = dir.substr(0, dir.rfind(L'/', dir.size() - 2) + 1);
+  return parent;
+}
+
+TEST(ExpandPath, InstallationMacros) {
+  std::wstring root = InstallRoot();
+  ASSERT_FALSE(root.empty());
+  EXPECT_EQ(Expanded(L"@@x:"), root);
+  EXPECT_EQ(Expanded(L"@@m:"), root);
+  EXPECT_EQ(Expanded(L"@@x:B"), root + L"bin/");
+  EXPECT_EQ(Expanded(L"@@x:q"), root);
+  EXPECT_EQ(Expanded(L"@@x:l"), root + L"log/");
+  EXPECT_EQ(Expanded(L"@@x:c/"), root + L"conf/");
+  EXPECT_EQ(Expanded(L"@@x:b"), root + L"bin/");
+  EXPECT_EQ(Expanded(L"@@x:t"), root + L"tmp/");
+  EXPECT_EQ(Expanded(L"@@x:/htdocs/logs/"), root + L"htdocs/logs/");
+  EXPECT_EQ(Expanded(L"@@x:c//a\\\\b"), root + L"conf/a/b");
+  EXPECT_EQ(Expanded(L"@@x:\\a//b\\"), root + L"a/b/");
+}
+
+TEST(ExpandPath, BadMacroNames) {
+  EXPECT_EQ(ExpandResult(L"@@x:lb"), kErrInvalidName);
+  EXPECT_EQ(ExpandResult(L"@@y:"), kErrInvalidName);
+  EXPECT_EQ(ExpandResult(L"@@x"), kErrInvalidName);
+  EXPECT_EQ(ExpandResult(L"@@"), kErrInvalidName);
+  EXPECT_EQ(ExpandResult(L"@@/x"), kErrInvalidName);
+  EXPECT_EQ(ExpandResult(L"@@ha!:"), kErrInvalidName);
+  EXPECT_EQ(ExpandResult(L"@@x:aaaaaaaaaa/"), kErrInvalidName);   // 12 characters, many letters
+  EXPECT_EQ(ExpandResult(L"@@x:aaaaaaaaaaa/"), kErrInvalidName);  // 13 characters
+  EXPECT_EQ(ExpandResult(L"@@hd!:l///////"), kOk);
+  EXPECT_EQ(ExpandResult(L"@@x:\x20AC"), kErrInvalidName);       // no single byte
+  std::wstring out;
+  EXPECT_EQ(ExpandPath(nullptr, 0, &out), kErrInvalidArgument);
+}
+
+TEST(ExpandPath, PlainTextIsCopied) {
+  EXPECT_EQ(Expanded(L"relative/dir\\x"), L"relative/dir\\x");
+  EXPECT_EQ(Expanded(L"@x:l"), L"@x:l");
+  EXPECT_EQ(Expanded(L""), L"");
+}
+
+TEST(ExpandPath, FolderMacros) {
+  EXPECT_EQ(Expanded(L"@@c:"), L"/usr/local/share/Vexmoor/");
+  EXPECT_EQ(Expanded(L"@@c:c"), L"/usr/local/share/Vexmoor/conf/");
+  EXPECT_EQ(Expanded(L"@@w:x"), L"/");
+  EXPECT_EQ(Expanded(L"@@w:/x"), L"/x");
+  EXPECT_EQ(Expanded(L"@@s:"), L"/usr/lib/");
+  EXPECT_EQ(Expanded(L"@@ha:l"), L"/var/lib/log/");
+  EXPECT_EQ(Expanded(L"@@hd:"), L"/etc/skel/.config/");
+  EXPECT_EQ(Expanded(L"@@hd!:"), L"/etc/skel/.local/share/");
+
+  std::string savedHome = getenv("HOME") ? getenv("HOME") : "";
+  const char* savedConfig = getenv("XDG_CONFIG_HOME");
+  std::string config = savedConfig ? savedConfig : "";
+  const char* savedData = getenv("XDG_DATA_HOME");
+  std::string data = savedData ? savedData : "";
+  setenv("HOME", "/home/tester", 1);
+  unsetenv("XDG_CONFIG_HOME");
+  unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(Expanded(L"@@h:"), L"/home/tester/.config/");
+  EXPECT_EQ(Expanded(L"@@h!:t/x"), L"/home/tester/.local/share/tmp/x");
+  setenv("XDG_CONFIG_HOME", "/cfg/", 1);
+  EXPECT_EQ(Expanded(L"@@h:c"), L"/cfg/conf/");
+  unsetenv("HOME");
+  unsetenv("XDG_CONFIG_HOME");
+  // Without any user folder the executable's own directory is used.
+  EXPECT_EQ(Expanded(L"@@h:"), InstallRoot() + L"bin/");
+  setenv("HOME", savedHome.c_str(), 1);
+  if (savedConfig) setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  if (savedData) setenv("XDG_DATA_HOME", data.c_str(), 1);
+}
+
+TEST(JoinPath, SeparatorsAndTrailingFlag) {
+  EXPECT_EQ(JoinPath(L"a", L"b", false), L"a/b");
+  EXPECT_EQ(JoinPath(L"a/", L"b", false), L"a/b");
+  EXPECT_EQ(JoinPath(L"a\\", L"b\\c", true), L"a/b/c/");
+  EXPECT_EQ(JoinPath(nullptr, L"x\\y", false), L"x/y");
+  EXPECT_EQ(JoinPath(L"/root", L"f.txt", false), L"/root/f.txt");
+}
+
+TEST(MapWinError, Table) {
+  EXPECT_EQ(MapWinError(0, kErrFailed), kOk);
+  EXPECT_EQ(MapWinError(1168, kErrFailed), kErrNotFound);
+  EXPECT_EQ(MapWinError(5, kErrFailed), kErrAccessDenied);
+  EXPECT_EQ(MapWinError(4711, kErrFailed), kErrFailed);
+  EXPECT_EQ(MapWinError(4711, kErrCannotCreate), kErrCannotCreate);
+  EXPECT_EQ(MapWinError(258, kErrFailed), kTimeOut);
+  EXPECT_EQ(MapWinError(12031, kErrFailed), kConnectionBroken);
+  EXPECT_EQ(MapWinError(112, kErrFailed), kErrDiskFull);
+  EXPECT_EQ(MapWinError(267, kErrFailed), kErrInvalidName);
+  EXPECT_EQ(MapWinError(1243, kErrFailed), -30);
+  EXPECT_EQ(MapWinError(16, kErrFailed), -33);
+  EXPECT_EQ(MapWinError(12165, kErrFailed), kErrCannotConnect);
+  EXPECT_EQ(MapWinError(32, kErrFailed), kErrSharingViolation);
+}
+
+class DirectoryTreeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/varno-paths-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    base_ = std::wstring(pattern, pattern + sizeof pattern - 1);
+  }
+  void TearDown() override {
+    std::string command = "rm -rf '" + std::string(base_.begin(), base_.end()) + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+  std::wstring base_;
+};
+
+TEST_F(DirectoryTreeTest, CreatesEveryLevel) {
+  std::wstring deep = base_ + L"/a/b\\\\c//";
+  EXPECT_EQ(CreateDirectoryTree(deep.c_str()), kOk);
+  EXPECT_TRUE(DirectoryExists((base_ + L"/a/b/c").c_str()));
+  EXPECT_EQ(CreateDirectoryTree(deep.c_str()), kOk);
+  EXPECT_EQ(CreateDirectoryTree((base_ + L"/a/b/d").c_str()), kOk);
+  EXPECT_TRUE(DirectoryExists((base_ + L"/a/b/d").c_str()));
+  EXPECT_FALSE(FileExists((base_ + L"/a").c_str()));
+}
+
+TEST_F(DirectoryTreeTest, FailuresAndArguments) {
+  EXPECT_EQ(CreateDirectoryTree(nullptr), kErrInvalidArgument);
+  EXPECT_EQ(CreateDirectoryTree(L""), kErrPathNotFound);
+  EXPECT_EQ(CreateDirectoryTree(L"/"), kOk);
+  std::wstring file = base_ + L"/file";
+  FILE* f = fopen(std::string(file.begin(), file.end()).c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fclose(f);
+  EXPECT_TRUE(FileExists(file.c_str()));
+  EXPECT_FALSE(DirectoryExists(file.c_str()));
+  EXPECT_EQ(CreateDirectoryTree((file + L"/sub").c_str()), kErrBadPath);
+  EXPECT_EQ(CreateDirectoryTree(file.c_str()), kErrBadPath);
+  EXPECT_FALSE(FileExists((base_ + L"/missing").c_str()));
+  EXPECT_FALSE(DirectoryExists(nullptr));
+}
+
+}  // namespace
