@@ -168,6 +168,15 @@ TEST(Usage, JobNames) {
   EXPECT_EQ(cancel.err, "");
 }
 
+TEST(Usage, StatOutputDirectoryThatCannotBeMade) {
+  Outcome outcome = RunVarno({"--stat=SMTP-IN", "--outdir=/proc/self/varno-out"});
+  EXPECT_EQ(outcome.exitCode, 1);
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(outcome.err,
+            "Cannot access output directory.\nDirectory: /proc/self/varno-out\nEC: -22\n"
+            "One or more error occured during execution. EC:-22\n");
+}
+
 TEST(Usage, ValuesThatAreAccepted) {
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{"--top=0x10", "--version"},
