@@ -275,7 +275,8 @@ const Ch* ParseRange(const Ch* text, AddressRange* range) {
     if (prefix < 1000) prefix = prefix * 10 + (Code(*digit) - '0');
     ++digit;
   }
-  if (digit != p && EndsRange(*digit)) {
+  // A prefix length is at most 32; anything else is read as a mask address.
+  if (digit != p && prefix <= 32 && EndsRange(*digit)) {
     uint32_t order = prefix >= 32 ? 0xFFFFFFFFu : (prefix == 0 ? 0u : 0xFFFFFFFFu << (32 - prefix));
     *range = AddressRange{kRangeMask, first, FromOrder(order)};
     return digit;

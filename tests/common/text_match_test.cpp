@@ -221,8 +221,13 @@ TEST(AddressRange, KindsAndMatching) {
 
   ASSERT_NE(ParseAddressRange("1.2.3.4/0", &range), nullptr);
   EXPECT_EQ(range.second, 0u);
-  ASSERT_NE(ParseAddressRange("1.2.3.4/40", &range), nullptr);
+  ASSERT_NE(ParseAddressRange("1.2.3.4/32", &range), nullptr);
   EXPECT_EQ(range.second, 0xFFFFFFFFu);
+  // Above 32 the number is a mask in the one-part address form.
+  ASSERT_NE(ParseAddressRange("1.2.3.4/40", &range), nullptr);
+  EXPECT_EQ(range.second, MakeAddress(0, 0, 0, 40));
+  ASSERT_NE(ParseAddressRange("1.2.3.4/0xFFFFFF00", &range), nullptr);
+  EXPECT_EQ(range.second, MakeAddress(255, 255, 255, 0));
 
   AddressRange foreign{7, 0, 0};
   EXPECT_EQ(MatchAddressRange(0, &foreign), 0);
