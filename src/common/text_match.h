@@ -29,7 +29,8 @@ int GetFieldWide(const wchar_t** cursor, uint32_t index, wchar_t delimiter,
 
 // Skips `skip` delimiters, then cuts the token at the next delimiter with a
 // NUL and moves the cursor behind it. Returns the token start, or nullptr
-// when the text runs out while skipping or the cursor is missing.
+// when the text runs out while skipping, no text is left for a token, or
+// the cursor is missing.
 char* NextToken(char** cursor, uint32_t skip, char delimiter);
 // As NextToken, with characters up to 32 trimmed around the token.
 char* NextTokenTrimmed(char** cursor, uint32_t skip, char delimiter);
