@@ -45,6 +45,33 @@ int CompareProbe(const void* key, const void* record) {
                            static_cast<const char*>(record) + probe->keyOffset);
 }
 
+// Sorts record offsets by (hash, key): first by the hash alone, packed with
+// the offset into one integer, then each run of equal hashes by key.
+// False when the scratch array cannot be had (the caller sorts directly).
+bool SortPending(const unsigned char* data, uint32_t keyOffset, uint32_t* first, uint32_t* last) {
+  size_t count = static_cast<size_t>(last - first);
+  uint64_t* packed = static_cast<uint64_t*>(std::malloc(count * sizeof(uint64_t)));
+  if (packed == nullptr) return false;
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t hash = reinterpret_cast<const KeyedRecordHeader*>(data + first[i])->hash;
+    packed[i] = (static_cast<uint64_t>(hash) << 32) | first[i];
+  }
+  std::sort(packed, packed + count);
+  auto keyLess = [data, keyOffset](uint64_t a, uint64_t b) {
+    return CompareKeyNoCase(reinterpret_cast<const char*>(data + static_cast<uint32_t>(a) + keyOffset),
+                            reinterpret_cast<const char*>(data + static_cast<uint32_t>(b) + keyOffset)) < 0;
+  };
+  for (size_t run = 0; run < count;) {
+    size_t runEnd = run + 1;
+    while (runEnd < count && (packed[runEnd] >> 32) == (packed[run] >> 32)) ++runEnd;
+    if (runEnd - run > 1) std::sort(packed + run, packed + runEnd, keyLess);
+    run = runEnd;
+  }
+  for (size_t i = 0; i < count; ++i) first[i] = static_cast<uint32_t>(packed[i]);
+  std::free(packed);
+  return true;
+}
+
 // Brings the pending tail of a keyed table into order.
 void Settle(RecordTable* table) {
   if (table->keyedState != kKeyedFast || table->sortedCount >= table->count) return;
@@ -61,7 +88,7 @@ void Settle(RecordTable* table) {
   uint32_t* begin = table->index;
   uint32_t* middle = begin + table->sortedCount;
   uint32_t* end = begin + table->count;
-  std::sort(middle, end, less);
+  if (!SortPending(data, keyOffset, middle, end)) std::sort(middle, end, less);
   std::inplace_merge(begin, middle, end, less);
   table->sortedCount = table->count;
 }
@@ -227,7 +254,7 @@ uint64_t* LookupSlot(RecordTable* table, const KeyDigest& digest, const char* ke
 }
 
 ResultCode ReserveLookup(RecordTable* table) {
-  if (table->lookup != nullptr && (table->lookupCount + 1) * 2 <= table->lookupCapacity) {
+  if (table->lookup != nullptr && (table->lookupCount + 1) * 4 <= table->lookupCapacity * 3) {
     return kOk;
   }
   uint32_t capacity = table->lookupCapacity == 0 ? kMinLookup : table->lookupCapacity * 2;
