@@ -1,0 +1,24 @@
+// The --search run: scan the mail logs, filter, sort and list the messages.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/types.h"
+
+struct SearchConditions;
+struct ProgressFile;
+struct JobEvent;
+
+// Called by the dispatch. Prints "searching..." and the match count at -v.
+// kOk, kErrNotFound (no message matched) or the failure; outputFile null
+// lists to standard output. progress and event may be null.
+ResultCode RunSearchCommand(const wchar_t* logDir, SearchConditions* conditions,
+                            const wchar_t* outputFile, ProgressFile* progress, JobEvent* event);
+
+// Progress and cancellation callback: (context, overall or -1, item, text).
+using SearchProgressFn = int (*)(void* context, int overall, int item, const wchar_t* text);
+
+// The run itself with an explicit callback; *matchCount gets the matches.
+ResultCode RunSearch(const wchar_t* logDir, SearchConditions* conditions,
+                     const wchar_t* outputFile, SearchProgressFn callback, void* context,
+                     uint32_t* matchCount);
