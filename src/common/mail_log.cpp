@@ -1,0 +1,99 @@
+// Mail log status words, message keys and the number forms of log fields.
+#include "common/mail_log.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+bool EqualsNoCase(const char* a, const char* b) {
+  while (*a != '\0' && LowerAscii(*a) == LowerAscii(*b)) {
+    ++a;
+    ++b;
+  }
+  return *a == '\0' && *b == '\0';
+}
+
+struct WordBit {
+  const char* word;
+  uint32_t bit;
+};
+
+constexpr WordBit kPostStatusWords[] = {
+    {"STAY", kMsgStay}, {"SENT", kMsgSent}, {"DEL", kMsgDel},
+    {"TRASH", kMsgTrash}, {"ND", kMsgNonDelivery},
+};
+
+constexpr WordBit kFilterWords[] = {
+    {"reject", kMsgReject}, {"stop", kMsgStop},   {"virus", kMsgVirus},
+    {"spam", kMsgSpam},     {"pend", kMsgPend},   {"fin", kMsgFin},
+    {"stay", kMsgStay},     {"sent", kMsgSent},   {"del", kMsgDel},
+    {"trash", kMsgTrash},   {"nd", kMsgNonDelivery},
+};
+
+}  // namespace
+
+uint32_t PostStatusBit(const char* word) {
+  if (word == nullptr) return 0;
+  for (const WordBit& row : kPostStatusWords) {
+    if (std::strcmp(word, row.word) == 0) return row.bit;
+  }
+  return 0;
+}
+
+uint32_t FilterWordBit(const char* word) {
+  if (word == nullptr) return 0;
+  for (const WordBit& row : kFilterWords) {
+    if (EqualsNoCase(word, row.word)) return row.bit;
+  }
+  return 0;
+}
+
+size_t DecodeMessageKey(const char* text, size_t length, MessageKey* key) {
+  std::memset(key->bytes, 0, kMessageKeySize);
+  size_t count = 0;
+  if (text == nullptr) return 0;
+  while (count < kMessageKeySize && length >= 2) {
+    int high = HexValue(text[0]);
+    int low = HexValue(text[1]);
+    if (high < 0 || low < 0) break;
+    key->bytes[count++] = static_cast<uint8_t>(high * 16 + low);
+    text += 2;
+    length -= 2;
+  }
+  return count;
+}
+
+uint32_t ParseAutoBaseNumber(const char* text) {
+  if (text == nullptr) return 0;
+  errno = 0;
+  char* end = nullptr;
+  unsigned long value = std::strtoul(text, &end, 0);
+  if (end == text) return 0;
+  return static_cast<uint32_t>(value);
+}
+
+uint32_t ParseHexNumber(const char* text) {
+  if (text == nullptr) return 0;
+  char* end = nullptr;
+  unsigned long value = std::strtoul(text, &end, 16);
+  if (end == text) return 0;
+  return static_cast<uint32_t>(value);
+}
+
+int32_t ParseSignedDecimal(const char* text) {
+  if (text == nullptr) return 0;
+  char* end = nullptr;
+  long value = std::strtol(text, &end, 10);
+  if (end == text) return 0;
+  return static_cast<int32_t>(value);
+}
