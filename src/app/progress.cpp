@@ -102,7 +102,7 @@ ResultCode OpenProgressFile(const wchar_t* dir, const wchar_t* name, ProgressFil
   ResultCode result = RawFileCreate(progress->path.c_str(), &progress->file);
   if (result != kOk) {
     delete progress;
-    return result == kErrNoMemory ? kErrNoMemory : result;
+    return result;
   }
   *out = progress;
   return kOk;
