@@ -2,11 +2,12 @@
 #include "app/jobs.h"
 
 #include <cwchar>
-#include <filesystem>
 #include <new>
 
+#include "common/paths.h"
 #include "common/time.h"
 #include "platform/clock.h"
+#include "platform/fs.h"
 #include "platform/named_event.h"
 
 struct JobEvent {
@@ -14,40 +15,6 @@ struct JobEvent {
 };
 
 namespace {
-
-// Interim path helpers until the shared path module is in: join with '/',
-// taking '\' as a separator too; create a missing directory tree; make a file
-// writable again.
-std::wstring JoinPath(const wchar_t* first, const wchar_t* second, bool /*trailing*/) {
-  std::wstring path = first;
-  if (!path.empty() && path.back() != L'/' && path.back() != L'\\') path.push_back(L'/');
-  path += second;
-  for (wchar_t& c : path) {
-    if (c == L'\\') c = L'/';
-  }
-  return path;
-}
-
-bool DirectoryExists(const wchar_t* path) {
-  std::error_code error;
-  return std::filesystem::is_directory(path, error);
-}
-
-void CreateDirectoryTree(const wchar_t* path) {
-  std::error_code error;
-  std::filesystem::create_directories(path, error);
-}
-
-bool FileExists(const wchar_t* path) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(path, error);
-}
-
-void ClearReadOnly(const wchar_t* path) {
-  std::error_code error;
-  std::filesystem::permissions(path, std::filesystem::perms::owner_write,
-                               std::filesystem::perm_options::add, error);
-}
 
 constexpr size_t kEventNameCapacity = 261;
 constexpr uint32_t kLockRetryMs = 500;

@@ -4,39 +4,16 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <new>
 
 #include "app/console.h"
 #include "app/jobs.h"
+#include "common/paths.h"
 #include "common/time.h"
 #include "platform/raw_file.h"
 #include "platform/text.h"
 
 namespace {
-
-// Interim path helpers until the shared path module is in: join with '/',
-// taking '\' as a separator too; create a missing directory tree; make a file
-// writable again.
-std::wstring JoinPath(const wchar_t* first, const wchar_t* second, bool /*trailing*/) {
-  std::wstring path = first;
-  if (!path.empty() && path.back() != L'/' && path.back() != L'\\') path.push_back(L'/');
-  path += second;
-  for (wchar_t& c : path) {
-    if (c == L'\\') c = L'/';
-  }
-  return path;
-}
-
-bool DirectoryExists(const wchar_t* path) {
-  std::error_code error;
-  return std::filesystem::is_directory(path, error);
-}
-
-void CreateDirectoryTree(const wchar_t* path) {
-  std::error_code error;
-  std::filesystem::create_directories(path, error);
-}
 
 constexpr size_t kLineCapacity = 1024;
 constexpr int64_t kMaxPercent = 100;

@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 
+#include "platform/fs.h"
 #include "platform/text.h"
 
 struct LockFile {
@@ -20,22 +21,6 @@ struct LockFile {
 
 namespace {
 
-// Until the shared errno mapping of the file layer is in: the codes these
-// calls can meet.
-ResultCode MapErrno(int err, ResultCode fallback) {
-  switch (err) {
-    case ENOENT: return kErrFileNotFound;
-    case ENOTDIR: return kErrPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS: return kErrAccessDenied;
-    case EEXIST: return kErrAlreadyExists;
-    case ENOMEM: return kErrNoMemory;
-    case ENOSPC: return kErrDiskFull;
-    case ENAMETOOLONG: return kErrInvalidName;
-    default: return fallback;
-  }
-}
 
 constexpr int kOpenRetries = 16;
 

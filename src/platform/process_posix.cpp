@@ -13,28 +13,13 @@
 #include <vector>
 
 #include "platform/command_line_split.h"
+#include "platform/fs.h"
 #include "platform/text.h"
 
 extern char** environ;
 
 namespace {
 
-// Until the shared errno mapping of the file layer is in: the codes these
-// calls can meet.
-ResultCode MapErrno(int err, ResultCode fallback) {
-  switch (err) {
-    case ENOENT: return kErrFileNotFound;
-    case ENOTDIR: return kErrPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS: return kErrAccessDenied;
-    case EEXIST: return kErrAlreadyExists;
-    case ENOMEM: return kErrNoMemory;
-    case ENOSPC: return kErrDiskFull;
-    case ENAMETOOLONG: return kErrInvalidName;
-    default: return fallback;
-  }
-}
 
 ResultCode WaitForChild(pid_t pid) {
   int status = 0;

@@ -10,31 +10,13 @@
 #include <new>
 #include <string>
 
+#include "platform/fs.h"
 #include "platform/text.h"
 
 struct RawFile {
   int fd;
 };
 
-namespace {
-
-// Until the shared errno mapping of the file layer is in: the codes these
-// calls can meet.
-ResultCode MapErrno(int err, ResultCode fallback) {
-  switch (err) {
-    case ENOENT: return kErrFileNotFound;
-    case ENOTDIR: return kErrPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS: return kErrAccessDenied;
-    case ENOMEM: return kErrNoMemory;
-    case ENOSPC: return kErrDiskFull;
-    case ENAMETOOLONG: return kErrInvalidName;
-    default: return fallback;
-  }
-}
-
-}  // namespace
 
 ResultCode RawFileCreate(const wchar_t* path, RawFile** out) {
   *out = nullptr;
