@@ -77,25 +77,6 @@ int ExitCodeOf(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-TEST_F(NamedEventTest, HolderInAnotherProcessSeesTheSetAndKeepsTheNameMeanwhile) {
-  int ready = -1;
-  pid_t holder = StartHolder(L"Local\\varno_nightly", &ready);
-  ASSERT_GT(holder, 0);
-  ASSERT_TRUE(WaitReady(ready));
-
-  NamedEvent* second = nullptr;
-  EXPECT_EQ(NamedEventCreate(L"Local\\varno_nightly", &second), kErrAlreadyExists);
-  EXPECT_EQ(second, nullptr);
-  EXPECT_EQ(NamedEventSetByName(L"Local\\varno_nightly"), kOk);
-  EXPECT_EQ(ExitCodeOf(holder), 0);
-
-  // The holder closed it: the name is free again and starts not set.
-  NamedEvent* again = nullptr;
-  ASSERT_EQ(NamedEventCreate(L"Local\\varno_nightly", &again), kOk);
-  EXPECT_EQ(NamedEventIsSet(again), 0);
-  EXPECT_EQ(NamedEventClose(again), kOk);
-}
-
 TEST_F(NamedEventTest, KilledHolderReleasesTheNameAndItsFlag) {
   int ready = -1;
   pid_t holder = StartHolder(L"Local\\varno_crash", &ready);
