@@ -1,15 +1,258 @@
-// The --search run (scanning and listing follow).
+// The --search run: normalise, scan the three mail logs, filter, sort and list.
 #include "doctor/search_command.h"
 
-ResultCode RunSearch(const wchar_t* logDir, SearchConditions* conditions, const wchar_t*,
-                     SearchProgressFn, void*, uint32_t* matchCount) {
-  if (matchCount != nullptr) *matchCount = 0;
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "app/console.h"
+#include "app/progress.h"
+#include "doctor/mail_index.h"
+#include "doctor/search_conditions.h"
+#include "platform/fs.h"
+#include "platform/stream.h"
+
+namespace {
+
+constexpr size_t kLineBufferSize = 32768;
+constexpr size_t kProgressRecords = 10000;
+
+int Report(SearchProgressFn callback, void* context, int overall, int item, const wchar_t* text) {
+  return callback != nullptr ? callback(context, overall, item, text) : 0;
+}
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+int CompareTextNoCase(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    unsigned char ca = static_cast<unsigned char>(LowerAscii(*a));
+    unsigned char cb = static_cast<unsigned char>(LowerAscii(*b));
+    if (ca != cb) return ca < cb ? -1 : 1;
+    if (ca == 0) return 0;
+  }
+}
+
+template <typename T>
+int CompareValues(T a, T b) {
+  return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+uint32_t SortAddress(const MailRecord* record) {
+  uint32_t value = 0;
+  if (record->sortTextSize >= 4) std::memcpy(&value, RecordSortText(record), 4);
+  return value;
+}
+
+}  // namespace
+
+bool RecordMatchesFilter(const MailRecord* record, const SearchConditions* conditions) {
+  uint32_t flags = record->flags;
+  uint32_t wanted = conditions->flags;
+  if ((flags & wanted & kMsgFinalStates) == 0) return false;
+  if ((wanted & kMsgRblMarks) != 0 && (flags & wanted & kMsgRblMarks) == 0) return false;
+  if ((flags & kMsgPassedRbl) != 0 && (wanted & kMsgPostStatuses) != kMsgPostStatuses &&
+      (flags & wanted & kMsgPostStatuses) == 0) {
+    return false;
+  }
+  if (conditions->rblFlagMask != 0 && (record->rblFlags & conditions->rblFlagMask) == 0) {
+    return false;
+  }
+  return true;
+}
+
+int CompareRecordsByColumn(const MailRecord* a, const MailRecord* b, uint32_t column) {
+  int order = 0;
+  switch (column) {
+    case 1:
+    case 2:
+      order = CompareTextNoCase(RecordSortText(a), RecordSortText(b));
+      if (order == 0) order = CompareValues(a->time, b->time);
+      if (order == 0) order = CompareMessageKeys(a->key, b->key);
+      return order;
+    case 3:
+      order = CompareValues(SortAddress(a), SortAddress(b));
+      return order != 0 ? order : CompareValues(a->time, b->time);
+    case 4:
+      order = CompareMessageKeys(a->key, b->key);
+      return order != 0 ? order : CompareValues(a->time, b->time);
+    default:
+      order = CompareValues(a->time, b->time);
+      if (order == 0) {
+        order = CompareValues(static_cast<int32_t>(a->smtpOffset),
+                              static_cast<int32_t>(b->smtpOffset));
+      }
+      return order != 0 ? order : CompareMessageKeys(a->key, b->key);
+  }
+}
+
+namespace {
+
+// Heap sort of the matching records' offsets by the chosen column.
+void SortMatches(MailIndex* mail, std::vector<uint32_t>* matches, uint32_t column,
+                 bool descending) {
+  const uint8_t* store = mail->store.data();
+  auto before = [store, column, descending](uint32_t a, uint32_t b) {
+    int order = CompareRecordsByColumn(reinterpret_cast<const MailRecord*>(store + a),
+                                       reinterpret_cast<const MailRecord*>(store + b), column);
+    return descending ? order > 0 : order < 0;
+  };
+  std::make_heap(matches->begin(), matches->end(), before);
+  std::sort_heap(matches->begin(), matches->end(), before);
+}
+
+// Writes one message block; false when a write fails.
+bool WriteBlock(FILE* out, const MailIndex* mail, const MailRecord* record, char* line) {
+  const char* direction = (record->flags & kMsgIn) != 0 ? "in" : "out";
+  size_t length = ReadIndexedLine(mail, record->smtpFile, record->smtpOffset, line, kLineBufferSize);
+  if (std::fprintf(out, "smtp|%s;%lu;%lu|", direction, static_cast<unsigned long>(record->ended),
+                   static_cast<unsigned long>(record->announced)) < 0 ||
+      std::fwrite(line, 1, length, out) != length || std::fputc('\n', out) == EOF) {
+    return false;
+  }
+  if ((record->flags & kMsgHasRbl) != 0) {
+    length = ReadIndexedLine(mail, record->rblFile, record->rblOffset, line, kLineBufferSize);
+    if (std::fputs("rbl|", out) == EOF || std::fwrite(line, 1, length, out) != length ||
+        std::fputc('\n', out) == EOF) {
+      return false;
+    }
+  }
+  if ((record->flags & kMsgHasPost) != 0) {
+    for (size_t i = record->firstPost; i < mail->posts.size(); ++i) {
+      const PostEntry& entry = mail->posts[i];
+      if (CompareMessageKeys(entry.key, record->key) != 0) break;
+      length = ReadIndexedLine(mail, entry.fileIndex, entry.offset, line, kLineBufferSize);
+      if (std::fputs("post|", out) == EOF || std::fwrite(line, 1, length, out) != length ||
+          std::fputc('\n', out) == EOF) {
+        return false;
+      }
+    }
+  }
+  return std::fputc('\n', out) != EOF;
+}
+
+ResultCode WriteListing(FILE* out, MailIndex* mail, const std::vector<uint32_t>& matches,
+                        uint32_t pageSize, uint32_t pageCount, SearchProgressFn callback,
+                        void* context) {
+  std::vector<char> line(kLineBufferSize);
+  uint32_t page = 0;
+  const size_t count = matches.size();
+  for (size_t i = 0; i < count; ++i) {
+    if (i % kProgressRecords == 0) {
+      int result = Report(callback, context, static_cast<int>(80 + i * 20 / count), 100, nullptr);
+      if (result != 0) return result;
+    }
+    unsigned long ordinal = static_cast<unsigned long>(i + 1);
+    if (pageSize != 0 && (ordinal == 1 || pageSize == 1 || ordinal % pageSize == 1)) {
+      ++page;
+      if (std::fprintf(out, "#[%lu;%lu;%lu;%lu]\n\n", static_cast<unsigned long>(page),
+                       static_cast<unsigned long>(pageCount), ordinal,
+                       static_cast<unsigned long>(count)) < 0) {
+        break;
+      }
+    }
+    const auto* record = reinterpret_cast<const MailRecord*>(mail->store.data() + matches[i]);
+    if (!WriteBlock(out, mail, record, line.data())) break;
+  }
+  return kOk;
+}
+
+ResultCode ScanLogs(const wchar_t* logDir, SearchConditions* conditions,
+                    SearchProgressFn callback, void* context, MailIndex* mail) {
+  int result = Report(callback, context, 0, 0, L"");
+  if (result == 0) result = RunSmtpPass(logDir, conditions, callback, context, mail);
+  if (result != 0) return result;
+  if (mail->files.empty()) return kErrNotFound;
+  result = Report(callback, context, 25, 0, L"");
+  if (result == 0) result = RunRblPass(logDir, callback, context, mail);
+  if (result == 0) result = Report(callback, context, 50, 0, L"");
+  if (result == 0) result = RunPostponerPass(logDir, conditions->postmax, callback, context, mail);
+  return result;
+}
+
+ResultCode ListMatches(MailIndex* mail, SearchConditions* conditions, const wchar_t* outputFile,
+                       SearchProgressFn callback, void* context, uint32_t* matchCount,
+                       bool* outputOpened) {
+  int result = Report(callback, context, 75, 100, L"");
+  if (result != 0) return result;
+  std::vector<uint32_t> matches;
+  for (size_t i = 0; i < mail->index.size(); ++i) {
+    if (RecordMatchesFilter(IndexRecord(mail, i), conditions)) matches.push_back(mail->index[i]);
+  }
+  *matchCount = static_cast<uint32_t>(matches.size());
+  if (matches.empty()) return kErrNotFound;
+  uint32_t pageSize = conditions->pageSize;
+  uint32_t pageCount =
+      pageSize != 0 ? static_cast<uint32_t>((matches.size() + pageSize - 1) / pageSize) : 1;
+  SortMatches(mail, &matches, conditions->sortColumn, conditions->sortDescending != 0);
+  result = Report(callback, context, 80, 100, L"");
+  if (result != 0) return result;
+  FILE* out = stdout;
+  if (outputFile != nullptr) {
+    out = OpenStream(outputFile, "wt");
+    if (out == nullptr) return kErrCannotCreate;
+    *outputOpened = true;
+  }
+  result = WriteListing(out, mail, matches, pageSize, pageCount, callback, context);
+  if (outputFile != nullptr) {
+    std::fclose(out);
+  } else {
+    std::fflush(stdout);
+  }
+  return result;
+}
+
+ResultCode CreateEmptyFile(const wchar_t* path) {
+  FILE* out = OpenStream(path, "wt");
+  if (out == nullptr) return kErrCannotCreate;
+  std::fclose(out);
+  return kOk;
+}
+
+}  // namespace
+
+ResultCode RunSearch(const wchar_t* logDir, SearchConditions* conditions,
+                     const wchar_t* outputFile, SearchProgressFn callback, void* context,
+                     uint32_t* matchCount) {
+  uint32_t count = 0;
+  if (matchCount == nullptr) matchCount = &count;
+  *matchCount = 0;
   if (logDir == nullptr || conditions == nullptr) return kErrInvalidArgument;
-  return kErrNotSupported;
+  NormaliseSearchConditions(conditions);
+  MailIndex mail;
+  bool outputOpened = false;
+  ResultCode result = MailIndexCreate(&mail);
+  if (result == kOk) result = ScanLogs(logDir, conditions, callback, context, &mail);
+  if (result == kOk) {
+    result = ListMatches(&mail, conditions, outputFile, callback, context, matchCount,
+                         &outputOpened);
+  }
+  MailIndexRelease(&mail);
+  if (result == kOk || result == kErrNotFound) {
+    int progress = Report(callback, context, 100, 100, L"");
+    if (progress != 0) result = progress;
+  }
+  if (outputFile != nullptr) {
+    if (result == kErrNotFound) {
+      ResultCode created = CreateEmptyFile(outputFile);
+      if (created != kOk) result = created;
+    } else if (result != kOk && outputOpened) {
+      RemoveFile(outputFile);  // no partial listing after a failure or an abort
+    }
+  }
+  return result;
 }
 
 ResultCode RunSearchCommand(const wchar_t* logDir, SearchConditions* conditions,
-                            const wchar_t* outputFile, ProgressFile*, JobEvent*) {
+                            const wchar_t* outputFile, ProgressFile* progress, JobEvent* event) {
+  if (logDir == nullptr || conditions == nullptr) return kErrInvalidArgument;
+  bool verbose = GetVerbosity() >= 1;
+  if (verbose) PrintMessage(kConsoleErr, kMsgSearching);
+  ProgressContext context{progress, event};
   uint32_t count = 0;
-  return RunSearch(logDir, conditions, outputFile, nullptr, nullptr, &count);
+  ResultCode result = RunSearch(logDir, conditions, outputFile, ProgressCallback, &context, &count);
+  if (verbose && (result == kOk || result == kErrNotFound)) {
+    PrintMessage(kConsoleErr, kMsgEmailsMatch, static_cast<unsigned long>(count));
+  }
+  return result;
 }

@@ -22,3 +22,11 @@ using SearchProgressFn = int (*)(void* context, int overall, int item, const wch
 ResultCode RunSearch(const wchar_t* logDir, SearchConditions* conditions,
                      const wchar_t* outputFile, SearchProgressFn callback, void* context,
                      uint32_t* matchCount);
+
+struct MailRecord;
+
+// The status filter: direction-independent state and RBL flag conditions.
+bool RecordMatchesFilter(const MailRecord* record, const SearchConditions* conditions);
+
+// Order of two records by sort column (0 time, 1 from, 2 to, 3 ip, 4 id).
+int CompareRecordsByColumn(const MailRecord* a, const MailRecord* b, uint32_t column);
