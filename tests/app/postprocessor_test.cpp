@@ -150,6 +150,7 @@ void ExpectRecordedArguments(int wait) {
 }
 
 TEST(RunPostprocessor, StartsWithTheSplitArgumentsWaitingOrNot) {
+  ASSERT_TRUE(fs::exists(kRecorder)) << "build the argv_recorder target";
   ExpectRecordedArguments(1);
   ExpectRecordedArguments(0);
 }
@@ -159,6 +160,7 @@ TEST(RunPostprocessor, AProgramThatCannotStartFails) {
 }
 
 TEST(RunPostprocessorList, RunsInOrderAndStopsAtTheFirstFailure) {
+  ASSERT_TRUE(fs::exists(kRecorder)) << "build the argv_recorder target";
   fs::path dir = MakeFolder("list");
   std::wstring first = fs::path(dir / "1.txt").wstring();
   std::wstring third = fs::path(dir / "3.txt").wstring();

@@ -33,8 +33,24 @@ std::vector<std::string> ReadLines(const std::string& path) {
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
-TEST(ProcessTest, ArgumentsArriveAsTheRawSplitterGivesThem) {
-  std::string folder = MakeFolder();
+// Every test gets a scratch folder, removed even when the test fails.
+class ProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Exists(kRecorder)) << kRecorder << " is missing: build the argv_recorder target";
+    folder_ = MakeFolder();
+    ASSERT_FALSE(folder_.empty());
+  }
+  void TearDown() override {
+    if (folder_.empty()) return;
+    std::string command = "rm -rf '" + folder_ + "'";
+    EXPECT_EQ(system(command.c_str()), 0);
+  }
+  std::string folder_;
+};
+
+TEST_F(ProcessTest, ArgumentsArriveAsTheRawSplitterGivesThem) {
+  const std::string& folder = folder_;
   std::string out = folder + "/argv.txt";
   std::wstring line = Wide(kRecorder) + L" " + Wide(out) +
                       L" plain \"two words\" tail\\\\ \"quoted\\\\\" a\\\"b \"\"";
@@ -49,23 +65,19 @@ TEST(ProcessTest, ArgumentsArriveAsTheRawSplitterGivesThem) {
   }
   EXPECT_EQ(recorded[1], "two words");
   EXPECT_EQ(recorded[3], "quoted\\");
-  std::string command = "rm -rf '" + folder + "'";
-  EXPECT_EQ(system(command.c_str()), 0);
 }
 
-TEST(ProcessTest, RunsInTheGivenWorkingDirectory) {
-  std::string folder = MakeFolder();
+TEST_F(ProcessTest, RunsInTheGivenWorkingDirectory) {
+  const std::string& folder = folder_;
   std::wstring line = Wide(kRecorder) + L" relative.txt here";
   ASSERT_EQ(StartProcess(line.c_str(), Wide(folder).c_str(), 1), kOk);
   std::vector<std::string> recorded = ReadLines(folder + "/relative.txt");
   ASSERT_EQ(recorded.size(), 1u);
   EXPECT_EQ(recorded[0], "here");
-  std::string command = "rm -rf '" + folder + "'";
-  EXPECT_EQ(system(command.c_str()), 0);
 }
 
-TEST(ProcessTest, WithoutWaitReturnsWhileTheChildStillRuns) {
-  std::string folder = MakeFolder();
+TEST_F(ProcessTest, WithoutWaitReturnsWhileTheChildStillRuns) {
+  const std::string& folder = folder_;
   std::string out = folder + "/late.txt";
   std::string gate = folder + "/gate";
   setenv("VARNO_ARGV_GATE", gate.c_str(), 1);
@@ -80,11 +92,9 @@ TEST(ProcessTest, WithoutWaitReturnsWhileTheChildStillRuns) {
   std::vector<std::string> recorded = ReadLines(out);
   ASSERT_EQ(recorded.size(), 1u);
   EXPECT_EQ(recorded[0], "x");
-  std::string command = "rm -rf '" + folder + "'";
-  EXPECT_EQ(system(command.c_str()), 0);
 }
 
-TEST(ProcessTest, ExitCodeIsNotLookedAtButAMissingProgramFails) {
+TEST_F(ProcessTest, ExitCodeIsNotLookedAtButAMissingProgramFails) {
   // argv_recorder without arguments ends with exit code 2.
   EXPECT_EQ(StartProcess(Wide(kRecorder).c_str(), nullptr, 1), kOk);
   ResultCode missing = StartProcess(L"/nonexistent/varno-no-such-program arg", nullptr, 1);
