@@ -5,21 +5,16 @@
 
 #include "app/console.h"
 #include "app/jobs.h"
+#include "app/postprocessor.h"
 #include "app/progress.h"
 #include "common/paths.h"
 #include "common/time.h"
+#include "doctor/search_command.h"
+#include "doctor/search_conditions.h"
 #include "platform/clock.h"
 #include "stat/stat_mode.h"
 
 namespace {
-
-// ---- Services whose modules are not linked in yet --------------------------
-
-ResultCode PendingRunSearchCommand(JobContext* /*context*/, const wchar_t* /*logDir*/,
-                                   ProgressFile* /*progress*/, JobEvent* /*event*/) {
-  return kErrNotSupported;
-}
-ResultCode PendingRunPostprocessors(JobContext* /*context*/) { return kOk; }
 
 // Web statistics, merge and the database feed are not part of this build.
 ResultCode RunWebstatMode(JobContext* /*context*/) { return kErrNotSupported; }
@@ -32,6 +27,19 @@ ResultCode RunCancel(JobContext* context) {
   ResultCode result = CancelJob(context->jobName ? context->jobName->c_str() : L"");
   if (result != kOk) PrintResultMessage(result);
   return result;
+}
+
+ResultCode RunDoctorMode(JobContext* context, const wchar_t* logDir, ProgressFile* progress,
+                         JobEvent* event) {
+  if (context->search == nullptr) context->search = new SearchConditions{};
+  SearchConditions* conditions = context->search;
+  // The Delivery doctor sorts by time, from, to, ip or id; other columns sort by time.
+  conditions->sortColumn = context->sortColumn <= 4 ? context->sortColumn : 0;
+  conditions->sortDescending = context->sortDescending;
+  conditions->pageSize = context->paging;
+  return RunSearchCommand(logDir, conditions,
+                          context->outputFile ? context->outputFile->c_str() : nullptr, progress,
+                          event);
 }
 
 // The log directory of search, webstat and dbfeed: the single non-option argument.
@@ -61,7 +69,7 @@ ResultCode RunLogMode(JobContext* context) {
   ResultCode result = kOk;
   switch (context->mode) {
     case RunMode::kSearch:
-      result = PendingRunSearchCommand(context, logDir.c_str(), progress, event);
+      result = RunDoctorMode(context, logDir.c_str(), progress, event);
       break;
     case RunMode::kWebstat: result = RunWebstatMode(context); break;
     default: result = RunDbfeedMode(context); break;
@@ -118,7 +126,7 @@ ResultCode RunStatSteps(JobContext* context) {
   CloseProgressFile(progress);
   if (event != nullptr) CloseJobEvent(event);
   ReleaseStatLocks();
-  if (result == kOk) result = PendingRunPostprocessors(context);
+  if (result == kOk) result = RunPostprocessorList(context->postprocessors);
   return result;
 }
 

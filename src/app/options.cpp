@@ -6,8 +6,10 @@
 
 #include "app/console.h"
 #include "app/jobs.h"
+#include "app/postprocessor.h"
 #include "common/node_tree.h"
 #include "common/paths.h"
+#include "doctor/search_conditions.h"
 #include "stat/stat_types.h"
 
 namespace {
@@ -16,14 +18,6 @@ namespace {
 
 ResultCode PendingParseDateList(NodeTree* /*list*/, const wchar_t* text) {
   return text == nullptr ? kErrInvalidArgument : kErrNotSupported;
-}
-ResultCode PendingParseSearchConditions(const wchar_t* text, JobContext* /*context*/) {
-  return text == nullptr ? kErrInvalidArgument : kErrNotSupported;
-}
-void PendingReleaseSearchConditions(JobContext* /*context*/) {}
-ResultCode PendingParsePostprocessor(const wchar_t* command, int /*wait*/, CommandLine* /*line*/,
-                                     NodeTree** /*list*/) {
-  return command == nullptr ? kErrInvalidArgument : kErrNotSupported;
 }
 
 // ---- Option table ----------------------------------------------------------
@@ -145,7 +139,9 @@ ResultCode ReportValueError(ResultCode result, int messageId, const wchar_t* arg
 ResultCode HandleSearch(JobContext* context, const wchar_t* argument) {
   ResultCode result = SetMode(context, RunMode::kSearch);
   if (result != kOk) return result;
-  result = PendingParseSearchConditions(argument, context);
+  if (context->search == nullptr) context->search = new SearchConditions{};
+  // Repeated --search options add to the same record.
+  result = ParseSearchConditions(argument, context->search);
   if (result != kOk) {
     PrintMessage(kConsoleErr, kMsgInvalidCondition, argument != nullptr ? argument : L"",
                  static_cast<int>(result));
@@ -187,8 +183,8 @@ ResultCode HandleDate(JobContext* context, const wchar_t* argument) {
 }
 
 ResultCode HandleExec(const LoopState& state, const wchar_t* argument, int wait) {
-  ResultCode result = PendingParsePostprocessor(argument, wait, state.commandLine,
-                                                &state.context->postprocessors);
+  ResultCode result = ParsePostprocessor(argument, wait, state.commandLine,
+                                         &state.context->postprocessors);
   if (result != kOk) PrintMessage(kConsoleErr, kMsgInvalidPostprocessor);
   return result;
 }
@@ -294,7 +290,10 @@ ResultCode InitJobContext(JobContext* context) {
 }
 
 void FreeJobContext(JobContext* context) {
-  if (context->search != nullptr) PendingReleaseSearchConditions(context);
+  if (context->search != nullptr) {
+    ReleaseSearchConditions(context->search);
+    delete context->search;
+  }
   if (context->dateList != nullptr) TreeDestroy(context->dateList);
   if (context->postprocessors != nullptr) TreeDestroy(context->postprocessors);
   *context = JobContext{};
