@@ -177,6 +177,26 @@ TEST(Usage, StatOutputDirectoryThatCannotBeMade) {
             "One or more error occured during execution. EC:-22\n");
 }
 
+TEST(Usage, SearchArgumentsAndConditions) {
+  Outcome twoDirs = RunVarno({"--search=from=x", "a", "b"});
+  EXPECT_EQ(twoDirs.exitCode, 0);
+  EXPECT_EQ(twoDirs.out, "");
+  EXPECT_EQ(twoDirs.err, "Specify only one path to log directory.\n");
+  ExpectValueError({"--search", "way=in,sideways"},
+                   "Invalid condition\n\t\"way=in,sideways\"\nEC: -29\nAn error occured. EC: -29\n");
+  // --search takes the next element whatever it looks like.
+  ExpectValueError({"--search", "--sort=time"},
+                   "Invalid condition\n\t\"--sort=time\"\nEC: -29\nAn error occured. EC: -29\n");
+  ExpectUsageError({"--help", "--search=from=x"}, "You may not specify more than one option.");
+  Outcome twice = RunVarno({"--search=from=x", "--search=to=y", "a", "b"});
+  EXPECT_EQ(twice.err, "Specify only one path to log directory.\n");
+}
+
+TEST(Usage, PostprocessorWithoutTerminator) {
+  ExpectValueError({"--stat=SMTP", "--exec=notify.sh", "a"},
+                   "Invalid argument to postprocessor.\nAn error occured. EC: -29\n");
+}
+
 TEST(Usage, ValuesThatAreAccepted) {
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{"--top=0x10", "--version"},
