@@ -46,3 +46,52 @@ uint64_t ParseScaled(const char* text, uint64_t multiplier, const char** end) {
   if (end != nullptr) *end = reinterpret_cast<const char*>(p);
   return integer + numerator / denominator;
 }
+
+namespace {
+
+struct TopListWriter {
+  FILE* out;
+  const char* label;
+  uint32_t remaining;
+  uint32_t unit;
+  uint64_t threshold;
+  bool showSecond;
+  bool showDuration;
+  uint32_t written;
+};
+
+int WriteTopLine(void* context, void* item) {
+  auto* writer = static_cast<TopListWriter*>(context);
+  const auto* record = static_cast<const CounterRecord*>(item);
+  if (record->total1 < writer->threshold) return 0;
+  char first[64];
+  fprintf(writer->out, "%s;%s;%s", writer->label, record->key,
+          FormatSize(record->total1, writer->unit, first, sizeof first));
+  if (writer->showSecond) {
+    char second[64];
+    fprintf(writer->out, ";%s", FormatSize(record->total2, writer->unit, second, sizeof second));
+  }
+  if (writer->showDuration) {
+    const uint64_t ticks = static_cast<uint64_t>(record->last);
+    const uint64_t hour = 36000000000ULL;
+    const uint64_t rest = ticks % hour;
+    fprintf(writer->out, ";%02u:%02u:%02u", static_cast<unsigned>(ticks / hour),
+            static_cast<unsigned>(rest / 600000000ULL), static_cast<unsigned>(rest / 10000000ULL % 60));
+  }
+  fputc('\n', writer->out);
+  ++writer->written;
+  if (writer->remaining > 0) --writer->remaining;
+  return writer->remaining == 0 ? 1 : 0;
+}
+
+}  // namespace
+
+uint32_t WriteTopList(RecordTable* table, RecordSortComparator comparator, FILE* out,
+                      const char* label, uint32_t maxLines, uint32_t unitDivisor,
+                      uint64_t threshold, bool showSecond, bool showDuration) {
+  if (table == nullptr || out == nullptr || label == nullptr) return 0;
+  RecordTableSort(table, comparator != nullptr ? comparator : CompareCounterRecordsSort, nullptr, 1);
+  TopListWriter writer{out, label, maxLines, unitDivisor, threshold, showSecond, showDuration, 0};
+  RecordTableForEach(table, WriteTopLine, &writer);
+  return writer.written;
+}

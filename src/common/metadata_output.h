@@ -15,3 +15,13 @@ char* FormatSize(uint64_t value, uint32_t divisor, char* buffer, size_t size);
 // returns it times `multiplier` (0 counts as 1). Leading bytes 1..32 are
 // skipped; *end (when given) is set to the first byte not used.
 uint64_t ParseScaled(const char* text, uint64_t multiplier, const char** end);
+
+#include "common/record_table.h"
+
+// Sorts the counter table (comparator or the default order of
+// CompareCounterRecords) and writes one line per record whose total1 reaches
+// the threshold: "label;key;total1[;total2][;HH:MM:SS]\n", sizes in the unit.
+// maxLines -1 (all ones) is no limit; 0 writes one line. Returns the count.
+uint32_t WriteTopList(RecordTable* table, RecordSortComparator comparator, FILE* out,
+                      const char* label, uint32_t maxLines, uint32_t unitDivisor,
+                      uint64_t threshold, bool showSecond, bool showDuration);

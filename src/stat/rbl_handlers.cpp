@@ -1,10 +1,276 @@
+#include <cinttypes>
+#include <cstddef>
+#include <cstring>
+#include <new>
+
+#include "common/metadata_output.h"
+#include "common/record_table.h"
+#include "common/text_match.h"
+#include "stat/handler_support.h"
+#include "stat/line_loop.h"
 #include "stat/stat_handlers.h"
 
-ResultCode RblTrafficHandler(FILE*, FILE*, FILE*, TimeValue, uint32_t*, uint64_t*, const OutputSettings*, ProgressFile*, JobEvent*) {
-  return kErrNotSupported;
+namespace {
+
+// Per-key counters of the RBL traffic address lists; the same hash/key layout
+// as CounterRecord, so the keyed table operations order and find it alike.
+struct AddressRecord {
+  uint32_t hash;
+  uint32_t reserved;
+  uint32_t messages;
+  uint32_t clean;
+  uint32_t virus;
+  uint32_t spam;
+  uint64_t bytes;
+  char key[1];
+};
+static_assert(offsetof(AddressRecord, key) == 32, "AddressRecord header must be 32 bytes");
+constexpr uint32_t kAddressPayload = 24;
+
+struct Tally {
+  uint32_t messages;
+  uint32_t clean;
+  uint32_t virus;
+  uint32_t spam;
+  uint64_t bytes;
+};
+
+void AddAddress(RecordTable* table, const char* key, const Tally& add) {
+  void* slot = nullptr;
+  bool inserted = false;
+  // A new record comes with its counters zeroed.
+  if (KeyedTableFindOrInsert(table, key, kAddressPayload, &slot, &inserted) != kOk) return;
+  AddressRecord* record = static_cast<AddressRecord*>(slot);
+  record->messages += add.messages;
+  record->clean += add.clean;
+  record->virus += add.virus;
+  record->spam += add.spam;
+  record->bytes += add.bytes;
 }
 
-ResultCode RblChartHandler(FILE*, FILE*, FILE*, TimeValue, uint32_t*, uint64_t*, const OutputSettings*, ProgressFile*, JobEvent*) {
-  return kErrNotSupported;
+int KeyOrder(const AddressRecord* a, const AddressRecord* b) { return CompareKeyNoCase(a->key, b->key); }
+
+// Larger message count first, then more bytes, then key.
+int CompareByMessages(void* /*context*/, const void* left, const void* right) {
+  const auto* a = static_cast<const AddressRecord*>(left);
+  const auto* b = static_cast<const AddressRecord*>(right);
+  if (a->messages != b->messages) return a->messages > b->messages ? -1 : 1;
+  if (a->bytes != b->bytes) return a->bytes > b->bytes ? -1 : 1;
+  return KeyOrder(a, b);
 }
 
+// More bytes first, then larger message count, then key.
+int CompareByBytes(void* /*context*/, const void* left, const void* right) {
+  const auto* a = static_cast<const AddressRecord*>(left);
+  const auto* b = static_cast<const AddressRecord*>(right);
+  if (a->bytes != b->bytes) return a->bytes > b->bytes ? -1 : 1;
+  if (a->messages != b->messages) return a->messages > b->messages ? -1 : 1;
+  return KeyOrder(a, b);
+}
+
+struct AddressListWriter {
+  FILE* out;
+  const char* label;
+  bool bytesFirst;
+  uint32_t unit;
+  uint32_t remaining;
+};
+
+int WriteAddressLine(void* context, void* item) {
+  auto* writer = static_cast<AddressListWriter*>(context);
+  const auto* record = static_cast<const AddressRecord*>(item);
+  char bytes[64];
+  FormatSize(record->bytes, writer->unit, bytes, sizeof bytes);
+  if (writer->bytesFirst) {
+    fprintf(writer->out, "%s;%s;%s;%" PRIu32 "\n", writer->label, record->key, bytes, record->messages);
+  } else {
+    fprintf(writer->out, "%s;%s;%" PRIu32 ";%s;%" PRIu32 ";%" PRIu32 ";%" PRIu32 "\n", writer->label,
+            record->key, record->messages, bytes, record->clean, record->virus, record->spam);
+  }
+  if (writer->remaining > 0) --writer->remaining;
+  return writer->remaining == 0 ? 1 : 0;
+}
+
+void WriteAddressList(RecordTable* table, bool bytesFirst, FILE* out, const char* label,
+                      const OutputSettings& settings) {
+  RecordTableSort(table, bytesFirst ? CompareByBytes : CompareByMessages, nullptr, 1);
+  AddressListWriter writer{out, label, bytesFirst, settings.unitDivisor, settings.topCount};
+  RecordTableForEach(table, WriteAddressLine, &writer);
+}
+
+bool IsVirus(const char* field) { return EqualsNoCase(field, "VIRUS"); }
+bool IsSpam(const char* field) { return EqualsNoCase(field, "SPAM"); }
+
+struct RblTraffic {
+  Tally hours[kHours] = {};
+  RecordTable senders{};     // first key: "TS", "TD"
+  RecordTable recipients{};  // second key: "TR", "TE"
+  RecordTable virusKeys{};   // "VIR"
+  RecordTable virusSources{};  // "TSD"
+  RecordTable virusNames{};  // "TVN"
+  char secondKey[kLinePieceMax + 1];
+
+  void operator()(const LoopLine& line) {
+    const char* cursor = line.cursor;
+    size_t length = 0;
+    char firstKey[512];
+    GetField(&cursor, 0, ';', nullptr, firstKey, sizeof firstKey, &length);
+    GetField(&cursor, 0, ';', nullptr, secondKey, sizeof secondKey, &length);
+    char mark[16];
+    GetField(&cursor, 0, ';', nullptr, mark, sizeof mark, &length);
+    const bool virus = IsVirus(mark);
+    GetField(&cursor, 0, ';', nullptr, mark, sizeof mark, &length);
+    const bool spam = IsSpam(mark);
+    char number[32];
+    GetField(&cursor, 0, ';', nullptr, number, sizeof number, &length);
+    Tally add{1, !virus && !spam ? 1u : 0u, virus ? 1u : 0u, spam ? 1u : 0u,
+              ReadUnsignedDecimal(number)};
+    if (virus) {
+      // VIR key: field 8, ';', field 10 (with its blanks).
+      char virusKey[32 + kKeyCapacity];
+      size_t sourceLength = 0;
+      GetField(&cursor, 1, ';', nullptr, virusKey, 32, &sourceLength);
+      sourceLength = strlen(virusKey);
+      CounterTableAdd(&virusSources, virusKey, 1, 0, 0);
+      virusKey[sourceLength] = ';';
+      char* name = virusKey + sourceLength + 1;
+      GetFieldRaw(&cursor, 1, ';', nullptr, name, kKeyCapacity, &length);
+      CounterTableAdd(&virusKeys, virusKey, 1, 0, 0);
+      CounterTableAdd(&virusNames, name, 1, 0, 0);
+    }
+    Tally& hour = hours[line.hour];
+    hour.messages += add.messages;
+    hour.clean += add.clean;
+    hour.virus += add.virus;
+    hour.spam += add.spam;
+    hour.bytes += add.bytes;
+    AddAddress(&senders, firstKey, add);
+    if (secondKey[0] != '\0') AddAddress(&recipients, secondKey, add);
+  }
+
+  void Write(FILE* out, const OutputSettings& settings) {
+    Tally day{};
+    for (const Tally& hour : hours) {
+      day.messages += hour.messages;
+      day.clean += hour.clean;
+      day.virus += hour.virus;
+      day.spam += hour.spam;
+      day.bytes += hour.bytes;
+    }
+    char bytes[64];
+    fprintf(out, "S;%" PRIu32 ";%" PRIu32 ";%" PRIu32 ";%" PRIu32 ";%s\n", day.messages, day.clean,
+            day.virus, day.spam, FormatSize(day.bytes, settings.unitDivisor, bytes, sizeof bytes));
+    for (int h = 0; h < kHours; ++h) {
+      const Tally& t = hours[h];
+      fprintf(out, "H;%02d;%" PRIu32 ";%" PRIu32 ";%" PRIu32 ";%" PRIu32 ";%s\n", h, t.messages, t.clean,
+              t.virus, t.spam, FormatSize(t.bytes, settings.unitDivisor, bytes, sizeof bytes));
+    }
+    WriteAddressList(&senders, false, out, "TS", settings);
+    WriteAddressList(&recipients, false, out, "TR", settings);
+    WriteAddressList(&senders, true, out, "TD", settings);
+    WriteAddressList(&recipients, true, out, "TE", settings);
+    WriteTopList(&virusKeys, CompareCountersThenKey, out, "VIR", kAllLines, 0, 1, false, false);
+    WriteTopList(&virusSources, CompareCountersThenKey, out, "TSD", kAllLines, 0, 1, false, false);
+    WriteTopList(&virusNames, CompareCountersThenKey, out, "TVN", kAllLines, 0, 1, false, false);
+  }
+
+  ~RblTraffic() {
+    RecordTableFree(&senders);
+    RecordTableFree(&recipients);
+    RecordTableFree(&virusKeys);
+    RecordTableFree(&virusSources);
+    RecordTableFree(&virusNames);
+  }
+};
+
+// Verdict columns of the chart: all, 0, 1000, -1000, other values.
+struct VerdictCounts {
+  uint32_t column[5];
+};
+
+struct RblChart {
+  VerdictCounts hours[kHours] = {};
+  RecordTable spamReasons{};  // "BMT"
+  RecordTable virusNames{};   // "TVN"
+
+  void operator()(const LoopLine& line) {
+    const char* cursor = line.cursor;
+    size_t length = 0;
+    char mark[16];
+    GetField(&cursor, 2, ';', nullptr, mark, sizeof mark, &length);
+    const bool virus = IsVirus(mark);
+    GetField(&cursor, 0, ';', nullptr, mark, sizeof mark, &length);
+    const bool spam = IsSpam(mark);
+    char text[kKeyCapacity];
+    GetField(&cursor, 3, ';', nullptr, text, sizeof text, &length);
+    if (spam) CounterTableAdd(&spamReasons, text, 1, 0, 0);
+    GetFieldRaw(&cursor, 0, ';', nullptr, text, sizeof text, &length);
+    if (virus) CounterTableAdd(&virusNames, text, 1, 0, 0);
+    char number[32];
+    GetField(&cursor, 0, ';', nullptr, number, sizeof number, &length);
+    const int32_t verdict = ReadSignedDecimal(number);
+    VerdictCounts& hour = hours[line.hour];
+    ++hour.column[0];
+    if (verdict == 0) {
+      ++hour.column[1];
+    } else if (verdict == 1000) {
+      ++hour.column[2];
+    } else if (verdict == -1000) {
+      ++hour.column[3];
+    } else {
+      ++hour.column[4];
+    }
+  }
+
+  void Write(FILE* out) {
+    VerdictCounts day{};
+    for (const VerdictCounts& hour : hours) {
+      for (int i = 0; i < 5; ++i) day.column[i] += hour.column[i];
+    }
+    fprintf(out, "SRC;%" PRIu32 ";%" PRIu32 ";%" PRIu32 ";%" PRIu32 ";%" PRIu32 "\n", day.column[0],
+            day.column[1], day.column[2], day.column[3], day.column[4]);
+    for (int h = 0; h < kHours; ++h) {
+      const VerdictCounts& c = hours[h];
+      fprintf(out, "HRC;%02d;%" PRIu32 ";%" PRIu32 ";%" PRIu32 ";%" PRIu32 ";%" PRIu32 "\n", h,
+              c.column[0], c.column[1], c.column[2], c.column[3], c.column[4]);
+    }
+    WriteTopList(&spamReasons, CompareCountersThenKey, out, "BMT", kAllLines, 0, 1, false, false);
+    WriteTopList(&virusNames, CompareCountersThenKey, out, "TVN", kAllLines, 0, 1, false, false);
+  }
+
+  ~RblChart() {
+    RecordTableFree(&spamReasons);
+    RecordTableFree(&virusNames);
+  }
+};
+
+}  // namespace
+
+ResultCode RblTrafficHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValue /*day*/,
+                             uint32_t* linesProcessed, uint64_t* lastTime,
+                             const OutputSettings* settings, ProgressFile* progress,
+                             JobEvent* event) {
+  if (!HandlerArgumentsValid(primary, output, linesProcessed, lastTime, settings)) {
+    return kErrInvalidArgument;
+  }
+  // The counters hold a 32 KiB key buffer: keep them off the stack.
+  RblTraffic* counts = new (std::nothrow) RblTraffic();
+  if (counts == nullptr) return kErrNoMemory;
+  const ResultCode result = RunLineLoop(primary, linesProcessed, lastTime, progress, event, *counts);
+  if (result == kOk) counts->Write(output, *settings);
+  delete counts;
+  return result;
+}
+
+ResultCode RblChartHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValue /*day*/,
+                           uint32_t* linesProcessed, uint64_t* lastTime,
+                           const OutputSettings* settings, ProgressFile* progress,
+                           JobEvent* event) {
+  if (!HandlerArgumentsValid(primary, output, linesProcessed, lastTime, settings)) {
+    return kErrInvalidArgument;
+  }
+  RblChart counts;
+  const ResultCode result = RunLineLoop(primary, linesProcessed, lastTime, progress, event, counts);
+  if (result == kOk) counts.Write(output);
+  return result;
+}

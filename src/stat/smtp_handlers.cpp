@@ -1,10 +1,144 @@
+#include <cinttypes>
+
+#include "common/metadata_output.h"
+#include "common/record_table.h"
+#include "common/text_match.h"
+#include "stat/handler_support.h"
+#include "stat/line_loop.h"
 #include "stat/stat_handlers.h"
 
-ResultCode SmtpTrafficHandler(FILE*, FILE*, FILE*, TimeValue, uint32_t*, uint64_t*, const OutputSettings*, ProgressFile*, JobEvent*) {
-  return kErrNotSupported;
+namespace {
+
+// SMTP and postponer traffic: ok/err per hour, client addresses, result codes.
+struct TrafficCounts {
+  uint32_t ok[kHours] = {};
+  uint32_t err[kHours] = {};
+  RecordTable addresses{};  // "TIP"
+  RecordTable codes{};      // "ERR"
+  bool skipLetterKinds = false;
+
+  void operator()(const LoopLine& line) {
+    const char* cursor = line.cursor;
+    char status[64];
+    size_t length = 0;
+    GetField(&cursor, 0, ';', nullptr, status, sizeof status, &length);
+    if (skipLetterKinds && IsAsciiLetter(status[0])) return;
+    const int32_t code = ReadSignedDecimal(status);
+    char codeKey[16];
+    CounterTableAdd(&codes, FormatSigned(code, codeKey), 1, 0, 0);
+    char address[kKeyCapacity];
+    GetField(&cursor, 2, ';', nullptr, address, sizeof address, &length);
+    CounterTableAdd(&addresses, address, 1, 0, 0);
+    if (code == 0) {
+      ++ok[line.hour];
+    } else {
+      ++err[line.hour];
+    }
+  }
+
+  void Write(FILE* out, const OutputSettings& settings) {
+    uint32_t okDay = 0;
+    uint32_t errDay = 0;
+    for (int h = 0; h < kHours; ++h) {
+      okDay += ok[h];
+      errDay += err[h];
+    }
+    fprintf(out, "S;%" PRIu32 ";%" PRIu32 ";%" PRIu32 "\n", okDay + errDay, okDay, errDay);
+    for (int h = 0; h < kHours; ++h) {
+      fprintf(out, "H;%02d;%" PRIu32 ";%" PRIu32 ";%" PRIu32 "\n", h, ok[h] + err[h], ok[h], err[h]);
+    }
+    WriteTopList(&addresses, CompareCountersThenKey, out, "TIP", settings.topCount, 0, 1, false, false);
+    WriteTopList(&codes, CompareCountersThenKey, out, "ERR", kAllLines, 0, 1, false, false);
+  }
+
+  ~TrafficCounts() {
+    RecordTableFree(&addresses);
+    RecordTableFree(&codes);
+  }
+};
+
+// SMTP chart: accepted, rejected and other results with their letter codes.
+struct ChartCounts {
+  uint32_t accepted = 0;
+  uint32_t rejected = 0;
+  uint32_t other = 0;
+  RecordTable acceptCodes{};  // "AR"
+  RecordTable rejectCodes{};  // "RR"
+
+  void operator()(const LoopLine& line) {
+    const char* cursor = line.cursor;
+    char result[kKeyCapacity];
+    size_t length = 0;
+    GetField(&cursor, 4, ';', nullptr, result, sizeof result, &length);
+    RecordTable* codes = nullptr;
+    if (result[0] == 'A') {
+      ++accepted;
+      codes = &acceptCodes;
+    } else if (result[0] == 'R') {
+      ++rejected;
+      codes = &rejectCodes;
+    } else {
+      ++other;
+      return;
+    }
+    for (const char* p = result + 1; *p != '\0'; ++p) {
+      if (*p == '-') continue;
+      const char key[2] = {*p, '\0'};
+      CounterTableAdd(codes, key, 1, 0, 0);
+    }
+  }
+
+  void Write(FILE* out) {
+    fprintf(out, "DC;%" PRIu32 "\n", accepted + rejected + other);
+    fprintf(out, "DCA;%" PRIu32 "\n", accepted);
+    fprintf(out, "DC?;%" PRIu32 "\n", other);
+    fprintf(out, "DCR;%" PRIu32 "\n", rejected);
+    WriteTopList(&acceptCodes, CompareCountersThenKey, out, "AR", kAllLines, 0, 1, false, false);
+    WriteTopList(&rejectCodes, CompareCountersThenKey, out, "RR", kAllLines, 0, 1, false, false);
+  }
+
+  ~ChartCounts() {
+    RecordTableFree(&acceptCodes);
+    RecordTableFree(&rejectCodes);
+  }
+};
+
+ResultCode RunTraffic(bool skipLetterKinds, FILE* primary, FILE* output, uint32_t* lines,
+                      uint64_t* lastTime, const OutputSettings* settings, ProgressFile* progress,
+                      JobEvent* event) {
+  if (!HandlerArgumentsValid(primary, output, lines, lastTime, settings)) return kErrInvalidArgument;
+  TrafficCounts counts;
+  counts.skipLetterKinds = skipLetterKinds;
+  const ResultCode result = RunLineLoop(primary, lines, lastTime, progress, event, counts);
+  if (result == kOk) counts.Write(output, *settings);
+  return result;
 }
 
-ResultCode SmtpChartHandler(FILE*, FILE*, FILE*, TimeValue, uint32_t*, uint64_t*, const OutputSettings*, ProgressFile*, JobEvent*) {
-  return kErrNotSupported;
+}  // namespace
+
+ResultCode SmtpTrafficHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValue /*day*/,
+                              uint32_t* linesProcessed, uint64_t* lastTime,
+                              const OutputSettings* settings, ProgressFile* progress,
+                              JobEvent* event) {
+  return RunTraffic(false, primary, output, linesProcessed, lastTime, settings, progress, event);
 }
 
+ResultCode PostponerHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValue /*day*/,
+                            uint32_t* linesProcessed, uint64_t* lastTime,
+                            const OutputSettings* settings, ProgressFile* progress,
+                            JobEvent* event) {
+  return RunTraffic(true, primary, output, linesProcessed, lastTime, settings, progress, event);
+}
+
+ResultCode SmtpChartHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValue /*day*/,
+                            uint32_t* linesProcessed, uint64_t* lastTime,
+                            const OutputSettings* settings, ProgressFile* progress,
+                            JobEvent* event) {
+  if (!HandlerArgumentsValid(primary, output, linesProcessed, lastTime, settings)) {
+    return kErrInvalidArgument;
+  }
+  ChartCounts counts;
+  const ResultCode result = RunLineLoop(primary, linesProcessed, lastTime, progress, event, counts);
+  if (result == kOk) counts.Write(output);
+  return result;
+}

@@ -45,3 +45,46 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
   std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
+
+#include "platform/stream.h"
+
+HandlerRun RunHandlerOn(StatHandler handler, const std::string& log, const OutputSettings& settings,
+                        uint32_t lines, uint64_t lastTime, JobEvent* event) {
+  EnsureConsoleStarted();
+  HandlerRun run;
+  const std::wstring dir = MakeTempFolder("handler");
+  const std::wstring logPath = dir + L"/day.log";
+  const std::wstring outPath = dir + L"/out.csv";
+  WriteFileBytes(logPath, log);
+  FILE* in = OpenStream(logPath.c_str(), "rb");
+  FILE* out = OpenStream(outPath.c_str(), "wt");
+  run.lines = lines;
+  run.lastTime = lastTime;
+  run.result = handler(in, nullptr, out, 0, &run.lines, &run.lastTime, &settings, nullptr, event);
+  if (in != nullptr) fclose(in);
+  if (out != nullptr) fclose(out);
+  run.output = ReadFileBytes(outPath);
+  std::filesystem::remove_all(std::filesystem::path(dir));
+  return run;
+}
+
+std::string CrLfLines(const std::initializer_list<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  return text;
+}
+
+std::string HourRows(const std::string& tag, const std::string& zeros,
+                     const std::initializer_list<std::pair<int, std::string>>& rows) {
+  std::string text;
+  for (int hour = 0; hour < 24; ++hour) {
+    std::string values = zeros;
+    for (const auto& row : rows) {
+      if (row.first == hour) values = row.second;
+    }
+    char prefix[16];
+    snprintf(prefix, sizeof prefix, "%s;%02d;", tag.c_str(), hour);
+    text += prefix + values + "\r\n";
+  }
+  return text;
+}

@@ -1,0 +1,40 @@
+// Small pieces the metadata handlers share: per-hour counters, number
+// reading and formatting, argument checks, top-list orders.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "common/record_table.h"
+#include "stat/stat_types.h"
+
+constexpr int kHours = 24;
+// Capacity of text keys read from log fields (longer keys are cut).
+constexpr size_t kKeyCapacity = 1024;
+// Top lists without a practical limit.
+constexpr uint32_t kAllLines = 0xFFFFFFFFu;
+
+// Signed decimal number at the start of text (blanks skipped, optional sign);
+// 0 when there are no digits; saturates at the 32-bit limits.
+int32_t ReadSignedDecimal(const char* text);
+// Unsigned decimal number; 0 when there are no digits; saturates.
+uint64_t ReadUnsignedDecimal(const char* text);
+// Writes value with "%d" into buffer (at least 12 bytes); returns buffer.
+char* FormatSigned(int32_t value, char* buffer);
+
+bool IsAsciiLetter(char c);
+// Field equals word ignoring ASCII case.
+bool EqualsNoCase(const char* field, const char* word);
+
+// The handler contract's argument check.
+inline bool HandlerArgumentsValid(FILE* primary, FILE* output, uint32_t* lines, uint64_t* lastTime,
+                                  const OutputSettings* settings) {
+  return primary != nullptr && output != nullptr && lines != nullptr && lastTime != nullptr &&
+         settings != nullptr;
+}
+
+// Top-list orders with a fixed tie order (key, ignoring case), so that equal
+// counts always come out the same way.
+int CompareCountersThenKey(void* context, const void* a, const void* b);
+// Larger total1 first, then smaller total2, then key (marked/unmarked lists).
+int CompareMarkedThenKey(void* context, const void* a, const void* b);

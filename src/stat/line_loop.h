@@ -1,0 +1,96 @@
+// The line loop shared by every metadata handler: interruption and
+// cancellation polls, the resume filter and progress, over the fast reader.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "app/console.h"
+#include "app/jobs.h"
+#include "app/progress.h"
+#include "common/line_reader.h"
+#include "common/text_match.h"
+#include "common/time.h"
+#include "platform/types.h"
+
+// One line as a handler sees it: the cursor stands behind the ';' that ends
+// field 1 (the time), so field 2 is index 0 from it.
+struct LoopLine {
+  const char* cursor;
+  uint32_t hour;
+  uint64_t ticks;  // time of day
+};
+
+constexpr uint32_t kCancelPollLines = 500;
+constexpr uint32_t kProgressLines = 500;
+
+// Size of the stream in bytes; leaves it at its start. -1 when unknown.
+int64_t StreamSizeAndRewind(FILE* stream);
+
+// Item percent of a read position, reported only when it changed.
+struct LoopProgress {
+  ProgressFile* progress;
+  int64_t size;
+  int64_t lastPercent;
+};
+void ReportLoopProgress(LoopProgress* state, uint64_t position);
+
+// Reads the log line by line and calls visit(const LoopLine&) for every line
+// that has a time and passes the resume filter. On entry *linesProcessed and
+// *lastTime are the resume point; on success they are the number of lines read
+// and the time of the last line whose time was read. Returns 0, kUserAbort,
+// kErrReadFault (the handler then writes nothing), or kErrNoMemory.
+template <typename Visitor>
+ResultCode RunLineLoop(FILE* log, uint32_t* linesProcessed, uint64_t* lastTime,
+                       ProgressFile* progress, JobEvent* event, Visitor& visit) {
+  LoopProgress report{progress, StreamSizeAndRewind(log), -1};
+  LineReader reader;
+  ResultCode result = LineReaderInit(&reader, log, 0);
+  if (result != kOk) return result;
+  uint32_t resumeLines = *linesProcessed;
+  const uint64_t resumeTime = *lastTime;
+  uint64_t lastSeen = resumeTime;
+  uint32_t lines = 0;
+  char timeField[32];
+  LinePiece piece;
+  for (;;) {
+    if (IsInterrupted()) {
+      result = kUserAbort;
+      break;
+    }
+    if (event != nullptr && lines % kCancelPollLines == 0 && IsJobCancelled(event)) {
+      result = kUserAbort;
+      break;
+    }
+    const int got = LineReaderNext(&reader, &piece);
+    if (got == 0) break;
+    if (got < 0) {
+      result = kErrReadFault;
+      break;
+    }
+    ++lines;
+    // A CR before the LF is no part of the last field.
+    if (piece.length > 0 && piece.text[piece.length - 1] == '\r') piece.text[--piece.length] = '\0';
+    LoopLine line;
+    line.cursor = piece.text;
+    size_t length = 0;
+    if (!GetField(&line.cursor, 1, ';', nullptr, timeField, sizeof timeField, &length)) continue;
+    uint16_t hour = 0;
+    if (ParseTimeOfDay(timeField, &line.ticks, &hour, nullptr, nullptr) != kOk) continue;
+    line.hour = hour;
+    lastSeen = line.ticks;
+    if (line.ticks < resumeTime) continue;
+    if (lines <= resumeLines) {
+      // The log changed under the stored state: count after this line.
+      if (line.ticks > resumeTime) resumeLines = lines;
+      continue;
+    }
+    visit(line);
+    if (lines % kProgressLines == 0) ReportLoopProgress(&report, piece.consumed);
+  }
+  LineReaderFree(&reader);
+  if (result != kOk) return result;
+  *linesProcessed = lines;
+  *lastTime = lastSeen;
+  return kOk;
+}
