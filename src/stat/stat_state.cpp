@@ -140,8 +140,18 @@ ResultCode LoadStatState(const wchar_t* outputDir, uint32_t mask) {
   return kOk;
 }
 
+static bool AnyTypeDone(uint32_t mask) {
+  const StatType* table = StatTypeTable();
+  for (int i = 0; i < kRealStatTypeCount; ++i) {
+    if ((table[i].mask & mask) != 0 && table[i].daysDone > 0) return true;
+  }
+  return false;
+}
+
 ResultCode SaveStatState(const wchar_t* outputDir, uint32_t mask) {
   if (outputDir == nullptr) return kErrInvalidArgument;
+  // Nothing changed: the file stays as it is (and is not created).
+  if (!AnyTypeDone(mask)) return kOk;
   LockFile* lock = OpenLockFile(outputDir, kStateLockName, kStateLockWaitSeconds);
   KeyValueFile* file = KeyValueFileCreate("=", '#', 2);
   if (file == nullptr) {

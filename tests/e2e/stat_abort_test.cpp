@@ -1,0 +1,140 @@
+// Stopping a metadata run: Ctrl+C in the middle of a large log, lock files
+// of overlapping runs, post-processors after a successful run only.
+#include "stat_support.h"
+
+#include <cstdio>
+
+namespace {
+
+using namespace stat_e2e;
+
+// A day of `lines` SMTP lines in time order with a few thousand addresses.
+void WriteLargeSmtpLog(const fs::path& path, int lines) {
+  FILE* file = fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  std::vector<char> buffer(1 << 20);
+  setvbuf(file, buffer.data(), _IOFBF, buffer.size());
+  for (int i = 0; i < lines; ++i) {
+    const int second = static_cast<int>(static_cast<int64_t>(i) * 86399 / lines);
+    fprintf(file, "%d;%02d:%02d:%02d;%d;s%d@x.org;r@y.org;10.%d.%d.%d;A--;%08X\r\n", i, second / 3600,
+            second / 60 % 60, second % 60, i % 7 == 0 ? 550 : 0, i % 100, i % 3, i % 17, i % 61, i);
+  }
+  fclose(file);
+}
+
+// Waits until the progress file shows the running item past its start.
+bool WaitForItemProgress(const fs::path& progressFile, int milliseconds) {
+  for (int waited = 0; waited < milliseconds; waited += 2) {
+    const std::string line = ReadFile(progressFile);
+    unsigned overall = 0, item = 0;
+    if (sscanf(line.c_str(), "%u;%u;", &overall, &item) == 2 && item > 0 && item < 100) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return false;
+}
+
+std::vector<std::string> LeftoverRunFiles(const fs::path& out) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(out)) {
+    const std::string name = entry.path().filename().string();
+    if (name != "_varno.stat" && name != "_varno.last" && name.rfind("_varno", 0) == 0) {
+      names.push_back(name);
+    }
+  }
+  return names;
+}
+
+class StatLargeLogTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    shared_ = new Workspace("large");
+    WriteLargeSmtpLog(shared_->logs / "smtp20080427.log", 2000000);
+  }
+  static void TearDownTestSuite() {
+    delete shared_;
+    shared_ = nullptr;
+  }
+  static Workspace* shared_;
+};
+Workspace* StatLargeLogTest::shared_ = nullptr;
+
+TEST_F(StatLargeLogTest, CtrlCStopsTheItemAndKeepsTheState) {
+  const Workspace& ws = *shared_;
+  fs::remove_all(ws.out);
+  fs::create_directories(ws.out);
+  const std::string state = "# kept as it is\r\nlast_smtp_in = 2008-04-26,10,1,00:00:01\r\n";
+  WriteFile(ws.out / "_varno.stat", state);
+  Running run = StartVarno(ws.Args({"--stat=SMTP-IN"}), ws.root);
+  const bool midRun = WaitForItemProgress(ws.out / "_varno.run", 60000);
+  kill(run.pid, SIGINT);
+  Outcome o = Wait(run);
+  ASSERT_TRUE(midRun) << "the run never reported progress inside the log";
+  EXPECT_EQ(o.exitCode, 1);
+  EXPECT_NE(o.err.find("User abort."), std::string::npos) << o.err;
+  EXPECT_FALSE(fs::exists(ws.out / "_smtp20080427.csv"));
+  EXPECT_EQ(ReadFile(ws.out / "_varno.stat"), state);
+  EXPECT_TRUE(LeftoverRunFiles(ws.out).empty());
+}
+
+TEST_F(StatLargeLogTest, OverlappingRunsAreRefusedAndDisjointOnesRunSideBySide) {
+  const Workspace& ws = *shared_;
+  fs::remove_all(ws.out);
+  fs::copy_file(FixtureDir() / "logs/rbl20080427.log", ws.logs / "rbl20080427.log",
+                fs::copy_options::overwrite_existing);
+  fs::copy_file(FixtureDir() / "logs/smtp-out20080427.log", ws.logs / "smtp-out20080427.log",
+                fs::copy_options::overwrite_existing);
+  Running first = StartVarno(ws.Args({"--stat=SMTP-IN"}), ws.root);
+  ASSERT_TRUE(WaitForItemProgress(ws.out / "_varno.run", 60000));
+  // SMTP covers SMTP-IN, which the first run holds.
+  Outcome second = RunVarno(ws.Args({"--stat=SMTP"}), ws.root);
+  // RBL-IN shares no type with it.
+  Outcome third = RunVarno(ws.Args({"--stat=RBL-IN", "--progress=rbl.run"}), ws.root);
+  const bool firstStillRunning = fs::exists(ws.out / "_varno_SMTP-IN.lock");
+  Outcome done = Wait(first);
+  EXPECT_EQ(second.exitCode, 1);
+  EXPECT_NE(second.err.find("Another instance already running.\n"), std::string::npos) << second.err;
+  EXPECT_FALSE(fs::exists(ws.out / "_smtp-out20080427.csv"));
+  EXPECT_EQ(third.exitCode, 0) << third.err;
+  EXPECT_EQ(ReadFile(ws.out / "_rbl20080427.csv"), ReadFile(FixtureDir() / "expected/_rbl20080427.csv"));
+  EXPECT_TRUE(firstStillRunning);
+  EXPECT_EQ(done.exitCode, 0) << done.err;
+  EXPECT_TRUE(fs::exists(ws.out / "_smtp20080427.csv"));
+  // Both runs stored their own type; the refused one stored nothing.
+  const std::string state = ReadFile(ws.out / "_varno.stat");
+  EXPECT_NE(state.find("last_smtp_in = 2008-04-27,"), std::string::npos) << state;
+  EXPECT_NE(state.find("last_rbl_in = 2008-04-27,"), std::string::npos) << state;
+  EXPECT_EQ(state.find("last_smtp_out"), std::string::npos) << state;
+  EXPECT_TRUE(LeftoverRunFiles(ws.out).empty());
+  fs::remove(ws.logs / "rbl20080427.log");
+  fs::remove(ws.logs / "smtp-out20080427.log");
+}
+
+TEST(StatExecTest, PostprocessorsRunInOrderAfterSuccessOnly) {
+  Workspace ws("exec");
+  ws.CopyFixtureLog("smtp20080428.log");
+  const fs::path record = ws.root / "record.txt";
+  const std::string append1 = "echo first >> " + record.string();
+  const std::string append2 = "echo second >> " + record.string();
+  const std::string append3 = "echo third >> " + record.string() + ".nowait";
+  Outcome o = RunVarno(ws.Args({"--stat=SMTP-IN", "-v", "--exec=/bin/sh", "-c", append1, ";",
+                                "--exec-nowait=/bin/sh", "-c", append3, ";", "--exec=/bin/sh", "-c",
+                                append2, ";"}),
+                       ws.root);
+  EXPECT_EQ(o.exitCode, 0) << o.err;
+  EXPECT_EQ(ReadFile(record), "first\nsecond\n");
+  EXPECT_TRUE(WaitForFile(record.string() + ".nowait", 10000));
+  EXPECT_NE(o.err.find("Executing: /bin/sh -c \"" + append1 + "\"\n"), std::string::npos) << o.err;
+  EXPECT_LT(o.err.find("Executing: /bin/sh -c \"" + append1), o.err.find("Executing: /bin/sh -c \"" + append2));
+  // The metadata file exists before the post-processors run.
+  EXPECT_TRUE(fs::exists(ws.out / "_smtp20080428.csv"));
+
+  // A failed run (the HTTP types are not available) starts none.
+  WriteFile(ws.logs / "kelb20080428.log", "1;10:00:00;x\r\n");
+  fs::remove(record);
+  Outcome failed = RunVarno(ws.Args({"--stat=HTTP-AL", "--exec=/bin/sh", "-c", append1, ";"}), ws.root);
+  EXPECT_EQ(failed.exitCode, 1);
+  EXPECT_FALSE(fs::exists(record));
+  EXPECT_FALSE(fs::exists(ws.out / "_kelb_cs/_kelb-al20080428.csv"));
+}
+
+}  // namespace

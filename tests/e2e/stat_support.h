@@ -1,0 +1,163 @@
+// Helpers of the metadata generator's end-to-end tests: run the built
+// program, folders with fixture logs, whole-file reads.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace stat_e2e {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+inline std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline void AppendFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::app);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline fs::path FixtureDir() { return fs::path(VARNO_SOURCE_DIR) / "tests/e2e/fixtures/stat"; }
+
+// A fresh folder with "logs" and "out" below it.
+struct Workspace {
+  fs::path root;
+  fs::path logs;
+  fs::path out;
+  explicit Workspace(const std::string& tag) {
+    static int counter = 0;
+    root = fs::temp_directory_path() /
+           ("varno_stat_e2e_" + std::to_string(getpid()) + "_" + tag + "_" + std::to_string(counter++));
+    fs::remove_all(root);
+    logs = root / "logs";
+    out = root / "out";
+    fs::create_directories(logs);
+  }
+  ~Workspace() {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+  }
+  void CopyFixtureLog(const std::string& name) const {
+    fs::copy_file(FixtureDir() / "logs" / name, logs / name, fs::copy_options::overwrite_existing);
+  }
+  void CopyAllFixtureLogs() const {
+    for (const auto& entry : fs::directory_iterator(FixtureDir() / "logs")) {
+      fs::copy_file(entry.path(), logs / entry.path().filename(), fs::copy_options::overwrite_existing);
+    }
+  }
+  std::vector<std::string> Args(std::vector<std::string> more) const {
+    std::vector<std::string> args = {"--srcdir=" + logs.string(), "--outdir=" + out.string()};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  }
+};
+
+// A started program; Wait() collects the exit code and the output.
+struct Running {
+  pid_t pid = -1;
+  fs::path outPath;
+  fs::path errPath;
+};
+
+inline Running StartVarno(const std::vector<std::string>& args, const fs::path& folder) {
+  Running run;
+  static int counter = 0;
+  const std::string tag = std::to_string(getpid()) + "_" + std::to_string(counter++);
+  run.outPath = folder / ("stdout_" + tag);
+  run.errPath = folder / ("stderr_" + tag);
+  fs::create_directories(folder);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, run.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, run.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::string program = VARNO_BIN;
+  std::vector<std::string> copies = args;
+  std::vector<char*> argv;
+  argv.push_back(program.data());
+  for (std::string& arg : copies) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env = {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin"};
+  std::vector<char*> envp;
+  for (std::string& entry : env) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  int spawned = posix_spawn(&run.pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  EXPECT_EQ(spawned, 0);
+  if (spawned != 0) run.pid = -1;
+  return run;
+}
+
+inline Outcome Wait(Running& run) {
+  Outcome outcome;
+  if (run.pid > 0) {
+    int status = 0;
+    waitpid(run.pid, &status, 0);
+    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.pid = -1;
+  }
+  outcome.out = ReadFile(run.outPath);
+  outcome.err = ReadFile(run.errPath);
+  std::error_code ignored;
+  fs::remove(run.outPath, ignored);
+  fs::remove(run.errPath, ignored);
+  return outcome;
+}
+
+inline Outcome RunVarno(const std::vector<std::string>& args, const fs::path& folder) {
+  Running run = StartVarno(args, folder);
+  return Wait(run);
+}
+
+// Files of a folder tree as relative path -> bytes, skipping "_varno.*" files.
+inline std::vector<std::pair<std::string, std::string>> MetadataFiles(const fs::path& dir) {
+  std::vector<std::pair<std::string, std::string>> files;
+  if (!fs::exists(dir)) return files;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    if (!entry.is_regular_file()) continue;
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("_varno", 0) == 0) continue;
+    files.emplace_back(fs::relative(entry.path(), dir).string(), ReadFile(entry.path()));
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+inline bool WaitForFile(const fs::path& path, int milliseconds) {
+  for (int waited = 0; waited < milliseconds; waited += 10) {
+    if (fs::exists(path)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return fs::exists(path);
+}
+
+}  // namespace stat_e2e
