@@ -84,3 +84,41 @@ TEST(ParseScaledTest, RoundTripsFormatSize) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string TopList(RecordTable* table, uint32_t maxLines, uint64_t threshold, bool second,
+                    bool duration, uint32_t unit = 0) {
+  FILE* out = tmpfile();
+  WriteTopList(table, nullptr, out, "T", maxLines, unit, threshold, second, duration);
+  std::string text;
+  rewind(out);
+  char buffer[256];
+  size_t got = 0;
+  while ((got = fread(buffer, 1, sizeof buffer, out)) > 0) text.append(buffer, got);
+  fclose(out);
+  return text;
+}
+
+TEST(WriteTopListTest, LargestFirstTiesBySecondValueAndLimit) {
+  RecordTable table{};
+  CounterTableAdd(&table, "a", 1, 0, 0);
+  CounterTableAdd(&table, "b", 5, 1, 0);
+  CounterTableAdd(&table, "c", 5, 9, 0);
+  CounterTableAdd(&table, "d", 3, 0, 0);
+  CounterTableAdd(&table, "e", 2, 0, 0);
+  EXPECT_EQ(TopList(&table, 3, 1, false, false), "T;c;5\nT;b;5\nT;d;3\n");
+  EXPECT_EQ(TopList(&table, 0, 1, false, false), "T;c;5\n");
+  EXPECT_EQ(TopList(&table, 0xFFFFFFFFu, 3, true, false), "T;c;5;9\nT;b;5;1\nT;d;3;0\n");
+  RecordTableFree(&table);
+}
+
+TEST(WriteTopListTest, ZeroCountsNeverListedAndDurationNotWrapped) {
+  RecordTable table{};
+  CounterTableAdd(&table, "zero", 0, 7, 0);
+  CounterTableAdd(&table, "long", 1, 1536, 90061LL * 10000000LL);
+  EXPECT_EQ(TopList(&table, 0xFFFFFFFFu, 1, true, true, 1024), "T;long;0.00;1.50;25:01:01\n");
+  RecordTableFree(&table);
+}
+
+}  // namespace
