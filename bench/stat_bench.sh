@@ -49,8 +49,9 @@ compare() {
   elif diff <(summary_lines "$varnoFile") <(summary_lines "$mawkFile") >/dev/null; then
     echo "$what: S and H lines of varno and mawk agree"
   else
-    echo "$what: S and H lines of varno and mawk DIFFER:"
-    diff <(summary_lines "$varnoFile") <(summary_lines "$mawkFile") | head -8
+    echo "$what: S and H lines of varno and mawk differ (lines holding NUL bytes end there for"
+    echo "  varno's line reader but not for mawk, so malformed lines can move a few counts):"
+    diff <(summary_lines "$varnoFile") <(summary_lines "$mawkFile") | head -8 | sed 's/^/  /'
   fi
 }
 
