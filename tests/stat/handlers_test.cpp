@@ -233,3 +233,22 @@ TEST(HandlerContractTest, EmptyLogWritesZeroCounts) {
 }
 
 }  // namespace
+
+#include "app/jobs.h"
+
+namespace {
+
+TEST(HandlerContractTest, CancelledJobStopsBeforeTheFirstLineAndWritesNothing) {
+  JobEvent* event = nullptr;
+  const std::wstring name = L"stat_handler_cancel_" + std::to_wstring(reinterpret_cast<uintptr_t>(&event) % 100000);
+  ASSERT_EQ(CreateJobEvent(name.c_str(), &event), kOk);
+  ASSERT_EQ(CancelJob(name.c_str()), kOk);
+  HandlerRun run = RunHandlerOn(SmtpTrafficHandler, "1;08:00:00;0;a;b;1.1.1.1;A\n", OutputSettings{},
+                                0, 0, event);
+  EXPECT_EQ(run.result, kUserAbort);
+  EXPECT_EQ(run.output, "");
+  EXPECT_EQ(run.lines, 0u);
+  CloseJobEvent(event);
+}
+
+}  // namespace
