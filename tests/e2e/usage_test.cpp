@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "stat/stat_mode.h"
+
 extern char** environ;
 
 namespace {
@@ -195,6 +197,49 @@ TEST(Usage, SearchArgumentsAndConditions) {
 TEST(Usage, PostprocessorWithoutTerminator) {
   ExpectValueError({"--stat=SMTP", "--exec=notify.sh", "a"},
                    "Invalid argument to postprocessor.\nAn error occured. EC: -29\n");
+}
+
+// A scratch folder with an empty log folder, removed at the end.
+class StatFolders {
+ public:
+  StatFolders() {
+    root_ = fs::temp_directory_path() / ("varno_usage_stat_" + std::to_string(getpid()));
+    fs::remove_all(root_);
+    fs::create_directories(root_ / "logs");
+  }
+  ~StatFolders() { fs::remove_all(root_); }
+  StatFolders(const StatFolders&) = delete;
+  StatFolders& operator=(const StatFolders&) = delete;
+  std::string logs() const { return (root_ / "logs").string(); }
+  std::string out() const { return (root_ / "out").string(); }
+
+ private:
+  fs::path root_;
+};
+
+TEST(Usage, StatInstanceLockHeldByAnotherRun) {
+  StatFolders folders;
+  ASSERT_EQ(TakeStatLocks(fs::path(folders.out()).wstring().c_str(), 0x10), 0);
+  Outcome outcome = RunVarno({"--stat=SMTP", "--srcdir=" + folders.logs(), "--outdir=" + folders.out()});
+  ReleaseStatLocks();
+  EXPECT_EQ(outcome.exitCode, 1);
+  EXPECT_EQ(outcome.err,
+            "Another instance already running.\n"
+            "One or more error occured during execution. EC:-27\n");
+}
+
+TEST(Usage, PostprocessorThatCannotStart) {
+  StatFolders folders;
+  Outcome outcome = RunVarno({"--stat=SMTP-IN", "--srcdir=" + folders.logs(),
+                              "--outdir=" + folders.out(), "--exec=/nonexistent/varno-post",
+                              "a b", ";", "-v"});
+  EXPECT_EQ(outcome.exitCode, 1);
+  EXPECT_EQ(outcome.err,
+            "There is nothing to do.\n"
+            "Executing: /nonexistent/varno-post \"a b\"\n"
+            "Postprocessor execution failed. EC:-3\n"
+            "One or more error occured during execution. EC:-3\n");
+  EXPECT_FALSE(fs::exists(fs::path(folders.out()) / "_varno.run"));
 }
 
 TEST(Usage, ValuesThatAreAccepted) {
