@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/jobs.h"
 #include "stat/stat_mode.h"
 
 extern char** environ;
@@ -192,6 +193,18 @@ TEST(Usage, SearchArgumentsAndConditions) {
   ExpectUsageError({"--help", "--search=from=x"}, "You may not specify more than one option.");
   Outcome twice = RunVarno({"--search=from=x", "--search=to=y", "a", "b"});
   EXPECT_EQ(twice.err, "Specify only one path to log directory.\n");
+}
+
+TEST(Usage, SearchWithAJobNameInUse) {
+  std::wstring name = L"varno-usage-" + std::to_wstring(getpid());
+  JobEvent* event = nullptr;
+  ASSERT_EQ(CreateJobEvent(name.c_str(), &event), 0);
+  std::string narrow(name.begin(), name.end());
+  Outcome outcome = RunVarno({"--search=from=x", "--jobname=" + narrow, "/nonexistent"});
+  CloseJobEvent(event);
+  EXPECT_EQ(outcome.exitCode, 1);
+  EXPECT_EQ(outcome.err,
+            "Failed to initialize unique job.\n Name: \"" + narrow + "\"\n EC: -7\n");
 }
 
 TEST(Usage, PostprocessorWithoutTerminator) {
