@@ -88,7 +88,7 @@ if [ "$DAYS" = 1 ]; then
   compare SMTP-IN "$OUT/smtp_in/_smtp20240101.csv" "$OUT/mawk/_smtp20240101.csv"
   compare RBL-IN "$OUT/rbl_in/_rbl20240101.csv" "$OUT/mawk/_rbl20240101.csv"
   for f in smtp_in rbl_in; do
-    if [ -s "$OUT/$f.err" ]; then echo "varno ($f) said:"; sed 's/^/  /' "$OUT/$f.err" | head -12; fi
+    if grep -qv ": processing " "$OUT/$f.err"; then echo "varno ($f) said:"; grep -v ": processing " "$OUT/$f.err" | head -12 | sed 's/^/  /'; fi
   done
 else
   generate_week "$LINES"
@@ -113,6 +113,6 @@ else
     echo "metadata files written for 7 days: $(find "$OUT/week" -name '_*.csv' | wc -l)"
   fi
   for f in day week; do
-    if [ -s "$OUT/$f.err" ]; then echo "varno ($f) said (last lines):"; tail -n 6 "$OUT/$f.err" | sed 's/^/  /'; fi
+    if grep -qv ": processing " "$OUT/$f.err"; then echo "varno ($f) said:"; grep -v ": processing " "$OUT/$f.err" | tail -n 6 | sed 's/^/  /'; fi
   done
 fi
