@@ -7,18 +7,13 @@
 #include "app/console.h"
 #include "app/jobs.h"
 #include "app/postprocessor.h"
+#include "common/date_list.h"
 #include "common/node_tree.h"
 #include "common/paths.h"
 #include "doctor/search_conditions.h"
 #include "stat/stat_types.h"
 
 namespace {
-
-// ---- Services whose modules are not linked in yet --------------------------
-
-ResultCode PendingParseDateList(NodeTree* /*list*/, const wchar_t* text) {
-  return text == nullptr ? kErrInvalidArgument : kErrNotSupported;
-}
 
 // ---- Option table ----------------------------------------------------------
 
@@ -176,7 +171,7 @@ ResultCode HandleJobName(JobContext* context, const wchar_t* argument) {
 }
 
 ResultCode HandleDate(JobContext* context, const wchar_t* argument) {
-  ResultCode result = PendingParseDateList(context->dateList, argument);
+  ResultCode result = ParseDateList(context->dateList, argument);
   if (result != kOk) return ReportValueError(result, kMsgInvalidDate, argument);
   context->datesGiven = true;
   return kOk;
