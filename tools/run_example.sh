@@ -16,6 +16,7 @@ if [ ! -x "$varno" ]; then
 fi
 
 out=out/example
+rm -rf "$out"  # a fresh run each time, so every day is processed
 mkdir -p "$out"
 echo "== $varno --stat=ALL --srcdir=examples/logs --outdir=$out -v $*"
 status=0
