@@ -95,20 +95,20 @@ int FindShortOption(const OptionSpec* table, wchar_t c) {
 }
 
 // Takes the argument of a matched row and finishes the result.
-int FinishRow(CommandLine* line, const OptionSpec& spec, const wchar_t* candidate,
+int FinishRow(CommandLine* line, const OptionSpec& matched, const wchar_t* candidate,
               bool candidateIsNext, const wchar_t* element, const wchar_t** argument) {
-  if (spec.argKind != kArgNone && candidate != nullptr) {
+  if (matched.argKind != kArgNone && candidate != nullptr) {
     if (candidateIsNext) ++line->nextIndex;
     *argument = candidate;
-    if (spec.argTarget != nullptr) *spec.argTarget = candidate;
-  } else if (spec.argKind == kArgRequired) {
+    if (matched.argTarget != nullptr) *matched.argTarget = candidate;
+  } else if (matched.argKind == kArgRequired) {
     *argument = element;
     return kOptBadArgument;
   } else {
     *argument = nullptr;
   }
-  if (spec.flagTarget != nullptr) *spec.flagTarget = 1;
-  return spec.id;
+  if (matched.flagTarget != nullptr) *matched.flagTarget = 1;
+  return matched.id;
 }
 
 int NextShortOption(CommandLine* line, const OptionSpec* table, int* rowIndex,
@@ -130,14 +130,14 @@ int NextShortOption(CommandLine* line, const OptionSpec* table, int* rowIndex,
   const wchar_t* rest = element + line->clusterPos;
   bool exhausted = *rest == L'\0';
   *rowIndex = row;
-  const OptionSpec& spec = table[row];
-  bool takesRest = spec.argKind != kArgNone && !exhausted;
+  const OptionSpec& matched = table[row];
+  bool takesRest = matched.argKind != kArgNone && !exhausted;
   if (exhausted || takesRest) {
     ++line->nextIndex;
     line->clusterPos = 0;
   }
-  if (takesRest) return FinishRow(line, spec, rest, false, element, argument);
-  return FinishRow(line, spec, nextElement, exhausted && nextElement != nullptr, element,
+  if (takesRest) return FinishRow(line, matched, rest, false, element, argument);
+  return FinishRow(line, matched, nextElement, exhausted && nextElement != nullptr, element,
                    argument);
 }
 
@@ -153,14 +153,14 @@ int NextLongOption(CommandLine* line, const OptionSpec* table, int* rowIndex,
   if (row == -2) return kOptAmbiguous;
   if (row < 0) return kOptUnknown;
   *rowIndex = row;
-  const OptionSpec& spec = table[row];
+  const OptionSpec& matched = table[row];
   if (equals != nullptr) {
-    if (spec.argKind == kArgNone) return kOptBadArgument;
-    return FinishRow(line, spec, equals + 1, false, element, argument);
+    if (matched.argKind == kArgNone) return kOptBadArgument;
+    return FinishRow(line, matched, equals + 1, false, element, argument);
   }
   const wchar_t* nextElement =
       line->nextIndex < line->endIndex ? line->argv[line->nextIndex] : nullptr;
-  return FinishRow(line, spec, nextElement, true, element, argument);
+  return FinishRow(line, matched, nextElement, true, element, argument);
 }
 
 }  // namespace

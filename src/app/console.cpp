@@ -98,25 +98,25 @@ const wchar_t* ParseConversion(const wchar_t* p, va_list* args, Conversion* conv
 }
 
 std::string NarrowSpec(const Conversion& conv, const char* lengthText, char type) {
-  std::string spec = "%" + conv.flags;
-  if (conv.width >= 0) spec += std::to_string(conv.width);
-  if (conv.precision >= 0) spec += "." + std::to_string(conv.precision);
-  spec += lengthText;
-  spec.push_back(type);
-  return spec;
+  std::string directive = "%" + conv.flags;
+  if (conv.width >= 0) directive += std::to_string(conv.width);
+  if (conv.precision >= 0) directive += "." + std::to_string(conv.precision);
+  directive += lengthText;
+  directive.push_back(type);
+  return directive;
 }
 
 template <typename T>
-void AppendNumber(std::string* out, const std::string& spec, T value) {
+void AppendNumber(std::string* out, const std::string& directive, T value) {
   char small[128];
-  int n = snprintf(small, sizeof(small), spec.c_str(), value);
+  int n = snprintf(small, sizeof(small), directive.c_str(), value);
   if (n < 0) return;
   if (static_cast<size_t>(n) < sizeof(small)) {
     out->append(small, static_cast<size_t>(n));
     return;
   }
   std::string big(static_cast<size_t>(n) + 1, '\0');
-  snprintf(big.data(), big.size(), spec.c_str(), value);
+  snprintf(big.data(), big.size(), directive.c_str(), value);
   out->append(big.data(), static_cast<size_t>(n));
 }
 
