@@ -76,6 +76,29 @@ TEST_F(StatLargeLogTest, CtrlCStopsTheItemAndKeepsTheState) {
   EXPECT_TRUE(LeftoverRunFiles(ws.out).empty());
 }
 
+TEST_F(StatLargeLogTest, CancelFromAnotherProcessStopsTheJobAndANameIsHeldOnce) {
+  const Workspace& ws = *shared_;
+  fs::remove_all(ws.out);
+  fs::create_directories(ws.out);
+  // Two items over the large log, so the run is still going when the cancel comes.
+  Running run = StartVarno(ws.Args({"--stat=SMTP-IN,SMTP-CHART", "--jobname=Nightly"}), ws.root);
+  const bool midRun = WaitForItemProgress(ws.out / "_varno.run", 60000);
+  // The name is taken: a search with it fails before reading anything.
+  Outcome second = RunVarno({"--search=", "--jobname=nightly", ws.logs.string()}, ws.root);
+  Outcome cancel = RunVarno({"--cancel=NIGHTLY"}, ws.root);
+  Outcome o = Wait(run);
+  ASSERT_TRUE(midRun) << "the run never reported progress inside the log";
+  EXPECT_EQ(second.exitCode, 1);
+  EXPECT_NE(second.err.find("EC: -7"), std::string::npos) << second.err;
+  EXPECT_EQ(cancel.exitCode, 0) << cancel.err;
+  EXPECT_EQ(cancel.err, "");
+  EXPECT_EQ(o.exitCode, 1);
+  EXPECT_NE(o.err.find("User abort."), std::string::npos) << o.err;
+  EXPECT_FALSE(fs::exists(ws.out / "_smtpstat" / "_smtp20080427.csv"));
+  EXPECT_FALSE(fs::exists(ws.out / "_varno.stat"));
+  EXPECT_TRUE(LeftoverRunFiles(ws.out).empty());
+}
+
 TEST_F(StatLargeLogTest, OverlappingRunsAreRefusedAndDisjointOnesRunSideBySide) {
   const Workspace& ws = *shared_;
   fs::remove_all(ws.out);
