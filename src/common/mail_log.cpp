@@ -6,12 +6,22 @@
 
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// Digit value of every byte, -1 for bytes that are no hexadecimal digit.
+struct HexTable {
+  int8_t value[256];
+  constexpr HexTable() : value() {
+    for (int i = 0; i < 256; ++i) value[i] = -1;
+    for (int i = 0; i < 10; ++i) value['0' + i] = static_cast<int8_t>(i);
+    for (int i = 0; i < 6; ++i) {
+      value['a' + i] = static_cast<int8_t>(10 + i);
+      value['A' + i] = static_cast<int8_t>(10 + i);
+    }
+  }
+};
+
+constexpr HexTable kHex;
+
+int HexValue(char c) { return kHex.value[static_cast<unsigned char>(c)]; }
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 

@@ -271,6 +271,33 @@ ResultCode ScanSmtpDirection(const wchar_t* logDir, uint32_t direction,
   return result == kErrNoMoreEntries ? kOk : result;
 }
 
+uint64_t KeyPrefix(const MessageKey& key) {
+  uint64_t value = 0;
+  for (int i = 0; i < 8; ++i) value = (value << 8) | key.bytes[i];
+  return value;
+}
+
+uint64_t FilterSlot(uint64_t prefix, const MessageKey& key, uint32_t shift) {
+  uint64_t mixed = prefix ^ (static_cast<uint64_t>(key.bytes[8]) << 56 | key.bytes[19]);
+  return (mixed * 0x9E3779B97F4A7C15ULL) >> shift;
+}
+
+void BuildKeyLookup(MailIndex* mail) {
+  size_t count = mail->index.size();
+  mail->keyPrefixes.resize(count);
+  uint32_t bits = 16;
+  while (bits < 40 && (uint64_t{1} << bits) < count * 16) ++bits;
+  mail->filterShift = 64 - bits;
+  mail->keyFilter.assign((uint64_t{1} << bits) / 64, 0);
+  for (size_t i = 0; i < count; ++i) {
+    const MailRecord* record = IndexRecord(mail, i);
+    uint64_t prefix = KeyPrefix(record->key);
+    mail->keyPrefixes[i] = prefix;
+    uint64_t slot = FilterSlot(prefix, record->key, mail->filterShift);
+    mail->keyFilter[slot / 64] |= uint64_t{1} << (slot % 64);
+  }
+}
+
 int CompareRecordKeys(MailIndex* mail, uint32_t a, uint32_t b) {
   const auto* ra = reinterpret_cast<const MailRecord*>(mail->store.data() + a);
   const auto* rb = reinterpret_cast<const MailRecord*>(mail->store.data() + b);
@@ -337,15 +364,45 @@ ResultCode ScanDayFiles(const wchar_t* logDir, const std::vector<ScanDay>& days,
   return kOk;
 }
 
+// Key of field `index` read straight from the line, without splitting it.
+bool PeekKey(const char* line, size_t length, uint32_t index, MessageKey* key) {
+  const char* cursor = line;
+  const char* end = line + length;
+  for (uint32_t i = 0; i < index; ++i) {
+    const char* stop = static_cast<const char*>(std::memchr(cursor, ';', static_cast<size_t>(end - cursor)));
+    if (stop == nullptr) return false;
+    cursor = stop + 1;
+  }
+  while (cursor < end && IsBlank(*cursor)) ++cursor;
+  DecodeMessageKey(cursor, static_cast<size_t>(end - cursor), key);
+  return true;
+}
+
+// Kind field of a postponer line: 'S', 'E' or 0 for any other kind.
+char PostKind(const char* line, size_t length) {
+  const char* end = line + length;
+  const char* cursor = line;
+  for (int i = 0; i < 2; ++i) {
+    const char* stop = static_cast<const char*>(std::memchr(cursor, ';', static_cast<size_t>(end - cursor)));
+    if (stop == nullptr) return 0;
+    cursor = stop + 1;
+  }
+  while (cursor < end && IsBlank(*cursor)) ++cursor;
+  if (cursor >= end || (*cursor != 'S' && *cursor != 'E')) return 0;
+  const char* after = cursor + 1;
+  while (after < end && IsBlank(*after)) ++after;
+  return (after == end || *after == ';') ? *cursor : 0;
+}
+
 ResultCode HandleRblLine(MailIndex* mail, char* line, size_t length, uint64_t offset,
                          uint32_t fileIndex) {
-  const char* fields[kRblFields];
-  SplitLogFields(line, length, fields, kRblFields);
+  // Most lines belong to no candidate: look the key up before splitting.
   MessageKey key;
-  const char* id = fields[kRblFieldMessageId];
-  DecodeMessageKey(id, std::strlen(id), &key);
+  if (!PeekKey(line, length, kRblFieldMessageId, &key)) return kOk;
   MailRecord* record = FindRecordByKey(mail, key);
   if (record == nullptr || (record->flags & kMsgHasRbl) != 0) return kOk;
+  const char* fields[kRblFields];
+  SplitLogFields(line, length, fields, kRblFields);
   record->rblOffset = static_cast<uint32_t>(offset);
   record->rblFile = fileIndex;
   record->flags |= kMsgHasRbl;
@@ -362,6 +419,12 @@ ResultCode HandleRblLine(MailIndex* mail, char* line, size_t length, uint64_t of
 
 ResultCode HandlePostLine(MailIndex* mail, char* line, size_t length, uint64_t offset,
                           uint32_t fileIndex, TimeValue day) {
+  char kind0 = PostKind(line, length);
+  MessageKey peeked;
+  uint32_t idField = kind0 != 0 ? kPostFieldAnnounceId : kPostFieldMessageId;
+  if (!PeekKey(line, length, idField, &peeked)) return kOk;
+  const MailRecord* candidate = FindRecordByKey(mail, peeked);
+  if (candidate == nullptr || (candidate->flags & kMsgPassedRbl) == 0) return kOk;
   const char* fields[kPostFields];
   SplitLogFields(line, length, fields, kPostFields);
   uint64_t ticks = 0;
@@ -459,6 +522,8 @@ void MailIndexRelease(MailIndex* mail) {
   std::vector<uint32_t>().swap(mail->index);
   std::vector<LogFileEntry>().swap(mail->files);
   std::vector<PostEntry>().swap(mail->posts);
+  std::vector<uint64_t>().swap(mail->keyPrefixes);
+  std::vector<uint64_t>().swap(mail->keyFilter);
 }
 
 ResultCode RunSmtpPass(const wchar_t* logDir, const SearchConditions* conditions,
@@ -476,6 +541,7 @@ ResultCode RunSmtpPass(const wchar_t* logDir, const SearchConditions* conditions
   auto byKey = [mail](uint32_t a, uint32_t b) { return CompareRecordKeys(mail, a, b) < 0; };
   std::make_heap(mail->index.begin(), mail->index.end(), byKey);
   std::sort_heap(mail->index.begin(), mail->index.end(), byKey);
+  BuildKeyLookup(mail);
   return kOk;
 }
 
@@ -526,6 +592,19 @@ ResultCode RunPostponerPass(const wchar_t* logDir, uint32_t postmax, MailProgres
 }
 
 MailRecord* FindRecordByKey(MailIndex* mail, const MessageKey& key) {
+  if (!mail->keyFilter.empty() && mail->keyPrefixes.size() == mail->index.size()) {
+    uint64_t prefix = KeyPrefix(key);
+    uint64_t slot = FilterSlot(prefix, key, mail->filterShift);
+    if ((mail->keyFilter[slot / 64] & (uint64_t{1} << (slot % 64))) == 0) return nullptr;
+    auto at = std::lower_bound(mail->keyPrefixes.begin(), mail->keyPrefixes.end(), prefix);
+    for (; at != mail->keyPrefixes.end() && *at == prefix; ++at) {
+      MailRecord* record = IndexRecord(mail, static_cast<size_t>(at - mail->keyPrefixes.begin()));
+      int order = CompareMessageKeys(key, record->key);
+      if (order == 0) return record;
+      if (order < 0) break;
+    }
+    return nullptr;
+  }
   size_t low = 0;
   size_t high = mail->index.size();
   while (low < high) {

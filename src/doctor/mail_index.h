@@ -60,6 +60,12 @@ struct MailIndex {
   std::vector<LogFileEntry> files;
   std::vector<PostEntry> posts;
   uint32_t sortColumn = 0;          // decides the sort text kept per record
+  // Lookup aids built after the key sort: the first 8 key bytes of each
+  // index entry (big-endian, so numeric order is key order) and a one-hash
+  // bit filter that rejects most keys of no candidate at once.
+  std::vector<uint64_t> keyPrefixes;
+  std::vector<uint64_t> keyFilter;
+  uint32_t filterShift = 64;
 };
 
 inline MailRecord* IndexRecord(MailIndex* mail, size_t position) {
