@@ -7,6 +7,7 @@
 
 #include "common/dir_enum.h"
 #include "common/line_reader.h"
+#include "common/list_match.h"
 #include "common/paths.h"
 #include "common/text_match.h"
 #include "common/time.h"
@@ -83,13 +84,6 @@ struct SmtpScan {
   size_t added;
 };
 
-bool AnyPatternMatches(char* const* patterns, const char* text) {
-  for (char* const* p = patterns; *p != nullptr; ++p) {
-    if (WildcardMatch(1, text, *p)) return true;
-  }
-  return false;
-}
-
 bool RecipientsMatch(char* recipients, char* const* patterns) {
   if (patterns == nullptr) return true;
   char* cursor = recipients;
@@ -97,7 +91,7 @@ bool RecipientsMatch(char* recipients, char* const* patterns) {
     char* comma = std::strchr(cursor, ',');
     if (comma != nullptr) *comma = '\0';
     char* item = TrimBlanks(cursor);
-    bool match = AnyPatternMatches(patterns, item);
+    bool match = MatchPatternList(patterns, item, 1);
     if (comma != nullptr) *comma = ',';
     if (match) return true;
     if (comma == nullptr) return false;
@@ -107,16 +101,8 @@ bool RecipientsMatch(char* recipients, char* const* patterns) {
 
 bool ClientMatches(const char* client, const SearchConditions* conditions) {
   if (conditions->ipRangeCount == 0 && conditions->ip == nullptr) return true;
-  if (conditions->ipRangeCount != 0) {
-    uint32_t address = 0;
-    const char* rest = ParseIPv4(client, &address);
-    if (rest != nullptr && *rest == '\0') {
-      for (uint32_t i = 0; i < conditions->ipRangeCount; ++i) {
-        if (MatchAddressRange(address, &conditions->ipRanges[i])) return true;
-      }
-    }
-  }
-  return conditions->ip != nullptr && AnyPatternMatches(conditions->ip, client);
+  return MatchAddressOrPattern(client, conditions->ip, conditions->ipRanges,
+                               conditions->ipRangeCount) != 0;
 }
 
 size_t SortTextSize(uint32_t column, const char* sender, const char* recipients) {
@@ -167,7 +153,7 @@ ResultCode HandleSmtpLine(SmtpScan* scan, char* line, size_t length, uint64_t of
   if (conditions->start != 0 && time < conditions->start) return kOk;
   if (conditions->end != 0 && time > conditions->end) return kOk;
   const char* sender = fields[kSmtpFieldSender];
-  if (conditions->from != nullptr && !AnyPatternMatches(conditions->from, sender)) return kOk;
+  if (conditions->from != nullptr && !MatchPatternList(conditions->from, sender, 1)) return kOk;
   char* recipients = const_cast<char*>(fields[kSmtpFieldRecipients]);
   if (!RecipientsMatch(recipients, conditions->to)) return kOk;
   const char* client = fields[kSmtpFieldClient];
@@ -182,7 +168,7 @@ ResultCode HandleSmtpLine(SmtpScan* scan, char* line, size_t length, uint64_t of
     flags = scan->direction | kMsgReject;
   }
   const char* id = fields[kSmtpFieldMessageId];
-  if (conditions->id != nullptr && !AnyPatternMatches(conditions->id, id)) return kOk;
+  if (conditions->id != nullptr && !MatchPatternList(conditions->id, id, 1)) return kOk;
   MailRecord record{};
   DecodeMessageKey(id, std::strlen(id), &record.key);
   record.smtpFlags = ParseHexNumber(fields[kSmtpFieldFlags]);
