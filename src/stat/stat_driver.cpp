@@ -8,6 +8,7 @@
 #include "app/console.h"
 #include "app/jobs.h"
 #include "app/progress.h"
+#include "common/date_list.h"
 #include "common/dir_enum.h"
 #include "common/node_tree.h"
 #include "common/paths.h"
@@ -27,24 +28,6 @@ bool SameNoCase(const wchar_t* a, const wchar_t* b, size_t count) {
     if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
   }
   return true;
-}
-
-// The day of a list node: its 8 bytes of data.
-TimeValue NodeDay(const TreeNode* node) {
-  if (TreeNodeDataSize(node) < sizeof(TimeValue)) return 0;
-  TimeValue day = 0;
-  memcpy(&day, TreeNodeData(node), sizeof day);
-  return day;
-}
-
-// ORs mask into the day's id, or inserts the day before the first later day.
-ResultCode AddListDay(NodeTree* list, TimeValue day, uint32_t mask) {
-  TreeNode* node = TreeFirstChild(list);
-  while (node != nullptr && NodeDay(node) < day) node = TreeNextSibling(node);
-  if (node != nullptr && NodeDay(node) == day) return TreeSetNodeId(node, TreeNodeId(node) | mask);
-  TreeNode* added = node != nullptr ? TreeInsertBefore(node, mask, &day, sizeof day)
-                                    : TreeAddChild(list, mask, &day, sizeof day);
-  return added != nullptr ? kOk : kErrNoMemory;
 }
 
 bool IsEnumerationEnd(ResultCode code) {
@@ -75,7 +58,7 @@ ResultCode ScanLogMask(const wchar_t* logDir, const StatType& type, const wchar_
       if (LogNameDay(mask, info.name, &day)) {
         const bool grown = day == type.lastDay && static_cast<uint32_t>(info.size) != type.lastSize;
         if (day > type.lastDay || grown) {
-          result = AddListDay(list, day, type.mask);
+          result = AddDateListDay(list, day, type.mask);
           if (result != kOk) break;
           added = true;
         }
@@ -280,7 +263,7 @@ ResultCode RunStatTypes(const wchar_t* logDir, const wchar_t* outputDir, NodeTre
   ResultCode result = kOk;
   for (TreeNode* node = TreeFirstChild(list); node != nullptr; node = TreeNextSibling(node)) {
     const uint32_t id = TreeNodeId(node);
-    const TimeValue day = NodeDay(node);
+    const TimeValue day = DateListDay(node);
     for (int i = 0; i < kRealStatTypeCount; ++i) {
       StatType* type = &table[i];
       if (StopRequested(event)) {
