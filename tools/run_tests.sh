@@ -18,20 +18,20 @@ if [ ${#need[@]} -gt 0 ]; then
   apt-get install -y -qq "${need[@]}"
 fi
 
-echo "== plain build"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+echo "== release build"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNO_WERROR=ON >/dev/null
 cmake --build build -j "$JOBS"
 ctest --test-dir build --output-on-failure -j "$JOBS"
 
 echo "== sanitized build (AddressSanitizer + UBSan)"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARNO_SANITIZE=ON -DVARNO_BENCH=OFF >/dev/null
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARNO_SANITIZE=ON -DVARNO_WERROR=ON -DVARNO_BENCH=OFF >/dev/null
 cmake --build build-asan -j "$JOBS"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$JOBS"
 
 echo "== fuzz targets (${FUZZ_SECONDS}s each)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVARNO_FUZZ=ON -DVARNO_TESTS=OFF -DVARNO_BENCH=OFF >/dev/null
+  -DVARNO_FUZZ=ON -DVARNO_WERROR=ON -DVARNO_TESTS=OFF -DVARNO_BENCH=OFF >/dev/null
 cmake --build build-fuzz -j "$JOBS"
 shopt -s nullglob
 for fuzzer in build-fuzz/bin/*_fuzz; do

@@ -3,10 +3,10 @@
 
 #include <string>
 
-#include "app/console.h"
-#include "app/jobs.h"
-#include "app/postprocessor.h"
-#include "app/progress.h"
+#include "frame/console.h"
+#include "frame/jobs.h"
+#include "frame/postprocessor.h"
+#include "frame/progress.h"
 #include "common/paths.h"
 #include "common/time.h"
 #include "doctor/search_command.h"

@@ -1,7 +1,7 @@
 // Start-up, the dispatch to one mode and the shut-down of a run.
 #pragma once
 
-#include "app/command_line.h"
+#include "frame/command_line.h"
 #include "app/options.h"
 #include "platform/types.h"
 

@@ -1,5 +1,5 @@
 // The version banner and the help text.
-#include "app/console.h"
+#include "frame/console.h"
 #include "app/dispatch.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "app/console.h"
-#include "app/jobs.h"
-#include "app/postprocessor.h"
+#include "frame/console.h"
+#include "frame/jobs.h"
+#include "frame/postprocessor.h"
 #include "common/date_list.h"
 #include "common/node_tree.h"
 #include "common/paths.h"

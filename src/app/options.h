@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
+#include "frame/command_line.h"
 #include "common/output_settings.h"
 #include "platform/types.h"
 

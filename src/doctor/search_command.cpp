@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/console.h"
-#include "app/progress.h"
+#include "frame/console.h"
+#include "frame/progress.h"
 #include "doctor/mail_index.h"
 #include "doctor/search_conditions.h"
 #include "platform/fs.h"

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "platform/text.h"
@@ -21,10 +22,11 @@ struct SharedBlock {
 namespace {
 
 bool MakeObjectName(const wchar_t* name, char* out, size_t capacity) {
-  std::string text = "/" + WideToMultibyte(name);
-  if (text.size() + 1 > capacity) return false;
-  text.copy(out, text.size());
-  out[text.size()] = '\0';
+  const std::string text = WideToMultibyte(name);
+  if (text.size() + 2 > capacity) return false;
+  out[0] = '/';
+  memcpy(out + 1, text.data(), text.size());
+  out[text.size() + 1] = '\0';
   return true;
 }
 

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/console.h"
-#include "app/jobs.h"
-#include "app/progress.h"
+#include "frame/console.h"
+#include "frame/jobs.h"
+#include "frame/progress.h"
 #include "common/line_reader.h"
 #include "common/text_match.h"
 #include "common/time.h"

@@ -5,9 +5,9 @@
 #include <cwchar>
 #include <string>
 
-#include "app/console.h"
-#include "app/jobs.h"
-#include "app/progress.h"
+#include "frame/console.h"
+#include "frame/jobs.h"
+#include "frame/progress.h"
 #include "common/date_list.h"
 #include "common/dir_enum.h"
 #include "common/node_tree.h"

@@ -1,6 +1,6 @@
 #include "stat/stat_mode.h"
 
-#include "app/jobs.h"
+#include "frame/jobs.h"
 #include "common/node_tree.h"
 #include "stat/stat_driver.h"
 #include "stat/stat_state.h"

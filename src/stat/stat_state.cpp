@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/console.h"
-#include "app/jobs.h"
+#include "frame/console.h"
+#include "frame/jobs.h"
 #include "common/key_value_file.h"
 #include "common/paths.h"
 #include "common/time.h"

@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "app/console.h"
+#include "frame/console.h"
 #include "stat/stat_handlers.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
-#include "app/console.h"
+#include "frame/command_line.h"
+#include "frame/console.h"
 #include "app/options.h"
 #include "platform/console.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/jobs.h"
+#include "frame/jobs.h"
 #include "stat/stat_mode.h"
 
 extern char** environ;

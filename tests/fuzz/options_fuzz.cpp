@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
-#include "app/console.h"
+#include "frame/command_line.h"
+#include "frame/console.h"
 #include "app/options.h"
 #include "platform/command_line_split.h"
 #include "platform/text.h"

@@ -234,7 +234,7 @@ TEST(HandlerContractTest, EmptyLogWritesZeroCounts) {
 
 }  // namespace
 
-#include "app/jobs.h"
+#include "frame/jobs.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/console.h"
+#include "frame/console.h"
 #include "platform/console.h"
 
 void EnsureConsoleStarted() {

@@ -1,5 +1,5 @@
 // Job names, the cancellation event and the lock files of concurrent runs.
-#include "app/jobs.h"
+#include "frame/jobs.h"
 
 #include <cwchar>
 #include <new>

@@ -1,5 +1,5 @@
 // The split command line and the long-option parser.
-#include "app/command_line.h"
+#include "frame/command_line.h"
 
 #include <cstdlib>
 #include <cstring>

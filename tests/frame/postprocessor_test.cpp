@@ -1,6 +1,6 @@
 // Post-processor command lines: collected up to ";", quoted for the raw
 // splitter, and started with exactly the arguments it gives back.
-#include "app/postprocessor.h"
+#include "frame/postprocessor.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
+#include "frame/command_line.h"
 #include "common/node_tree.h"
 #include "platform/command_line_split.h"
 

@@ -1,6 +1,6 @@
 // Job names, cancellation between two processes, and the lock files that keep
 // concurrent runs apart.
-#include "app/jobs.h"
+#include "frame/jobs.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

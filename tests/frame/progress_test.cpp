@@ -1,6 +1,6 @@
 // The progress file: always exactly one line, rewritten in place, deleted at
 // close; and the callback that reports progress or asks to stop.
-#include "app/progress.h"
+#include "frame/progress.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/jobs.h"
+#include "frame/jobs.h"
 #include "common/time.h"
 
 namespace fs = std::filesystem;

@@ -1,5 +1,5 @@
 // The program's message table.
-#include "app/console.h"
+#include "frame/console.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 // Post-processors: command lines collected from --exec / --exec-nowait and
 // started after a successful metadata run.
-#include "app/postprocessor.h"
+#include "frame/postprocessor.h"
 
 #include <cwchar>
 
-#include "app/command_line.h"
-#include "app/console.h"
+#include "frame/command_line.h"
+#include "frame/console.h"
 #include "common/node_tree.h"
 #include "common/paths.h"
 #include "platform/process.h"

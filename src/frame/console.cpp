@@ -1,5 +1,5 @@
 // Console output: formatting, the session block, locks, copy file, signals.
-#include "app/console.h"
+#include "frame/console.h"
 
 #include <atomic>
 #include <cstddef>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "app/command_line.h"
+#include "frame/command_line.h"
 #include "platform/console.h"
 #include "platform/shared_block.h"
 #include "platform/signals.h"
@@ -98,9 +98,13 @@ const wchar_t* ParseConversion(const wchar_t* p, va_list* args, Conversion* conv
 }
 
 std::string NarrowSpec(const Conversion& conv, const char* lengthText, char type) {
-  std::string directive = "%" + conv.flags;
+  std::string directive(1, '%');
+  directive += conv.flags;
   if (conv.width >= 0) directive += std::to_string(conv.width);
-  if (conv.precision >= 0) directive += "." + std::to_string(conv.precision);
+  if (conv.precision >= 0) {
+    directive.push_back('.');
+    directive += std::to_string(conv.precision);
+  }
   directive += lengthText;
   directive.push_back(type);
   return directive;
@@ -381,24 +385,25 @@ ResultCode OpenSession() {
   void* view = nullptr;
   bool existed = false;
   ResultCode result = SharedBlockOpen(name, sizeof(SessionView), &g_block, &view, &existed);
-  if (result != kOk) return kErrNoMemory;
-  g_session = static_cast<SessionView*>(view);
+  if (result != kOk || view == nullptr) return kErrNoMemory;
+  SessionView* session = static_cast<SessionView*>(view);
+  g_session = session;
   if (existed) {
-    while (Load(&g_session->magic) != kSessionMagic) SleepMilliseconds(1);
+    while (Load(&session->magic) != kSessionMagic) SleepMilliseconds(1);
     HeldLocks held = Lock(kLockBoth);
-    Store(&g_session->outputEnabled, 1);
+    Store(&session->outputEnabled, 1);
     Unlock(held);
     return kOk;
   }
-  Store(&g_session->lockWord, 1);
-  Store(&g_session->outputEnabled, 1);
-  Store(&g_session->reserved1, 0);
-  Store(&g_session->interrupted, 0);
-  Store(&g_session->reserved2, 0);
-  Store(&g_session->magic, kSessionMagic);
+  Store(&session->lockWord, 1);
+  Store(&session->outputEnabled, 1);
+  Store(&session->reserved1, 0);
+  Store(&session->interrupted, 0);
+  Store(&session->reserved2, 0);
+  Store(&session->magic, kSessionMagic);
   g_processLock.exchange(1);
-  Store(&g_session->outputEnabled, 1);
-  Exchange(&g_session->lockWord, 0);
+  Store(&session->outputEnabled, 1);
+  Exchange(&session->lockWord, 0);
   g_processLock.exchange(0);
   return kOk;
 }

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
+#include "frame/command_line.h"
 #include "app/options.h"
 #include "platform/command_line_split.h"
 

@@ -1,13 +1,13 @@
 // The progress file: one line, rewritten in place at every report, deleted
 // when the run ends. Reports never fail; a lost write is only a lost update.
-#include "app/progress.h"
+#include "frame/progress.h"
 
 #include <cstdio>
 #include <cstring>
 #include <new>
 
-#include "app/console.h"
-#include "app/jobs.h"
+#include "frame/console.h"
+#include "frame/jobs.h"
 #include "common/paths.h"
 #include "common/time.h"
 #include "platform/raw_file.h"

@@ -9,7 +9,7 @@
 #include <iterator>
 #include <string>
 
-#include "app/console.h"
+#include "frame/console.h"
 #include "platform/console.h"
 #include "platform/shared_block.h"
 
