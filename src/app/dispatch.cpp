@@ -9,6 +9,7 @@
 #include "frame/progress.h"
 #include "common/paths.h"
 #include "common/time.h"
+#include "dbfeed/feed_run.h"
 #include "doctor/search_command.h"
 #include "doctor/search_conditions.h"
 #include "platform/clock.h"
@@ -16,10 +17,14 @@
 
 namespace {
 
-// Web statistics, merge and the database feed are not part of this build.
+// Web statistics and merge are not part of this build.
 ResultCode RunWebstatMode(JobContext* /*context*/) { return kErrNotSupported; }
 ResultCode RunMergeMode(JobContext* /*context*/) { return kErrNotSupported; }
-ResultCode RunDbfeedMode(JobContext* /*context*/) { return kErrNotSupported; }
+
+ResultCode RunDbfeedMode(JobContext* context, const wchar_t* logDir, JobEvent* event) {
+  return RunFeed(context->feedName ? context->feedName->c_str() : L"", logDir, event,
+                 FeedRunSettings{});
+}
 
 // ---- Modes ---------------------------------------------------------------------
 
@@ -72,7 +77,7 @@ ResultCode RunLogMode(JobContext* context) {
       result = RunDoctorMode(context, logDir.c_str(), progress, event);
       break;
     case RunMode::kWebstat: result = RunWebstatMode(context); break;
-    default: result = RunDbfeedMode(context); break;
+    default: result = RunDbfeedMode(context, logDir.c_str(), event); break;
   }
   if (result != kOk && result != kErrNotFound) PrintResultMessage(result);
   CloseProgressFile(progress);

@@ -92,6 +92,16 @@ uint32_t ParseAutoBaseNumber(const char* text) {
   return static_cast<uint32_t>(value);
 }
 
+bool ParseWholeNumber(const char* text, uint32_t* value) {
+  if (text == nullptr || value == nullptr || *text < '0' || *text > '9') return false;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long number = std::strtoull(text, &end, 0);
+  if (*end != '\0' || errno != 0 || number > 0xFFFFFFFFULL) return false;
+  *value = static_cast<uint32_t>(number);
+  return true;
+}
+
 uint32_t ParseHexNumber(const char* text) {
   if (text == nullptr) return 0;
   char* end = nullptr;

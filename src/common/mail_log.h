@@ -87,6 +87,10 @@ inline int CompareMessageKeys(const MessageKey& a, const MessageKey& b) {
 // text that is no number reads as 0.
 uint32_t ParseAutoBaseNumber(const char* text);
 
+// Unsigned number with automatic base that fills the whole text (no blanks,
+// no sign, not empty); false for anything else.
+bool ParseWholeNumber(const char* text, uint32_t* value);
+
 // Hexadecimal number with an optional 0x prefix; 0 when there is none.
 uint32_t ParseHexNumber(const char* text);
 

@@ -1,0 +1,45 @@
+// The feed run: new messages of the SMTP logs become rows, later RBL and
+// postponer lines update them, batch by batch, continuing where the last
+// run stopped.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "dbfeed/feed_state.h"
+#include "frame/jobs.h"
+#include "platform/types.h"
+
+// Where a run finds its configuration folder and client library; null
+// members take the defaults ("@@x:c/" and kClientLibraryNames).
+struct FeedRunSettings {
+  const wchar_t* confDir = nullptr;
+  const char* const* libraryNames = nullptr;
+};
+
+// Feeds both directions of logDir into the database of the feed's
+// configuration. 0, 2 after the current batch on Ctrl+C or cancellation,
+// or the first failure (messages 45, 46 and 47 for a bad name, a connector
+// that cannot be loaded and a feed already running).
+ResultCode RunFeed(const wchar_t* feedName, const wchar_t* logDir, JobEvent* event,
+                   const FeedRunSettings& settings);
+
+// Reads new SMTP lines of the open log (lines up to cursor->lines skipped)
+// into the message table, at most config->burst new messages; moves the
+// cursor when lines were read. On a read failure (-11) or a failed insertion
+// the cursor stays and the messages taken are left unstorable (offset
+// unknown), so that the next run reads them again.
+ResultCode ReadSmtpLines(FILE* file, TimeValue day, uint32_t direction, FeedCursor* cursor,
+                         FeedConfig* config, uint32_t* inserted);
+
+// Applies the RBL lines of the open log to the table's messages.
+ResultCode ReadRblLines(FILE* file, FeedConfig* config);
+
+// Applies the postponer "S" and "E" lines of the open log of `day`.
+ResultCode ReadPostponerLines(FILE* file, TimeValue day, FeedConfig* config);
+
+// Reads the SMTP, RBL and postponer logs of the cursor's day (stops at the
+// first failure and returns it). A failure of the SMTP log is also reported
+// on standard error and stored in *smtpFailure.
+ResultCode ReadFeedDay(FeedCursor* cursor, const wchar_t* logDir, FeedConfig* config,
+                       ResultCode* smtpFailure);
