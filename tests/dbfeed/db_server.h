@@ -1,0 +1,273 @@
+// Helpers of the tests that talk to the MariaDB server the test command
+// starts (connection details in VARNO_TEST_DB_* environment variables):
+// fresh databases with the feed's tables, SQL through the mariadb client,
+// log lines, and the program run from a private installation folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace dbtest {
+
+namespace fs = std::filesystem;
+
+struct DbServer {
+  bool configured = false;
+  std::string host, port, user, password;
+};
+
+inline std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+inline DbServer TestServer() {
+  DbServer server;
+  server.port = Env("VARNO_TEST_DB_PORT");
+  server.configured = !server.port.empty();
+  server.host = Env("VARNO_TEST_DB_HOST");
+  if (server.host.empty()) server.host = "127.0.0.1";
+  server.user = Env("VARNO_TEST_DB_USER");
+  server.password = Env("VARNO_TEST_DB_PASSWORD");
+  return server;
+}
+
+#define VARNO_REQUIRE_DB_SERVER(server)                                                  \
+  if (!(server).configured)                                                              \
+  GTEST_SKIP() << "No MariaDB server configured (VARNO_TEST_DB_PORT is not set); "       \
+                  "tools/run_tests.sh starts one, or see tools/mariadb_private.sh"
+
+inline std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline void AppendFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::app);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Runs SQL through the mariadb client (tab-separated rows, no column names,
+// special characters of values escaped by the client). Returns its output;
+// *ok tells whether the client succeeded.
+inline std::string Sql(const DbServer& server, const std::string& db, const std::string& sql,
+                       bool* ok = nullptr) {
+  static int counter = 0;
+  const fs::path file = fs::temp_directory_path() /
+                        ("varno_sql_" + std::to_string(getpid()) + "_" + std::to_string(counter++));
+  WriteFile(file, sql);
+  std::string command = "mariadb --no-defaults --batch --skip-column-names --protocol=TCP -h " +
+                        server.host + " -P " + server.port + " -u " + server.user +
+                        " --password=" + server.password + (db.empty() ? "" : " " + db) +
+                        " < " + file.string() + " 2>&1";
+  std::string output;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe != nullptr) {
+    char buffer[4096];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
+    int status = pclose(pipe);
+    if (ok != nullptr) *ok = status == 0;
+  } else if (ok != nullptr) {
+    *ok = false;
+  }
+  std::error_code ignored;
+  fs::remove(file, ignored);
+  return output;
+}
+
+// The feed's table (the README's definition) for both directions.
+inline std::string TableDefinition(const std::string& prefix) {
+  const std::string in = prefix.empty() ? "inbound" : prefix + "_inbound";
+  const std::string out = prefix.empty() ? "outbound" : prefix + "_outbound";
+  return "CREATE TABLE `" + in + "` (\n"
+         "  `id` BIGINT UNSIGNED NOT NULL AUTO_INCREMENT PRIMARY KEY,\n"
+         "  `msgid` CHAR(40) NOT NULL,\n"
+         "  `nodeid` VARCHAR(64) NOT NULL,\n"
+         "  `msgtime` DATETIME NOT NULL,\n"
+         "  `flags` INT UNSIGNED NOT NULL,\n"
+         "  `f_smtp` INT UNSIGNED NOT NULL,\n"
+         "  `f_rbl` INT UNSIGNED NOT NULL,\n"
+         "  `split` INT UNSIGNED NOT NULL,\n"
+         "  `endmarks` INT UNSIGNED NOT NULL,\n"
+         "  `client` VARCHAR(255) NOT NULL,\n"
+         "  `sender` TEXT NOT NULL,\n"
+         "  `recipients` MEDIUMTEXT NOT NULL,\n"
+         "  `domains` MEDIUMTEXT NOT NULL,\n"
+         "  UNIQUE KEY `message` (`msgid`, `nodeid`, `msgtime`)\n"
+         ") ENGINE=InnoDB DEFAULT CHARSET=latin1 COLLATE=latin1_bin;\n"
+         "CREATE TABLE `" + out + "` LIKE `" + in + "`;\n";
+}
+
+// A database of its own for one test, with the feed's tables; dropped at the end.
+struct TestDatabase {
+  DbServer server;
+  std::string name;
+  explicit TestDatabase(const DbServer& s, const std::string& prefix = "") : server(s) {
+    static int counter = 0;
+    name = "varno_t" + std::to_string(getpid()) + "_" + std::to_string(counter++);
+    bool ok = false;
+    std::string out = Sql(server, "", "DROP DATABASE IF EXISTS " + name + "; CREATE DATABASE " +
+                                          name + ";", &ok);
+    EXPECT_TRUE(ok) << out;
+    out = Sql(server, name, TableDefinition(prefix), &ok);
+    EXPECT_TRUE(ok) << out;
+  }
+  ~TestDatabase() { Sql(server, "", "DROP DATABASE IF EXISTS " + name + ";"); }
+  std::string Query(const std::string& sql) const {
+    bool ok = false;
+    std::string out = Sql(server, name, sql, &ok);
+    EXPECT_TRUE(ok) << sql << "\n" << out;
+    return out;
+  }
+};
+
+// Local calendar date of a day offset from today ("YYYYMMDD", "YYYY/MM/DD"
+// and "YYYY-MM-DD" forms).
+struct Day {
+  std::string compact, slashed, dashed;
+};
+
+inline Day LocalDay(int offsetDays) {
+  time_t now = time(nullptr) + static_cast<time_t>(offsetDays) * 86400;
+  struct tm local{};
+  localtime_r(&now, &local);
+  char a[16], b[16], c[16];
+  strftime(a, sizeof a, "%Y%m%d", &local);
+  strftime(b, sizeof b, "%Y/%m/%d", &local);
+  strftime(c, sizeof c, "%Y-%m-%d", &local);
+  return Day{a, b, c};
+}
+
+// 40 hex digits of a message number.
+inline std::string MessageId(unsigned number) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%08X%032X", number, 0xABCu);
+  return text;
+}
+
+inline std::string SmtpLine(const std::string& time, const std::string& sender,
+                            const std::string& recipients, const std::string& client,
+                            const std::string& result, const std::string& id,
+                            const std::string& flags = "0x1") {
+  return "mx;" + time + ";0;" + sender + ";" + recipients + ";" + client + ";" + result + ";" + id +
+         ";100;helo;ESMTP;" + flags + "\n";
+}
+
+inline std::string RblLine(const std::string& time, const std::string& id, bool spam,
+                           int verdict, const std::string& flags = "0x2") {
+  return "rbl;" + time + ";s;r;;" + (spam ? "SPAM" : "") + ";1;" + id + ";1.2.3.4;t;;" +
+         std::to_string(verdict) + ";1.0;" + flags + "\n";
+}
+
+inline std::string PostLine(const std::string& time, const std::string& kind,
+                            const std::string& id, int count = 1) {
+  return "pp;" + time + ";" + kind + ";" + id + ";" + std::to_string(count) + "\n";
+}
+
+struct Outcome {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// A private installation (bin/varno, conf/) and a log folder for one test.
+struct FeedInstall {
+  fs::path root, bin, conf, logs;
+  explicit FeedInstall(const std::string& tag) {
+    static int counter = 0;
+    root = fs::temp_directory_path() /
+           ("varno_dbfeed_" + std::to_string(getpid()) + "_" + tag + "_" + std::to_string(counter++));
+    fs::remove_all(root);
+    bin = root / "bin";
+    conf = root / "conf";
+    logs = root / "logs";
+    fs::create_directories(bin);
+    fs::create_directories(conf);
+    fs::create_directories(logs);
+    fs::copy_file(VARNO_BIN, bin / "varno");
+  }
+  ~FeedInstall() {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+  }
+  // The configuration of feed `name` for database db, with extra lines.
+  void Configure(const std::string& name, const DbServer& server, const std::string& db,
+                 const std::string& extra = "") const {
+    WriteFile(conf / (name + "-dbf.conf"),
+              "# test feed\nhost = " + server.host + "\nport = " + server.port + "\nuser = " +
+                  server.user + "\npasswd = " + server.password + "\ndb = " + db +
+                  "\nnodeid = gw1\n" + extra);
+  }
+  pid_t Start(const std::vector<std::string>& args, const fs::path& out, const fs::path& err) const {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::string program = (bin / "varno").string();
+    std::vector<std::string> copies = args;
+    std::vector<char*> argv{program.data()};
+    for (std::string& arg : copies) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env = {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin"};
+    if (!Env("TZ").empty()) env.push_back("TZ=" + Env("TZ"));
+    std::vector<char*> envp;
+    for (std::string& entry : env) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(spawned, 0);
+    return spawned == 0 ? pid : -1;
+  }
+  static int WaitExit(pid_t pid) {
+    int status = 0;
+    if (pid <= 0 || waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  Outcome Run(const std::vector<std::string>& args) const {
+    const fs::path out = root / "stdout";
+    const fs::path err = root / "stderr";
+    Outcome outcome;
+    outcome.exitCode = WaitExit(Start(args, out, err));
+    outcome.out = ReadFile(out);
+    outcome.err = ReadFile(err);
+    return outcome;
+  }
+  // --dbfeed=name on the log folder, with more options.
+  Outcome Feed(const std::string& name, std::vector<std::string> more = {}) const {
+    std::vector<std::string> args = {"--dbfeed=" + name, logs.string()};
+    args.insert(args.end(), more.begin(), more.end());
+    return Run(args);
+  }
+};
+
+inline size_t CountOf(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+}  // namespace dbtest
