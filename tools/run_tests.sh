@@ -8,7 +8,8 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-20}
 JOBS=${JOBS:-$(nproc)}
 
 need=()
-for pkg in cmake ninja-build g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev mawk; do
+for pkg in cmake ninja-build g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev mawk \
+    mariadb-server libmariadb-dev; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -17,6 +18,19 @@ if [ ${#need[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq "${need[@]}"
 fi
+
+# One private MariaDB server for the whole run (the database feed's tests),
+# stopped by its PID however the run ends.
+db_dir=$(mktemp -d "${TMPDIR:-/tmp}/varno-db.XXXXXX")
+stop_db() { bash tools/mariadb_private.sh stop "$db_dir" >/dev/null || true; rm -rf "$db_dir"; }
+trap stop_db EXIT
+trap "exit 130" INT TERM
+echo "== private MariaDB server"
+bash tools/mariadb_private.sh start "$db_dir"
+set -a
+# shellcheck disable=SC1091
+. "$db_dir/env"
+set +a
 
 echo "== release build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNO_WERROR=ON >/dev/null
