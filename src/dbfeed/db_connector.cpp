@@ -36,6 +36,8 @@ static_assert(kEntryCount == 28);
 const char* const kSessionStatements[] = {
     "SET NAMES latin1", "SET SESSION sql_mode='NO_BACKSLASH_ESCAPES'"};
 
+constexpr size_t kInsertStatementBytes = 1 << 20;
+
 template <typename T>
 void Take(void* address, T* target) {
   *target = reinterpret_cast<T>(address);
@@ -104,28 +106,31 @@ bool ReadSmtpFields(FILE* file, uint64_t offset, SmtpFields* fields) {
   return true;
 }
 
-void BuildInsert(const FeedConfig& config, const FeedMessage& message, const SmtpFields& fields,
-                 std::string* statement) {
+// Appends the message's row to a multi-row INSERT (started when empty).
+void AddInsertRow(const FeedConfig& config, const FeedMessage& message, const SmtpFields& fields,
+                  std::string* statement) {
   char key[41];
   FormatMessageKey(message.key, key);
   CalendarTime t{};
   SplitTime(message.time, &t);
   const std::string domains = BuildDomainList(
       (message.flags & kFeedOutgoing) != 0 ? fields.sender.c_str() : fields.recipients.c_str());
-  statement->assign("INSERT INTO `").append(config.table).append("` ");
-  Append(statement, "VALUES (NULL, \"%s\", \"", key);
+  if (statement->empty()) statement->assign("INSERT INTO `").append(config.table).append("` VALUES ");
+  else statement->append(", ");
+  Append(statement, "(NULL, \"%s\", \"", key);
   statement->append(config.nodeid);
   Append(statement, "\", \"%04u-%02u-%02u %02u:%02u:%02u\", %u, %u, %u, %u, %u, \"", t.year,
          t.month, t.day, t.hour, t.minute, t.second, message.flags, message.smtpFlags,
          message.rblFlags, message.split, message.endmarks);
   statement->append(fields.client).append("\", \"").append(fields.sender).append("\", \"");
   statement->append(fields.recipients).append("\", \"").append(domains).append("\")");
-  // A row left by a batch whose state was not saved is brought up to date
-  // instead of being added twice.
-  statement->append(
-      " ON DUPLICATE KEY UPDATE `flags`=VALUES(`flags`), `f_smtp`=VALUES(`f_smtp`), "
-      "`f_rbl`=VALUES(`f_rbl`), `split`=VALUES(`split`), `endmarks`=VALUES(`endmarks`)");
 }
+
+// A row left by a batch whose state was not saved is brought up to date
+// instead of being added twice.
+const char kInsertTail[] =
+    " ON DUPLICATE KEY UPDATE `flags`=VALUES(`flags`), `f_smtp`=VALUES(`f_smtp`), "
+    "`f_rbl`=VALUES(`f_rbl`), `split`=VALUES(`split`), `endmarks`=VALUES(`endmarks`)";
 
 // Sends one statement, listing it at -vvv.
 bool Send(const DbEntries& api, DbConnection* connection, const std::string& statement) {
@@ -221,21 +226,34 @@ ResultCode StoreBatch(DbConnector* connector, FeedConfig* config) {
     return Abandon(api, connection);
   }
   SmtpFields fields;
+  std::string inserts;  // rows of new messages, sent together
   const uint32_t count = RecordTableCount(&config->messages);
-  for (uint32_t i = 0; i < count; ++i) {
-    FeedMessage* message = static_cast<FeedMessage*>(RecordTableAt(&config->messages, i));
-    if (message->stored != 0) {
+  for (uint32_t i = 0; i <= count; ++i) {
+    FeedMessage* message =
+        i < count ? static_cast<FeedMessage*>(RecordTableAt(&config->messages, i)) : nullptr;
+    if (message != nullptr && message->stored != 0) {
       if (message->dirty == 0) continue;
       BuildUpdate(*config, *message, &statement);
-    } else {
-      if (!ReadSmtpFields(config->smtpFile, message->smtpOffset, &fields)) continue;
-      BuildInsert(*config, *message, fields, &statement);
+      if (!Send(api, connection, statement)) {
+        PrintErr(L"SQL insert failed, err: %hs\n", api.error(connection));
+        return Abandon(api, connection);
+      }
+      continue;
     }
-    if (!Send(api, connection, statement)) {
-      PrintErr(L"SQL insert failed, err: %hs\n", api.error(connection));
-      return Abandon(api, connection);
+    if (message != nullptr && ReadSmtpFields(config->smtpFile, message->smtpOffset, &fields)) {
+      AddInsertRow(*config, *message, fields, &inserts);
+      message->stored = 1;
     }
-    message->stored = 1;
+    // One statement per about a megabyte of rows: few round trips, well
+    // below the server's packet limit.
+    if (!inserts.empty() && (message == nullptr || inserts.size() >= kInsertStatementBytes)) {
+      inserts.append(kInsertTail);
+      if (!Send(api, connection, inserts)) {
+        PrintErr(L"SQL insert failed, err: %hs\n", api.error(connection));
+        return Abandon(api, connection);
+      }
+      inserts.clear();
+    }
   }
   if (GetVerbosity() >= 3) PrintOut(L"COMMIT\n");
   ResultCode result = kOk;

@@ -46,8 +46,9 @@ ResultCode LoadConnector(DbConnector* connector, const char* const* names);
 // Ends the library (when initialised), unloads it and zeroes the record.
 void UnloadConnector(DbConnector* connector);
 
-// Stores the batch in one transaction: INSERT for new messages (read again
-// from config->smtpFile), UPDATE for stored, dirty ones, in table order.
+// Stores the batch in one transaction: an UPDATE for each stored, dirty
+// message, and the rows of new messages (read again from config->smtpFile)
+// in multi-row INSERTs of about a megabyte, in table order.
 // 0 (also when there is nothing to do, without connecting), 12 when the
 // connection fails, -15 when a statement, the transaction start or the
 // commit fails (rolled back except after a failed commit). Inserted
