@@ -11,6 +11,7 @@
 #include "common/text_match.h"
 #include "common/time.h"
 #include "dbfeed/db_connector.h"
+#include "dbfeed/log_index.h"
 #include "frame/console.h"
 #include "platform/fs.h"
 #include "platform/lock_file.h"
@@ -74,14 +75,14 @@ void ForgetNewMessages(FeedConfig* config) {
 
 // Reads the day loop of one batch: the cursor's day, then following days
 // while they bring nothing new and began at least a minute ago.
-void ReadDays(FeedCursor* cursor, const wchar_t* logDir, FeedConfig* config,
+void ReadDays(FeedCursor* cursor, const wchar_t* logDir, FeedConfig* config, FeedLogCache* cache,
               ResultCode* smtpFailure) {
   for (;;) {
     if (config->smtpFile != nullptr) {
       std::fclose(config->smtpFile);
       config->smtpFile = nullptr;
     }
-    ResultCode result = ReadFeedDay(cursor, logDir, config, smtpFailure);
+    ResultCode result = ReadFeedDay(cursor, logDir, config, cache, smtpFailure);
     if (result != kOk || cursor->newLines != 0 || config->smtpFile != nullptr) return;
     const TimeValue next = cursor->day + kTicksPerDay;
     if (next + kNextDayDelay > LocalNow()) return;
@@ -95,6 +96,7 @@ void ReadDays(FeedCursor* cursor, const wchar_t* logDir, FeedConfig* config,
 // ends it; a failed SMTP read is kept in *smtpFailure and ends it too.
 ResultCode FeedDirection(DbConnector* connector, FeedConfig* config, const wchar_t* logDir,
                          JobEvent* event, ResultCode* smtpFailure) {
+  FeedLogCache cache;
   for (;;) {
     if (config->smtpFile != nullptr) {
       std::fclose(config->smtpFile);
@@ -103,10 +105,12 @@ ResultCode FeedDirection(DbConnector* connector, FeedConfig* config, const wchar
     RecordTableClear(&config->messages);
     FeedCursor cursor;
     LoadFeedCursor(config->cursorPath.c_str(), config->direction, LocalNow(), &cursor);
+    // Days before the cursor's are not read again.
+    cache.erase(cache.begin(), cache.lower_bound(cursor.day));
     ResultCode result = LoadPendingMessages(config, cursor.day);
     if (result != kOk) return result;
     ResultCode readFailure = kOk;
-    ReadDays(&cursor, logDir, config, &readFailure);
+    ReadDays(&cursor, logDir, config, &cache, &readFailure);
     RecordTableSort(&config->messages, CompareMessageTimes, nullptr, 1);
     result = StoreBatch(connector, config);
     if (result != kOk) return result;
@@ -189,89 +193,22 @@ ResultCode ReadSmtpLines(FILE* file, TimeValue day, uint32_t direction, FeedCurs
 }
 
 ResultCode ReadRblLines(FILE* file, FeedConfig* config) {
-  LineReader reader;
-  ResultCode result = LineReaderInit(&reader, file, 0);
-  if (result != kOk) return result;
-  FieldBuffers buffers;
-  std::vector<char> verdict(kLinePieceMax + 1);
-  LinePiece piece;
-  int status = 0;
-  while ((status = LineReaderNext(&reader, &piece)) == 1) {
-    MaskNulBytes(piece.text, piece.length);
-    const char* fields = piece.text;
-    // Fields 4 and 5 (virus, spam), 7 (message ID), 11 (verdict), 13 (flags).
-    if (!NextField(&fields, kRblFieldVirus, &buffers.a) || !NextField(&fields, 0, &buffers.b)) {
-      continue;
-    }
-    const bool virus = CompareKeyNoCase(buffers.a.data(), "VIRUS") == 0;
-    const bool spam = CompareKeyNoCase(buffers.b.data(), "SPAM") == 0;
-    MessageKey key{};
-    if (!NextField(&fields, kRblFieldMessageId - kRblFieldSpam - 1, &buffers.a) ||
-        !DecodeKey(buffers.a.data(), &key)) {
-      continue;
-    }
-    FeedMessage* message = FindFeedMessage(&config->messages, key);
-    if (message == nullptr || (message->flags & kMsgHasRbl) != 0) continue;
-    message->flags |= kMsgHasRbl;
-    message->dirty = 1;
-    if (virus) message->flags |= kMsgVirus;
-    if (spam) message->flags |= kMsgSpam;
-    NextField(&fields, kRblFieldVerdict - kRblFieldMessageId - 1, &verdict);
-    if (ParseSignedDecimal(verdict.data()) == kRblVerdictStopped) {
-      message->flags = (message->flags & ~kMsgPend) | kMsgStop;
-    } else {
-      message->flags |= kMsgPassedRbl | kMsgPend;
-    }
-    NextField(&fields, kRblFieldFlags - kRblFieldVerdict - 1, &buffers.b);
-    message->rblFlags = ParseAutoBaseNumber(buffers.b.data());
-  }
-  LineReaderFree(&reader);
-  return status < 0 ? kErrReadFault : kOk;
+  LogIndex index;
+  ResultCode result = UpdateLogIndex(file, &index);
+  ApplyRblIndex(index, config);
+  return result;
 }
 
 ResultCode ReadPostponerLines(FILE* file, TimeValue day, FeedConfig* config) {
-  LineReader reader;
-  ResultCode result = LineReaderInit(&reader, file, 0);
-  if (result != kOk) return result;
-  FieldBuffers buffers;
-  LinePiece piece;
-  uint32_t lineNumber = 0;
-  int status = 0;
-  while ((status = LineReaderNext(&reader, &piece)) == 1) {
-    ++lineNumber;
-    MaskNulBytes(piece.text, piece.length);
-    const char* fields = piece.text;
-    if (!NextField(&fields, kPostFieldKind, &buffers.a)) continue;
-    const bool start = std::strcmp(buffers.a.data(), "S") == 0;
-    if (!start && std::strcmp(buffers.a.data(), "E") != 0) continue;
-    MessageKey key{};
-    if (!NextField(&fields, 0, &buffers.b) || !DecodeKey(buffers.b.data(), &key)) continue;
-    FeedMessage* message = FindFeedMessage(&config->messages, key);
-    if (message == nullptr) continue;
-    // Lines counted by an earlier batch are not counted again.
-    if (message->postDay != 0 &&
-        (day < message->postDay || (day == message->postDay && lineNumber <= message->postLine))) {
-      continue;
-    }
-    message->flags |= kMsgHasPost;
-    message->postDay = day;
-    message->postLine = lineNumber;
-    message->dirty = 1;
-    if (start) {
-      NextField(&fields, 0, &buffers.a);
-      message->split += static_cast<uint32_t>(ParseSignedDecimal(buffers.a.data()));
-      continue;
-    }
-    message->endmarks += 1;
-    if (message->split == 0) message->split = 1;
-    if (message->endmarks >= message->split) message->flags = (message->flags & ~kMsgPend) | kMsgFin;
-  }
-  LineReaderFree(&reader);
-  return status < 0 ? kErrReadFault : kOk;
+  LogIndex index;
+  index.postponer = true;
+  ResultCode result = UpdateLogIndex(file, &index);
+  ApplyPostponerIndex(index, day, config);
+  return result;
 }
 
 ResultCode ReadFeedDay(FeedCursor* cursor, const wchar_t* logDir, FeedConfig* config,
-                       ResultCode* smtpFailure) {
+                       FeedLogCache* cache, ResultCode* smtpFailure) {
   const bool outgoing = config->direction == kFeedOutgoing;
   const TimeValue day = cursor->day;
   std::wstring path;
@@ -293,21 +230,22 @@ ResultCode ReadFeedDay(FeedCursor* cursor, const wchar_t* logDir, FeedConfig* co
     if (smtpFailure != nullptr) *smtpFailure = result;
     return result;
   }
-  result = OpenDayLog(logDir, outgoing ? L"rbl-out%04u%02u%02u.log" : L"rbl%04u%02u%02u.log", day,
-                      &file, &path);
-  if (result == kOk && file != nullptr) {
-    result = ReadRblLines(file, config);
-    std::fclose(file);
+  FeedDayLogs& logs = (*cache)[day];
+  logs.postponer.postponer = true;
+  const wchar_t* formats[2][2] = {{L"rbl%04u%02u%02u.log", L"rbl-out%04u%02u%02u.log"},
+                                  {L"postponer%04u%02u%02u.log", L"postponer-out%04u%02u%02u.log"}};
+  LogIndex* indexes[2] = {&logs.rbl, &logs.postponer};
+  for (int kind = 0; kind < 2; ++kind) {
+    result = OpenDayLog(logDir, formats[kind][outgoing ? 1 : 0], day, &file, &path);
+    if (result == kOk && file != nullptr) {
+      result = UpdateLogIndex(file, indexes[kind]);
+      std::fclose(file);
+    }
+    if (kind == 0) ApplyRblIndex(logs.rbl, config);
+    else ApplyPostponerIndex(logs.postponer, day, config);
+    if (result != kOk) return result;
   }
-  if (result != kOk) return result;
-  result = OpenDayLog(logDir,
-                      outgoing ? L"postponer-out%04u%02u%02u.log" : L"postponer%04u%02u%02u.log",
-                      day, &file, &path);
-  if (result == kOk && file != nullptr) {
-    result = ReadPostponerLines(file, day, config);
-    std::fclose(file);
-  }
-  return result;
+  return kOk;
 }
 
 ResultCode RunFeed(const wchar_t* feedName, const wchar_t* logDir, JobEvent* event,

@@ -6,7 +6,10 @@
 #include <cstdint>
 #include <cstdio>
 
+#include <map>
+
 #include "dbfeed/feed_state.h"
+#include "dbfeed/log_index.h"
 #include "frame/jobs.h"
 #include "platform/types.h"
 
@@ -32,14 +35,24 @@ ResultCode RunFeed(const wchar_t* feedName, const wchar_t* logDir, JobEvent* eve
 ResultCode ReadSmtpLines(FILE* file, TimeValue day, uint32_t direction, FeedCursor* cursor,
                          FeedConfig* config, uint32_t* inserted);
 
-// Applies the RBL lines of the open log to the table's messages.
+// Applies the RBL lines of the open log to the table's messages, as a walk
+// from its start does: the first line of a message without a verdict counts.
 ResultCode ReadRblLines(FILE* file, FeedConfig* config);
 
 // Applies the postponer "S" and "E" lines of the open log of `day`.
 ResultCode ReadPostponerLines(FILE* file, TimeValue day, FeedConfig* config);
 
-// Reads the SMTP, RBL and postponer logs of the cursor's day (stops at the
-// first failure and returns it). A failure of the SMTP log is also reported
+// The RBL and postponer logs of the days a direction's batches read, indexed
+// once and extended as they grow.
+struct FeedDayLogs {
+  LogIndex rbl;
+  LogIndex postponer;
+};
+using FeedLogCache = std::map<TimeValue, FeedDayLogs>;
+
+// Reads the new SMTP lines of the cursor's day, then applies its RBL and
+// postponer logs (through the cache) to the message table; stops at the
+// first failure and returns it. A failure of the SMTP log is also reported
 // on standard error and stored in *smtpFailure.
 ResultCode ReadFeedDay(FeedCursor* cursor, const wchar_t* logDir, FeedConfig* config,
-                       ResultCode* smtpFailure);
+                       FeedLogCache* cache, ResultCode* smtpFailure);
