@@ -131,8 +131,8 @@ ResultCode FeedDirection(DbConnector* connector, FeedConfig* config, const wchar
 
 }  // namespace
 
-ResultCode ReadSmtpLines(FILE* file, TimeValue day, uint32_t direction, FeedCursor* cursor,
-                         FeedConfig* config, uint32_t* inserted) {
+ResultCode ReadSmtpLines(FILE* file, TimeValue day, uint32_t direction, bool readUnfinished,
+                         FeedCursor* cursor, FeedConfig* config, uint32_t* inserted) {
   *inserted = 0;
   LineReader reader;
   ResultCode result = LineReaderInit(&reader, file, 0);
@@ -144,6 +144,9 @@ ResultCode ReadSmtpLines(FILE* file, TimeValue day, uint32_t direction, FeedCurs
   LinePiece piece;
   int status = 0;
   while (*inserted < config->burst && (status = LineReaderNext(&reader, &piece)) == 1) {
+    const bool finished = piece.consumed > piece.offset + piece.length ||
+                          piece.length >= kLinePieceMax;
+    if (!finished && !readUnfinished) break;
     if (++lineNumber <= cursor->lines) continue;
     MaskNulBytes(piece.text, piece.length);
     const char* fields = piece.text;
@@ -194,7 +197,7 @@ ResultCode ReadSmtpLines(FILE* file, TimeValue day, uint32_t direction, FeedCurs
 
 ResultCode ReadRblLines(FILE* file, FeedConfig* config) {
   LogIndex index;
-  ResultCode result = UpdateLogIndex(file, &index);
+  ResultCode result = UpdateLogIndex(file, &index, true);
   ApplyRblIndex(index, config);
   return result;
 }
@@ -202,7 +205,7 @@ ResultCode ReadRblLines(FILE* file, FeedConfig* config) {
 ResultCode ReadPostponerLines(FILE* file, TimeValue day, FeedConfig* config) {
   LogIndex index;
   index.postponer = true;
-  ResultCode result = UpdateLogIndex(file, &index);
+  ResultCode result = UpdateLogIndex(file, &index, true);
   ApplyPostponerIndex(index, day, config);
   return result;
 }
@@ -211,6 +214,9 @@ ResultCode ReadFeedDay(FeedCursor* cursor, const wchar_t* logDir, FeedConfig* co
                        FeedLogCache* cache, ResultCode* smtpFailure) {
   const bool outgoing = config->direction == kFeedOutgoing;
   const TimeValue day = cursor->day;
+  // A line without its line end at the end of today's log may still be
+  // being written; it is read once finished (or once the day is over).
+  const bool dayIsOver = day + kTicksPerDay <= LocalNow();
   std::wstring path;
   FILE* file = nullptr;
   ResultCode result =
@@ -218,7 +224,7 @@ ResultCode ReadFeedDay(FeedCursor* cursor, const wchar_t* logDir, FeedConfig* co
                  &file, &path);
   if (result == kOk && file != nullptr) {
     uint32_t inserted = 0;
-    result = ReadSmtpLines(file, day, config->direction, cursor, config, &inserted);
+    result = ReadSmtpLines(file, day, config->direction, dayIsOver, cursor, config, &inserted);
     if (result == kOk && inserted > 0) config->smtpFile = file;
     else std::fclose(file);
   }
@@ -238,7 +244,7 @@ ResultCode ReadFeedDay(FeedCursor* cursor, const wchar_t* logDir, FeedConfig* co
   for (int kind = 0; kind < 2; ++kind) {
     result = OpenDayLog(logDir, formats[kind][outgoing ? 1 : 0], day, &file, &path);
     if (result == kOk && file != nullptr) {
-      result = UpdateLogIndex(file, indexes[kind]);
+      result = UpdateLogIndex(file, indexes[kind], dayIsOver);
       std::fclose(file);
     }
     if (kind == 0) ApplyRblIndex(logs.rbl, config);

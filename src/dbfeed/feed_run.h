@@ -29,11 +29,12 @@ ResultCode RunFeed(const wchar_t* feedName, const wchar_t* logDir, JobEvent* eve
 
 // Reads new SMTP lines of the open log (lines up to cursor->lines skipped)
 // into the message table, at most config->burst new messages; moves the
-// cursor when lines were read. On a read failure (-11) or a failed insertion
+// cursor when lines were read. A last line without its line end is read only
+// with readUnfinished (the day is over). On a read failure (-11) or a failed insertion
 // the cursor stays and the messages taken are left unstorable (offset
 // unknown), so that the next run reads them again.
-ResultCode ReadSmtpLines(FILE* file, TimeValue day, uint32_t direction, FeedCursor* cursor,
-                         FeedConfig* config, uint32_t* inserted);
+ResultCode ReadSmtpLines(FILE* file, TimeValue day, uint32_t direction, bool readUnfinished,
+                         FeedCursor* cursor, FeedConfig* config, uint32_t* inserted);
 
 // Applies the RBL lines of the open log to the table's messages, as a walk
 // from its start does: the first line of a message without a verdict counts.

@@ -109,7 +109,7 @@ void ForEachKey(FeedConfig* config, Visit visit) {
 
 }  // namespace
 
-ResultCode UpdateLogIndex(FILE* file, LogIndex* index) {
+ResultCode UpdateLogIndex(FILE* file, LogIndex* index, bool readUnfinished) {
   if (SeekStream(file, index->offset) != kOk) return kErrReadFault;
   LineReader reader;
   ResultCode result = LineReaderInit(&reader, file, index->offset);
@@ -120,10 +120,9 @@ ResultCode UpdateLogIndex(FILE* file, LogIndex* index) {
   LinePiece piece;
   int status = 0;
   while ((status = LineReaderNext(&reader, &piece)) == 1) {
-    // A last line without its line end may still be written: read it again
-    // next time.
     const bool finished = piece.consumed > piece.offset + piece.length ||
                           piece.length >= kLinePieceMax;
+    if (!finished && !readUnfinished) break;
     const uint32_t line = index->lines + 1;
     if (finished) {
       index->lines = line;

@@ -32,9 +32,11 @@ struct LogIndex {
   uint32_t lines = 0;                 // finished lines read
 };
 
-// Reads the lines of the open log behind index->offset. -11 on a read error
-// (the lines read before it stay).
-ResultCode UpdateLogIndex(FILE* file, LogIndex* index);
+// Reads the lines of the open log behind index->offset. A last line without
+// its line end may still be being written: it is read (again each time) only
+// with readUnfinished, for a log that is complete. -11 on a read error (the
+// lines read before it stay).
+ResultCode UpdateLogIndex(FILE* file, LogIndex* index, bool readUnfinished);
 
 // Gives each message without an RBL verdict the first RBL line of its key.
 void ApplyRblIndex(const LogIndex& index, FeedConfig* config);

@@ -75,7 +75,7 @@ TEST(FeedSmtpReader, TakesValidLinesUpToTheBurstAfterTheCursor) {
     FeedCursor cursor;
     FILE* file = MemoryStream(c.line);
     uint32_t inserted = 0;
-    EXPECT_EQ(ReadSmtpLines(file, kDay, c.direction, &cursor, &config, &inserted), kOk);
+    EXPECT_EQ(ReadSmtpLines(file, kDay, c.direction, true, &cursor, &config, &inserted), kOk);
     std::fclose(file);
     EXPECT_EQ(inserted, c.taken ? 1u : 0u) << c.line;
     EXPECT_EQ(cursor.lines, 1u);
@@ -105,7 +105,7 @@ TEST(FeedSmtpReader, BurstCursorAndMessagesAlreadyPending) {
   cursor.lines = 1;
   FILE* file = MemoryStream(log);
   uint32_t inserted = 0;
-  ASSERT_EQ(ReadSmtpLines(file, kDay, kFeedIncoming, &cursor, &config, &inserted), kOk);
+  ASSERT_EQ(ReadSmtpLines(file, kDay, kFeedIncoming, true, &cursor, &config, &inserted), kOk);
   std::fclose(file);
   EXPECT_EQ(inserted, 4u);            // lines 2, 3, 5 and 6 (line 4 is message 3)
   EXPECT_EQ(cursor.lines, 6u);
@@ -131,7 +131,7 @@ TEST(FeedSmtpReader, ReadFailurePartWayKeepsTheCursorAndStoresNothingNew) {
   config.pendingPath = std::wstring(pendingPath.begin(), pendingPath.end());
   FeedCursor cursor;
   uint32_t inserted = 0;
-  EXPECT_EQ(ReadSmtpLines(file, kDay, kFeedIncoming, &cursor, &config, &inserted), kErrReadFault);
+  EXPECT_EQ(ReadSmtpLines(file, kDay, kFeedIncoming, true, &cursor, &config, &inserted), kErrReadFault);
   std::fclose(file);
   EXPECT_EQ(cursor.lines, 0u);
   EXPECT_EQ(cursor.newLines, 0u);
@@ -212,6 +212,91 @@ TEST(FeedPostponerReader, SplitsEndmarksAndRecordedPosition) {
     EXPECT_EQ(read->endmarks, c.endmarks) << c.lines;
     EXPECT_EQ((read->flags & kMsgFin) != 0, c.fin != 0) << c.lines;
     EXPECT_EQ((read->flags & kMsgPend) != 0, c.fin == 0) << c.lines;
+    ReleaseFeedConfig(&config);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Flags, counts and position of a message after the postponer log was applied.
+std::string PostState(const FeedConfig& config) {
+  std::string state;
+  const uint32_t count = RecordTableCount(const_cast<RecordTable*>(&config.messages));
+  for (uint32_t i = 0; i < count; ++i) {
+    const FeedMessage* m = static_cast<const FeedMessage*>(
+        RecordTableAt(const_cast<RecordTable*>(&config.messages), i));
+    state += std::to_string(m->flags) + "/" + std::to_string(m->split) + "/" +
+             std::to_string(m->endmarks) + "/" + std::to_string(m->postLine) + " ";
+  }
+  return state;
+}
+
+TEST(FeedLogIndex, GrowingLogGivesWhatOneReadOfTheWholeLogGives) {
+  const fs::path path = fs::temp_directory_path() / ("varno_index_" + std::to_string(getpid()));
+  std::string whole;
+  for (unsigned i = 0; i < 6000; ++i) {
+    whole += PostLine("t", i % 3 == 2 ? "E" : "S", MessageId(i % 50), 1 + i % 2);
+    if (i % 7 == 0) whole += "noise;t;X;" + MessageId(i % 50) + "\n";
+  }
+  whole += PostLine("t", "E", MessageId(1));
+  whole.pop_back();  // the last line has no line end
+  auto messages = [](FeedConfig* config) {
+    for (unsigned i = 0; i < 50; ++i) {
+      FeedMessage message{};
+      DecodeMessageKey(MessageId(i).c_str(), 40, &message.key);
+      message.flags = kMsgIn | kMsgPend;
+      InsertFeedMessage(&config->messages, message, nullptr);
+    }
+  };
+  // One read of the whole log.
+  WriteFile(path, whole);
+  FeedConfig once;
+  messages(&once);
+  FILE* file = std::fopen(path.c_str(), "rb");
+  ASSERT_EQ(ReadPostponerLines(file, kDay, &once), kOk);
+  std::fclose(file);
+  // The same log written in pieces (cut inside lines too), applied after each.
+  FeedConfig grown;
+  messages(&grown);
+  LogIndex index;
+  index.postponer = true;
+  WriteFile(path, "");
+  for (size_t at = 0; at < whole.size();) {
+    const size_t piece = std::min<size_t>(whole.size() - at, 997 + at % 5000);
+    AppendFile(path, whole.substr(at, piece));
+    at += piece;
+    file = std::fopen(path.c_str(), "rb");
+    // Not finished until the last piece: the unfinished line waits.
+    ASSERT_EQ(UpdateLogIndex(file, &index, at == whole.size()), kOk);
+    std::fclose(file);
+    ApplyPostponerIndex(index, kDay, &grown);
+  }
+  EXPECT_EQ(PostState(grown), PostState(once));
+  EXPECT_EQ(index.tail.size(), 1u);
+  ReleaseFeedConfig(&once);
+  ReleaseFeedConfig(&grown);
+  fs::remove(path);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FeedSmtpReader, UnfinishedLastLineWaitsUntilTheDayIsOver) {
+  std::string log = SmtpLine("10:00:00", "a@x", "b@y", "1.1.1.1", "A----", MessageId(1)) +
+                    SmtpLine("10:00:01", "a@x", "b@y", "1.1.1.1", "A----", MessageId(2), "0x1f");
+  log.resize(log.size() - 2);  // "0x1" so far, no line end
+  for (bool dayIsOver : {false, true}) {
+    FeedConfig config;
+    FeedCursor cursor;
+    FILE* file = MemoryStream(log);
+    uint32_t inserted = 0;
+    EXPECT_EQ(ReadSmtpLines(file, kDay, kFeedIncoming, dayIsOver, &cursor, &config, &inserted), kOk);
+    std::fclose(file);
+    EXPECT_EQ(inserted, dayIsOver ? 2u : 1u);
+    EXPECT_EQ(cursor.lines, dayIsOver ? 2u : 1u);
     ReleaseFeedConfig(&config);
   }
 }
