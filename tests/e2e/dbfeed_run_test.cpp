@@ -318,6 +318,37 @@ TEST(DbfeedRun, KillAtRandomPointsThenRerunStoresEachMessageOnceWithFinalFlags) 
   }
 }
 
+TEST(DbfeedRun, CancelStopsAfterACommittedBatch) {
+  const DbServer server = TestServer();
+  VARNO_REQUIRE_DB_SERVER(server);
+  TestDatabase db(server);
+  FeedInstall install("cancel");
+  install.Configure("c", server, db.name, "burst = 5\n");
+  const Day yesterday = LocalDay(-1);
+  WriteDayLogs(install, yesterday, 0, 1000);
+  WriteFile(install.logs / "c-dbf.stat", "last-in = " + yesterday.slashed + ",0\n");
+  const std::string job = "dbfeedcancel" + std::to_string(getpid());
+  pid_t pid = install.Start({"--dbfeed=c", "--jobname=" + job, install.logs.string()},
+                            install.root / "o", install.root / "e");
+  // Cancelled once the first batch is saved.
+  for (int waited = 0; waited < 10000 && !fs::exists(install.logs / "c-dbf-pendin.stat"); waited += 10) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  Outcome cancel = install.Run({"--cancel=" + job});
+  EXPECT_EQ(cancel.exitCode, 0) << cancel.err;
+  EXPECT_EQ(FeedInstall::WaitExit(pid), 1);
+  EXPECT_NE(ReadFile(install.root / "e").find("User abort."), std::string::npos);
+  // Stopped between batches: the rows are exactly the lines the cursor passed.
+  const std::string rows = db.Query("SELECT COUNT(*) FROM inbound;");
+  const std::string cursor = ReadFile(install.logs / "c-dbf.stat");
+  EXPECT_NE(cursor.find("last-in = " + yesterday.slashed + "," + rows.substr(0, rows.size() - 1) + "\r\n"),
+            std::string::npos) << cursor << rows;
+  EXPECT_LT(std::stoi(rows), 1000);
+  Outcome run = install.Feed("c");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(db.Query("SELECT COUNT(*) FROM inbound;"), "1000\n");
+}
+
 TEST(DbfeedRun, UnreadableSmtpLogIsReportedAndTheCursorStays) {
   const DbServer server = TestServer();
   VARNO_REQUIRE_DB_SERVER(server);
