@@ -150,7 +150,16 @@ ResultCode UpdateLogIndex(FILE* file, LogIndex* index, bool readUnfinished) {
   return status < 0 ? kErrReadFault : kOk;
 }
 
+namespace {
+
+bool IsEmpty(const LogIndex& index) {
+  return index.sorted.empty() && index.recent.empty() && index.tail.empty();
+}
+
+}  // namespace
+
 void ApplyRblIndex(const LogIndex& index, FeedConfig* config) {
+  if (IsEmpty(index)) return;
   ForEachKey(config, [&](FeedMessage* message) {
     if ((message->flags & kMsgHasRbl) != 0) return;
     ForEachEntry(index, message->key, [&](const LogIndexEntry& entry) {
@@ -165,6 +174,7 @@ void ApplyRblIndex(const LogIndex& index, FeedConfig* config) {
 }
 
 void ApplyPostponerIndex(const LogIndex& index, TimeValue day, FeedConfig* config) {
+  if (IsEmpty(index)) return;
   ForEachKey(config, [&](FeedMessage* message) {
     ForEachEntry(index, message->key, [&](const LogIndexEntry& entry) {
       // Lines counted by an earlier batch are not counted again.
