@@ -14,11 +14,12 @@
 #include "doctor/search_conditions.h"
 #include "platform/clock.h"
 #include "stat/stat_mode.h"
+#include "webstat/webstat_conditions.h"
+#include "webstat/webstat_run.h"
 
 namespace {
 
-// Web statistics and merge are not part of this build.
-ResultCode RunWebstatMode(JobContext* /*context*/) { return kErrNotSupported; }
+// Merge is not part of this build.
 ResultCode RunMergeMode(JobContext* /*context*/) { return kErrNotSupported; }
 
 ResultCode RunDbfeedMode(JobContext* context, const wchar_t* logDir, JobEvent* event) {
@@ -43,6 +44,19 @@ ResultCode RunDoctorMode(JobContext* context, const wchar_t* logDir, ProgressFil
   conditions->sortDescending = context->sortDescending;
   conditions->pageSize = context->paging;
   return RunSearchCommand(logDir, conditions,
+                          context->outputFile ? context->outputFile->c_str() : nullptr, progress,
+                          event);
+}
+
+ResultCode RunWebstatMode(JobContext* context, const wchar_t* logDir, ProgressFile* progress,
+                          JobEvent* event) {
+  if (context->webstat == nullptr) context->webstat = new WebstatConditions{};
+  WebstatConditions* conditions = context->webstat;
+  conditions->outform = context->outputForms;
+  conditions->pageSize = context->paging;
+  conditions->sortColumn = context->sortColumn;
+  conditions->sortDescending = context->sortDescending;
+  return RunWebStatistics(logDir, conditions, &context->settings,
                           context->outputFile ? context->outputFile->c_str() : nullptr, progress,
                           event);
 }
@@ -76,7 +90,9 @@ ResultCode RunLogMode(JobContext* context) {
     case RunMode::kSearch:
       result = RunDoctorMode(context, logDir.c_str(), progress, event);
       break;
-    case RunMode::kWebstat: result = RunWebstatMode(context); break;
+    case RunMode::kWebstat:
+      result = RunWebstatMode(context, logDir.c_str(), progress, event);
+      break;
     default: result = RunDbfeedMode(context, logDir.c_str(), event); break;
   }
   if (result != kOk && result != kErrNotFound) PrintResultMessage(result);

@@ -12,6 +12,7 @@
 #include "common/paths.h"
 #include "doctor/search_conditions.h"
 #include "stat/stat_types.h"
+#include "webstat/webstat_conditions.h"
 
 namespace {
 
@@ -147,9 +148,14 @@ ResultCode HandleSearch(JobContext* context, const wchar_t* argument) {
 ResultCode HandleWebstat(JobContext* context, const wchar_t* argument) {
   ResultCode result = SetMode(context, RunMode::kWebstat);
   if (result != kOk) return result;
-  // The conditions are parsed by the web statistics mode when it runs.
-  context->webstatTexts.emplace_back(argument != nullptr ? argument : L"");
-  return kOk;
+  if (context->webstat == nullptr) context->webstat = new WebstatConditions{};
+  // Repeated --webstat options add to the same record.
+  result = ParseWebstatConditions(argument, context->webstat);
+  if (result != kOk) {
+    PrintMessage(kConsoleErr, kMsgInvalidCondition, argument != nullptr ? argument : L"",
+                 static_cast<int>(result));
+  }
+  return result;
 }
 
 ResultCode HandleSort(JobContext* context, const wchar_t* argument, uint32_t descending) {
@@ -288,6 +294,10 @@ void FreeJobContext(JobContext* context) {
   if (context->search != nullptr) {
     ReleaseSearchConditions(context->search);
     delete context->search;
+  }
+  if (context->webstat != nullptr) {
+    ReleaseWebstatConditions(context->webstat);
+    delete context->webstat;
   }
   if (context->dateList != nullptr) TreeDestroy(context->dateList);
   if (context->postprocessors != nullptr) TreeDestroy(context->postprocessors);

@@ -12,6 +12,7 @@
 
 struct NodeTree;
 struct SearchConditions;
+struct WebstatConditions;
 
 enum class RunMode { kNone, kHelp, kVersion, kSearch, kCancel, kStat, kWebstat, kMerge, kDbfeed };
 
@@ -78,7 +79,7 @@ struct JobContext {
   int32_t diff = 0;                    // set through the --diff row
   OutputSettings settings;
   SearchConditions* search = nullptr;        // --search conditions (null until needed)
-  std::vector<std::wstring> webstatTexts;    // --webstat condition texts, kept for that mode
+  WebstatConditions* webstat = nullptr;      // --webstat conditions (null until needed)
   uint32_t outputForms = 0;                  // --outform bits
 };
 

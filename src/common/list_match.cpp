@@ -22,3 +22,48 @@ int MatchAddressOrPattern(const char* text, const char* const* patterns,
   }
   return MatchPatternList(patterns, text, 1);
 }
+
+#include <cstdlib>
+#include <cstring>
+
+ResultCode AppendPatternList(char*** list, const char* text, size_t length) {
+  char* copy = static_cast<char*>(std::malloc(length + 1));
+  if (copy == nullptr) return kErrNoMemory;
+  std::memcpy(copy, text, length);
+  copy[length] = '\0';
+  size_t count = 0;
+  if (*list != nullptr) {
+    while ((*list)[count] != nullptr) ++count;
+  }
+  char** grown = static_cast<char**>(std::realloc(*list, (count + 2) * sizeof(char*)));
+  if (grown == nullptr) {
+    std::free(copy);
+    return kErrNoMemory;
+  }
+  grown[count] = copy;
+  grown[count + 1] = nullptr;
+  *list = grown;
+  return kOk;
+}
+
+void FreePatternList(char*** list) {
+  if (*list == nullptr) return;
+  for (char** p = *list; *p != nullptr; ++p) std::free(*p);
+  std::free(*list);
+  *list = nullptr;
+}
+
+ResultCode AppendAddressRange(AddressRange** ranges, uint32_t* count, const char* text) {
+  AddressRange range{};
+  const char* rest = ParseAddressRange(text, &range);
+  if (rest == nullptr) return kErrInvalidValue;
+  while (*rest == ' ' || *rest == '\t') ++rest;
+  if (*rest != '\0') return kErrInvalidValue;
+  auto* grown =
+      static_cast<AddressRange*>(std::realloc(*ranges, (*count + 1) * sizeof(AddressRange)));
+  if (grown == nullptr) return kErrNoMemory;
+  grown[*count] = range;
+  *ranges = grown;
+  ++*count;
+  return kOk;
+}

@@ -274,9 +274,6 @@ TEST(Usage, ModesNotInThisBuild) {
   Outcome merge = RunVarno({"--merge"});
   EXPECT_EQ(merge.exitCode, 1);
   EXPECT_EQ(merge.err, "One or more error occured during execution. EC:-21\n");
-  Outcome webstat = RunVarno({"--webstat=user=x"});
-  EXPECT_EQ(webstat.exitCode, 1);
-  EXPECT_EQ(webstat.err, "An error occured. EC: -21\n");
 }
 
 TEST(Usage, DiagnosticCopyFile) {

@@ -1,0 +1,142 @@
+// Field readers of the HTTP proxy log line.
+#include "common/proxy_log.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "common/text_match.h"
+#include "common/time.h"
+
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The next field from the cursor into buffer (trimmed, cut to capacity - 1).
+void NextField(ProxyLine* line, char* buffer, size_t capacity) {
+  size_t length = 0;
+  GetField(&line->cursor, 0, ';', nullptr, buffer, capacity, &length);
+}
+
+void SkipFields(ProxyLine* line, uint32_t count) {
+  size_t length = 0;
+  for (uint32_t i = 0; i < count; ++i) GetField(&line->cursor, 0, ';', nullptr, nullptr, 0, &length);
+}
+
+uint32_t Unsigned32(const char* text, char** end) {
+  return static_cast<uint32_t>(std::strtoul(text, end, 0));
+}
+
+}  // namespace
+
+uint64_t ParseProxySize(const char* text) {
+  if (text == nullptr || std::strcmp(text, "-") == 0) return 0;
+  char* end = nullptr;
+  long long value = std::strtoll(text, &end, 10);
+  if (end == text) return 0;
+  return static_cast<uint64_t>(value) * 1024u;
+}
+
+void DecodeTransactionId(const char* text, uint8_t id[kTransactionIdSize]) {
+  std::memset(id, 0, kTransactionIdSize);
+  if (text == nullptr) return;
+  for (uint32_t i = 0; i < kTransactionIdSize; ++i) {
+    if (text[0] == '\0') return;
+    int high = HexValue(text[0]);
+    if (high < 0) {
+      id[i] = 0;
+    } else {
+      int low = text[1] != '\0' ? HexValue(text[1]) : -1;
+      id[i] = static_cast<uint8_t>(low < 0 ? high << 4 : (high << 4) | low);
+    }
+    if (text[1] == '\0') return;
+    text += 2;
+  }
+}
+
+void ParseCategories(const char* text, uint32_t* first, uint32_t* second) {
+  *first = 0;
+  *second = 0;
+  if (text == nullptr) return;
+  char* end = nullptr;
+  *first = Unsigned32(text, &end);
+  const char* p = end;
+  while (*p == ' ' || *p == '\t') ++p;
+  if (*p != ',') return;
+  ++p;
+  while (*p == ' ' || *p == '\t') ++p;
+  *second = Unsigned32(p, &end);
+}
+
+void CutContentType(char* text) {
+  for (char* p = text; (p = std::strchr(p, '_')) != nullptr; ++p) {
+    if (p[1] == ' ' || (p[1] == 'c' && p[2] == 'h' && p[3] == 'a' && p[4] == 'r')) {
+      *p = '\0';
+      return;
+    }
+  }
+}
+
+uint32_t ProxyAddressOrder(const char* text) {
+  uint32_t value = 0;
+  const char* p = text != nullptr ? text : "";
+  for (int part = 0; part < 4; ++part) {
+    char* end = nullptr;
+    unsigned long number = std::strtoul(p, &end, 10);
+    value = (value << 8) | static_cast<uint32_t>(number % 256);
+    // The next part starts one character after the end of this number.
+    if (*end == '\0') {
+      p = end;
+    } else {
+      p = end + 1;
+    }
+  }
+  return value;
+}
+
+ResultCode ReadProxyHead(const char* line, ProxyLine* out) {
+  out->cursor = line;
+  out->kind = 0;
+  std::memset(out->id, 0, sizeof out->id);
+  char field[kProxyTimeField];
+  SkipFields(out, 1);
+  NextField(out, field, sizeof field);
+  if (ParseTimeOfDay(field, &out->timeOfDay, nullptr, nullptr, nullptr) != kOk) {
+    return kErrInvalidValue;
+  }
+  NextField(out, field, sizeof field);
+  out->kind = field[0];
+  NextField(out, out->scratch, sizeof out->scratch);
+  DecodeTransactionId(out->scratch, out->id);
+  return kOk;
+}
+
+void ReadProxyTraffic(ProxyLine* line) {
+  NextField(line, line->scratch, sizeof line->scratch);
+  line->size5 = ParseProxySize(line->scratch);
+  NextField(line, line->scratch, sizeof line->scratch);
+  line->size6 = ParseProxySize(line->scratch);
+  NextField(line, line->ip, sizeof line->ip);
+  NextField(line, line->user, sizeof line->user);
+  NextField(line, line->host, sizeof line->host);
+}
+
+void ReadProxyEnd(ProxyLine* line) {
+  size_t length = 0;
+  NextField(line, line->code, sizeof line->code);
+  SkipFields(line, 1);
+  NextField(line, line->reason, sizeof line->reason);
+  GetFieldRaw(&line->cursor, 0, ';', nullptr, line->detail, sizeof line->detail, &length);
+  NextField(line, line->scratch, sizeof line->scratch);
+  ParseCategories(line->scratch, &line->categories1, &line->categories2);
+  SkipFields(line, 2);
+  NextField(line, line->scratch, sizeof line->scratch);
+  line->webFilterFlag = static_cast<uint32_t>(std::strtoul(line->scratch, nullptr, 10));
+  SkipFields(line, 3);
+  NextField(line, line->content, sizeof line->content);
+  CutContentType(line->content);
+}

@@ -1,0 +1,68 @@
+// The HTTP proxy log line ("kelbYYYYMMDD.log"): one event of one transaction
+// per line, ';'-separated fields read with GetField, and the readers of each
+// field shared by web statistics and the HTTP metadata.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/types.h"
+
+constexpr uint32_t kTransactionIdSize = 20;
+
+// Field buffer sizes (characters, terminator included).
+constexpr size_t kProxyTimeField = 32;
+constexpr size_t kProxyNumberField = 32767;
+constexpr size_t kProxyIpField = 31;
+constexpr size_t kProxyUserField = 128;
+constexpr size_t kProxyHostField = 253;
+constexpr size_t kProxyCodeField = 9;
+constexpr size_t kProxyReasonField = 15;
+constexpr size_t kProxyDetailField = 63;
+constexpr size_t kProxyContentField = 32767;
+
+// One line as read so far. ReadProxyHead reads fields 1 to 4, ReadProxyTraffic
+// fields 5 to 9, ReadProxyEnd fields 10 to 21; each continues from the cursor
+// the previous one left, so they are called in that order.
+struct ProxyLine {
+  const char* cursor;
+  uint64_t timeOfDay;  // ticks since midnight
+  char kind;           // first character of field 3, 0 when empty
+  uint8_t id[kTransactionIdSize];
+  uint64_t size5;      // bytes (the field is KiB)
+  uint64_t size6;
+  char ip[kProxyIpField];
+  char user[kProxyUserField];
+  char host[kProxyHostField];
+  char code[kProxyCodeField];
+  char reason[kProxyReasonField];
+  char detail[kProxyDetailField];  // untrimmed
+  uint32_t categories1;
+  uint32_t categories2;
+  uint32_t webFilterFlag;          // non-zero: blocked by the web filter
+  char content[kProxyContentField];  // cut before its "_charset" style tail
+  char scratch[kProxyNumberField];
+};
+
+// Fields 1 to 4 of a NUL-terminated line (without its line end). kOk, or
+// kErrInvalidValue when the time of field 2 does not parse.
+ResultCode ReadProxyHead(const char* line, ProxyLine* out);
+// Fields 5 to 9: the two sizes in bytes, client address, user and host.
+void ReadProxyTraffic(ProxyLine* line);
+// Fields 10 to 21 of an "E" line: code, reason, detail, categories, the web
+// filter flag and the content type.
+void ReadProxyEnd(ProxyLine* line);
+
+// A size field: "-" or no digits is 0, else a signed decimal KiB count; bytes.
+uint64_t ParseProxySize(const char* text);
+// 40 hexadecimal digits into 20 bytes: a pair with a bad first digit gives 0,
+// one with a bad second digit keeps the first as the high half; a short field
+// leaves the remaining bytes 0.
+void DecodeTransactionId(const char* text, uint8_t id[kTransactionIdSize]);
+// "N" or "N, M" with C-notation unsigned numbers; M is 0 without a comma.
+void ParseCategories(const char* text, uint32_t* first, uint32_t* second);
+// Cuts a content type at the first '_' followed by a blank or by "char".
+void CutContentType(char* text);
+// The client address as a number for ordering: a.b.c.d read with strtoul base
+// 10, each part modulo 256, combined as a*2^24 + b*2^16 + c*2^8 + d.
+uint32_t ProxyAddressOrder(const char* text);
