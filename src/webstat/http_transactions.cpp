@@ -225,10 +225,10 @@ void CutLineEnd(LinePiece* piece) {
 
 bool EndLineMatches(const WebstatConditions* conditions, ProxyLine* line, uint32_t* reason) {
   if (!VolumePasses(conditions, line->size6)) return false;
+  ReadProxyEnd(line);
   if (conditions->code != nullptr && !MatchPatternList(conditions->code, line->code, 1)) {
     return false;
   }
-  ReadProxyEnd(line);
   int passes = ClassifyBlockReason(line->reason, line->webFilterFlag, conditions->blockedMask,
                                    reason);
   if (conditions->blockedMask != 0 && passes == 0) return false;

@@ -30,6 +30,14 @@ int CompareValues(T a, T b) {
   return a < b ? -1 : (a > b ? 1 : 0);
 }
 
+// Hits equal in every sort key keep one fixed order: by line, file and volume.
+int CompareLastly(const SearchHit* x, const SearchHit* y) {
+  int order = CompareValues(x->block.lineOffset, y->block.lineOffset);
+  if (order == 0) order = CompareValues(x->block.fileIndex, y->block.fileIndex);
+  if (order == 0) order = CompareValues(x->block.openVolume, y->block.openVolume);
+  return order;
+}
+
 struct SortContext {
   uint32_t column;
   bool descending;
@@ -70,11 +78,13 @@ int CompareHits(void* context, const void* a, const void* b) {
         order = CompareValues(static_cast<int32_t>(x->block.lineOffset),
                               static_cast<int32_t>(y->block.lineOffset));
       }
-      return sort->descending ? -order : order;
+      if (sort->descending) order = -order;
+      return order != 0 ? order : CompareLastly(x, y);
   }
   if (sort->descending) order = -order;
   // Ties keep ascending time in either direction.
-  return order != 0 ? order : CompareValues(x->block.time, y->block.time);
+  if (order == 0) order = CompareValues(x->block.time, y->block.time);
+  return order != 0 ? order : CompareLastly(x, y);
 }
 
 void UpperCopy(unsigned char* target, const char* text) {
