@@ -52,9 +52,12 @@ for fuzzer in build-fuzz/bin/*_fuzz; do
   name=$(basename "$fuzzer")
   corpus="build-fuzz/corpus/$name"
   mkdir -p "$corpus"
+  # A target's seed inputs, when it has any, are read besides its corpus.
+  seeds=()
+  [ -d "tests/fuzz/seeds/$name" ] && seeds=("tests/fuzz/seeds/$name")
   echo "-- $name"
   "$fuzzer" -max_total_time="$FUZZ_SECONDS" -max_len=65536 -rss_limit_mb=2048 \
-    -artifact_prefix="build-fuzz/" "$corpus" 2>"build-fuzz/$name.log" \
+    -artifact_prefix="build-fuzz/" "$corpus" "${seeds[@]}" 2>"build-fuzz/$name.log" \
     || { tail -n 40 "build-fuzz/$name.log"; exit 1; }
   tail -n 1 "build-fuzz/$name.log"
 done

@@ -1,0 +1,59 @@
+// Fuzz target: any --webstat value gives a valid record or -29/-2 with the
+// record released, and releasing always leaves a zeroed record.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "webstat/webstat_conditions.h"
+
+namespace {
+
+void CheckList(char** list) {
+  if (list == nullptr) return;
+  for (char** p = list; *p != nullptr; ++p) {
+    if ((*p)[0] == '\0') std::abort();  // empty values are stored as "*"
+  }
+}
+
+bool IsReleased(const WebstatConditions& c) {
+  return c.user == nullptr && c.host == nullptr && c.ip == nullptr && c.code == nullptr &&
+         c.content == nullptr && c.ipRanges == nullptr && c.ipRangeCount == 0 && c.start == 0 &&
+         c.end == 0 && c.blockedMask == 0 && c.phaseMask == 0 && c.wfcatMask == 0 &&
+         c.wfcatActive == 0 && c.volumeSign == 0 && c.volumeThreshold == 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Bytes become wide characters two at a time, so any code unit can appear.
+  std::wstring text;
+  for (size_t i = 0; i + 1 < size; i += 2) {
+    wchar_t c = static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
+    text.push_back(c == 0 ? L';' : c);
+  }
+  WebstatConditions conditions;
+  ResultCode result = ParseWebstatConditions(text.c_str(), &conditions);
+  if (result != kOk) {
+    if (result != kErrInvalidValue && result != kErrNoMemory) std::abort();
+    if (!IsReleased(conditions)) std::abort();
+    return 0;
+  }
+  if ((conditions.ipRanges == nullptr) != (conditions.ipRangeCount == 0)) std::abort();
+  CheckList(conditions.user);
+  CheckList(conditions.host);
+  CheckList(conditions.ip);
+  CheckList(conditions.code);
+  CheckList(conditions.content);
+  if ((conditions.phaseMask & ~3u) != 0) std::abort();
+  if (conditions.volumeSign < -1 || conditions.volumeSign > 1) std::abort();
+  if (conditions.wfUncategorised != 0 && conditions.wfcatActive == 0) std::abort();
+  // A second value adds to the same record.
+  result = ParseWebstatConditions(L"user=x;blocked=none", &conditions);
+  if (result != kOk || conditions.user == nullptr || (conditions.blockedMask & 0x10000000) == 0) {
+    std::abort();
+  }
+  ReleaseWebstatConditions(&conditions);
+  if (!IsReleased(conditions)) std::abort();
+  return 0;
+}
