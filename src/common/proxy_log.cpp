@@ -9,13 +9,6 @@
 
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // The next field from the cursor into buffer (trimmed, cut to capacity - 1).
 void NextField(ProxyLine* line, char* buffer, size_t capacity) {
   size_t length = 0;
@@ -46,11 +39,11 @@ void DecodeTransactionId(const char* text, uint8_t id[kTransactionIdSize]) {
   if (text == nullptr) return;
   for (uint32_t i = 0; i < kTransactionIdSize; ++i) {
     if (text[0] == '\0') return;
-    int high = HexValue(text[0]);
+    int high = HexDigitValue(text[0]);
     if (high < 0) {
       id[i] = 0;
     } else {
-      int low = text[1] != '\0' ? HexValue(text[1]) : -1;
+      int low = text[1] != '\0' ? HexDigitValue(text[1]) : -1;
       id[i] = static_cast<uint8_t>(low < 0 ? high << 4 : (high << 4) | low);
     }
     if (text[1] == '\0') return;

@@ -70,3 +70,18 @@ uint32_t MakeAddress(uint8_t a, uint8_t b, uint8_t c, uint8_t d);
 // The address with its first octet as the most significant byte, for
 // comparisons in address order.
 uint32_t AddressOrderValue(uint32_t address);
+
+// Value of a hexadecimal digit (either case), -1 for any other character.
+struct HexDigitTable {
+  int8_t value[256];
+  constexpr HexDigitTable() : value() {
+    for (int i = 0; i < 256; ++i) value[i] = -1;
+    for (int i = 0; i < 10; ++i) value['0' + i] = static_cast<int8_t>(i);
+    for (int i = 0; i < 6; ++i) {
+      value['a' + i] = static_cast<int8_t>(10 + i);
+      value['A' + i] = static_cast<int8_t>(10 + i);
+    }
+  }
+};
+inline constexpr HexDigitTable kHexDigits;
+inline int HexDigitValue(char c) { return kHexDigits.value[static_cast<unsigned char>(c)]; }

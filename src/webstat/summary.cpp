@@ -23,6 +23,31 @@ int CompareBucketTime(const void* key, const void* record) {
   return a < b ? -1 : (a > b ? 1 : 0);
 }
 
+// Ticks below which AlignToQuantum of a unit does not look.
+uint64_t AlignmentGrain(uint32_t unit) {
+  switch (unit) {
+    case kUnitSecond: return kTicksPerSecond;
+    case kUnitMinute: return kTicksPerMinute;
+    case kUnitHour: return kTicksPerHour;
+    default: return kTicksPerDay;
+  }
+}
+
+int CompareBucketTime(const void* key, const void* record);
+
+// A new empty bucket; earlier bucket addresses may move.
+QuantumBucket* InsertBucket(TimeSeries* series, TimeValue bucketTime) {
+  QuantumBucket empty{};
+  empty.time = bucketTime;
+  void* record = nullptr;
+  series->cacheBucket = nullptr;
+  if (RecordTableInsert(&series->buckets, &empty, sizeof empty, CompareBucketTime, &bucketTime,
+                        &record) != kOk) {
+    return nullptr;
+  }
+  return static_cast<QuantumBucket*>(record);
+}
+
 void AddCategoryBits(RecordTable* table, uint32_t bits) {
   for (uint32_t bit = 0; bit < 32; ++bit) {
     uint32_t value = 1u << bit;
@@ -191,19 +216,21 @@ ResultCode AddToTimeSeries(TimeSeries* series, uint32_t reason, TimeValue time, 
                            uint64_t volume, uint32_t categories1, uint32_t categories2) {
   if (series == nullptr) return kErrInvalidArgument;
   reason &= ~0x10000000u;
-  TimeValue bucketTime =
-      series->count != 0 ? AlignToQuantum(time, series->unit, static_cast<int64_t>(series->count))
-                         : time;
-  auto* bucket =
-      static_cast<QuantumBucket*>(RecordTableFind(&series->buckets, CompareBucketTime, &bucketTime));
-  if (bucket == nullptr) {
-    QuantumBucket empty{};
-    empty.time = bucketTime;
-    void* record = nullptr;
-    ResultCode result = RecordTableInsert(&series->buckets, &empty, sizeof empty,
-                                          CompareBucketTime, &bucketTime, &record);
-    if (result != kOk) return result;
-    bucket = static_cast<QuantumBucket*>(record);
+  // Alignment only looks at the time down to its unit, so equal steps share a bucket.
+  const uint64_t step = series->count != 0 ? time / AlignmentGrain(series->unit) : time;
+  QuantumBucket* bucket = nullptr;
+  if (series->cacheBucket != nullptr && series->cacheStep == step) {
+    bucket = series->cacheBucket;
+  } else {
+    TimeValue bucketTime =
+        series->count != 0 ? AlignToQuantum(time, series->unit, static_cast<int64_t>(series->count))
+                           : time;
+    bucket = static_cast<QuantumBucket*>(
+        RecordTableFind(&series->buckets, CompareBucketTime, &bucketTime));
+    if (bucket == nullptr) bucket = InsertBucket(series, bucketTime);
+    if (bucket == nullptr) return kErrNoMemory;
+    series->cacheStep = step;
+    series->cacheBucket = bucket;
   }
   bucket->volume += volume;
   bucket->count += count;

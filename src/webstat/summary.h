@@ -45,6 +45,10 @@ struct TimeSeries {
   uint32_t unit;     // TimeUnit
   uint64_t count;    // quantum length in units, 0 = no buckets
   RecordTable buckets;  // QuantumBuckets by time
+  // The bucket of the last time added, valid until the next new bucket: lines
+  // come in time order, and every time of one alignment step shares a bucket.
+  uint64_t cacheStep;
+  QuantumBucket* cacheBucket;
 };
 
 // Zero-initialise; WebSummaryFree releases the tables.
