@@ -51,12 +51,25 @@ ResultCode PagePoolCreate(PagePool* pool, size_t size) {
   return kOk;
 }
 
+ResultCode PagePoolCommit(PagePool* pool, size_t end) {
+  if (end <= pool->committedEnd) return kOk;
+  if (end > pool->reservedSize) return kErrNoMemory;
+  const size_t step = pool->pageSize * pool->commitStep;
+  size_t target = pool->committedEnd + step;
+  while (target < end) target += step;
+  if (target > pool->reservedSize) target = pool->reservedSize;
+  ResultCode result = CommitMemory(pool->base + pool->committedEnd, target - pool->committedEnd);
+  if (result == kOk) pool->committedEnd = target;
+  return result;
+}
+
 void PagePoolReleaseTail(PagePool* pool, size_t usedBytes) {
   if (pool->base == nullptr) return;
   size_t start = (usedBytes + pool->pageSize - 1) / pool->pageSize * pool->pageSize;
   if (start >= pool->reservedSize) return;
   if ((pool->reservedSize - start) / pool->pageSize < kReleaseMinPages) return;
   DecommitMemory(pool->base + start, pool->reservedSize - start);
+  if (pool->committedEnd > start) pool->committedEnd = start;
 }
 
 void PagePoolDestroy(PagePool* pool) {
@@ -416,6 +429,10 @@ ResultCode CacheTableInsert(CacheTable* table, const void* templ, CacheVisitFn a
   uint32_t offset = 0;
   bool resort = false;
   ResultCode result = MakeRoom(table, wanted, argument, &offset, &position, &resort);
+  if (result == kOk) result = PagePoolCommit(&table->recordPool, offset + wanted);
+  if (result == kOk) {
+    result = PagePoolCommit(&table->indexPool, (table->recordCount + 1) * sizeof(uint32_t));
+  }
   if (result == kOk) {
     CacheRecordHeader* record = RecordAt(table, offset);
     record->key = header->key;

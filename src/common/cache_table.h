@@ -14,10 +14,14 @@ struct PagePool {
   size_t commitStep;     // pages committed together (16)
   unsigned char* base;
   size_t reservedSize;   // the requested size rounded up to whole pages
+  size_t committedEnd;   // bytes from base known to be committed
 };
 
 // Reserves the range; kErrNoMemory when it cannot be reserved.
 ResultCode PagePoolCreate(PagePool* pool, size_t size);
+// Makes [0, end) usable, committing from the committed end onwards in steps
+// of commitStep pages (fewer at the end of the pool). kErrNoMemory.
+ResultCode PagePoolCommit(PagePool* pool, size_t end);
 // Decommits every page from the first page boundary at or after usedBytes to
 // the end, unless fewer than 10 pages would be freed.
 void PagePoolReleaseTail(PagePool* pool, size_t usedBytes);

@@ -77,7 +77,8 @@ const Ch* EmptyText() {
   return empty;
 }
 
-// One pass over the line: stores field `index`, stops behind its delimiter.
+// Stores field `index` and stops behind its delimiter: fields before it are
+// skipped by a tight scan, the field is found whole, then trimmed and copied.
 template <typename Ch>
 int Field(const Ch** cursor, uint32_t index, Ch delimiter, const Ch* pattern, Ch* buffer,
           size_t capacity, size_t* length, bool trim) {
@@ -86,31 +87,35 @@ int Field(const Ch** cursor, uint32_t index, Ch delimiter, const Ch* pattern, Ch
   if (haveBuffer) buffer[0] = 0;
   if (cursor == nullptr || *cursor == nullptr) return 0;
   const Ch* p = *cursor;
-  uint32_t passed = 0;
-  size_t stored = 0;
-  size_t kept = 0;  // stored length without trailing blanks
-  bool started = !trim;
-  size_t room = haveBuffer ? capacity - 1 : 0;
-  for (Ch c; (c = *p) != 0;) {
+  for (uint32_t passed = 0; passed < index; ++passed) {
+    Ch c;
+    while ((c = *p) != 0 && c != delimiter && c != '\n') ++p;
+    if (c != delimiter) {
+      // The line ended before the field.
+      *cursor = c == '\n' ? p + 1 : p;
+      return 0;
+    }
     ++p;
-    if (c == '\n') break;
-    if (c == delimiter) {
-      if (passed++ == index) break;
-      continue;
-    }
-    if (passed != index) continue;
-    if (!started) {
-      if (Code(c) < 33) continue;
-      started = true;
-    }
-    if (stored < room) {
-      buffer[stored++] = c;
-      if (!trim || Code(c) > 32) kept = stored;
-    }
   }
-  *cursor = p;
-  if (passed < index) return 0;
-  if (haveBuffer) buffer[kept] = 0;
+  const Ch* begin = p;
+  Ch c;
+  while ((c = *p) != 0 && c != delimiter && c != '\n') ++p;
+  const Ch* end = p;
+  *cursor = c != 0 ? p + 1 : p;
+  if (trim) {
+    while (begin < end && Code(*begin) < 33) ++begin;
+  }
+  size_t stored = static_cast<size_t>(end - begin);
+  size_t room = haveBuffer ? capacity - 1 : 0;
+  if (stored > room) stored = room;
+  size_t kept = stored;
+  if (trim) {
+    while (kept > 0 && Code(begin[kept - 1]) < 33) --kept;
+  }
+  if (haveBuffer) {
+    for (size_t i = 0; i < kept; ++i) buffer[i] = begin[i];
+    buffer[kept] = 0;
+  }
   if (pattern != nullptr && !Match(true, haveBuffer ? buffer : EmptyText<Ch>(), pattern)) {
     if (haveBuffer) buffer[0] = 0;
     return 0;

@@ -14,6 +14,11 @@ size_t MemoryPageSize();
 // the range cannot be reserved.
 ResultCode ReserveMemory(size_t size, void** base);
 
+// Commits the pages of [address, address + size) at once (page-aligned), as a
+// first touch would one by one. kErrNoMemory when the system refuses; where
+// committing ahead is not supported, kOk (pages then come on first touch).
+ResultCode CommitMemory(void* address, size_t size);
+
 // Gives the pages of [address, address + size) back to the system; the range
 // stays reserved and reads as zeros when touched again. Both must be
 // page-aligned.

@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <new>
 
 size_t MemoryPageSize() {
@@ -25,6 +26,19 @@ ResultCode ReserveMemory(size_t size, void** base) {
     return kErrNoMemory;
   }
   *base = address;
+  return kOk;
+}
+
+ResultCode CommitMemory(void* address, size_t size) {
+  if (size == 0) return kOk;
+#ifdef MADV_POPULATE_WRITE
+  if (madvise(address, size, MADV_POPULATE_WRITE) != 0) {
+    // Older kernels do not know the advice: the pages come on first touch.
+    return errno == EINVAL ? kOk : kErrNoMemory;
+  }
+#else
+  (void)address;
+#endif
   return kOk;
 }
 

@@ -246,3 +246,68 @@ TEST(AddressRange, InvalidTextsGiveAZeroedRange) {
 }
 
 }  // namespace
+
+namespace {
+
+// The character-by-character field reader GetField is measured against.
+int ReferenceField(const char** cursor, uint32_t index, char delimiter, char* buffer,
+                   size_t capacity, size_t* length, bool trim) {
+  *length = 0;
+  buffer[0] = 0;
+  const char* p = *cursor;
+  uint32_t passed = 0;
+  size_t stored = 0, kept = 0;
+  bool started = !trim;
+  for (char c; (c = *p) != 0;) {
+    ++p;
+    if (c == '\n') break;
+    if (c == delimiter) {
+      if (passed++ == index) break;
+      continue;
+    }
+    if (passed != index) continue;
+    if (!started) {
+      if (static_cast<unsigned char>(c) < 33) continue;
+      started = true;
+    }
+    if (stored < capacity - 1) {
+      buffer[stored++] = c;
+      if (!trim || static_cast<unsigned char>(c) > 32) kept = stored;
+    }
+  }
+  *cursor = p;
+  if (passed < index) return 0;
+  buffer[kept] = 0;
+  *length = stored;
+  return 1;
+}
+
+TEST(GetField, AgreesWithTheCharacterByCharacterReader) {
+  const char alphabet[] = {';', ';', ' ', '\t', '\n', 'a', 'b', '\x01', '\xe9', 'x'};
+  uint32_t seed = 12345;
+  for (int round = 0; round < 20000; ++round) {
+    std::string line;
+    seed = seed * 1103515245u + 12345u;
+    const size_t size = (seed >> 16) % 24;
+    for (size_t i = 0; i < size; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      line += alphabet[(seed >> 16) % sizeof alphabet];
+    }
+    const uint32_t index = (seed >> 8) % 5;
+    const size_t capacity = 1 + (seed >> 4) % 6;
+    const bool trim = (seed & 1) != 0;
+    const char* fast = line.c_str();
+    const char* slow = line.c_str();
+    char fastBuffer[8], slowBuffer[8];
+    size_t fastLength = 9, slowLength = 9;
+    int fastResult = trim ? GetField(&fast, index, ';', nullptr, fastBuffer, capacity, &fastLength)
+                          : GetFieldRaw(&fast, index, ';', nullptr, fastBuffer, capacity, &fastLength);
+    int slowResult = ReferenceField(&slow, index, ';', slowBuffer, capacity, &slowLength, trim);
+    ASSERT_EQ(fastResult, slowResult) << line;
+    ASSERT_EQ(fast - line.c_str(), slow - line.c_str()) << line;
+    ASSERT_STREQ(fastBuffer, slowBuffer) << line;
+    ASSERT_EQ(fastLength, slowLength) << line;
+  }
+}
+
+}  // namespace
