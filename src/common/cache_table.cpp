@@ -33,6 +33,10 @@ struct CacheTable {
   PagePool indexPool;
   PagePool recordPool;
   CacheTableCallbacks callbacks;
+  // The index is in order-comparator order (the lookup order when both are
+  // one function), so a merge pass need not sort it first.
+  bool orderIsLookup;
+  bool inOrder;
   uint32_t userDataSize;
   unsigned char* userData;
 };
@@ -182,6 +186,7 @@ void HeapSort(const SortSpec& spec, uint32_t* items, size_t count) {
 
 void SortIndex(CacheTable* table, CacheCompareFn compare, void* argument) {
   HeapSort({table, SortBy::kComparator, compare, argument}, table->index, table->recordCount);
+  table->inOrder = compare == table->callbacks.order;
 }
 
 // Sorts by the order comparator; it orders by key first, as the index must be.
@@ -238,7 +243,7 @@ uint32_t Evict(CacheTable* table, uint32_t wanted, void* argument) {
 }
 
 uint32_t Merge(CacheTable* table, void* argument) {
-  SortIndexByOrder(table, argument);
+  if (!table->inOrder) SortIndexByOrder(table, argument);
   uint32_t kept = 0;
   uint32_t removed = 0;
   for (uint32_t i = 0; i < table->recordCount; ++i) {
@@ -310,6 +315,7 @@ ResultCode MakeRoom(CacheTable* table, uint32_t wanted, void* argument, uint32_t
     }
     // 6. A gap between records, in address order.
     HeapSort({table, SortBy::kAddress, nullptr, nullptr}, table->index, table->recordCount);
+    table->inOrder = false;
     uint64_t looked = 0;
     if (!maintenance && table->recordCount < table->recordLimit) {
       uint32_t previousEnd = 0;
@@ -388,6 +394,8 @@ ResultCode CacheTableCreate(CacheTable** out, uint32_t recordLimit, uint32_t byt
   table->callbacks.evictPredicate = given.evictPredicate != nullptr ? given.evictPredicate : NeverEvict;
   table->callbacks.construct = given.construct != nullptr ? given.construct : ZeroFill;
   table->callbacks.merge = given.merge != nullptr ? given.merge : NoMerge;
+  table->orderIsLookup = table->callbacks.order == table->callbacks.lookup;
+  table->inOrder = table->orderIsLookup;
   if (result != kOk) {
     CacheTableDestroy(table);
     return result;
@@ -445,6 +453,9 @@ ResultCode CacheTableInsert(CacheTable* table, const void* templ, CacheVisitFn a
                  (table->recordCount - position) * sizeof(uint32_t));
     table->index[position] = offset;
     ++table->recordCount;
+    // The index follows the lookup order; that is the order comparator's only
+    // when both are one function.
+    if (!table->orderIsLookup) table->inOrder = false;
     if (after != nullptr) result = after(table->userData, argument, RecordAt(table, offset));
     if (result != kOk) {
       RemoveAt(table, position);
@@ -475,6 +486,7 @@ ResultCode CacheTableClear(CacheTable* table) {
   Guard guard(table);
   table->recordCount = 0;
   table->bytesUsed = 0;
+  table->inOrder = true;
   PagePoolReleaseTail(&table->indexPool, 0);
   PagePoolReleaseTail(&table->recordPool, 0);
   table->operationCounter = 1;

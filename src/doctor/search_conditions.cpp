@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <string>
 
+#include "common/list_match.h"
 #include "common/mail_log.h"
 #include "common/text_match.h"
 #include "common/time.h"
@@ -37,49 +38,14 @@ std::string Trimmed(const std::string& text) {
   return text.substr(begin, end - begin);
 }
 
-// Appends a copy of text to a null-terminated list of heap strings.
-ResultCode AppendPattern(char*** list, const std::string& text) {
-  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
-  if (copy == nullptr) return kErrNoMemory;
-  std::memcpy(copy, text.c_str(), text.size() + 1);
-  size_t count = 0;
-  if (*list != nullptr) {
-    while ((*list)[count] != nullptr) ++count;
-  }
-  char** grown = static_cast<char**>(std::realloc(*list, (count + 2) * sizeof(char*)));
-  if (grown == nullptr) {
-    std::free(copy);
-    return kErrNoMemory;
-  }
-  grown[count] = copy;
-  grown[count + 1] = nullptr;
-  *list = grown;
-  return kOk;
-}
-
 ResultCode AppendPatternOrAny(char*** list, const std::string& value) {
-  return AppendPattern(list, value.empty() ? std::string("*") : value);
-}
-
-ResultCode AppendRange(SearchConditions* conditions, const std::string& value) {
-  AddressRange range{};
-  const char* rest = ParseAddressRange(value.c_str(), &range);
-  if (rest == nullptr) return kErrInvalidValue;
-  while (*rest == ' ' || *rest == '\t') ++rest;
-  if (*rest != '\0') return kErrInvalidValue;
-  size_t count = conditions->ipRangeCount;
-  auto* grown = static_cast<AddressRange*>(
-      std::realloc(conditions->ipRanges, (count + 1) * sizeof(AddressRange)));
-  if (grown == nullptr) return kErrNoMemory;
-  grown[count] = range;
-  conditions->ipRanges = grown;
-  conditions->ipRangeCount = static_cast<uint32_t>(count + 1);
-  return kOk;
+  const std::string text = value.empty() ? std::string("*") : value;
+  return AppendPatternList(list, text.c_str(), text.size());
 }
 
 ResultCode ParseIpValue(SearchConditions* conditions, const std::string& value) {
   if (value.find('/') != std::string::npos || value.find('-') != std::string::npos) {
-    return AppendRange(conditions, value);
+    return AppendAddressRange(&conditions->ipRanges, &conditions->ipRangeCount, value.c_str());
   }
   return AppendPatternOrAny(&conditions->ip, value);
 }
@@ -156,13 +122,6 @@ ResultCode ParseOneCondition(const wchar_t* text, size_t length, SearchCondition
   return ApplyCondition(conditions, name, value, bounds);
 }
 
-void FreeList(char*** list) {
-  if (*list == nullptr) return;
-  for (char** p = *list; *p != nullptr; ++p) std::free(*p);
-  std::free(*list);
-  *list = nullptr;
-}
-
 }  // namespace
 
 ResultCode ParseSearchConditions(const wchar_t* text, SearchConditions* conditions) {
@@ -193,10 +152,10 @@ ResultCode ParseSearchConditions(const wchar_t* text, SearchConditions* conditio
 
 void ReleaseSearchConditions(SearchConditions* conditions) {
   if (conditions == nullptr) return;
-  FreeList(&conditions->from);
-  FreeList(&conditions->to);
-  FreeList(&conditions->ip);
-  FreeList(&conditions->id);
+  FreePatternList(&conditions->from);
+  FreePatternList(&conditions->to);
+  FreePatternList(&conditions->ip);
+  FreePatternList(&conditions->id);
   std::free(conditions->ipRanges);
   *conditions = SearchConditions{};
 }

@@ -1,6 +1,8 @@
 // Pattern lists and address-range lists of the condition filters.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "common/list_match.h"
 #include "common/text_match.h"
 
@@ -29,3 +31,29 @@ TEST(ListMatchTest, RangeFirstThenPatternsAsFallback) {
 }
 
 }  // namespace
+
+TEST(PatternLists, AppendCopiesAndFreeClears) {
+  char** list = nullptr;
+  ASSERT_EQ(AppendPatternList(&list, "a*bc", 2), kOk);
+  ASSERT_EQ(AppendPatternList(&list, "", 0), kOk);
+  ASSERT_NE(list, nullptr);
+  EXPECT_STREQ(list[0], "a*");
+  EXPECT_STREQ(list[1], "");
+  EXPECT_EQ(list[2], nullptr);
+  FreePatternList(&list);
+  EXPECT_EQ(list, nullptr);
+  FreePatternList(&list);
+}
+
+TEST(PatternLists, AddressRangesAppendOnlyWhenTheWholeTextParses) {
+  AddressRange* ranges = nullptr;
+  uint32_t count = 0;
+  EXPECT_EQ(AppendAddressRange(&ranges, &count, "10.0.0.0/8 \t"), kOk);
+  EXPECT_EQ(AppendAddressRange(&ranges, &count, "10.0.0.1-10.0.0.9"), kOk);
+  EXPECT_EQ(AppendAddressRange(&ranges, &count, "10.0.0.1-x"), kErrInvalidValue);
+  EXPECT_EQ(AppendAddressRange(&ranges, &count, "1.2.3.4/8 junk"), kErrInvalidValue);
+  ASSERT_EQ(count, 2u);
+  EXPECT_EQ(ranges[0].kind, kRangeMask);
+  EXPECT_EQ(ranges[1].kind, kRangeFromTo);
+  std::free(ranges);
+}
