@@ -6,6 +6,7 @@
 #include <new>
 
 #include "common/cache_table.h"
+#include "common/dir_enum.h"
 #include "common/line_reader.h"
 #include "common/list_match.h"
 #include "common/paths.h"
@@ -440,6 +441,16 @@ ResultCode OpenDayLog(const wchar_t* logDir, TimeValue day, FILE** file) {
   std::swprintf(name, 261, L"kelb%04u%02u%02u.log", at.year, at.month, at.day);
   std::wstring path = JoinPath(logDir, name, false);
   *file = OpenStream(path.c_str(), "rb");
+  if (*file == nullptr) {
+    // File names may differ in letter case ("KELB20240311.LOG"): the
+    // enumeration matches its mask ignoring case.
+    DirEnum* search = nullptr;
+    FileInfo info;
+    if (DirEnumOpen(path.c_str(), kFileInfoName, &search, &info) == kOk) {
+      *file = OpenStream(JoinPath(logDir, info.name, false).c_str(), "rb");
+      DirEnumClose(search);
+    }
+  }
   return *file != nullptr ? kOk : kErrOpenFailed;
 }
 

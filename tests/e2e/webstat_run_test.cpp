@@ -189,6 +189,14 @@ TEST(WebstatRun, NothingFoundLeavesAnEmptyOutputFile) {
   EXPECT_EQ(ReadFile(result), "");
 }
 
+TEST(WebstatRun, ALogNamedInCapitalsIsFound) {
+  Workspace ws("capitals");
+  fs::copy_file(Fixtures() / "kelb20240311.log", ws.logs / "KELB20240311.LOG");
+  Outcome o = RunVarno({"--webstat=user=alice", "--outform=search", ws.logs.string()}, ws.root);
+  EXPECT_EQ(o.exitCode, 0) << o.err;
+  EXPECT_EQ(Digest(o.out), "10:00:20;E;1;100 11:00:30;E;3;5");
+}
+
 TEST(WebstatRun, BadConditionsPrintMessage33) {
   Workspace ws("bad");
   const struct {
