@@ -293,7 +293,7 @@ class WebstatLargeLogTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     shared_ = new Workspace("large");
-    WriteLargeProxyLog(shared_->logs / "kelb20240316.log", 600000);
+    WriteLargeProxyLog(shared_->logs / "kelb20240316.log", 300000);
   }
   static void TearDownTestSuite() {
     delete shared_;
