@@ -2,6 +2,7 @@
 // both in reserved page pools.
 #include "common/cache_table.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -37,6 +38,10 @@ struct CacheTable {
   // one function), so a merge pass need not sort it first.
   bool orderIsLookup;
   bool inOrder;
+  // Record offsets in address order and their offsets after compaction, for
+  // the gap search and the compaction, which leave the index order alone.
+  uint32_t* byAddress;
+  uint32_t* newOffsets;
   uint32_t userDataSize;
   unsigned char* userData;
 };
@@ -145,18 +150,14 @@ int CompareKeyed(CacheTable* table, CacheCompareFn compare, void* argument, cons
   return compare(table->userData, argument, a, b);
 }
 
-// Sorting modes of the in-place heap sort.
-enum class SortBy { kComparator, kAddress };
-
+// What the in-place heap sort of the index compares with.
 struct SortSpec {
   CacheTable* table;
-  SortBy by;
   CacheCompareFn compare;
   void* argument;
 };
 
 int SortCompare(const SortSpec& spec, uint32_t a, uint32_t b) {
-  if (spec.by == SortBy::kAddress) return a < b ? -1 : (a > b ? 1 : 0);
   return CompareAt(spec.table, spec.compare, spec.argument, a, b);
 }
 
@@ -185,7 +186,7 @@ void HeapSort(const SortSpec& spec, uint32_t* items, size_t count) {
 }
 
 void SortIndex(CacheTable* table, CacheCompareFn compare, void* argument) {
-  HeapSort({table, SortBy::kComparator, compare, argument}, table->index, table->recordCount);
+  HeapSort({table, compare, argument}, table->index, table->recordCount);
   table->inOrder = compare == table->callbacks.order;
 }
 
@@ -242,7 +243,10 @@ uint32_t Evict(CacheTable* table, uint32_t wanted, void* argument) {
   return before - table->recordCount;
 }
 
-uint32_t Merge(CacheTable* table, void* argument) {
+// Merges neighbours equal under the order comparator; *reordered tells
+// whether the index had to be sorted first.
+uint32_t Merge(CacheTable* table, void* argument, bool* reordered) {
+  *reordered = !table->inOrder;
   if (!table->inOrder) SortIndexByOrder(table, argument);
   uint32_t kept = 0;
   uint32_t removed = 0;
@@ -260,16 +264,28 @@ uint32_t Merge(CacheTable* table, void* argument) {
   return removed;
 }
 
-// Moves every record down behind the previous one (the index must be in
-// address order) and releases the record area's tail.
+// Fills byAddress with the record offsets in ascending order.
+void SortByAddress(CacheTable* table) {
+  std::memcpy(table->byAddress, table->index, table->recordCount * sizeof(uint32_t));
+  std::sort(table->byAddress, table->byAddress + table->recordCount);
+}
+
+// Moves every record down behind the previous one in address order (byAddress
+// must be filled), updates the index entries in place and releases the
+// record area's tail.
 void Compact(CacheTable* table) {
+  const uint32_t count = table->recordCount;
   uint32_t end = 0;
-  for (uint32_t i = 0; i < table->recordCount; ++i) {
-    uint32_t offset = table->index[i];
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t offset = table->byAddress[i];
     uint32_t size = RecordAt(table, offset)->size;
     if (offset != end) std::memmove(table->records + end, table->records + offset, size);
-    table->index[i] = end;
+    table->newOffsets[i] = end;
     end += size;
+  }
+  for (uint32_t j = 0; j < count; ++j) {
+    const uint32_t* rank = std::lower_bound(table->byAddress, table->byAddress + count, table->index[j]);
+    table->index[j] = table->newOffsets[rank - table->byAddress];
   }
   table->bytesUsed = end;
   PagePoolReleaseTail(&table->recordPool, end);
@@ -279,12 +295,21 @@ bool FitsAtEnd(const CacheTable* table, uint32_t wanted) {
   return static_cast<uint64_t>(table->bytesUsed) + wanted <= table->byteLimit;
 }
 
-// Finds space for wanted bytes: *offset gets the place; *position becomes the
-// end of the index and *resort true when the index order changed.
+// Finds space for wanted bytes: *offset gets the place. When a merge or an
+// eviction changed the index, *position becomes its end and *resort true.
 ResultCode MakeRoom(CacheTable* table, uint32_t wanted, void* argument, uint32_t* offset,
                     uint32_t* position, bool* resort) {
   const bool maintenance = table->operationCounter % table->maintenanceInterval == 0;
   bool merged = false;
+  auto mergePass = [&]() {
+    bool reordered = false;
+    uint32_t removed = Merge(table, argument, &reordered);
+    if (removed > 0 || reordered) {
+      *resort = true;
+      *position = table->recordCount;
+    }
+    return removed;
+  };
   for (;;) {
     // 1. The end of the used area.
     if (!maintenance && table->recordCount < table->recordLimit && FitsAtEnd(table, wanted)) {
@@ -294,10 +319,7 @@ ResultCode MakeRoom(CacheTable* table, uint32_t wanted, void* argument, uint32_t
     // 2. One merge pass at a maintenance point.
     if (maintenance && !merged) {
       merged = true;
-      uint32_t removed = Merge(table, argument);
-      *resort = true;
-      *position = table->recordCount;
-      if (removed > 0) continue;
+      if (mergePass() > 0) continue;
     }
     // 3-4. Forced eviction when the table is full.
     uint32_t evict = 0;
@@ -305,22 +327,23 @@ ResultCode MakeRoom(CacheTable* table, uint32_t wanted, void* argument, uint32_t
         static_cast<uint64_t>(table->bytesUsed) + wanted >= table->byteLimit) {
       evict = table->recordCount > 5 ? table->recordCount / 5 : 1;
     }
-    if (evict > 0) Evict(table, evict, argument);
-    *resort = true;
-    *position = table->recordCount;
+    if (evict > 0) {
+      Evict(table, evict, argument);
+      *resort = true;
+      *position = table->recordCount;
+    }
     // 5. The end again.
     if (!maintenance && table->recordCount < table->recordLimit && FitsAtEnd(table, wanted)) {
       *offset = table->bytesUsed;
       return kOk;
     }
     // 6. A gap between records, in address order.
-    HeapSort({table, SortBy::kAddress, nullptr, nullptr}, table->index, table->recordCount);
-    table->inOrder = false;
+    SortByAddress(table);
     uint64_t looked = 0;
     if (!maintenance && table->recordCount < table->recordLimit) {
       uint32_t previousEnd = 0;
       for (uint32_t i = 0; i < table->recordCount; ++i) {
-        uint32_t start = table->index[i];
+        uint32_t start = table->byAddress[i];
         if (start >= previousEnd && start - previousEnd >= wanted) {
           *offset = previousEnd;
           return kOk;
@@ -341,7 +364,7 @@ ResultCode MakeRoom(CacheTable* table, uint32_t wanted, void* argument, uint32_t
     // 8. A last merge pass.
     if (merged) return kErrNoRoom;
     merged = true;
-    if (Merge(table, argument) == 0) return kErrNoRoom;
+    if (mergePass() == 0) return kErrNoRoom;
   }
 }
 
@@ -363,6 +386,11 @@ ResultCode CacheTableCreate(CacheTable** out, uint32_t recordLimit, uint32_t byt
   table->maintenanceInterval = recordLimit / 4 != 0 ? recordLimit / 4 : 1;
   table->operationCounter = 1;
   if (result == kOk) result = PagePoolCreate(&table->indexPool, recordLimit * sizeof(uint32_t));
+  if (result == kOk) {
+    table->byAddress = static_cast<uint32_t*>(std::malloc(recordLimit * sizeof(uint32_t)));
+    table->newOffsets = static_cast<uint32_t*>(std::malloc(recordLimit * sizeof(uint32_t)));
+    if (table->byAddress == nullptr || table->newOffsets == nullptr) result = kErrNoMemory;
+  }
   if (result == kOk) result = PagePoolCreate(&table->recordPool, byteLimit != 0 ? byteLimit : 1);
   if (result == kOk) {
     table->index = reinterpret_cast<uint32_t*>(table->indexPool.base);
@@ -409,6 +437,8 @@ ResultCode CacheTableDestroy(CacheTable* table) {
   if (std::memcmp(table->lockMagic, kLockMagic, 4) == 0) MutexDestroy(table->lock);
   std::free(table->name);
   std::free(table->userData);
+  std::free(table->byAddress);
+  std::free(table->newOffsets);
   PagePoolDestroy(&table->indexPool);
   PagePoolDestroy(&table->recordPool);
   std::memset(static_cast<void*>(table), 0, sizeof *table);
