@@ -1,0 +1,122 @@
+#include "report/report_page.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+size_t CountOf(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct Folder {
+  fs::path root;
+  explicit Folder(const std::string& tag) {
+    root = fs::temp_directory_path() / ("varno_report_" + tag + "_" + std::to_string(getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root);
+  }
+  ~Folder() {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+  }
+  void Write(const std::string& name, const std::string& bytes) const {
+    fs::create_directories((root / name).parent_path());
+    std::ofstream(root / name, std::ios::binary) << bytes;
+  }
+};
+
+std::string Render(const fs::path& root, uint32_t days) {
+  ReportData data;
+  data.folderLabel = "<folder & \"name\">";
+  data.generatedAt = "2024-03-14 06:00 UTC";
+  EXPECT_EQ(LoadReport(root.wstring().c_str(), days, &data), kOk);
+  std::string html;
+  RenderReportPage(data, "n0nce", &html);
+  return html;
+}
+
+// Log-derived texts in every place they reach the page come out as text.
+TEST(ReportPage, EscapesEveryLogDerivedText) {
+  Folder folder("escape");
+  std::string hostile = "<script>alert('x')</script>\"&amp;";
+  hostile += '\0';
+  hostile += "\xFF\xC0<img src=x onerror=alert(1)>";
+  folder.Write("_smtp20240311.csv", "S;1;1;0\r\nTIP;" + hostile + ";1\r\nERR;0;1\r\n");
+  folder.Write("_kelb_cs/_kelb-wf20240311.csv", "MUU;" + hostile + ";3\r\nMUD;" + std::string(400, 'h') + ";1\r\n");
+  const std::string html = Render(folder.root, 31);
+  EXPECT_EQ(CountOf(html, "<script"), 1u);
+  EXPECT_EQ(CountOf(html, "<img"), 0u);
+  EXPECT_EQ(CountOf(html, std::string(1, '\0')), 0u);
+  EXPECT_EQ(CountOf(html, "&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;&quot;&amp;amp;\xEF\xBF\xBD"
+                          "\xEF\xBF\xBD\xEF\xBF\xBD&lt;img src=x onerror=alert(1)&gt;"),
+            2u);
+  EXPECT_EQ(CountOf(html, "&lt;folder &amp; &quot;name&quot;&gt;"), 1u);
+  // The long host is cut on the page and whole in its tooltip.
+  EXPECT_EQ(CountOf(html, "title=\"" + std::string(400, 'h') + "\">" + std::string(160, 'h') + "\xE2\x80\xA6<"), 1u);
+  EXPECT_EQ(CountOf(html, "script-src 'nonce-n0nce'"), 1u);
+  EXPECT_EQ(CountOf(html, "<script nonce=\"n0nce\">"), 1u);
+}
+
+// Only the types and days present show; the newest day comes first and open.
+TEST(ReportPage, ShowsTheNewestDaysAndOnlyTheTypesPresent) {
+  Folder folder("days");
+  std::string hours;
+  for (int h = 0; h < 24; ++h) hours += "H;" + std::string(h < 10 ? "0" : "") + std::to_string(h) + ";2;1;1\r\n";
+  for (int day = 10; day <= 14; ++day) {
+    folder.Write("_smtp202403" + std::to_string(day) + ".csv", "S;48;24;24\r\n" + hours + "TIP;1.2.3.4;48\r\n");
+  }
+  folder.Write("_smtpstat/_rbl20240314.csv", "SRC;1;1;0;0;0\r\nBROKEN\r\nBMT;RULE_A;1\r\n");
+  const std::string html = Render(folder.root, 3);
+  EXPECT_EQ(CountOf(html, "<details class=\"day\""), 3u);
+  EXPECT_LT(html.find("id=\"d20240314\" open"), html.find("id=\"d20240313\">"));
+  EXPECT_LT(html.find("id=\"d20240313\">"), html.find("id=\"d20240312\">"));
+  EXPECT_EQ(CountOf(html, "d20240311"), 0u);
+  EXPECT_EQ(CountOf(html, "data-kind=\"SMTP-IN\""), 3u);
+  EXPECT_EQ(CountOf(html, "data-kind=\"RBL-CHART\""), 1u);
+  EXPECT_EQ(CountOf(html, "data-kind=\"RBL-IN\""), 0u);
+  // Overview: one SMTP-IN chart over the days and one verdict chart; per day
+  // one hourly SMTP-IN chart (the verdict file has no hours).
+  EXPECT_EQ(CountOf(html, "<svg"), 2u + 3u);
+  EXPECT_EQ(CountOf(html, "1 malformed line(s) skipped."), 1u);
+  EXPECT_EQ(CountOf(html, "<td class=\"key\">RULE_A</td>"), 1u);
+  EXPECT_EQ(CountOf(html, "<td class=\"num\">48</td>"), 3u + 3u + 3u);  // summary, table, top list
+}
+
+TEST(ReportPage, EmptyFolderGivesAPageWithoutDays) {
+  Folder folder("empty");
+  const std::string html = Render(folder.root, 31);
+  EXPECT_EQ(CountOf(html, "no metadata files found"), 1u);
+  EXPECT_EQ(CountOf(html, "<svg"), 0u);
+  ReportData data;
+  EXPECT_EQ(LoadReport((folder.root / "missing").wstring().c_str(), 31, &data), kErrPathNotFound);
+}
+
+TEST(ReportPage, WritesThroughATemporaryFileAndReplaces) {
+  Folder folder("write");
+  const fs::path page = folder.root / "report.html";
+  ASSERT_EQ(WriteFileReplacing(page.wstring().c_str(), "first"), kOk);
+  ASSERT_EQ(WriteFileReplacing(page.wstring().c_str(), "second page"), kOk);
+  EXPECT_EQ(ReadAll(page), "second page");
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder.root), fs::directory_iterator()), 1);
+  // A folder that cannot take the file leaves nothing behind.
+  const fs::path missing = folder.root / "no" / "report.html";
+  EXPECT_NE(WriteFileReplacing(missing.wstring().c_str(), "x"), kOk);
+  EXPECT_FALSE(fs::exists(missing.parent_path()));
+}
+
+}  // namespace
