@@ -88,7 +88,8 @@ struct Running {
   fs::path errPath;
 };
 
-inline Running StartVarno(const std::vector<std::string>& args, const fs::path& folder) {
+inline Running StartProgram(const std::string& path, const std::vector<std::string>& args,
+                            const fs::path& folder) {
   Running run;
   static int counter = 0;
   const std::string tag = std::to_string(getpid()) + "_" + std::to_string(counter++);
@@ -100,7 +101,7 @@ inline Running StartVarno(const std::vector<std::string>& args, const fs::path& 
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, run.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, run.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::string program = VARNO_BIN;
+  std::string program = path;
   std::vector<std::string> copies = args;
   std::vector<char*> argv;
   argv.push_back(program.data());
@@ -115,6 +116,10 @@ inline Running StartVarno(const std::vector<std::string>& args, const fs::path& 
   EXPECT_EQ(spawned, 0);
   if (spawned != 0) run.pid = -1;
   return run;
+}
+
+inline Running StartVarno(const std::vector<std::string>& args, const fs::path& folder) {
+  return StartProgram(VARNO_BIN, args, folder);
 }
 
 inline Outcome Wait(Running& run) {

@@ -1,0 +1,115 @@
+// varno-report on the metadata of the example logs.
+#include <string>
+
+#include "stat_support.h"
+
+namespace {
+
+using namespace stat_e2e;
+
+size_t CountOf(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+Outcome RunReport(const std::vector<std::string>& args, const fs::path& folder) {
+  Running run = StartProgram(VARNO_REPORT_BIN, args, folder);
+  return Wait(run);
+}
+
+// The metadata of examples/logs, made once for the suite.
+class ReportRun : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    workspace_ = new Workspace("report");
+    for (const auto& entry : fs::directory_iterator(fs::path(VARNO_SOURCE_DIR) / "examples/logs")) {
+      fs::copy_file(entry.path(), workspace_->logs / entry.path().filename());
+    }
+    const Outcome stat = RunVarno(workspace_->Args({"--stat=ALL"}), workspace_->root);
+    ASSERT_EQ(stat.exitCode, 0) << stat.err;
+  }
+  static void TearDownTestSuite() {
+    delete workspace_;
+    workspace_ = nullptr;
+  }
+  static Workspace* workspace_;
+};
+
+Workspace* ReportRun::workspace_ = nullptr;
+
+TEST_F(ReportRun, PageShowsTheExampleDaysChartsAndTopLists) {
+  const fs::path out = workspace_->out;
+  const Outcome run = RunReport({out.string()}, workspace_->root);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "Report of 3 day(s) written to " + (out / "report.html").string() + "\n");
+  EXPECT_EQ(run.err, "");
+  const std::string html = ReadFile(out / "report.html");
+
+  // Days newest first, the newest open.
+  EXPECT_LT(html.find("<details class=\"day\" id=\"d20240313\" open>"),
+            html.find("<details class=\"day\" id=\"d20240312\">"));
+  EXPECT_LT(html.find("id=\"d20240312\">"), html.find("id=\"d20240311\">"));
+  EXPECT_EQ(CountOf(html, "<details class=\"day\""), 3u);
+  // Overview: 10 charts over the days; per day 9 hourly charts.
+  EXPECT_EQ(CountOf(html, "<svg"), 10u + 3u * 9u);
+  // Figures taken from the metadata files as the generator wrote them.
+  EXPECT_EQ(CountOf(html, "<title>03-13 ok: 116</title>"), 1u);  // _smtp20240313.csv S;160;116;44
+  EXPECT_EQ(CountOf(html, "<tr><td class=\"num\">160</td><td class=\"num\">116</td>"
+                          "<td class=\"num\">44</td></tr>"),
+            1u);
+  EXPECT_EQ(CountOf(html, "<td class=\"num\">1</td><td class=\"key\">189.195.137.254</td>"
+                          "<td class=\"num\">15</td>"),
+            1u);  // _smtp20240311.csv TIP
+  // TVN of RBL-IN and RBL-CHART on 03-11 and 03-13; VIR keys hold a ';'.
+  EXPECT_EQ(CountOf(html, "<td class=\"key\">Html Phishing Bank 12</td>"), 4u);
+  EXPECT_EQ(CountOf(html, "<td class=\"key\">166.152.112.114;Html Phishing Bank 12</td>"), 1u);
+  // Empty keys (TIP;;1, TS;;5;...) show as "(empty)": seven in the example days.
+  EXPECT_EQ(CountOf(html, "<td class=\"key empty\">(empty)</td>"), 7u);
+  for (const char* kind : {"SMTP-IN", "SMTP-OUT", "SMTP-CHART", "RBL-IN", "RBL-OUT", "RBL-CHART",
+                           "POST-IN", "POST-OUT", "BIP"}) {
+    EXPECT_EQ(CountOf(html, std::string("data-kind=\"") + kind + "\""), 3u) << kind;
+  }
+  EXPECT_EQ(CountOf(html, "data-kind=\"HTTP-"), 0u);
+  EXPECT_EQ(CountOf(html, "malformed"), 0u);
+}
+
+TEST_F(ReportRun, DaysAndOutputOptions) {
+  const fs::path page = workspace_->root / "two.html";
+  const Outcome run = RunReport({workspace_->out.string(), "--days", "2", "--output=" + page.string()},
+                                workspace_->root);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const std::string html = ReadFile(page);
+  EXPECT_EQ(CountOf(html, "<details class=\"day\""), 2u);
+  EXPECT_EQ(CountOf(html, "d20240311"), 0u);
+  EXPECT_EQ(CountOf(html, "2 day(s), 2024-03-12 to 2024-03-13"), 1u);
+}
+
+TEST_F(ReportRun, UsageErrorsAndAMissingFolderFailWithoutAPage) {
+  const fs::path missing = workspace_->root / "missing";
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{}, "varno-report: no OUTDIR given.\n"},
+      {{"a", "b"}, "varno-report: only one OUTDIR can be given.\n"},
+      {{"a", "--days=0"}, "varno-report: --days needs a number of days from 1 to 3660.\n"},
+      {{"a", "--days", "x"}, "varno-report: --days needs a number of days from 1 to 3660.\n"},
+      {{"a", "--days"}, "varno-report: --days needs a number of days from 1 to 3660.\n"},
+      {{"a", "--output="}, "varno-report: --output needs a file name.\n"},
+      {{"a", "--top=3"}, "varno-report: unknown option --top=3.\n"},
+      {{missing.string()}, "varno-report: cannot read the folder " + missing.string() + " (error -4).\n"},
+  };
+  for (const auto& c : cases) {
+    const Outcome run = RunReport(c.args, workspace_->root);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err.substr(0, run.err.find('\n') + 1), c.message);
+    EXPECT_EQ(run.out, "");
+  }
+  EXPECT_FALSE(fs::exists(missing));
+  const Outcome help = RunReport({"--help"}, workspace_->root);
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_EQ(help.out.rfind("Usage: varno-report OUTDIR [--days N] [--output FILE]\n", 0), 0u);
+}
+
+}  // namespace
