@@ -9,7 +9,7 @@ JOBS=${JOBS:-$(nproc)}
 
 need=()
 for pkg in cmake ninja-build g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev mawk \
-    mariadb-server libmariadb-dev; do
+    mariadb-server libmariadb-dev chromium; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then
