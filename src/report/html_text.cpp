@@ -63,7 +63,7 @@ void AppendHtmlText(std::string* out, std::string_view text, size_t maxChars) {
       case '>': out->append("&gt;"); break;
       case '"': out->append("&quot;"); break;
       case '\'': out->append("&#39;"); break;
-      case '\t': out->push_back('\t'); break;
+      case '\t': out->push_back(' '); break;
       default:
         if (c < 0x20 || c == 0x7F) {
           out->append(kReplacement);

@@ -13,10 +13,6 @@
 
 namespace {
 
-// Top-list keys longer than this are cut on the page (the whole key stays
-// in the cell's tooltip).
-constexpr size_t kKeyDisplayChars = 160;
-
 constexpr const char kStyle[] = R"(
 body{font:14px/1.4 system-ui,sans-serif;margin:0 1.5em 2em;color:#222;background:#fafafa}
 header{position:sticky;top:0;background:#fafafa;border-bottom:1px solid #ccc;padding:.4em 0;z-index:1}
@@ -35,15 +31,38 @@ figure.chart svg{max-width:100%;height:auto}figcaption{font-weight:600}
 .scroll{max-height:28em;overflow:auto}
 table{border-collapse:collapse;font-size:.92em}th,td{padding:.1em .6em;border-bottom:1px solid #eee;text-align:left}
 thead th{position:sticky;top:0;background:#f0f0f0}
-td.num{text-align:right;font-variant-numeric:tabular-nums}
-td.key{overflow-wrap:anywhere;max-width:36em}.empty{color:#999;font-style:italic}
+td.num,table.top td{text-align:right;font-variant-numeric:tabular-nums}
+table.top td.key{text-align:left;overflow-wrap:anywhere;max-width:36em}.empty{color:#999;font-style:italic}
 )";
 
-// Opens the day a link points at, and offers to open or close every day.
+// Opens the day a link points at, offers to open or close every day, and
+// builds the top-list rows of a day when it is open, 200 at a time as the
+// list's box is scrolled down (with textContent only: no text of the page's
+// data is ever parsed as markup).
 constexpr const char kScript[] = R"(
 (function(){
+var KEY_CHARS=160,CHUNK=200;
+function addRows(box){var list=box.rowData;if(!list||list.next>=list.lines.length)return;
+var end=Math.min(list.lines.length,list.next+CHUNK);var rows=document.createDocumentFragment();
+for(var i=list.next;i<end;i++){
+var fields=list.lines[i].split('\t');var tr=document.createElement('tr');var td=document.createElement('td');
+td.textContent=String(i+1);tr.appendChild(td);
+for(var k=0;k<fields.length;k++){td=document.createElement('td');var text=fields[k];
+if(k===0){td.className='key';if(text===''){td.className='key empty';text='(empty)';}
+else if(text.length>KEY_CHARS){td.title=text;text=text.slice(0,KEY_CHARS)+'\u2026';}}
+td.textContent=text;tr.appendChild(td);}
+rows.appendChild(tr);}
+list.body.appendChild(rows);list.next=end;}
+function buildRows(pre){var box=pre.parentNode;
+box.rowData={lines:pre.textContent.split('\n'),next:0,body:box.querySelector('tbody')};
+box.removeChild(pre);addRows(box);
+box.addEventListener('scroll',function(){if(box.scrollTop+box.clientHeight>=box.scrollHeight-200)addRows(box);});}
+function buildOpen(root){var day=root.closest('details.day');
+if(root.open&&day&&day.open)root.querySelectorAll('pre.rows').forEach(buildRows);}
+document.addEventListener('toggle',function(e){if(e.target.tagName==='DETAILS')buildOpen(e.target);},true);
+document.querySelectorAll('details.day[open]').forEach(buildOpen);
 function openTarget(){var id=location.hash.slice(1);if(!id)return;var e=document.getElementById(id);
-if(e&&e.tagName==='DETAILS'){e.open=true;e.scrollIntoView();}}
+if(e&&e.tagName==='DETAILS'){e.open=true;buildOpen(e);e.scrollIntoView();}}
 function setAll(open){document.querySelectorAll('details.day').forEach(function(d){d.open=open;});}
 document.getElementById('open-all').addEventListener('click',function(){setAll(true);});
 document.getElementById('close-all').addEventListener('click',function(){setAll(false);});
@@ -146,9 +165,13 @@ void AppendOverview(std::string* out, const ReportData& data) {
   out->append("</div></section>\n");
 }
 
+// The rows travel as escaped text (fields split by tabs, rows by line feeds,
+// neither of which the escaping leaves in a text); the page's script turns
+// them into table rows when the day is opened. So 31 days of 1 000-row lists
+// cost the browser one text node per list instead of thousands of elements.
 void AppendTopList(std::string* out, const TopList& list) {
   const LineShape& shape = *list.shape;
-  out->append("<details open><summary>");
+  out->append("<details class=\"list\" open><summary>");
   AppendHtmlText(out, shape.title);
   out->append(" <span class=\"note\">(").append(std::to_string(list.rows.size()));
   out->append(list.rows.size() == 1 ? " row" : " rows");
@@ -156,25 +179,18 @@ void AppendTopList(std::string* out, const TopList& list) {
   for (uint8_t c = 0; c <= shape.values; ++c) {
     out->append("<th>").append(HtmlText(shape.columns[c])).append("</th>");
   }
-  out->append("</tr></thead><tbody>");
-  size_t rank = 0;
+  out->append("</tr></thead><tbody></tbody></table><pre class=\"rows\" hidden>");
+  bool first = true;
   for (const TopRow& row : list.rows) {
-    out->append("<tr><td class=\"num\">").append(std::to_string(++rank)).append("</td>");
-    if (row.key.empty()) {
-      out->append("<td class=\"key empty\">(empty)</td>");
-    } else {
-      out->append("<td class=\"key\"");
-      const std::string shown = HtmlText(row.key, kKeyDisplayChars);
-      const std::string whole = HtmlText(row.key);
-      if (shown != whole) out->append(" title=\"").append(whole).append("\"");
-      out->append(">").append(shown).append("</td>");
-    }
+    if (!first) out->push_back('\n');
+    first = false;
+    AppendHtmlText(out, row.key);
     for (const std::string& value : row.values) {
-      out->append("<td class=\"num\">").append(HtmlText(value)).append("</td>");
+      out->push_back('\t');
+      AppendHtmlText(out, value);
     }
-    out->append("</tr>");
   }
-  out->append("</tbody></table></div></details>\n");
+  out->append("</pre></div></details>\n");
 }
 
 void AppendKindOfDay(std::string* out, const ReportDay& day, uint32_t k) {
@@ -288,7 +304,8 @@ void RenderReportPage(const ReportData& data, std::string_view nonce, std::strin
     out.append("<a href=\"#").append(DayAnchor(day.date)).append("\">");
     out.append(DateText(day.date, false)).append("</a>");
   }
-  out.append("</nav></header>\n");
+  out.append("</nav><noscript><p class=\"note\">The top lists are drawn by the page's script: "
+             "allow JavaScript to see them.</p></noscript></header>\n");
   if (!data.days.empty()) AppendOverview(&out, data);
   for (size_t i = 0; i < data.days.size(); ++i) AppendDay(&out, data.days[i], i == 0);
   out.append("<script nonce=\"");

@@ -50,7 +50,7 @@ mkdir -p "$meta/_kelb_cs"
 # A check script with the page's own nonce measures what was laid out.
 nonce=$(grep -o "nonce-[0-9a-f]*" "$work/report.html" | head -1 | cut -d- -f2)
 [ -n "$nonce" ] || fail "no script nonce in the page"
-sed "s|</body>|<script nonce=\"$nonce\">(function(){var shown=0;document.querySelectorAll('svg').forEach(function(s){var r=s.getBoundingClientRect();if(s.checkVisibility()\&\&r.width>100\&\&r.height>50)shown++;});document.body.setAttribute('data-check','svg='+document.querySelectorAll('svg').length+';shown='+shown+';rect='+document.querySelectorAll('svg rect').length+';tables='+document.querySelectorAll('table').length);})();</script></body>|" \
+sed "s|</body>|<script nonce=\"$nonce\">(function(){var shown=0;document.querySelectorAll('svg').forEach(function(s){var r=s.getBoundingClientRect();if(s.checkVisibility()\&\&r.width>100\&\&r.height>50)shown++;});document.body.setAttribute('data-check','svg='+document.querySelectorAll('svg').length+';shown='+shown+';rect='+document.querySelectorAll('svg rect').length+';tables='+document.querySelectorAll('table').length+';rows='+document.querySelectorAll('table.top tbody tr').length+';pending='+document.querySelectorAll('pre.rows').length);})();</script></body>|" \
   "$work/report.html" >"$work/checked.html"
 load "$work/checked.html"
 dom=$work/checked.html.dom
@@ -61,19 +61,28 @@ check=$(grep -o 'data-check="[^"]*"' "$dom" || true)
 echo "page: $svg_in_page charts, $tables_in_page tables; browser: $check"
 [ "$svg_in_page" -ge 40 ] || fail "too few charts in the page: $svg_in_page"
 # Overview charts (12) and the open newest day's (11) are shown; closed days' are not.
-[[ "$check" =~ svg=([0-9]+)\;shown=([0-9]+)\;rect=([0-9]+)\;tables=([0-9]+) ]] || fail "check script did not run: $check"
+[[ "$check" =~ svg=([0-9]+)\;shown=([0-9]+)\;rect=([0-9]+)\;tables=([0-9]+)\;rows=([0-9]+)\;pending=([0-9]+) ]] ||
+  fail "check script did not run: $check"
 [ "${BASH_REMATCH[1]}" -eq "$svg_in_page" ] || fail "charts in the DOM: ${BASH_REMATCH[1]}"
 [ "${BASH_REMATCH[2]}" -eq 23 ] || fail "charts shown: ${BASH_REMATCH[2]}"
 [ "${BASH_REMATCH[3]}" -ge 500 ] || fail "bars drawn: ${BASH_REMATCH[3]}"
 [ "${BASH_REMATCH[4]}" -eq "$tables_in_page" ] || fail "tables in the DOM: ${BASH_REMATCH[4]}"
+# The open day's top-list rows are built from their text, one per top-list
+# line of its files; the closed days' lists wait as text.
+rows_in_files=$(find "$meta" -name '*20240313.csv' -exec cat {} + | grep -acvE '^(S|H|SRC|HRC|DC|DCA|DC\?|DCR);')
+[ "$rows_in_files" -ge 100 ] || fail "too few top-list lines in the metadata: $rows_in_files"
+[ "${BASH_REMATCH[5]}" -eq "$rows_in_files" ] || fail "top-list rows built: ${BASH_REMATCH[5]}, lines: $rows_in_files"
+[ "${BASH_REMATCH[6]}" -ge 40 ] || fail "lists of closed days: ${BASH_REMATCH[6]}"
 grep -q '<html lang="en" data-ready="1">' "$dom" || fail "the page's script did not run"
 grep -q '<title>varno report</title>' "$dom" || fail "the title changed"
 [ "$(grep -o '<script' "$dom" | wc -l)" -eq 2 ] || fail "scripts other than the page's and the check's"
 ! grep -q '<img' "$dom" || fail "an <img> from the metadata became an element"
 ! grep -q '<svg onload' "$dom" || fail "an svg from the metadata became an element"
-grep -qF "&lt;script&gt;document.title='pwned'&lt;/script&gt;" "$dom" || fail "the script text is not shown"
-grep -qF '&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;&lt;svg onload=alert(1)&gt;' "$dom" || fail "the markup text is not shown"
-grep -qF "a�b &amp; \"c\" ��" "$dom" || fail "NUL, quotes and invalid bytes are not shown as text"
+grep -qF "<td class=\"key\">&lt;script&gt;document.title='pwned'&lt;/script&gt;</td>" "$dom" ||
+  fail "the script text is not shown"
+grep -qF '<td class="key">&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;&lt;svg onload=alert(1)&gt;</td>' "$dom" ||
+  fail "the markup text is not shown"
+grep -qF "<td class=\"key\">a�b &amp; \"c\" ��</td>" "$dom" || fail "NUL, quotes and invalid bytes are not shown as text"
 grep -q 'id="d20240313" open' "$dom" || fail "the newest day is not open"
 if grep -q 'CONSOLE' "$work/checked.html.log"; then
   grep 'CONSOLE' "$work/checked.html.log" >&2

@@ -17,7 +17,7 @@ TEST(HtmlText, EscapesMarkupControlBytesAndInvalidUtf8) {
       {"a\"b'c&d", "a&quot;b&#39;c&amp;d"},
       {"&amp;", "&amp;amp;"},
       {std::string("a\0b", 3), "a" + fffd + "b"},
-      {"tab\there\x01\x7f", "tab\there" + fffd + fffd},
+      {"tab\there\x01\x7f\r\n", "tab here" + fffd + fffd + fffd + fffd},
       {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
       {"\xE9t\xE9", fffd + "t" + fffd},                      // Latin-1 bytes
       {"\xC0\xBC", fffd + fffd},                            // overlong '<'

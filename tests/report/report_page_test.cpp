@@ -66,8 +66,8 @@ TEST(ReportPage, EscapesEveryLogDerivedText) {
                           "\xEF\xBF\xBD\xEF\xBF\xBD&lt;img src=x onerror=alert(1)&gt;"),
             2u);
   EXPECT_EQ(CountOf(html, "&lt;folder &amp; &quot;name&quot;&gt;"), 1u);
-  // The long host is cut on the page and whole in its tooltip.
-  EXPECT_EQ(CountOf(html, "title=\"" + std::string(400, 'h') + "\">" + std::string(160, 'h') + "\xE2\x80\xA6<"), 1u);
+  // Rows travel whole as text (the page's script cuts long keys for display).
+  EXPECT_EQ(CountOf(html, "<pre class=\"rows\" hidden>" + std::string(400, 'h') + "\t1</pre>"), 1u);
   EXPECT_EQ(CountOf(html, "script-src 'nonce-n0nce'"), 1u);
   EXPECT_EQ(CountOf(html, "<script nonce=\"n0nce\">"), 1u);
 }
@@ -93,8 +93,19 @@ TEST(ReportPage, ShowsTheNewestDaysAndOnlyTheTypesPresent) {
   // one hourly SMTP-IN chart (the verdict file has no hours).
   EXPECT_EQ(CountOf(html, "<svg"), 2u + 3u);
   EXPECT_EQ(CountOf(html, "1 malformed line(s) skipped."), 1u);
-  EXPECT_EQ(CountOf(html, "<td class=\"key\">RULE_A</td>"), 1u);
-  EXPECT_EQ(CountOf(html, "<td class=\"num\">48</td>"), 3u + 3u + 3u);  // summary, table, top list
+  EXPECT_EQ(CountOf(html, "<pre class=\"rows\" hidden>RULE_A\t1</pre>"), 1u);
+  EXPECT_EQ(CountOf(html, "<pre class=\"rows\" hidden>1.2.3.4\t48</pre>"), 3u);
+  EXPECT_EQ(CountOf(html, "<td class=\"num\">48</td>"), 3u + 3u);  // summary, overview table
+}
+
+// Tabs and line feeds separate fields and rows, so keys never carry them.
+TEST(ReportPage, TopListRowsAreTabAndLineSeparatedText) {
+  Folder folder("rows");
+  folder.Write("_rbl20240311.csv", "TS;a\tb;2;1.00;1;1;0\r\nTS;;1;0.50;1;0;0\r\nTS;c\rd;1;0;1;0;0\r\n");
+  const std::string html = Render(folder.root, 31);
+  EXPECT_EQ(CountOf(html, "<pre class=\"rows\" hidden>a b\t2\t1.00\t1\t1\t0\n\t1\t0.50\t1\t0\t0\n"
+                          "c\xEF\xBF\xBD" "d\t1\t0\t1\t0\t0</pre>"),
+            1u);
 }
 
 TEST(ReportPage, EmptyFolderGivesAPageWithoutDays) {
