@@ -37,11 +37,11 @@ struct LineShape {
   const char* const* columns;  // top lists: key column then value columns
 };
 
-// A chart of a kind: the summary/hour columns drawn as stacked bars.
+// A chart of a kind: summary/hour columns drawn as stacked bars, bottom up.
 struct ChartSpec {
   const char* title;
-  uint8_t first;
   uint8_t count;
+  uint8_t columns[kMaxColumns];
 };
 
 struct MetadataKind {

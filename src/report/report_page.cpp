@@ -135,12 +135,12 @@ void AppendOverview(std::string* out, const ReportData& data) {
       if (spec.title == nullptr) continue;
       BarChart chart;
       chart.title = ChartTitle(spec.title, false);
-      for (uint8_t c = 0; c < spec.count; ++c) chart.series.push_back(kind.columns[spec.first + c]);
+      for (uint8_t c = 0; c < spec.count; ++c) chart.series.push_back(kind.columns[spec.columns[c]]);
       chart.values.resize(spec.count);
       for (auto day = data.days.rbegin(); day != data.days.rend(); ++day) {
         chart.categories.push_back(DateText(day->date, true));
         for (uint8_t c = 0; c < spec.count; ++c) {
-          chart.values[c].push_back(day->files[k].summary[spec.first + c]);
+          chart.values[c].push_back(day->files[k].summary[spec.columns[c]]);
         }
       }
       AppendBarChart(out, chart);
@@ -222,14 +222,14 @@ void AppendKindOfDay(std::string* out, const ReportDay& day, uint32_t k) {
       if (spec.title == nullptr) continue;
       BarChart chart;
       chart.title = ChartTitle(spec.title, true);
-      for (uint8_t c = 0; c < spec.count; ++c) chart.series.push_back(kind.columns[spec.first + c]);
+      for (uint8_t c = 0; c < spec.count; ++c) chart.series.push_back(kind.columns[spec.columns[c]]);
       chart.values.resize(spec.count);
       for (int hour = 0; hour < 24; ++hour) {
         char label[4];
         snprintf(label, sizeof label, "%02d", hour);
         chart.categories.push_back(label);
         for (uint8_t c = 0; c < spec.count; ++c) {
-          chart.values[c].push_back(file.hours[hour][spec.first + c]);
+          chart.values[c].push_back(file.hours[hour][spec.columns[c]]);
         }
       }
       AppendBarChart(out, chart);
