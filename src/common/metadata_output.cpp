@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstring>
+#include <vector>
 
 char* FormatSize(uint64_t value, uint32_t divisor, char* buffer, size_t size) {
   if (buffer == nullptr || size == 0) return buffer;
@@ -84,14 +85,31 @@ int WriteTopLine(void* context, void* item) {
   return writer->remaining == 0 ? 1 : 0;
 }
 
+bool ReachesThreshold(void* context, const void* record) {
+  return static_cast<const CounterRecord*>(record)->total1 >= *static_cast<const uint64_t*>(context);
+}
+
 }  // namespace
 
 uint32_t WriteTopList(RecordTable* table, RecordSortComparator comparator, FILE* out,
                       const char* label, uint32_t maxLines, uint32_t unitDivisor,
                       uint64_t threshold, bool showSecond, bool showDuration) {
   if (table == nullptr || out == nullptr || label == nullptr) return 0;
-  RecordTableSort(table, comparator != nullptr ? comparator : CompareCounterRecordsSort, nullptr, 1);
   TopListWriter writer{out, label, maxLines, unitDivisor, threshold, showSecond, showDuration, 0};
-  RecordTableForEach(table, WriteTopLine, &writer);
+  if (comparator == nullptr) {
+    // The default order leaves ties to the sort: keep the table's heap sort.
+    RecordTableSort(table, CompareCounterRecordsSort, nullptr, 1);
+    RecordTableForEach(table, WriteTopLine, &writer);
+    return writer.written;
+  }
+  // A full order: only the lines written need to be put in order.
+  std::vector<void*> top;
+  if (RecordTableSelect(table, comparator, nullptr, ReachesThreshold, &threshold,
+                        maxLines == 0 ? 1 : maxLines, &top) != kOk) {
+    return 0;
+  }
+  for (void* record : top) {
+    if (WriteTopLine(&writer, record) != 0) break;
+  }
   return writer.written;
 }

@@ -18,10 +18,13 @@ uint64_t ParseScaled(const char* text, uint64_t multiplier, const char** end);
 
 #include "common/record_table.h"
 
-// Sorts the counter table (comparator or the default order of
-// CompareCounterRecords) and writes one line per record whose total1 reaches
-// the threshold: "label;key;total1[;total2][;HH:MM:SS]\n", sizes in the unit.
+// Writes, in comparator order, one line per record whose total1 reaches the
+// threshold: "label;key;total1[;total2][;HH:MM:SS]\n", sizes in the unit.
 // maxLines -1 (all ones) is no limit; 0 writes one line. Returns the count.
+// Without a comparator the table is heap-sorted by CompareCounterRecords'
+// default order; a comparator must order every two distinct records (break
+// ties by key): only the lines written are then selected and sorted, and the
+// table keeps its order.
 uint32_t WriteTopList(RecordTable* table, RecordSortComparator comparator, FILE* out,
                       const char* label, uint32_t maxLines, uint32_t unitDivisor,
                       uint64_t threshold, bool showSecond, bool showDuration);

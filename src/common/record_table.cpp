@@ -390,6 +390,28 @@ ResultCode RecordTableSort(RecordTable* table, RecordSortComparator comparator, 
   return kOk;
 }
 
+ResultCode RecordTableSelect(RecordTable* table, RecordSortComparator comparator, void* context,
+                             RecordFilter keep, void* keepContext, uint32_t limit,
+                             std::vector<void*>* out) {
+  if (table == nullptr || comparator == nullptr || out == nullptr) return kErrInvalidArgument;
+  out->clear();
+  out->reserve(table->count);
+  for (uint32_t i = 0; i < table->count; ++i) {
+    void* record = RecordAt(table, i);
+    if (keep == nullptr || keep(keepContext, record)) out->push_back(record);
+  }
+  auto before = [comparator, context](const void* a, const void* b) {
+    return comparator(context, a, b) < 0;
+  };
+  if (limit < out->size()) {
+    std::partial_sort(out->begin(), out->begin() + limit, out->end(), before);
+    out->resize(limit);
+  } else {
+    std::sort(out->begin(), out->end(), before);
+  }
+  return kOk;
+}
+
 int RecordTableForEach(RecordTable* table, RecordVisitor visitor, void* context) {
   if (table == nullptr || visitor == nullptr) return kErrInvalidArgument;
   Settle(table);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -73,6 +74,16 @@ ResultCode RecordTableSearch(RecordTable* table, RecordKeyComparator comparator,
 // positive for a before b. direction is +1 or -1.
 ResultCode RecordTableSort(RecordTable* table, RecordSortComparator comparator, void* context,
                            int direction);
+// Record filter of RecordTableSelect: true keeps the record.
+using RecordFilter = bool (*)(void* context, const void* record);
+// The first `limit` records that pass `keep` (every record when keep is
+// null) in comparator order, into *out; the table's own order is untouched.
+// With a comparator that orders every two distinct records (ties broken by
+// key) this is exactly the head of a full sort, found in O(n log limit).
+// kErrInvalidArgument for a missing table, comparator or out.
+ResultCode RecordTableSelect(RecordTable* table, RecordSortComparator comparator, void* context,
+                             RecordFilter keep, void* keepContext, uint32_t limit,
+                             std::vector<void*>* out);
 // The first non-zero visitor result, walking in index order; 0 otherwise.
 int RecordTableForEach(RecordTable* table, RecordVisitor visitor, void* context);
 // Empties the table, keeping both buffers.

@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "common/metadata_output.h"
 #include "common/record_table.h"
@@ -93,9 +94,17 @@ int WriteAddressLine(void* context, void* item) {
 
 void WriteAddressList(RecordTable* table, bool bytesFirst, FILE* out, const char* label,
                       const OutputSettings& settings) {
-  RecordTableSort(table, bytesFirst ? CompareByBytes : CompareByMessages, nullptr, 1);
+  // Both orders end with the key, so only the lines written need sorting.
+  std::vector<void*> top;
+  uint32_t limit = settings.topCount == 0 ? 1 : settings.topCount;
+  if (RecordTableSelect(table, bytesFirst ? CompareByBytes : CompareByMessages, nullptr, nullptr,
+                        nullptr, limit, &top) != kOk) {
+    return;
+  }
   AddressListWriter writer{out, label, bytesFirst, settings.unitDivisor, settings.topCount};
-  RecordTableForEach(table, WriteAddressLine, &writer);
+  for (void* record : top) {
+    if (WriteAddressLine(&writer, record) != 0) break;
+  }
 }
 
 bool IsVirus(const char* field) { return EqualsNoCase(field, "VIRUS"); }
