@@ -17,6 +17,7 @@ constexpr uint32_t kKeyedFast = 1;
 constexpr uint32_t kPlainOrder = 2;
 constexpr uint32_t kCounterPayload = 24;
 constexpr uint32_t kMinLookup = 1024;
+constexpr size_t kMaxKeyLength = 0x7FFFFFFF;
 
 inline unsigned char FoldUpper(unsigned char c) {
   return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c;
@@ -26,11 +27,12 @@ inline unsigned char* RecordAt(const RecordTable* table, uint32_t position) {
   return table->data + table->index[position];
 }
 
-// Key of a search inside a keyed table.
+// Key of a search inside a keyed table (length bytes, no NUL among them).
 struct KeyProbe {
   uint32_t hash;
   uint32_t keyOffset;
   const char* key;
+  size_t length;
 };
 
 int CompareKeyedOrder(uint32_t hashA, const char* keyA, uint32_t hashB, const char* keyB) {
@@ -38,10 +40,23 @@ int CompareKeyedOrder(uint32_t hashA, const char* keyA, uint32_t hashB, const ch
   return CompareKeyNoCase(keyA, keyB);
 }
 
+// CompareKeyNoCase of a key of known length against a stored key.
+int CompareViewNoCase(const char* key, size_t length, const char* stored) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(key);
+  const unsigned char* q = reinterpret_cast<const unsigned char*>(stored);
+  for (size_t i = 0; i < length; ++i) {
+    unsigned char x = FoldUpper(p[i]);
+    unsigned char y = FoldUpper(q[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return q[length] == 0 ? 0 : -1;
+}
+
 int CompareProbe(const void* key, const void* record) {
   const KeyProbe* probe = static_cast<const KeyProbe*>(key);
   const KeyedRecordHeader* header = static_cast<const KeyedRecordHeader*>(record);
-  return CompareKeyedOrder(probe->hash, probe->key, header->hash,
+  if (probe->hash != header->hash) return probe->hash < header->hash ? -1 : 1;
+  return CompareViewNoCase(probe->key, probe->length,
                            static_cast<const char*>(record) + probe->keyOffset);
 }
 
@@ -198,44 +213,77 @@ ResultCode SearchPosition(const RecordTable* table, RecordKeyComparator comparat
   return kErrNotFound;
 }
 
-// Spreads the sum-of-bytes hash's weak bits: a mixing hash of the folded key.
+// The records' own hash (sum of the folded key's signed bytes) and a mixing
+// hash of the folded key for the lookup, both computed eight bytes at a time.
 struct KeyDigest {
   uint32_t hash;    // the records' own hash
   uint32_t mixed;   // for the lookup
   uint32_t length;
 };
 
-// Shift-and-add keeps the per-byte dependency chain short; the finaliser
-// below does the mixing.
-KeyDigest DigestKey(const char* key) {
-  KeyDigest digest{0, 5381u, 0};
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(key);
-  for (; *p != 0; ++p) {
-    unsigned char c = FoldUpper(*p);
-    digest.hash += static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(c)));
-    digest.mixed = ((digest.mixed << 5) + digest.mixed) ^ c;
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+// a-z become A-Z in each byte of the word; other bytes stay.
+inline uint64_t FoldWord(uint64_t word) {
+  const uint64_t low7 = word & ~kHighBits;
+  const uint64_t fromA = low7 + (0x80 - 'a') * kOnes;      // high bit: byte >= 'a'
+  const uint64_t pastZ = low7 + (0x80 - 'z' - 1) * kOnes;  // high bit: byte > 'z'
+  const uint64_t lower = fromA & ~pastZ & ~word & kHighBits;
+  return word - (lower >> 2);
+}
+
+// Sum of the word's bytes read as signed chars.
+inline uint32_t SignedByteSum(uint64_t word) {
+  const uint64_t pairs = (word & 0x00FF00FF00FF00FFull) + ((word >> 8) & 0x00FF00FF00FF00FFull);
+  const uint32_t sum = static_cast<uint32_t>((pairs * 0x0001000100010001ull) >> 48);
+  return sum - 256u * static_cast<uint32_t>(__builtin_popcountll(word & kHighBits));
+}
+
+inline uint64_t MixWord(uint64_t state, uint64_t word) {
+  state ^= word;
+  state *= 0x9E3779B97F4A7C15ull;
+  return state ^ (state >> 29);
+}
+
+KeyDigest DigestKey(const char* key, size_t length) {
+  KeyDigest digest{0, 0, static_cast<uint32_t>(length)};
+  uint64_t state = 0x243F6A8885A308D3ull ^ length;
+  size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, key + i, 8);
+    word = FoldWord(word);
+    digest.hash += SignedByteSum(word);
+    state = MixWord(state, word);
   }
-  digest.length = static_cast<uint32_t>(p - reinterpret_cast<const unsigned char*>(key));
-  // Final avalanche so that the low bits used for the slot are well spread.
-  uint32_t h = digest.mixed;
-  h ^= h >> 16;
-  h *= 0x85ebca6bu;
-  h ^= h >> 13;
-  h *= 0xc2b2ae35u;
-  h ^= h >> 16;
-  digest.mixed = h;
+  if (i < length) {
+    uint64_t word = 0;
+    std::memcpy(&word, key + i, length - i);
+    word = FoldWord(word);
+    digest.hash += SignedByteSum(word);
+    state = MixWord(state, word);
+  }
+  state *= 0xD6E8FEB86659FD93ull;
+  digest.mixed = static_cast<uint32_t>(state >> 32) ^ static_cast<uint32_t>(state);
   return digest;
 }
 
-// Equal ignoring ASCII case; the usual exact spelling is tested first.
-bool SameKey(const char* stored, const char* key) {
-  for (size_t i = 0;; ++i) {
-    if (stored[i] != key[i]) return CompareKeyNoCase(stored + i, key + i) == 0;
-    if (stored[i] == '\0') return true;
-  }
+// Length of a key view up to its first NUL (a stored key ends there).
+size_t KeyLength(const char* key, size_t length) {
+  const void* nul = std::memchr(key, 0, length);
+  return nul == nullptr ? length : static_cast<size_t>(static_cast<const char*>(nul) - key);
 }
 
-// The lookup slot holding the key, or the empty slot where it belongs.
+// Equal ignoring ASCII case; the usual exact spelling is tested first.
+bool SameKey(const char* stored, const char* key, size_t length) {
+  if (stored[length] != '\0') return false;
+  if (std::memcmp(stored, key, length) == 0) return true;
+  return CompareViewNoCase(key, length, stored) == 0;
+}
+
+// The lookup slot holding the key, or the empty slot where it belongs. A slot
+// is (mixed hash << 32) | (record offset + 1): most probes end on the tag.
 uint64_t* LookupSlot(RecordTable* table, const KeyDigest& digest, const char* key) {
   uint32_t mask = table->lookupCapacity - 1;
   uint32_t i = digest.mixed & mask;
@@ -245,7 +293,7 @@ uint64_t* LookupSlot(RecordTable* table, const KeyDigest& digest, const char* ke
     if (static_cast<uint32_t>(*slot >> 32) == digest.mixed) {
       const unsigned char* record = table->data + (static_cast<uint32_t>(*slot) - 1);
       if (reinterpret_cast<const KeyedRecordHeader*>(record)->hash == digest.hash &&
-          SameKey(reinterpret_cast<const char*>(record + table->keyOffset), key)) {
+          SameKey(reinterpret_cast<const char*>(record + table->keyOffset), key, digest.length)) {
         return slot;
       }
     }
@@ -278,7 +326,9 @@ ResultCode ReserveLookup(RecordTable* table) {
 void FillKeyedRecord(void* record, uint32_t keyOffset, const KeyDigest& digest, const char* key) {
   std::memset(record, 0, keyOffset);
   static_cast<KeyedRecordHeader*>(record)->hash = digest.hash;
-  std::memcpy(static_cast<char*>(record) + keyOffset, key, digest.length + 1);
+  char* stored = static_cast<char*>(record) + keyOffset;
+  std::memcpy(stored, key, digest.length);
+  stored[digest.length] = '\0';
 }
 
 ResultCode FastFindOrInsert(RecordTable* table, const KeyDigest& digest, const char* key,
@@ -309,7 +359,7 @@ ResultCode FastFindOrInsert(RecordTable* table, const KeyDigest& digest, const c
 
 ResultCode OrderedFindOrInsert(RecordTable* table, const KeyDigest& digest, const char* key,
                                uint32_t keyOffset, void** record, bool* inserted) {
-  KeyProbe probe{digest.hash, keyOffset, key};
+  KeyProbe probe{digest.hash, keyOffset, key, digest.length};
   uint32_t position = 0;
   if (SearchPosition(table, CompareProbe, &probe, &position) == kOk) {
     *record = RecordAt(table, position);
@@ -450,9 +500,14 @@ void* RecordTableAt(RecordTable* table, uint32_t position) {
   return RecordAt(table, position);
 }
 
-ResultCode KeyedTableFindOrInsert(RecordTable* table, const char* key, uint32_t payloadSize,
-                                  void** record, bool* inserted) {
-  if (table == nullptr || key == nullptr || record == nullptr) return kErrInvalidArgument;
+ResultCode KeyedTableFindOrInsertView(RecordTable* table, const char* key, size_t length,
+                                      uint32_t payloadSize, void** record, bool* inserted) {
+  if (table == nullptr || (key == nullptr && length != 0) || record == nullptr) {
+    return kErrInvalidArgument;
+  }
+  if (key == nullptr) key = "";
+  length = KeyLength(key, length);
+  if (length > kMaxKeyLength) return kErrInvalidArgument;
   bool dummy = false;
   if (inserted == nullptr) inserted = &dummy;
   uint32_t keyOffset = static_cast<uint32_t>(sizeof(KeyedRecordHeader)) + payloadSize;
@@ -466,51 +521,63 @@ ResultCode KeyedTableFindOrInsert(RecordTable* table, const char* key, uint32_t 
     }
   }
   if (table->keyedState == kKeyedFast && table->keyOffset != keyOffset) LeaveKeyedMode(table);
-  KeyDigest digest = DigestKey(key);
+  KeyDigest digest = DigestKey(key, length);
   if (table->keyedState == kKeyedFast) return FastFindOrInsert(table, digest, key, record, inserted);
   return OrderedFindOrInsert(table, digest, key, keyOffset, record, inserted);
 }
 
+ResultCode KeyedTableFindOrInsert(RecordTable* table, const char* key, uint32_t payloadSize,
+                                  void** record, bool* inserted) {
+  if (key == nullptr) return kErrInvalidArgument;
+  return KeyedTableFindOrInsertView(table, key, std::strlen(key), payloadSize, record, inserted);
+}
+
 void* KeyedTableFind(RecordTable* table, const char* key, uint32_t payloadSize) {
   if (table == nullptr || key == nullptr) return nullptr;
+  size_t length = std::strlen(key);
+  if (length > kMaxKeyLength) return nullptr;
   uint32_t keyOffset = static_cast<uint32_t>(sizeof(KeyedRecordHeader)) + payloadSize;
-  KeyDigest digest = DigestKey(key);
+  KeyDigest digest = DigestKey(key, length);
   if (table->keyedState == kKeyedFast && table->keyOffset == keyOffset) {
     if (table->lookup == nullptr) return nullptr;
     uint64_t* slot = LookupSlot(table, digest, key);
     return *slot == 0 ? nullptr : table->data + (static_cast<uint32_t>(*slot) - 1);
   }
   Settle(table);
-  KeyProbe probe{digest.hash, keyOffset, key};
+  KeyProbe probe{digest.hash, keyOffset, key, length};
   uint32_t position = 0;
   if (SearchPosition(table, CompareProbe, &probe, &position) != kOk) return nullptr;
   return RecordAt(table, position);
 }
 
+ResultCode CounterTableAddView(RecordTable* table, const char* key, size_t length, uint64_t add1,
+                               uint64_t add2, int64_t last) {
+  void* record = nullptr;
+  bool inserted = false;
+  ResultCode result =
+      KeyedTableFindOrInsertView(table, key, length, kCounterPayload, &record, &inserted);
+  if (result != kOk) return result;
+  // A new record comes with its totals zeroed.
+  CounterRecord* counter = static_cast<CounterRecord*>(record);
+  counter->total1 += add1;
+  counter->total2 += add2;
+  counter->last = last;
+  return kOk;
+}
+
 ResultCode CounterTableAdd(RecordTable* table, const char* key, uint64_t add1, uint64_t add2,
                            int64_t last) {
   if (table == nullptr || key == nullptr) return kErrInvalidArgument;
-  void* record = nullptr;
-  bool inserted = false;
-  ResultCode result = KeyedTableFindOrInsert(table, key, kCounterPayload, &record, &inserted);
-  if (result != kOk) return result;
-  CounterRecord* counter = static_cast<CounterRecord*>(record);
-  if (inserted) {
-    counter->total1 = add1;
-    counter->total2 = add2;
-  } else {
-    counter->total1 += add1;
-    counter->total2 += add2;
-  }
-  counter->last = last;
-  return kOk;
+  return CounterTableAddView(table, key, std::strlen(key), add1, add2, last);
 }
 
 CounterRecord* CounterTableFind(RecordTable* table, const char* key) {
   return static_cast<CounterRecord*>(KeyedTableFind(table, key, kCounterPayload));
 }
 
-uint32_t KeyHash(const char* key) { return key == nullptr ? 0 : DigestKey(key).hash; }
+uint32_t KeyHash(const char* key) {
+  return key == nullptr ? 0 : DigestKey(key, std::strlen(key)).hash;
+}
 
 int CompareCounterRecords(RecordSortComparator comparator, const CounterRecord* a,
                           const CounterRecord* b) {

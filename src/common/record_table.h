@@ -101,6 +101,9 @@ void* RecordTableAt(RecordTable* table, uint32_t position);
 // order. -14 missing table or key, -2 on allocation failure.
 ResultCode CounterTableAdd(RecordTable* table, const char* key, uint64_t add1, uint64_t add2,
                            int64_t last);
+// As CounterTableAdd for the key text[0, length) (it ends early at a NUL).
+ResultCode CounterTableAddView(RecordTable* table, const char* key, size_t length, uint64_t add1,
+                               uint64_t add2, int64_t last);
 // The counter record of a key, or nullptr.
 CounterRecord* CounterTableFind(RecordTable* table, const char* key);
 
@@ -112,6 +115,10 @@ CounterRecord* CounterTableFind(RecordTable* table, const char* key);
 // happened. *record stays valid until the next insertion.
 ResultCode KeyedTableFindOrInsert(RecordTable* table, const char* key, uint32_t payloadSize,
                                   void** record, bool* inserted);
+// As KeyedTableFindOrInsert for the key text[0, length) (it ends early at a
+// NUL).
+ResultCode KeyedTableFindOrInsertView(RecordTable* table, const char* key, size_t length,
+                                      uint32_t payloadSize, void** record, bool* inserted);
 // The keyed record of a key, or nullptr.
 void* KeyedTableFind(RecordTable* table, const char* key, uint32_t payloadSize);
 

@@ -2,9 +2,14 @@
 // and wide forms share one template each.
 #include "common/text_match.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <cwctype>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -315,6 +320,64 @@ int GetFieldRaw(const char** cursor, uint32_t index, char delimiter, const char*
 int GetFieldWide(const wchar_t** cursor, uint32_t index, wchar_t delimiter,
                  const wchar_t* pattern, wchar_t* buffer, size_t capacity, size_t* length) {
   return Field(cursor, index, delimiter, pattern, buffer, capacity, length, true);
+}
+
+uint32_t SplitFields(const char* text, size_t length, char delimiter, TextView* fields,
+                     uint32_t maxFields) {
+  if (text == nullptr || fields == nullptr || maxFields == 0) return 0;
+  const char* start = text;
+  const char* p = text;
+  const char* end = text + length;
+  uint32_t count = 0;
+  // Records the field that ends at `stop`; true when no more are wanted.
+  auto close = [&](const char* stop) {
+    fields[count++] = TextView{start, static_cast<size_t>(stop - start)};
+    start = stop + 1;
+    return count == maxFields;
+  };
+#if defined(__SSE2__)
+  // Sixteen bytes at a time: one bit mask of delimiters, one of line ends.
+  const __m128i delimiters = _mm_set1_epi8(delimiter);
+  const __m128i lineFeeds = _mm_set1_epi8('\n');
+  const __m128i zeros = _mm_setzero_si128();
+  while (end - p >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    unsigned stops = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, lineFeeds), _mm_cmpeq_epi8(block, zeros))));
+    unsigned marks = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, delimiters)));
+    if (stops != 0) marks &= (1u << __builtin_ctz(stops)) - 1;
+    for (; marks != 0; marks &= marks - 1) {
+      if (close(p + __builtin_ctz(marks))) return count;
+    }
+    if (stops != 0) {
+      close(p + __builtin_ctz(stops));
+      return count;
+    }
+    p += 16;
+  }
+#endif
+  for (; p < end; ++p) {
+    const char c = *p;
+    if (c == '\n' || c == '\0') break;
+    if (c == delimiter && close(p)) return count;
+  }
+  close(p);
+  return count;
+}
+
+TextView TrimField(TextView field, size_t capacity) {
+  const unsigned char* begin = reinterpret_cast<const unsigned char*>(field.text);
+  const unsigned char* end = begin + field.length;
+  if (capacity == 0 || begin == nullptr) return TextView{field.text, 0};
+  while (begin < end && *begin <= 32) ++begin;
+  size_t kept = std::min(static_cast<size_t>(end - begin), capacity - 1);
+  while (kept > 0 && begin[kept - 1] <= 32) --kept;
+  return TextView{reinterpret_cast<const char*>(begin), kept};
+}
+
+TextView CutField(TextView field, size_t capacity) {
+  if (capacity == 0) return TextView{field.text, 0};
+  return TextView{field.text, std::min(field.length, capacity - 1)};
 }
 
 char* NextToken(char** cursor, uint32_t skip, char delimiter) {

@@ -27,6 +27,24 @@ int GetFieldRaw(const char** cursor, uint32_t index, char delimiter, const char*
 int GetFieldWide(const wchar_t** cursor, uint32_t index, wchar_t delimiter,
                  const wchar_t* pattern, wchar_t* buffer, size_t capacity, size_t* length);
 
+// A run of `length` bytes at `text`, not terminated.
+struct TextView {
+  const char* text;
+  size_t length;
+};
+
+// Splits the line text[0, length) at `delimiter` in one pass (the line also
+// ends at its first LF or NUL) into fields[0, n) and returns n: the fields the
+// line has, at most maxFields (the last one found ends at its delimiter).
+// Field i exists exactly when GetField of index i from the line start finds it.
+uint32_t SplitFields(const char* text, size_t length, char delimiter, TextView* fields,
+                     uint32_t maxFields);
+// The field as GetField stores it in `capacity` bytes: blanks (bytes up to 32)
+// skipped at the start, at most capacity - 1 bytes kept, blanks cut at the end.
+TextView TrimField(TextView field, size_t capacity);
+// The field as GetFieldRaw stores it in `capacity` bytes (at most capacity - 1).
+TextView CutField(TextView field, size_t capacity);
+
 // Skips `skip` delimiters, then cuts the token at the next delimiter with a
 // NUL and moves the cursor behind it. Returns the token start, or nullptr
 // when the text runs out while skipping, no text is left for a token, or

@@ -2,14 +2,16 @@
 
 #include <climits>
 
-int32_t ReadSignedDecimal(const char* text) {
-  if (text == nullptr) return 0;
-  const char* p = text;
-  while (*p == ' ' || *p == '\t') ++p;
+namespace {
+
+// Reads at most up to `end` (null: up to the NUL).
+int32_t SignedDecimal(const char* p, const char* end) {
+  auto more = [&p, end] { return end == nullptr ? *p != '\0' : p < end; };
+  while (more() && (*p == ' ' || *p == '\t')) ++p;
   bool negative = false;
-  if (*p == '-' || *p == '+') negative = *p++ == '-';
+  if (more() && (*p == '-' || *p == '+')) negative = *p++ == '-';
   int64_t value = 0;
-  while (*p >= '0' && *p <= '9') {
+  while (more() && *p >= '0' && *p <= '9') {
     if (value <= INT32_MAX) value = value * 10 + (*p - '0');
     ++p;
   }
@@ -19,18 +21,35 @@ int32_t ReadSignedDecimal(const char* text) {
   return static_cast<int32_t>(value);
 }
 
-uint64_t ReadUnsignedDecimal(const char* text) {
-  if (text == nullptr) return 0;
-  const char* p = text;
-  while (*p == ' ' || *p == '\t') ++p;
-  if (*p == '+') ++p;
+uint64_t UnsignedDecimal(const char* p, const char* end) {
+  auto more = [&p, end] { return end == nullptr ? *p != '\0' : p < end; };
+  while (more() && (*p == ' ' || *p == '\t')) ++p;
+  if (more() && *p == '+') ++p;
   uint64_t value = 0;
-  while (*p >= '0' && *p <= '9') {
+  while (more() && *p >= '0' && *p <= '9') {
     const uint64_t digit = static_cast<uint64_t>(*p - '0');
     value = value > (UINT64_MAX - digit) / 10 ? UINT64_MAX : value * 10 + digit;
     ++p;
   }
   return value;
+}
+
+}  // namespace
+
+int32_t ReadSignedDecimal(const char* text) {
+  return text == nullptr ? 0 : SignedDecimal(text, nullptr);
+}
+
+uint64_t ReadUnsignedDecimal(const char* text) {
+  return text == nullptr ? 0 : UnsignedDecimal(text, nullptr);
+}
+
+int32_t ReadSignedDecimal(TextView text) {
+  return text.text == nullptr ? 0 : SignedDecimal(text.text, text.text + text.length);
+}
+
+uint64_t ReadUnsignedDecimal(TextView text) {
+  return text.text == nullptr ? 0 : UnsignedDecimal(text.text, text.text + text.length);
 }
 
 char* FormatSigned(int32_t value, char* buffer) {
@@ -61,6 +80,18 @@ bool EqualsNoCase(const char* field, const char* word) {
     if (a != b) return false;
   }
   return *field == *word;
+}
+
+bool EqualsNoCase(TextView field, const char* word) {
+  size_t i = 0;
+  for (; i < field.length && word[i] != '\0'; ++i) {
+    char a = field.text[i];
+    char b = word[i];
+    if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 32);
+    if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 32);
+    if (a != b) return false;
+  }
+  return i == field.length && word[i] == '\0';
 }
 
 namespace {

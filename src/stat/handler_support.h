@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "common/record_table.h"
+#include "common/text_match.h"
 #include "stat/stat_types.h"
 
 constexpr int kHours = 24;
@@ -21,10 +22,14 @@ int32_t ReadSignedDecimal(const char* text);
 uint64_t ReadUnsignedDecimal(const char* text);
 // Writes value with "%d" into buffer (at least 12 bytes); returns buffer.
 char* FormatSigned(int32_t value, char* buffer);
+// The same readers on a field view (they stop at its end).
+int32_t ReadSignedDecimal(TextView text);
+uint64_t ReadUnsignedDecimal(TextView text);
 
 bool IsAsciiLetter(char c);
 // Field equals word ignoring ASCII case.
 bool EqualsNoCase(const char* field, const char* word);
+bool EqualsNoCase(TextView field, const char* word);
 
 // The handler contract's argument check.
 inline bool HandlerArgumentsValid(FILE* primary, FILE* output, uint32_t* lines, uint64_t* lastTime,

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "frame/console.h"
 #include "frame/jobs.h"
@@ -13,12 +14,25 @@
 #include "common/time.h"
 #include "platform/types.h"
 
-// One line as a handler sees it: the cursor stands behind the ';' that ends
-// field 1 (the time), so field 2 is index 0 from it.
+// Most fields a handler reads from a line.
+constexpr uint32_t kLoopFieldsMax = 16;
+
+// One line as a handler sees it: its first fields split once, as views into
+// the line (field 1 is the time), and the time of day.
 struct LoopLine {
-  const char* cursor;
+  TextView fields[kLoopFieldsMax];
+  uint32_t fieldCount;  // fields the line has, up to the handler's kFields
   uint32_t hour;
   uint64_t ticks;  // time of day
+
+  // Field `index` as it stands (empty when the line has no such field).
+  TextView Field(uint32_t index) const {
+    return index < fieldCount ? fields[index] : TextView{"", 0};
+  }
+  // Field `index` as GetField reads it into `capacity` bytes.
+  TextView Trimmed(uint32_t index, size_t capacity) const {
+    return TrimField(Field(index), capacity);
+  }
 };
 
 constexpr uint32_t kCancelPollLines = 500;
@@ -36,7 +50,8 @@ struct LoopProgress {
 void ReportLoopProgress(LoopProgress* state, uint64_t position);
 
 // Reads the log line by line and calls visit(const LoopLine&) for every line
-// that has a time and passes the resume filter. On entry *linesProcessed and
+// that has a time and passes the resume filter; the line's fields up to
+// Visitor::kFields are split for it. On entry *linesProcessed and
 // *lastTime are the resume point; on success they are the number of lines read
 // and the time of the last line whose time was read. Returns 0, kUserAbort,
 // kErrReadFault (the handler then writes nothing), or kErrNoMemory.
@@ -72,9 +87,13 @@ ResultCode RunLineLoop(FILE* log, uint32_t* linesProcessed, uint64_t* lastTime,
     // A CR before the LF is no part of the last field.
     if (piece.length > 0 && piece.text[piece.length - 1] == '\r') piece.text[--piece.length] = '\0';
     LoopLine line;
-    line.cursor = piece.text;
-    size_t length = 0;
-    if (!GetField(&line.cursor, 1, ';', nullptr, timeField, sizeof timeField, &length)) continue;
+    constexpr uint32_t kWanted = Visitor::kFields > 2 ? Visitor::kFields : 2;
+    static_assert(kWanted <= kLoopFieldsMax, "too many fields for one line");
+    line.fieldCount = SplitFields(piece.text, piece.length, ';', line.fields, kWanted);
+    if (line.fieldCount < 2) continue;
+    const TextView time = TrimField(line.fields[1], sizeof timeField);
+    std::memcpy(timeField, time.text, time.length);
+    timeField[time.length] = '\0';
     uint16_t hour = 0;
     if (ParseTimeOfDay(timeField, &line.ticks, &hour, nullptr, nullptr) != kOk) continue;
     line.hour = hour;

@@ -12,20 +12,16 @@ struct BipCounts {
   RecordTable spam{};   // "SIP"
   RecordTable virus{};  // "VIP"
 
+  static constexpr uint32_t kFields = 9;
+
   void operator()(const LoopLine& line) {
-    const char* cursor = line.cursor;
-    size_t length = 0;
-    char mark[16];
-    GetField(&cursor, 2, ';', nullptr, mark, sizeof mark, &length);
-    const bool isVirus = EqualsNoCase(mark, "VIRUS");
-    GetField(&cursor, 0, ';', nullptr, mark, sizeof mark, &length);
-    const bool isSpam = EqualsNoCase(mark, "SPAM");
-    char key[32];
-    GetField(&cursor, 2, ';', nullptr, key, sizeof key, &length);
-    if (key[0] == '\0') return;
+    const bool isVirus = EqualsNoCase(line.Trimmed(4, 16), "VIRUS");
+    const bool isSpam = EqualsNoCase(line.Trimmed(5, 16), "SPAM");
+    const TextView key = line.Trimmed(8, 32);
+    if (key.length == 0) return;
     const int64_t last = static_cast<int64_t>(line.ticks);
-    CounterTableAdd(&virus, key, isVirus ? 1 : 0, isVirus ? 0 : 1, last);
-    CounterTableAdd(&spam, key, isSpam ? 1 : 0, isSpam ? 0 : 1, last);
+    CounterTableAddView(&virus, key.text, key.length, isVirus ? 1 : 0, isVirus ? 0 : 1, last);
+    CounterTableAddView(&spam, key.text, key.length, isSpam ? 1 : 0, isSpam ? 0 : 1, last);
   }
 
   void Write(FILE* out) {

@@ -36,11 +36,14 @@ struct Tally {
   uint64_t bytes;
 };
 
-void AddAddress(RecordTable* table, const char* key, const Tally& add) {
+void AddAddress(RecordTable* table, TextView key, const Tally& add) {
   void* slot = nullptr;
   bool inserted = false;
   // A new record comes with its counters zeroed.
-  if (KeyedTableFindOrInsert(table, key, kAddressPayload, &slot, &inserted) != kOk) return;
+  if (KeyedTableFindOrInsertView(table, key.text, key.length, kAddressPayload, &slot, &inserted) !=
+      kOk) {
+    return;
+  }
   AddressRecord* record = static_cast<AddressRecord*>(slot);
   record->messages += add.messages;
   record->clean += add.clean;
@@ -107,8 +110,8 @@ void WriteAddressList(RecordTable* table, bool bytesFirst, FILE* out, const char
   }
 }
 
-bool IsVirus(const char* field) { return EqualsNoCase(field, "VIRUS"); }
-bool IsSpam(const char* field) { return EqualsNoCase(field, "SPAM"); }
+bool IsVirus(TextView field) { return EqualsNoCase(field, "VIRUS"); }
+bool IsSpam(TextView field) { return EqualsNoCase(field, "SPAM"); }
 
 struct RblTraffic {
   Tally hours[kHours] = {};
@@ -117,35 +120,26 @@ struct RblTraffic {
   RecordTable virusKeys{};   // "VIR"
   RecordTable virusSources{};  // "TSD"
   RecordTable virusNames{};  // "TVN"
-  char secondKey[kLinePieceMax + 1];
+  static constexpr uint32_t kFields = 11;
 
   void operator()(const LoopLine& line) {
-    const char* cursor = line.cursor;
-    size_t length = 0;
-    char firstKey[512];
-    GetField(&cursor, 0, ';', nullptr, firstKey, sizeof firstKey, &length);
-    GetField(&cursor, 0, ';', nullptr, secondKey, sizeof secondKey, &length);
-    char mark[16];
-    GetField(&cursor, 0, ';', nullptr, mark, sizeof mark, &length);
-    const bool virus = IsVirus(mark);
-    GetField(&cursor, 0, ';', nullptr, mark, sizeof mark, &length);
-    const bool spam = IsSpam(mark);
-    char number[32];
-    GetField(&cursor, 0, ';', nullptr, number, sizeof number, &length);
+    const TextView firstKey = line.Trimmed(2, 512);
+    const TextView secondKey = line.Trimmed(3, kLinePieceMax + 1);
+    const bool virus = IsVirus(line.Trimmed(4, 16));
+    const bool spam = IsSpam(line.Trimmed(5, 16));
     Tally add{1, !virus && !spam ? 1u : 0u, virus ? 1u : 0u, spam ? 1u : 0u,
-              ReadUnsignedDecimal(number)};
+              ReadUnsignedDecimal(line.Trimmed(6, 32))};
     if (virus) {
       // VIR key: field 8, ';', field 10 (with its blanks).
+      const TextView source = line.Trimmed(8, 32);
+      const TextView name = CutField(line.Field(10), kKeyCapacity);
+      CounterTableAddView(&virusSources, source.text, source.length, 1, 0, 0);
       char virusKey[32 + kKeyCapacity];
-      size_t sourceLength = 0;
-      GetField(&cursor, 1, ';', nullptr, virusKey, 32, &sourceLength);
-      sourceLength = strlen(virusKey);
-      CounterTableAdd(&virusSources, virusKey, 1, 0, 0);
-      virusKey[sourceLength] = ';';
-      char* name = virusKey + sourceLength + 1;
-      GetFieldRaw(&cursor, 1, ';', nullptr, name, kKeyCapacity, &length);
-      CounterTableAdd(&virusKeys, virusKey, 1, 0, 0);
-      CounterTableAdd(&virusNames, name, 1, 0, 0);
+      std::memcpy(virusKey, source.text, source.length);
+      virusKey[source.length] = ';';
+      std::memcpy(virusKey + source.length + 1, name.text, name.length);
+      CounterTableAddView(&virusKeys, virusKey, source.length + 1 + name.length, 1, 0, 0);
+      CounterTableAddView(&virusNames, name.text, name.length, 1, 0, 0);
     }
     Tally& hour = hours[line.hour];
     hour.messages += add.messages;
@@ -154,7 +148,7 @@ struct RblTraffic {
     hour.spam += add.spam;
     hour.bytes += add.bytes;
     AddAddress(&senders, firstKey, add);
-    if (secondKey[0] != '\0') AddAddress(&recipients, secondKey, add);
+    if (secondKey.length != 0) AddAddress(&recipients, secondKey, add);
   }
 
   void Write(FILE* out, const OutputSettings& settings) {
@@ -202,22 +196,20 @@ struct RblChart {
   RecordTable spamReasons{};  // "BMT"
   RecordTable virusNames{};   // "TVN"
 
+  static constexpr uint32_t kFields = 12;
+
   void operator()(const LoopLine& line) {
-    const char* cursor = line.cursor;
-    size_t length = 0;
-    char mark[16];
-    GetField(&cursor, 2, ';', nullptr, mark, sizeof mark, &length);
-    const bool virus = IsVirus(mark);
-    GetField(&cursor, 0, ';', nullptr, mark, sizeof mark, &length);
-    const bool spam = IsSpam(mark);
-    char text[kKeyCapacity];
-    GetField(&cursor, 3, ';', nullptr, text, sizeof text, &length);
-    if (spam) CounterTableAdd(&spamReasons, text, 1, 0, 0);
-    GetFieldRaw(&cursor, 0, ';', nullptr, text, sizeof text, &length);
-    if (virus) CounterTableAdd(&virusNames, text, 1, 0, 0);
-    char number[32];
-    GetField(&cursor, 0, ';', nullptr, number, sizeof number, &length);
-    const int32_t verdict = ReadSignedDecimal(number);
+    const bool virus = IsVirus(line.Trimmed(4, 16));
+    const bool spam = IsSpam(line.Trimmed(5, 16));
+    if (spam) {
+      const TextView reason = line.Trimmed(9, kKeyCapacity);
+      CounterTableAddView(&spamReasons, reason.text, reason.length, 1, 0, 0);
+    }
+    if (virus) {
+      const TextView name = CutField(line.Field(10), kKeyCapacity);
+      CounterTableAddView(&virusNames, name.text, name.length, 1, 0, 0);
+    }
+    const int32_t verdict = ReadSignedDecimal(line.Trimmed(11, 32));
     VerdictCounts& hour = hours[line.hour];
     ++hour.column[0];
     if (verdict == 0) {
@@ -262,7 +254,6 @@ ResultCode RblTrafficHandler(FILE* primary, FILE* /*secondary*/, FILE* output, T
   if (!HandlerArgumentsValid(primary, output, linesProcessed, lastTime, settings)) {
     return kErrInvalidArgument;
   }
-  // The counters hold a 32 KiB key buffer: keep them off the stack.
   RblTraffic* counts = new (std::nothrow) RblTraffic();
   if (counts == nullptr) return kErrNoMemory;
   const ResultCode result = RunLineLoop(primary, linesProcessed, lastTime, progress, event, *counts);

@@ -17,18 +17,16 @@ struct TrafficCounts {
   RecordTable codes{};      // "ERR"
   bool skipLetterKinds = false;
 
+  static constexpr uint32_t kFields = 6;
+
   void operator()(const LoopLine& line) {
-    const char* cursor = line.cursor;
-    char status[64];
-    size_t length = 0;
-    GetField(&cursor, 0, ';', nullptr, status, sizeof status, &length);
-    if (skipLetterKinds && IsAsciiLetter(status[0])) return;
+    const TextView status = line.Trimmed(2, 64);
+    if (skipLetterKinds && status.length != 0 && IsAsciiLetter(status.text[0])) return;
     const int32_t code = ReadSignedDecimal(status);
     char codeKey[16];
     CounterTableAdd(&codes, FormatSigned(code, codeKey), 1, 0, 0);
-    char address[kKeyCapacity];
-    GetField(&cursor, 2, ';', nullptr, address, sizeof address, &length);
-    CounterTableAdd(&addresses, address, 1, 0, 0);
+    const TextView address = line.Trimmed(5, kKeyCapacity);
+    CounterTableAddView(&addresses, address.text, address.length, 1, 0, 0);
     if (code == 0) {
       ++ok[line.hour];
     } else {
@@ -65,26 +63,25 @@ struct ChartCounts {
   RecordTable acceptCodes{};  // "AR"
   RecordTable rejectCodes{};  // "RR"
 
+  static constexpr uint32_t kFields = 7;
+
   void operator()(const LoopLine& line) {
-    const char* cursor = line.cursor;
-    char result[kKeyCapacity];
-    size_t length = 0;
-    GetField(&cursor, 4, ';', nullptr, result, sizeof result, &length);
+    const TextView result = line.Trimmed(6, kKeyCapacity);
+    const char kind = result.length != 0 ? result.text[0] : '\0';
     RecordTable* codes = nullptr;
-    if (result[0] == 'A') {
+    if (kind == 'A') {
       ++accepted;
       codes = &acceptCodes;
-    } else if (result[0] == 'R') {
+    } else if (kind == 'R') {
       ++rejected;
       codes = &rejectCodes;
     } else {
       ++other;
       return;
     }
-    for (const char* p = result + 1; *p != '\0'; ++p) {
-      if (*p == '-') continue;
-      const char key[2] = {*p, '\0'};
-      CounterTableAdd(codes, key, 1, 0, 0);
+    for (size_t i = 1; i < result.length; ++i) {
+      if (result.text[i] == '-') continue;
+      CounterTableAddView(codes, result.text + i, 1, 1, 0, 0);
     }
   }
 
