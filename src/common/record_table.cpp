@@ -237,7 +237,8 @@ inline uint64_t FoldWord(uint64_t word) {
 inline uint32_t SignedByteSum(uint64_t word) {
   const uint64_t pairs = (word & 0x00FF00FF00FF00FFull) + ((word >> 8) & 0x00FF00FF00FF00FFull);
   const uint32_t sum = static_cast<uint32_t>((pairs * 0x0001000100010001ull) >> 48);
-  return sum - 256u * static_cast<uint32_t>(__builtin_popcountll(word & kHighBits));
+  const uint64_t highBits = (word & kHighBits) >> 7;  // one per byte of 128 or more
+  return sum - 256u * static_cast<uint32_t>((highBits * kOnes) >> 56);
 }
 
 inline uint64_t MixWord(uint64_t state, uint64_t word) {
@@ -259,7 +260,7 @@ KeyDigest DigestKey(const char* key, size_t length) {
   }
   if (i < length) {
     uint64_t word = 0;
-    std::memcpy(&word, key + i, length - i);
+    for (size_t k = length; k-- > i;) word = (word << 8) | static_cast<unsigned char>(key[k]);
     word = FoldWord(word);
     digest.hash += SignedByteSum(word);
     state = MixWord(state, word);

@@ -257,30 +257,45 @@ ResultCode ScanSmtpDirection(const wchar_t* logDir, uint32_t direction,
   return result == kErrNoMoreEntries ? kOk : result;
 }
 
-uint64_t KeyPrefix(const MessageKey& key) {
-  uint64_t value = 0;
-  for (int i = 0; i < 8; ++i) value = (value << 8) | key.bytes[i];
-  return value;
+uint64_t KeyHash(const MessageKey& key) {
+  uint64_t a, b;
+  uint32_t c;
+  std::memcpy(&a, key.bytes, 8);
+  std::memcpy(&b, key.bytes + 8, 8);
+  std::memcpy(&c, key.bytes + 16, 4);
+  uint64_t h = (a ^ 0x9E3779B97F4A7C15ULL) * 0xBF58476D1CE4E5B9ULL;
+  h = (h ^ (h >> 31) ^ b) * 0x94D049BB133111EBULL;
+  h = (h ^ (h >> 29) ^ c) * 0xBF58476D1CE4E5B9ULL;
+  return h ^ (h >> 32);
 }
 
-uint64_t FilterSlot(uint64_t prefix, const MessageKey& key, uint32_t shift) {
-  uint64_t mixed = prefix ^ (static_cast<uint64_t>(key.bytes[8]) << 56 | key.bytes[19]);
-  return (mixed * 0x9E3779B97F4A7C15ULL) >> shift;
+inline uint32_t KeyTag(uint64_t hash) { return static_cast<uint32_t>(hash >> 32) | 1u; }
+
+bool SameKey(const MailRecord* record, const MessageKey& key) {
+  return std::memcmp(record->key.bytes, key.bytes, kMessageKeySize) == 0;
 }
 
 void BuildKeyLookup(MailIndex* mail) {
   size_t count = mail->index.size();
-  mail->keyPrefixes.resize(count);
-  uint32_t bits = 16;
-  while (bits < 40 && (uint64_t{1} << bits) < count * 16) ++bits;
-  mail->filterShift = 64 - bits;
-  mail->keyFilter.assign((uint64_t{1} << bits) / 64, 0);
-  for (size_t i = 0; i < count; ++i) {
-    const MailRecord* record = IndexRecord(mail, i);
-    uint64_t prefix = KeyPrefix(record->key);
-    mail->keyPrefixes[i] = prefix;
-    uint64_t slot = FilterSlot(prefix, record->key, mail->filterShift);
-    mail->keyFilter[slot / 64] |= uint64_t{1} << (slot % 64);
+  size_t capacity = 16;
+  while (capacity < count * 2) capacity *= 2;
+  mail->keySlots.assign(capacity, 0);
+  const size_t mask = capacity - 1;
+  for (size_t position = 0; position < count; ++position) {
+    const MailRecord* record = IndexRecord(mail, position);
+    const uint64_t hash = KeyHash(record->key);
+    const uint32_t tag = KeyTag(hash);
+    size_t i = hash & mask;
+    bool present = false;
+    for (; mail->keySlots[i] != 0; i = (i + 1) & mask) {
+      const uint64_t slot = mail->keySlots[i];
+      if (static_cast<uint32_t>(slot >> 32) == tag &&
+          SameKey(IndexRecord(mail, static_cast<uint32_t>(slot) - 1), record->key)) {
+        present = true;  // an earlier record of this key stays the one found
+        break;
+      }
+    }
+    if (!present) mail->keySlots[i] = (uint64_t{tag} << 32) | (position + 1);
   }
 }
 
@@ -508,8 +523,7 @@ void MailIndexRelease(MailIndex* mail) {
   std::vector<uint32_t>().swap(mail->index);
   std::vector<LogFileEntry>().swap(mail->files);
   std::vector<PostEntry>().swap(mail->posts);
-  std::vector<uint64_t>().swap(mail->keyPrefixes);
-  std::vector<uint64_t>().swap(mail->keyFilter);
+  std::vector<uint64_t>().swap(mail->keySlots);
 }
 
 ResultCode RunSmtpPass(const wchar_t* logDir, const SearchConditions* conditions,
@@ -578,18 +592,17 @@ ResultCode RunPostponerPass(const wchar_t* logDir, uint32_t postmax, MailProgres
 }
 
 MailRecord* FindRecordByKey(MailIndex* mail, const MessageKey& key) {
-  if (!mail->keyFilter.empty() && mail->keyPrefixes.size() == mail->index.size()) {
-    uint64_t prefix = KeyPrefix(key);
-    uint64_t slot = FilterSlot(prefix, key, mail->filterShift);
-    if ((mail->keyFilter[slot / 64] & (uint64_t{1} << (slot % 64))) == 0) return nullptr;
-    auto at = std::lower_bound(mail->keyPrefixes.begin(), mail->keyPrefixes.end(), prefix);
-    for (; at != mail->keyPrefixes.end() && *at == prefix; ++at) {
-      MailRecord* record = IndexRecord(mail, static_cast<size_t>(at - mail->keyPrefixes.begin()));
-      int order = CompareMessageKeys(key, record->key);
-      if (order == 0) return record;
-      if (order < 0) break;
+  if (!mail->keySlots.empty()) {
+    const uint64_t hash = KeyHash(key);
+    const uint32_t tag = KeyTag(hash);
+    const size_t mask = mail->keySlots.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+      const uint64_t slot = mail->keySlots[i];
+      if (slot == 0) return nullptr;
+      if (static_cast<uint32_t>(slot >> 32) != tag) continue;
+      MailRecord* record = IndexRecord(mail, static_cast<uint32_t>(slot) - 1);
+      if (SameKey(record, key)) return record;
     }
-    return nullptr;
   }
   size_t low = 0;
   size_t high = mail->index.size();
@@ -618,4 +631,100 @@ size_t ReadIndexedLine(const MailIndex* mail, uint32_t fileIndex, uint32_t offse
     return 0;
   }
   return std::strlen(buffer);
+}
+
+namespace {
+
+constexpr size_t kLineMax = 32767;
+constexpr size_t kSpanMax = size_t{1} << 20;
+constexpr size_t kLoneSpan = 4096;
+
+// A window of one file: bytes [start, start + length) of it.
+struct FileSpan {
+  std::vector<char> bytes;
+  uint64_t start = 0;
+  size_t length = 0;
+  bool atEnd = false;
+};
+
+// Fills the span from `offset` with `size` bytes (fewer at the end of file).
+void ReadSpan(FILE* file, uint64_t offset, size_t size, FileSpan* span) {
+  span->start = offset;
+  span->length = 0;
+  span->atEnd = true;
+  span->bytes.resize(size);
+  if (SeekStream(file, offset) != kOk) return;
+  span->length = std::fread(span->bytes.data(), 1, size, file);
+  span->atEnd = span->length < size;
+}
+
+// The line at `offset` if the span holds it whole: cut at CR or LF, at most
+// kLineMax bytes, cut again at a NUL.
+bool LineInSpan(const FileSpan& span, uint64_t offset, const char** line, size_t* length) {
+  if (offset < span.start || offset - span.start > span.length) return false;
+  const char* begin = span.bytes.data() + (offset - span.start);
+  const size_t avail = span.length - static_cast<size_t>(offset - span.start);
+  const size_t limit = std::min(avail, kLineMax);
+  const char* end = begin + limit;
+  const char* lf = static_cast<const char*>(std::memchr(begin, '\n', limit));
+  if (lf != nullptr) end = lf;
+  const char* cr = static_cast<const char*>(std::memchr(begin, '\r', static_cast<size_t>(end - begin)));
+  if (cr != nullptr) end = cr;
+  if (lf == nullptr && cr == nullptr && avail < kLineMax && !span.atEnd) return false;
+  const char* nul = static_cast<const char*>(std::memchr(begin, '\0', static_cast<size_t>(end - begin)));
+  if (nul != nullptr) end = nul;
+  *line = begin;
+  *length = static_cast<size_t>(end - begin);
+  return true;
+}
+
+}  // namespace
+
+ResultCode ReadIndexedLines(const MailIndex* mail, std::vector<LineRequest>* requests,
+                            std::vector<char>* text) {
+  if (mail == nullptr || requests == nullptr || text == nullptr) return kErrInvalidArgument;
+  const size_t count = requests->size();
+  std::vector<uint32_t> order(count);
+  for (size_t i = 0; i < count; ++i) order[i] = static_cast<uint32_t>(i);
+  const LineRequest* all = requests->data();
+  std::sort(order.begin(), order.end(), [all](uint32_t a, uint32_t b) {
+    if (all[a].fileIndex != all[b].fileIndex) return all[a].fileIndex < all[b].fileIndex;
+    return all[a].offset < all[b].offset;
+  });
+  text->clear();
+  FileSpan span;
+  uint32_t spanFile = UINT32_MAX;
+  for (size_t k = 0; k < count; ++k) {
+    LineRequest& request = (*requests)[order[k]];
+    request.textStart = static_cast<uint32_t>(text->size());
+    request.textLength = 0;
+    if (request.fileIndex >= mail->files.size()) continue;
+    FILE* file = mail->files[request.fileIndex].file;
+    if (file == nullptr) continue;
+    const char* line = nullptr;
+    size_t length = 0;
+    if (spanFile != request.fileIndex || !LineInSpan(span, request.offset, &line, &length)) {
+      // One read reaches the later lines of this file within kSpanMax.
+      uint64_t reach = request.offset;
+      for (size_t next = k + 1; next < count; ++next) {
+        const LineRequest& ahead = (*requests)[order[next]];
+        if (ahead.fileIndex != request.fileIndex || ahead.offset - request.offset >= kSpanMax) break;
+        reach = ahead.offset;
+      }
+      // A line alone is read in a small span first: most lines are short.
+      const size_t size = reach > request.offset
+                              ? static_cast<size_t>(reach - request.offset) + kLineMax + 1
+                              : kLoneSpan;
+      ReadSpan(file, request.offset, size, &span);
+      spanFile = request.fileIndex;
+      if (!LineInSpan(span, request.offset, &line, &length)) {
+        ReadSpan(file, request.offset, kLineMax + 1, &span);
+        if (!LineInSpan(span, request.offset, &line, &length)) continue;
+      }
+    }
+    if (text->size() + length > UINT32_MAX) return kErrNoMemory;
+    text->insert(text->end(), line, line + length);
+    request.textLength = static_cast<uint32_t>(length);
+  }
+  return kOk;
 }

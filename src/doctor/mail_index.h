@@ -60,12 +60,10 @@ struct MailIndex {
   std::vector<LogFileEntry> files;
   std::vector<PostEntry> posts;
   uint32_t sortColumn = 0;          // decides the sort text kept per record
-  // Lookup aids built after the key sort: the first 8 key bytes of each
-  // index entry (big-endian, so numeric order is key order) and a one-hash
-  // bit filter that rejects most keys of no candidate at once.
-  std::vector<uint64_t> keyPrefixes;
-  std::vector<uint64_t> keyFilter;
-  uint32_t filterShift = 64;
+  // Hash index built after the key sort: open-addressed slots of
+  // (key hash tag << 32) | (index position + 1), at most half full; the first
+  // record of each key in index order is entered.
+  std::vector<uint64_t> keySlots;
 };
 
 inline MailRecord* IndexRecord(MailIndex* mail, size_t position) {
@@ -88,13 +86,30 @@ ResultCode RunPostponerPass(const wchar_t* logDir, uint32_t postmax, MailProgres
 // Days of the records with selectionBit, each followed by window-1 days.
 std::vector<ScanDay> BuildScanDays(MailIndex* mail, uint32_t selectionBit, uint32_t window);
 
-// A record with this key, or null (binary search of the key-sorted index).
+// The first record with this key in index order (through the hash index once
+// the SMTP pass has built it, else by binary search), or null.
 MailRecord* FindRecordByKey(MailIndex* mail, const MessageKey& key);
 
 // The line at offset of file fileIndex, cut at CR or LF; empty when the file
 // is unknown or not open or the read fails. buffer holds at least 32 768 bytes.
 size_t ReadIndexedLine(const MailIndex* mail, uint32_t fileIndex, uint32_t offset, char* buffer,
                        size_t capacity);
+
+// One line wanted for the listing: where it is, and (filled in by
+// ReadIndexedLines) where its text lies in the text buffer.
+struct LineRequest {
+  uint32_t fileIndex;
+  uint32_t offset;
+  uint32_t textStart;
+  uint32_t textLength;
+};
+
+// Reads the lines of `requests` as ReadIndexedLine would, into *text: the
+// requests are visited in file-offset order and served from large positioned
+// reads that cover many lines each. The requests keep their order.
+// kErrNoMemory when the buffers cannot grow.
+ResultCode ReadIndexedLines(const MailIndex* mail, std::vector<LineRequest>* requests,
+                            std::vector<char>* text);
 
 // Splits a line (NUL-ended) into at most maxFields ';'-fields, trims bytes up
 // to 32 around each and terminates each in place. Missing fields are "".

@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr size_t kLineBufferSize = 32768;
 constexpr size_t kProgressRecords = 10000;
 
 int Report(SearchProgressFn callback, void* context, int overall, int item, const wchar_t* text) {
@@ -101,31 +100,50 @@ void SortMatches(MailIndex* mail, std::vector<uint32_t>* matches, uint32_t colum
   std::sort_heap(matches->begin(), matches->end(), before);
 }
 
-// Writes one message block; false when a write fails.
-bool WriteBlock(FILE* out, const MailIndex* mail, const MailRecord* record, char* line) {
-  const char* direction = (record->flags & kMsgIn) != 0 ? "in" : "out";
-  size_t length = ReadIndexedLine(mail, record->smtpFile, record->smtpOffset, line, kLineBufferSize);
-  if (std::fprintf(out, "smtp|%s;%lu;%lu|", direction, static_cast<unsigned long>(record->ended),
-                   static_cast<unsigned long>(record->announced)) < 0 ||
-      std::fwrite(line, 1, length, out) != length || std::fputc('\n', out) == EOF) {
-    return false;
-  }
+// Records listed per chunk: their lines are read together, in file order.
+constexpr size_t kChunkRecords = 16384;
+
+bool WriteLine(FILE* out, const char* prefix, const std::vector<char>& text,
+               const LineRequest& line) {
+  return std::fputs(prefix, out) != EOF &&
+         std::fwrite(text.data() + line.textStart, 1, line.textLength, out) == line.textLength &&
+         std::fputc('\n', out) != EOF;
+}
+
+// The lines of one record's block, in the order the block writes them.
+void RequestBlockLines(const MailIndex* mail, const MailRecord* record,
+                       std::vector<LineRequest>* lines) {
+  lines->push_back(LineRequest{record->smtpFile, record->smtpOffset, 0, 0});
   if ((record->flags & kMsgHasRbl) != 0) {
-    length = ReadIndexedLine(mail, record->rblFile, record->rblOffset, line, kLineBufferSize);
-    if (std::fputs("rbl|", out) == EOF || std::fwrite(line, 1, length, out) != length ||
-        std::fputc('\n', out) == EOF) {
-      return false;
-    }
+    lines->push_back(LineRequest{record->rblFile, record->rblOffset, 0, 0});
   }
   if ((record->flags & kMsgHasPost) != 0) {
     for (size_t i = record->firstPost; i < mail->posts.size(); ++i) {
       const PostEntry& entry = mail->posts[i];
       if (CompareMessageKeys(entry.key, record->key) != 0) break;
-      length = ReadIndexedLine(mail, entry.fileIndex, entry.offset, line, kLineBufferSize);
-      if (std::fputs("post|", out) == EOF || std::fwrite(line, 1, length, out) != length ||
-          std::fputc('\n', out) == EOF) {
-        return false;
-      }
+      lines->push_back(LineRequest{entry.fileIndex, entry.offset, 0, 0});
+    }
+  }
+}
+
+// Writes one message block from its lines (*next is the first of them, as
+// RequestBlockLines asked for them); false when a write fails.
+bool WriteBlock(FILE* out, const MailIndex* mail, const MailRecord* record,
+                const std::vector<LineRequest>& lines,
+                const std::vector<char>& text, size_t* next) {
+  const char* direction = (record->flags & kMsgIn) != 0 ? "in" : "out";
+  if (std::fprintf(out, "smtp|%s;%lu;%lu|", direction, static_cast<unsigned long>(record->ended),
+                   static_cast<unsigned long>(record->announced)) < 0 ||
+      !WriteLine(out, "", text, lines[(*next)++])) {
+    return false;
+  }
+  if ((record->flags & kMsgHasRbl) != 0 && !WriteLine(out, "rbl|", text, lines[(*next)++])) {
+    return false;
+  }
+  if ((record->flags & kMsgHasPost) != 0) {
+    for (size_t i = record->firstPost; i < mail->posts.size(); ++i) {
+      if (CompareMessageKeys(mail->posts[i].key, record->key) != 0) break;
+      if (!WriteLine(out, "post|", text, lines[(*next)++])) return false;
     }
   }
   return std::fputc('\n', out) != EOF;
@@ -134,25 +152,37 @@ bool WriteBlock(FILE* out, const MailIndex* mail, const MailRecord* record, char
 ResultCode WriteListing(FILE* out, MailIndex* mail, const std::vector<uint32_t>& matches,
                         uint32_t pageSize, uint32_t pageCount, SearchProgressFn callback,
                         void* context) {
-  std::vector<char> line(kLineBufferSize);
   uint32_t page = 0;
   const size_t count = matches.size();
-  for (size_t i = 0; i < count; ++i) {
-    if (i % kProgressRecords == 0) {
-      int result = Report(callback, context, static_cast<int>(80 + i * 20 / count), 100, nullptr);
-      if (result != 0) return result;
+  std::vector<LineRequest> lines;
+  std::vector<char> text;
+  for (size_t chunk = 0; chunk < count; chunk += kChunkRecords) {
+    const size_t chunkEnd = std::min(count, chunk + kChunkRecords);
+    lines.clear();
+    for (size_t i = chunk; i < chunkEnd; ++i) {
+      RequestBlockLines(mail, reinterpret_cast<const MailRecord*>(mail->store.data() + matches[i]),
+                        &lines);
     }
-    unsigned long ordinal = static_cast<unsigned long>(i + 1);
-    if (pageSize != 0 && (ordinal == 1 || pageSize == 1 || ordinal % pageSize == 1)) {
-      ++page;
-      if (std::fprintf(out, "#[%lu;%lu;%lu;%lu]\n\n", static_cast<unsigned long>(page),
-                       static_cast<unsigned long>(pageCount), ordinal,
-                       static_cast<unsigned long>(count)) < 0) {
-        break;
+    ResultCode result = ReadIndexedLines(mail, &lines, &text);
+    if (result != kOk) return result;
+    size_t next = 0;
+    for (size_t i = chunk; i < chunkEnd; ++i) {
+      if (i % kProgressRecords == 0) {
+        result = Report(callback, context, static_cast<int>(80 + i * 20 / count), 100, nullptr);
+        if (result != 0) return result;
       }
+      unsigned long ordinal = static_cast<unsigned long>(i + 1);
+      if (pageSize != 0 && (ordinal == 1 || pageSize == 1 || ordinal % pageSize == 1)) {
+        ++page;
+        if (std::fprintf(out, "#[%lu;%lu;%lu;%lu]\n\n", static_cast<unsigned long>(page),
+                         static_cast<unsigned long>(pageCount), ordinal,
+                         static_cast<unsigned long>(count)) < 0) {
+          return kOk;
+        }
+      }
+      const auto* record = reinterpret_cast<const MailRecord*>(mail->store.data() + matches[i]);
+      if (!WriteBlock(out, mail, record, lines, text, &next)) return kOk;
     }
-    const auto* record = reinterpret_cast<const MailRecord*>(mail->store.data() + matches[i]);
-    if (!WriteBlock(out, mail, record, line.data())) break;
   }
   return kOk;
 }
