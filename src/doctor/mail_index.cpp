@@ -299,12 +299,6 @@ void BuildKeyLookup(MailIndex* mail) {
   }
 }
 
-int CompareRecordKeys(MailIndex* mail, uint32_t a, uint32_t b) {
-  const auto* ra = reinterpret_cast<const MailRecord*>(mail->store.data() + a);
-  const auto* rb = reinterpret_cast<const MailRecord*>(mail->store.data() + b);
-  return CompareMessageKeys(ra->key, rb->key);
-}
-
 // ---- RBL and postponer passes ------------------------------------------------
 
 bool FileListed(const MailIndex* mail, const wchar_t* name) {
@@ -538,9 +532,22 @@ ResultCode RunSmtpPass(const wchar_t* logDir, const SearchConditions* conditions
         ScanSmtpDirection(logDir, direction, conditions, callback, context, &counter, mail);
     if (result != kOk) return result;
   }
-  auto byKey = [mail](uint32_t a, uint32_t b) { return CompareRecordKeys(mail, a, b) < 0; };
-  std::make_heap(mail->index.begin(), mail->index.end(), byKey);
-  std::sort_heap(mail->index.begin(), mail->index.end(), byKey);
+  // The heap sort runs on copies of the keys next to their offsets: the same
+  // comparisons, so the same order, without a trip to the store for each.
+  struct KeyedOffset {
+    MessageKeyOrder key;
+    uint32_t offset;
+  };
+  std::vector<KeyedOffset> keyed(mail->index.size());
+  for (size_t i = 0; i < keyed.size(); ++i) {
+    keyed[i] = KeyedOffset{MakeKeyOrder(IndexRecord(mail, i)->key), mail->index[i]};
+  }
+  auto byKey = [](const KeyedOffset& a, const KeyedOffset& b) {
+    return CompareKeyOrders(a.key, b.key) < 0;
+  };
+  std::make_heap(keyed.begin(), keyed.end(), byKey);
+  std::sort_heap(keyed.begin(), keyed.end(), byKey);
+  for (size_t i = 0; i < keyed.size(); ++i) mail->index[i] = keyed[i].offset;
   BuildKeyLookup(mail);
   return kOk;
 }

@@ -87,10 +87,56 @@ int CompareRecordsByColumn(const MailRecord* a, const MailRecord* b, uint32_t co
 
 namespace {
 
-// Heap sort of the matching records' offsets by the chosen column.
+// What the time, address and key orders of CompareRecordsByColumn look at,
+// copied next to the record's offset.
+struct SortEntry {
+  TimeValue time;
+  uint32_t address;
+  int32_t smtpOffset;
+  MessageKeyOrder key;
+  uint32_t offset;
+};
+
+// CompareRecordsByColumn for columns 0, 3 and 4 on sort entries.
+int CompareEntries(const SortEntry& a, const SortEntry& b, uint32_t column) {
+  int order = 0;
+  switch (column) {
+    case 3:
+      order = CompareValues(a.address, b.address);
+      return order != 0 ? order : CompareValues(a.time, b.time);
+    case 4:
+      order = CompareKeyOrders(a.key, b.key);
+      return order != 0 ? order : CompareValues(a.time, b.time);
+    default:
+      order = CompareValues(a.time, b.time);
+      if (order == 0) order = CompareValues(a.smtpOffset, b.smtpOffset);
+      return order != 0 ? order : CompareKeyOrders(a.key, b.key);
+  }
+}
+
+// Heap sort of the matching records' offsets by the chosen column. Orders
+// that need no text run on copies of their fields: the same comparisons give
+// the same order, without a trip to the store for each.
 void SortMatches(MailIndex* mail, std::vector<uint32_t>* matches, uint32_t column,
                  bool descending) {
   const uint8_t* store = mail->store.data();
+  if (column != 1 && column != 2) {
+    std::vector<SortEntry> entries(matches->size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const auto* record = reinterpret_cast<const MailRecord*>(store + (*matches)[i]);
+      entries[i] = SortEntry{record->time, SortAddress(record),
+                             static_cast<int32_t>(record->smtpOffset), MakeKeyOrder(record->key),
+                             (*matches)[i]};
+    }
+    auto before = [column, descending](const SortEntry& a, const SortEntry& b) {
+      int order = CompareEntries(a, b, column);
+      return descending ? order > 0 : order < 0;
+    };
+    std::make_heap(entries.begin(), entries.end(), before);
+    std::sort_heap(entries.begin(), entries.end(), before);
+    for (size_t i = 0; i < entries.size(); ++i) (*matches)[i] = entries[i].offset;
+    return;
+  }
   auto before = [store, column, descending](uint32_t a, uint32_t b) {
     int order = CompareRecordsByColumn(reinterpret_cast<const MailRecord*>(store + a),
                                        reinterpret_cast<const MailRecord*>(store + b), column);
