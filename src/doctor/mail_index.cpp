@@ -538,15 +538,18 @@ ResultCode RunSmtpPass(const wchar_t* logDir, const SearchConditions* conditions
     MessageKeyOrder key;
     uint32_t offset;
   };
-  std::vector<KeyedOffset> keyed(mail->index.size());
-  for (size_t i = 0; i < keyed.size(); ++i) {
-    keyed[i] = KeyedOffset{MakeKeyOrder(IndexRecord(mail, i)->key), mail->index[i]};
-  }
+  auto fill = [mail](std::vector<KeyedOffset>* keyed) {
+    keyed->resize(mail->index.size());
+    for (size_t i = 0; i < keyed->size(); ++i) {
+      (*keyed)[i] = KeyedOffset{MakeKeyOrder(IndexRecord(mail, i)->key), mail->index[i]};
+    }
+  };
   auto byKey = [](const KeyedOffset& a, const KeyedOffset& b) {
     return CompareKeyOrders(a.key, b.key) < 0;
   };
-  std::make_heap(keyed.begin(), keyed.end(), byKey);
-  std::sort_heap(keyed.begin(), keyed.end(), byKey);
+  std::vector<KeyedOffset> keyed;
+  fill(&keyed);
+  SortAsHeapSortWould(&keyed, byKey, fill);
   for (size_t i = 0; i < keyed.size(); ++i) mail->index[i] = keyed[i].offset;
   BuildKeyLookup(mail);
   return kOk;

@@ -2,6 +2,7 @@
 // mail logs, the key-sorted record index and re-reading lines by offset.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -68,6 +69,23 @@ struct MailIndex {
 
 inline MailRecord* IndexRecord(MailIndex* mail, size_t position) {
   return reinterpret_cast<MailRecord*>(mail->store.data() + mail->index[position]);
+}
+
+// Sorts *items into the order a heap sort (std::make_heap, std::sort_heap)
+// with `less` gives. Without ties that order is the only sorted one, so a
+// faster sort is used and checked; with a tie, refill(items) puts the items
+// back in their first order and they are heap-sorted.
+template <typename Item, typename Less, typename Refill>
+void SortAsHeapSortWould(std::vector<Item>* items, Less less, Refill refill) {
+  std::sort(items->begin(), items->end(), less);
+  for (size_t i = 1; i < items->size(); ++i) {
+    if (!less((*items)[i - 1], (*items)[i])) {
+      refill(items);
+      std::make_heap(items->begin(), items->end(), less);
+      std::sort_heap(items->begin(), items->end(), less);
+      return;
+    }
+  }
 }
 
 // Reserves the initial sizes; kErrNoMemory on failure.

@@ -88,13 +88,13 @@ int CompareRecordsByColumn(const MailRecord* a, const MailRecord* b, uint32_t co
 namespace {
 
 // What the time, address and key orders of CompareRecordsByColumn look at,
-// copied next to the record's offset.
+// copied next to the record's offset; `tie` is the address for column 3, the
+// SMTP offset (compared as signed) for the time order.
 struct SortEntry {
   TimeValue time;
-  uint32_t address;
-  int32_t smtpOffset;
-  MessageKeyOrder key;
   uint32_t offset;
+  uint32_t tie;
+  MessageKeyOrder key;
 };
 
 // CompareRecordsByColumn for columns 0, 3 and 4 on sort entries.
@@ -102,14 +102,14 @@ int CompareEntries(const SortEntry& a, const SortEntry& b, uint32_t column) {
   int order = 0;
   switch (column) {
     case 3:
-      order = CompareValues(a.address, b.address);
+      order = CompareValues(a.tie, b.tie);
       return order != 0 ? order : CompareValues(a.time, b.time);
     case 4:
       order = CompareKeyOrders(a.key, b.key);
       return order != 0 ? order : CompareValues(a.time, b.time);
     default:
       order = CompareValues(a.time, b.time);
-      if (order == 0) order = CompareValues(a.smtpOffset, b.smtpOffset);
+      if (order == 0) order = CompareValues(static_cast<int32_t>(a.tie), static_cast<int32_t>(b.tie));
       return order != 0 ? order : CompareKeyOrders(a.key, b.key);
   }
 }
@@ -121,19 +121,21 @@ void SortMatches(MailIndex* mail, std::vector<uint32_t>* matches, uint32_t colum
                  bool descending) {
   const uint8_t* store = mail->store.data();
   if (column != 1 && column != 2) {
-    std::vector<SortEntry> entries(matches->size());
-    for (size_t i = 0; i < entries.size(); ++i) {
-      const auto* record = reinterpret_cast<const MailRecord*>(store + (*matches)[i]);
-      entries[i] = SortEntry{record->time, SortAddress(record),
-                             static_cast<int32_t>(record->smtpOffset), MakeKeyOrder(record->key),
-                             (*matches)[i]};
-    }
+    auto fill = [store, matches, column](std::vector<SortEntry>* entries) {
+      entries->resize(matches->size());
+      for (size_t i = 0; i < entries->size(); ++i) {
+        const auto* record = reinterpret_cast<const MailRecord*>(store + (*matches)[i]);
+        uint32_t tie = column == 3 ? SortAddress(record) : record->smtpOffset;
+        (*entries)[i] = SortEntry{record->time, (*matches)[i], tie, MakeKeyOrder(record->key)};
+      }
+    };
     auto before = [column, descending](const SortEntry& a, const SortEntry& b) {
       int order = CompareEntries(a, b, column);
       return descending ? order > 0 : order < 0;
     };
-    std::make_heap(entries.begin(), entries.end(), before);
-    std::sort_heap(entries.begin(), entries.end(), before);
+    std::vector<SortEntry> entries;
+    fill(&entries);
+    SortAsHeapSortWould(&entries, before, fill);
     for (size_t i = 0; i < entries.size(); ++i) (*matches)[i] = entries[i].offset;
     return;
   }
