@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <cstring>
 #include <random>
 #include <string>
@@ -318,6 +319,110 @@ TEST(KeyedTable, OtherPayloadsShareTheLayout) {
   EXPECT_EQ(payload->messages, 4u);
   EXPECT_EQ(KeyedTableFind(&table, "10.0.0.2", sizeof(AddressPayload)), nullptr);
   RecordTableFree(&table);
+}
+
+}  // namespace
+
+namespace {
+
+uint32_t ReferenceHash(const std::string& key) {
+  uint32_t hash = 0;
+  for (char c : key) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    hash += static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(c)));
+  }
+  return hash;
+}
+
+std::string Folded(const std::string& key) {
+  std::string folded = key;
+  for (char& c : folded) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  }
+  return folded;
+}
+
+struct Expected {
+  std::string spelling;  // the first one added
+  uint64_t total1 = 0;
+  uint64_t total2 = 0;
+};
+
+// Differential: keys added as views (case variants, high bytes, every length
+// around the eight-byte words) against a plain map of folded keys; the
+// table's order against a sort by (byte-sum hash, folded key).
+TEST(KeyedTableDifferential, ViewsMatchAPlainMap) {
+  const char letters[] = {'a', 'A', 'b', 'B', 'z', '{', '`', '@', '\x80', '\xe1', '\xc1', '0'};
+  std::mt19937 random(99);
+  RecordTable table{};
+  std::map<std::string, Expected> reference;
+  for (int i = 0; i < 20000; ++i) {
+    std::string key(random() % 19, 'x');
+    for (char& c : key) c = letters[random() % (i % 3 == 0 ? 3 : sizeof letters)];
+    std::string line(1, '<');  // the view lies inside a longer text
+    line.append(key);
+    line.push_back('>');
+    const uint64_t add = random() % 5;
+    ASSERT_EQ(CounterTableAddView(&table, line.data() + 1, key.size(), add, 1, i), kOk);
+    Expected& expected = reference[Folded(key)];
+    if (expected.total2 == 0) expected.spelling = key;
+    expected.total1 += add;
+    expected.total2 += 1;
+    ASSERT_EQ(KeyHash(key.c_str()), ReferenceHash(key));
+  }
+  ASSERT_EQ(RecordTableCount(&table), reference.size());
+  std::vector<std::pair<uint32_t, std::string>> order;
+  for (const auto& [folded, expected] : reference) {
+    const CounterRecord* record = CounterTableFind(&table, folded.c_str());
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(std::string(record->key), expected.spelling);
+    EXPECT_EQ(record->total1, expected.total1);
+    EXPECT_EQ(record->total2, expected.total2);
+    order.emplace_back(ReferenceHash(folded), folded);
+  }
+  std::sort(order.begin(), order.end());
+  for (uint32_t i = 0; i < RecordTableCount(&table); ++i) {
+    const auto* record = static_cast<const CounterRecord*>(RecordTableAt(&table, i));
+    EXPECT_EQ(record->hash, order[i].first);
+    EXPECT_EQ(Folded(record->key), order[i].second);
+  }
+  RecordTableFree(&table);
+}
+
+int ByTotalThenKey(void*, const void* left, const void* right) {
+  const auto* a = static_cast<const CounterRecord*>(left);
+  const auto* b = static_cast<const CounterRecord*>(right);
+  if (a->total1 != b->total1) return a->total1 > b->total1 ? -1 : 1;
+  return CompareKeyNoCase(a->key, b->key);
+}
+
+bool Odd(void*, const void* record) { return static_cast<const CounterRecord*>(record)->total1 % 2; }
+
+// Differential: selecting the first k records against a full heap sort.
+TEST(RecordTableSelectDifferential, HeadOfAFullSort) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 40; ++round) {
+    RecordTable table{};
+    const int keys = 1 + static_cast<int>(random() % 400);
+    for (int i = 0; i < keys; ++i) {
+      const std::string key = std::to_string(random() % 1000);
+      CounterTableAdd(&table, key.c_str(), random() % 9, 0, 0);
+    }
+    const uint32_t limit = static_cast<uint32_t>(random() % 30);
+    const bool filtered = round % 2 == 1;
+    std::vector<void*> top;
+    ASSERT_EQ(RecordTableSelect(&table, ByTotalThenKey, nullptr, filtered ? Odd : nullptr, nullptr,
+                                limit, &top),
+              kOk);
+    ASSERT_EQ(RecordTableSort(&table, ByTotalThenKey, nullptr, 1), kOk);
+    std::vector<void*> expected;
+    for (uint32_t i = 0; i < RecordTableCount(&table) && expected.size() < limit; ++i) {
+      void* record = RecordTableAt(&table, i);
+      if (!filtered || Odd(nullptr, record)) expected.push_back(record);
+    }
+    EXPECT_EQ(top, expected) << "round " << round;
+    RecordTableFree(&table);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,79 @@
+// Differential tests of the doctor's fast paths against the plain ones: the
+// checked sort against the heap sort, and reading many lines by spans against
+// reading each line alone.
+#include "doctor/mail_index.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/stream.h"
+#include "search_fixture.h"
+
+namespace {
+
+TEST(SortAsHeapSortWould, SameOrderAsTheHeapSortWithAndWithoutTies) {
+  std::mt19937 random(5);
+  for (int round = 0; round < 200; ++round) {
+    // Values compared, ids not: a small value range gives ties.
+    const uint32_t range = round % 2 == 0 ? 1000000 : 8;
+    std::vector<std::pair<uint32_t, uint32_t>> items(random() % 300);
+    for (uint32_t i = 0; i < items.size(); ++i) items[i] = {random() % range, i};
+    const auto first = items;
+    auto less = [](const auto& a, const auto& b) { return a.first < b.first; };
+    auto expected = first;
+    std::make_heap(expected.begin(), expected.end(), less);
+    std::sort_heap(expected.begin(), expected.end(), less);
+    SortAsHeapSortWould(&items, less, [&first](auto* refill) { *refill = first; });
+    EXPECT_EQ(items, expected) << "round " << round;
+  }
+}
+
+TEST(ReadIndexedLines, SameLinesAsReadingEachAlone) {
+  search_test::LogDir dir;
+  std::mt19937 random(11);
+  std::vector<std::string> lines;
+  const char bytes[] = {'a', 'b', ';', ' ', '\r', '\0', '\x9f'};
+  for (int i = 0; i < 400; ++i) {
+    size_t length = random() % 120;
+    if (i % 97 == 3) length = 32760 + random() % 20;  // around the line limit
+    std::string line(length, 'x');
+    for (char& c : line) c = random() % 4 == 0 ? bytes[random() % sizeof bytes] : 'm';
+    lines.push_back(line);
+  }
+  dir.Write("a.log", lines);
+  dir.Write("b.log", {"no line feed at the end"}, "");
+  MailIndex mail;
+  mail.files.push_back(LogFileEntry{0, OpenStream(dir.WideFile("a.log").c_str(), "rb"), L"a.log"});
+  mail.files.push_back(LogFileEntry{0, nullptr, L"missing.log"});
+  mail.files.push_back(LogFileEntry{0, OpenStream(dir.WideFile("b.log").c_str(), "rb"), L"b.log"});
+  const std::string whole = dir.Read("a.log");
+  std::vector<LineRequest> requests;
+  for (int i = 0; i < 3000; ++i) {
+    const uint32_t file = random() % 4;  // 3 is no file at all
+    uint32_t offset = static_cast<uint32_t>(random() % (whole.size() + 50));
+    if (i % 2 == 0 && offset > 0) {  // mostly line starts, as the listing asks
+      size_t start = whole.rfind('\n', offset - 1);
+      offset = start == std::string::npos ? 0 : static_cast<uint32_t>(start + 1);
+    }
+    if (file == 2) offset %= 30;
+    requests.push_back(LineRequest{file, offset, 0, 0});
+  }
+  std::vector<char> text;
+  ASSERT_EQ(ReadIndexedLines(&mail, &requests, &text), kOk);
+  std::vector<char> buffer(32768);
+  for (const LineRequest& request : requests) {
+    const size_t length =
+        ReadIndexedLine(&mail, request.fileIndex, request.offset, buffer.data(), buffer.size());
+    ASSERT_EQ(std::string(text.data() + request.textStart, request.textLength),
+              std::string(buffer.data(), length))
+        << "file " << request.fileIndex << " offset " << request.offset;
+  }
+  MailIndexRelease(&mail);
+}
+
+}  // namespace
