@@ -501,14 +501,37 @@ void* RecordTableAt(RecordTable* table, uint32_t position) {
   return RecordAt(table, position);
 }
 
-ResultCode KeyedTableFindOrInsertView(RecordTable* table, const char* key, size_t length,
-                                      uint32_t payloadSize, void** record, bool* inserted) {
-  if (table == nullptr || (key == nullptr && length != 0) || record == nullptr) {
-    return kErrInvalidArgument;
-  }
+bool KeyedProbeInit(KeyedProbe* probe, const char* key, size_t length) {
+  if (probe == nullptr || (key == nullptr && length != 0)) return false;
   if (key == nullptr) key = "";
   length = KeyLength(key, length);
-  if (length > kMaxKeyLength) return kErrInvalidArgument;
+  if (length > kMaxKeyLength) return false;
+  const KeyDigest digest = DigestKey(key, length);
+  *probe = KeyedProbe{key, digest.length, digest.hash, digest.mixed};
+  return true;
+}
+
+void KeyedTablePrefetchSlot(const RecordTable* table, const KeyedProbe& probe) {
+  if (table == nullptr || table->lookup == nullptr) return;
+  __builtin_prefetch(table->lookup + (probe.mixed & (table->lookupCapacity - 1)));
+}
+
+void KeyedTablePrefetchRecord(const RecordTable* table, const KeyedProbe& probe) {
+  if (table == nullptr || table->lookup == nullptr || table->keyedState != kKeyedFast) return;
+  const uint32_t mask = table->lookupCapacity - 1;
+  for (uint32_t i = probe.mixed & mask;; i = (i + 1) & mask) {
+    const uint64_t slot = table->lookup[i];
+    if (slot == 0) return;
+    if (static_cast<uint32_t>(slot >> 32) == probe.mixed) {
+      __builtin_prefetch(table->data + (static_cast<uint32_t>(slot) - 1));
+      return;
+    }
+  }
+}
+
+ResultCode KeyedTableFindOrInsertProbe(RecordTable* table, const KeyedProbe& probe,
+                                       uint32_t payloadSize, void** record, bool* inserted) {
+  if (table == nullptr || probe.key == nullptr || record == nullptr) return kErrInvalidArgument;
   bool dummy = false;
   if (inserted == nullptr) inserted = &dummy;
   uint32_t keyOffset = static_cast<uint32_t>(sizeof(KeyedRecordHeader)) + payloadSize;
@@ -522,9 +545,19 @@ ResultCode KeyedTableFindOrInsertView(RecordTable* table, const char* key, size_
     }
   }
   if (table->keyedState == kKeyedFast && table->keyOffset != keyOffset) LeaveKeyedMode(table);
-  KeyDigest digest = DigestKey(key, length);
-  if (table->keyedState == kKeyedFast) return FastFindOrInsert(table, digest, key, record, inserted);
-  return OrderedFindOrInsert(table, digest, key, keyOffset, record, inserted);
+  const KeyDigest digest{probe.hash, probe.mixed, probe.length};
+  if (table->keyedState == kKeyedFast) {
+    return FastFindOrInsert(table, digest, probe.key, record, inserted);
+  }
+  return OrderedFindOrInsert(table, digest, probe.key, keyOffset, record, inserted);
+}
+
+ResultCode KeyedTableFindOrInsertView(RecordTable* table, const char* key, size_t length,
+                                      uint32_t payloadSize, void** record, bool* inserted) {
+  if (table == nullptr || record == nullptr) return kErrInvalidArgument;
+  KeyedProbe probe;
+  if (!KeyedProbeInit(&probe, key, length)) return kErrInvalidArgument;
+  return KeyedTableFindOrInsertProbe(table, probe, payloadSize, record, inserted);
 }
 
 ResultCode KeyedTableFindOrInsert(RecordTable* table, const char* key, uint32_t payloadSize,

@@ -119,6 +119,24 @@ ResultCode KeyedTableFindOrInsert(RecordTable* table, const char* key, uint32_t 
 // NUL).
 ResultCode KeyedTableFindOrInsertView(RecordTable* table, const char* key, size_t length,
                                       uint32_t payloadSize, void** record, bool* inserted);
+// A key with its hashes, computed once for prefetching and for the lookup
+// after it. The key text must stay valid while the probe is used.
+struct KeyedProbe {
+  const char* key;
+  uint32_t length;
+  uint32_t hash;   // the records' own hash
+  uint32_t mixed;  // the lookup's hash
+};
+// The probe of the key text[0, length) (it ends early at a NUL); false when
+// the key is too long to be one.
+bool KeyedProbeInit(KeyedProbe* probe, const char* key, size_t length);
+// Hints only, for lookups some lines later: start loading the probe's lookup
+// slot, or the record its slot names, into the cache. The table is unchanged.
+void KeyedTablePrefetchSlot(const RecordTable* table, const KeyedProbe& probe);
+void KeyedTablePrefetchRecord(const RecordTable* table, const KeyedProbe& probe);
+// KeyedTableFindOrInsertView with a probe.
+ResultCode KeyedTableFindOrInsertProbe(RecordTable* table, const KeyedProbe& probe,
+                                       uint32_t payloadSize, void** record, bool* inserted);
 // The keyed record of a key, or nullptr.
 void* KeyedTableFind(RecordTable* table, const char* key, uint32_t payloadSize);
 

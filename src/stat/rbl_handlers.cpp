@@ -36,14 +36,11 @@ struct Tally {
   uint64_t bytes;
 };
 
-void AddAddress(RecordTable* table, TextView key, const Tally& add) {
+void AddAddress(RecordTable* table, const KeyedProbe& key, const Tally& add) {
   void* slot = nullptr;
   bool inserted = false;
   // A new record comes with its counters zeroed.
-  if (KeyedTableFindOrInsertView(table, key.text, key.length, kAddressPayload, &slot, &inserted) !=
-      kOk) {
-    return;
-  }
+  if (KeyedTableFindOrInsertProbe(table, key, kAddressPayload, &slot, &inserted) != kOk) return;
   AddressRecord* record = static_cast<AddressRecord*>(slot);
   record->messages += add.messages;
   record->clean += add.clean;
@@ -147,11 +144,81 @@ struct RblTraffic {
     hour.virus += add.virus;
     hour.spam += add.spam;
     hour.bytes += add.bytes;
-    AddAddress(&senders, firstKey, add);
-    if (secondKey.length != 0) AddAddress(&recipients, secondKey, add);
+    QueueAddresses(firstKey, secondKey, add);
+  }
+
+  // The address updates of a line wait kQueueLines lines in a queue (their
+  // keys copied when short), so that the lookups' memory loads overlap: the
+  // slots are loaded when a line comes, the records halfway through the
+  // queue, and the update finds both in the cache. Updates keep line order.
+  static constexpr size_t kQueueLines = 16;
+  static constexpr size_t kQueuedKeyMax = 128;
+  struct QueuedLine {
+    Tally add;
+    KeyedProbe first;
+    KeyedProbe second;
+    bool hasSecond;
+    char firstText[kQueuedKeyMax];
+    char secondText[kQueuedKeyMax];
+  };
+  QueuedLine queue[kQueueLines];
+  size_t queueHead = 0;
+  size_t queueSize = 0;
+
+  void ApplyAddresses(const KeyedProbe& first, const KeyedProbe* second, const Tally& add) {
+    AddAddress(&senders, first, add);
+    if (second != nullptr) AddAddress(&recipients, *second, add);
+  }
+
+  void FlushQueue() {
+    for (; queueSize != 0; --queueSize, queueHead = (queueHead + 1) % kQueueLines) {
+      const QueuedLine& line = queue[queueHead];
+      ApplyAddresses(line.first, line.hasSecond ? &line.second : nullptr, line.add);
+    }
+  }
+
+  void QueueAddresses(TextView first, TextView second, const Tally& add) {
+    KeyedProbe firstProbe{"", 0, 0, 0};
+    KeyedProbe secondProbe{"", 0, 0, 0};
+    const bool hasSecond = second.length != 0;
+    if (!KeyedProbeInit(&firstProbe, first.text, first.length) ||
+        (hasSecond && !KeyedProbeInit(&secondProbe, second.text, second.length))) {
+      return;
+    }
+    if (firstProbe.length > kQueuedKeyMax || secondProbe.length > kQueuedKeyMax) {
+      FlushQueue();  // a long key is applied in place, after the lines before it
+      ApplyAddresses(firstProbe, hasSecond ? &secondProbe : nullptr, add);
+      return;
+    }
+    if (queueSize == kQueueLines) {
+      const QueuedLine& oldest = queue[queueHead];
+      ApplyAddresses(oldest.first, oldest.hasSecond ? &oldest.second : nullptr, oldest.add);
+      queueHead = (queueHead + 1) % kQueueLines;
+      --queueSize;
+    }
+    QueuedLine& line = queue[(queueHead + queueSize) % kQueueLines];
+    ++queueSize;
+    line.add = add;
+    line.hasSecond = hasSecond;
+    std::memcpy(line.firstText, firstProbe.key, firstProbe.length);
+    line.first = firstProbe;
+    line.first.key = line.firstText;
+    KeyedTablePrefetchSlot(&senders, line.first);
+    if (hasSecond) {
+      std::memcpy(line.secondText, secondProbe.key, secondProbe.length);
+      line.second = secondProbe;
+      line.second.key = line.secondText;
+      KeyedTablePrefetchSlot(&recipients, line.second);
+    }
+    if (queueSize > kQueueLines / 2) {
+      const QueuedLine& middle = queue[(queueHead + queueSize - 1 - kQueueLines / 2) % kQueueLines];
+      KeyedTablePrefetchRecord(&senders, middle.first);
+      if (middle.hasSecond) KeyedTablePrefetchRecord(&recipients, middle.second);
+    }
   }
 
   void Write(FILE* out, const OutputSettings& settings) {
+    FlushQueue();
     Tally day{};
     for (const Tally& hour : hours) {
       day.messages += hour.messages;
