@@ -7,7 +7,8 @@
 # of that) with their RBL and postponer logs. Runs varno --search="" (every
 # message, listed into a file), a search for one sender that sends about 1 %
 # of the messages, and grep -F for one message ID over the same files as the
-# floor. Data goes to bench/data/week (shared with stat_bench.sh --days 7),
+# floor; and the match-everything listing of the first day against cat of
+# that day's logs. Data goes to bench/data/week (shared with stat_bench.sh --days 7),
 # listings to bench/data/out-search/ (removed unless --keep).
 set -euo pipefail
 REPO="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -51,8 +52,21 @@ echo "== 1 % sender: $SENDER; message ID for grep: $MSGID" >&2
 
 count_of() { grep -o '[0-9]* e-mail(s) match' "$1" | grep -o '^[0-9]*' || echo "?"; }
 
+# One day of the week (hard links) for the match-everything listing against cat.
+DAY_DIR=bench/data/week-day1-search
+rm -rf "$DAY_DIR"
+mkdir -p "$DAY_DIR"
+for f in "$WEEK_DIR"/*20240101.log; do ln "$f" "$DAY_DIR/" 2>/dev/null || cp "$f" "$DAY_DIR/"; done
+dayLines=$(file_lines "$DAY_DIR"/*.log); dayBytes=$(file_bytes "$DAY_DIR"/*.log)
+measure /dev/null /dev/null cat "$DAY_DIR"/*.log
+add_row "cat, 1 day" "$dayLines" "$dayBytes"; catDayWall=$WALL
+measure "$OUT/day.out" "$OUT/day.err" "$VARNO" --search="" --output="$OUT/day.txt" "$DAY_DIR" -v
+add_row 'varno --search="", 1 day' "$dayLines" "$dayBytes"; dayWall=$WALL
+dayListing=$( [ -f "$OUT/day.txt" ] && wc -c <"$OUT/day.txt" || echo 0)
+rm -f "$OUT/day.txt"
+
 measure "$OUT/all.out" "$OUT/all.err" "$VARNO" --search="" --output="$OUT/all.txt" "$WEEK_DIR" -v
-add_row 'varno --search=""' "$allLines" "$allBytes"; allWall=$WALL; allRc=$RC
+add_row 'varno --search="", 7 days' "$allLines" "$allBytes"; allWall=$WALL; allRc=$RC; allRss=$RSS_MB
 allCount=$(count_of "$OUT/all.err")
 allListing=$( [ -f "$OUT/all.txt" ] && wc -c <"$OUT/all.txt" || echo 0)
 rm -f "$OUT/all.txt"  # can be gigabytes
@@ -72,6 +86,8 @@ echo "--search=\"\" matched $allCount e-mail(s), listing of $((allListing / 1048
 pct=$(awk -v a="$oneCount" -v b="$smtpMessages" 'BEGIN { if (a ~ /^[0-9]+$/ && b > 0) printf "%.2f %%", 100 * a / b; else print "?" }')
 echo "from=$SENDER matched $oneCount e-mail(s) ($pct of the SMTP lines)"
 echo "1 % search / grep: $(ratio "$oneWall" "$grepWall");  full search / 1 % search: $(ratio "$allWall" "$oneWall")"
+echo "match-everything, 1 day / cat of its logs: $(ratio "$dayWall" "$catDayWall") (listing of $((dayListing / 1048576)) MiB)"
+echo "match-everything, 7 days: $allWall s, peak $allRss MiB"
 for f in all one; do
   if [ -s "$OUT/$f.err" ]; then echo "varno ($f) said (last lines):"; tail -n 4 "$OUT/$f.err" | sed 's/^/  /'; fi
 done
