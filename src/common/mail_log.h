@@ -83,26 +83,12 @@ inline int CompareMessageKeys(const MessageKey& a, const MessageKey& b) {
   return std::memcmp(a.bytes, b.bytes, kMessageKeySize);
 }
 
-// The key as three integers whose order is CompareMessageKeys' order.
-struct MessageKeyOrder {
-  uint64_t high;
-  uint64_t middle;
-  uint32_t low;
-};
-
-inline MessageKeyOrder MakeKeyOrder(const MessageKey& key) {
-  MessageKeyOrder order{0, 0, 0};
-  for (int i = 0; i < 8; ++i) order.high = (order.high << 8) | key.bytes[i];
-  for (int i = 8; i < 16; ++i) order.middle = (order.middle << 8) | key.bytes[i];
-  for (int i = 16; i < 20; ++i) order.low = (order.low << 8) | key.bytes[i];
-  return order;
-}
-
-inline int CompareKeyOrders(const MessageKeyOrder& a, const MessageKeyOrder& b) {
-  if (a.high != b.high) return a.high < b.high ? -1 : 1;
-  if (a.middle != b.middle) return a.middle < b.middle ? -1 : 1;
-  if (a.low != b.low) return a.low < b.low ? -1 : 1;
-  return 0;
+// The first eight key bytes as an integer: a smaller one orders the key first
+// by CompareMessageKeys.
+inline uint64_t KeyOrderPrefix(const MessageKey& key) {
+  uint64_t prefix = 0;
+  for (int i = 0; i < 8; ++i) prefix = (prefix << 8) | key.bytes[i];
+  return prefix;
 }
 
 // Unsigned number with automatic base (0x hex, 0 octal, else decimal);

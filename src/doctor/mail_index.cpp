@@ -278,7 +278,7 @@ bool SameKey(const MailRecord* record, const MessageKey& key) {
 void BuildKeyLookup(MailIndex* mail) {
   size_t count = mail->index.size();
   size_t capacity = 16;
-  while (capacity < count * 2) capacity *= 2;
+  while (capacity * 3 < count * 4) capacity *= 2;  // at most three quarters full
   mail->keySlots.assign(capacity, 0);
   const size_t mask = capacity - 1;
   for (size_t position = 0; position < count; ++position) {
@@ -534,23 +534,30 @@ ResultCode RunSmtpPass(const wchar_t* logDir, const SearchConditions* conditions
   }
   // The heap sort runs on copies of the keys next to their offsets: the same
   // comparisons, so the same order, without a trip to the store for each.
+  // The first eight key bytes go along; the rest is read from the store
+  // only when those are equal.
   struct KeyedOffset {
-    MessageKeyOrder key;
+    uint64_t high;
     uint32_t offset;
   };
   auto fill = [mail](std::vector<KeyedOffset>* keyed) {
     keyed->resize(mail->index.size());
     for (size_t i = 0; i < keyed->size(); ++i) {
-      (*keyed)[i] = KeyedOffset{MakeKeyOrder(IndexRecord(mail, i)->key), mail->index[i]};
+      (*keyed)[i] = KeyedOffset{KeyOrderPrefix(IndexRecord(mail, i)->key), mail->index[i]};
     }
   };
-  auto byKey = [](const KeyedOffset& a, const KeyedOffset& b) {
-    return CompareKeyOrders(a.key, b.key) < 0;
+  const uint8_t* store = mail->store.data();
+  auto byKey = [store](const KeyedOffset& a, const KeyedOffset& b) {
+    if (a.high != b.high) return a.high < b.high;
+    return CompareMessageKeys(reinterpret_cast<const MailRecord*>(store + a.offset)->key,
+                              reinterpret_cast<const MailRecord*>(store + b.offset)->key) < 0;
   };
-  std::vector<KeyedOffset> keyed;
-  fill(&keyed);
-  SortAsHeapSortWould(&keyed, byKey, fill);
-  for (size_t i = 0; i < keyed.size(); ++i) mail->index[i] = keyed[i].offset;
+  {
+    std::vector<KeyedOffset> keyed;
+    fill(&keyed);
+    SortAsHeapSortWould(&keyed, byKey, fill);
+    for (size_t i = 0; i < keyed.size(); ++i) mail->index[i] = keyed[i].offset;
+  }
   BuildKeyLookup(mail);
   return kOk;
 }

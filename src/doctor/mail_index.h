@@ -62,7 +62,7 @@ struct MailIndex {
   std::vector<PostEntry> posts;
   uint32_t sortColumn = 0;          // decides the sort text kept per record
   // Hash index built after the key sort: open-addressed slots of
-  // (key hash tag << 32) | (index position + 1), at most half full; the first
+  // (key hash tag << 32) | (index position + 1), at most 3/4 full; the first
   // record of each key in index order is entered.
   std::vector<uint64_t> keySlots;
 };

@@ -87,30 +87,34 @@ int CompareRecordsByColumn(const MailRecord* a, const MailRecord* b, uint32_t co
 
 namespace {
 
-// What the time, address and key orders of CompareRecordsByColumn look at,
+// What the time and address orders of CompareRecordsByColumn look at,
 // copied next to the record's offset; `tie` is the address for column 3, the
-// SMTP offset (compared as signed) for the time order.
+// SMTP offset (compared as signed) for the time order. Keys are read from the
+// store when needed.
 struct SortEntry {
   TimeValue time;
   uint32_t offset;
   uint32_t tie;
-  MessageKeyOrder key;
 };
 
 // CompareRecordsByColumn for columns 0, 3 and 4 on sort entries.
-int CompareEntries(const SortEntry& a, const SortEntry& b, uint32_t column) {
+int CompareEntries(const uint8_t* store, const SortEntry& a, const SortEntry& b, uint32_t column) {
+  auto keys = [store, &a, &b] {
+    return CompareMessageKeys(reinterpret_cast<const MailRecord*>(store + a.offset)->key,
+                              reinterpret_cast<const MailRecord*>(store + b.offset)->key);
+  };
   int order = 0;
   switch (column) {
     case 3:
       order = CompareValues(a.tie, b.tie);
       return order != 0 ? order : CompareValues(a.time, b.time);
     case 4:
-      order = CompareKeyOrders(a.key, b.key);
+      order = keys();
       return order != 0 ? order : CompareValues(a.time, b.time);
     default:
       order = CompareValues(a.time, b.time);
       if (order == 0) order = CompareValues(static_cast<int32_t>(a.tie), static_cast<int32_t>(b.tie));
-      return order != 0 ? order : CompareKeyOrders(a.key, b.key);
+      return order != 0 ? order : keys();
   }
 }
 
@@ -126,11 +130,11 @@ void SortMatches(MailIndex* mail, std::vector<uint32_t>* matches, uint32_t colum
       for (size_t i = 0; i < entries->size(); ++i) {
         const auto* record = reinterpret_cast<const MailRecord*>(store + (*matches)[i]);
         uint32_t tie = column == 3 ? SortAddress(record) : record->smtpOffset;
-        (*entries)[i] = SortEntry{record->time, (*matches)[i], tie, MakeKeyOrder(record->key)};
+        (*entries)[i] = SortEntry{record->time, (*matches)[i], tie};
       }
     };
-    auto before = [column, descending](const SortEntry& a, const SortEntry& b) {
-      int order = CompareEntries(a, b, column);
+    auto before = [store, column, descending](const SortEntry& a, const SortEntry& b) {
+      int order = CompareEntries(store, a, b, column);
       return descending ? order > 0 : order < 0;
     };
     std::vector<SortEntry> entries;
