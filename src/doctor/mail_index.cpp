@@ -2,6 +2,7 @@
 #include "doctor/mail_index.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -134,7 +135,7 @@ ResultCode AppendRecord(MailIndex* mail, const MailRecord& record, const char* s
   size_t total = (sizeof(MailRecord) + textSize + 7) & ~static_cast<size_t>(7);
   size_t at = mail->store.size();
   if (at + total > UINT32_MAX) return kErrNoMemory;
-  mail->store.resize(at + total);
+  if (!mail->store.Resize(at + total)) return kErrNoMemory;
   mail->index.push_back(static_cast<uint32_t>(at));
   auto* stored = reinterpret_cast<MailRecord*>(mail->store.data() + at);
   *stored = record;
@@ -473,6 +474,29 @@ void SettlePostEntries(MailIndex* mail) {
 
 }  // namespace
 
+bool RecordStore::Reserve(size_t size) {
+  if (size <= capacity) return true;
+  void* grown = std::realloc(bytes, size);
+  if (grown == nullptr) return false;
+  bytes = static_cast<uint8_t*>(grown);
+  capacity = size;
+  return true;
+}
+
+bool RecordStore::Resize(size_t size) {
+  if (size > capacity && !Reserve(std::max(size, capacity * 2))) return false;
+  if (size > used) std::memset(bytes + used, 0, size - used);
+  used = size;
+  return true;
+}
+
+void RecordStore::Free() {
+  std::free(bytes);
+  bytes = nullptr;
+  used = 0;
+  capacity = 0;
+}
+
 uint32_t SplitLogFields(char* line, size_t length, const char** fields, uint32_t maxFields) {
   char* begin[32];
   char* end[32];
@@ -502,7 +526,7 @@ uint32_t SplitLogFields(char* line, size_t length, const char** fields, uint32_t
 
 ResultCode MailIndexCreate(MailIndex* mail) {
   if (mail == nullptr) return kErrInvalidArgument;
-  mail->store.reserve(kInitialStore);
+  if (!mail->store.Reserve(kInitialStore)) return kErrNoMemory;
   mail->index.reserve(kInitialRecords);
   mail->posts.reserve(kInitialRecords);
   return kOk;
@@ -513,7 +537,7 @@ void MailIndexRelease(MailIndex* mail) {
   for (LogFileEntry& entry : mail->files) {
     if (entry.file != nullptr) std::fclose(entry.file);
   }
-  std::vector<uint8_t>().swap(mail->store);
+  mail->store.Free();
   std::vector<uint32_t>().swap(mail->index);
   std::vector<LogFileEntry>().swap(mail->files);
   std::vector<PostEntry>().swap(mail->posts);

@@ -55,8 +55,30 @@ struct ScanDay {
   TimeValue day;
 };
 
+// The records' bytes. The buffer grows with realloc, which gets large blocks
+// by remapping their pages: growing never holds two copies of the records.
+struct RecordStore {
+  uint8_t* bytes = nullptr;
+  size_t used = 0;
+  size_t capacity = 0;
+
+  RecordStore() = default;
+  RecordStore(const RecordStore&) = delete;
+  RecordStore& operator=(const RecordStore&) = delete;
+  ~RecordStore() { Free(); }
+  uint8_t* data() { return bytes; }
+  const uint8_t* data() const { return bytes; }
+  size_t size() const { return used; }
+  // Room for `size` bytes without growing; false when it cannot be had.
+  bool Reserve(size_t size);
+  // Makes the store `size` bytes long, new bytes zeroed; false when it
+  // cannot grow (the store is then unchanged).
+  bool Resize(size_t size);
+  void Free();
+};
+
 struct MailIndex {
-  std::vector<uint8_t> store;       // records
+  RecordStore store;                // records
   std::vector<uint32_t> index;      // byte offsets into store
   std::vector<LogFileEntry> files;
   std::vector<PostEntry> posts;
