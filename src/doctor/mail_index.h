@@ -97,6 +97,7 @@ size_t ReadIndexedLine(const MailIndex* mail, uint32_t fileIndex, uint32_t offse
                        size_t capacity);
 
 // Splits a line (NUL-ended) into at most maxFields ';'-fields, trims bytes up
-// to 32 around each and terminates each in place. Missing fields are "".
-// Returns the number of fields present.
-uint32_t SplitLogFields(char* line, size_t length, const char** fields, uint32_t maxFields);
+// to 32 around each and terminates each in place. Every field, a missing one
+// too (an empty text at the line's end), points into the writable line.
+// line[length] must be the line's NUL. Returns the number of fields present.
+uint32_t SplitLogFields(char* line, size_t length, char** fields, uint32_t maxFields);
