@@ -250,10 +250,21 @@ TEST(AddTimeUnits, FixedUnitsAndFallback) {
   EXPECT_EQ(AddTimeUnits(t, kUnitSecond, -5), t - 5 * kTicksPerSecond);
   EXPECT_EQ(AddTimeUnits(t, kUnitWeek, 2), t + 14 * kTicksPerDay);
   EXPECT_EQ(AddTimeUnits(t, 99, 2), t);
-  // Out of the convertible range: plain 365-day years.
-  EXPECT_EQ(AddTimeUnits(t, kUnitYear, -1000), t - 1000ULL * 365 * kTicksPerDay);
+  // Out of the convertible range: plain 365-day years, held at the first tick.
+  EXPECT_EQ(AddTimeUnits(t, kUnitYear, -1000), 1u);
   // Sub-millisecond ticks are dropped by calendar units.
   EXPECT_EQ(AddTimeUnits(t + 1234, kUnitMonth, 1), At(2008, 5, 27, 12));
+}
+
+TEST(AddTimeUnits, ExtremeCountsSaturateInEveryUnit) {
+  const TimeValue t = At(2008, 4, 27, 12);
+  for (uint32_t unit = kUnitSecond; unit <= kUnitYear; ++unit) {
+    SCOPED_TRACE(unit);
+    EXPECT_EQ(AddTimeUnits(t, unit, INT64_MAX), kNoTime);
+    EXPECT_EQ(AddTimeUnits(t, unit, -INT64_MAX), 1u);
+    EXPECT_EQ(AddTimeUnits(t, unit, INT64_MIN), 1u);
+    EXPECT_LE(AlignToQuantum(t, unit, INT64_MIN), t);  // a bucket never starts after t
+  }
 }
 
 TEST(AlignToQuantum, ClockUnits) {
