@@ -115,18 +115,6 @@ TEST_F(KeyValueFileTest, CrOnlyLineEndsSplitLines) {
   EXPECT_STREQ(KeyValueFileGet(file_, "c"), "3");  // no final newline
 }
 
-TEST_F(KeyValueFileTest, OddInputLoads) {
-  std::string odd("a=1\0junk\nb=2\n", 13);
-  odd += std::string(1 << 20, 'x') + "=y\n";  // a 1 MB line comes in pieces
-  odd += "\"unclosed = 3\n";
-  Put(odd);
-  ASSERT_EQ(KeyValueFileLoad(file_, Path().c_str()), kOk);
-  EXPECT_STREQ(KeyValueFileGet(file_, "a"), "1");
-  EXPECT_STREQ(KeyValueFileGet(file_, "b"), "2");
-  EXPECT_STREQ(KeyValueFileGet(file_, "unclosed = 3"), "");
-  EXPECT_EQ(KeyValueFileSave(file_, Path("out").c_str()), kOk);
-}
-
 TEST_F(KeyValueFileTest, LoadDiscardsPreviousEntries) {
   RoundTrip("a=1\n");
   RoundTrip("b=2\n");

@@ -300,11 +300,4 @@ TEST(AlignToQuantum, WeeksAcrossYearEnds) {
   EXPECT_EQ(Show(AlignToQuantum(At(2011, 1, 1), kUnitWeek, 2)), "2010-12-20 00:00:00.000");
 }
 
-TEST(TimeUnits, Letters) {
-  EXPECT_EQ(TimeUnitFromLetter('y'), static_cast<uint32_t>(kUnitYear));
-  EXPECT_EQ(TimeUnitFromLetter('M'), static_cast<uint32_t>(kUnitMinute));
-  EXPECT_EQ(TimeUnitFromLetter('m'), static_cast<uint32_t>(kUnitMonth));
-  EXPECT_EQ(TimeUnitFromLetter('W'), 0u);
-}
-
 }  // namespace

@@ -56,22 +56,6 @@ TEST(ParseStatTypesTest, AddsToTheGivenMask) {
   EXPECT_EQ(ParseStatTypes(nullptr, &mask), kErrInvalidArgument);
 }
 
-TEST(StatTypeTableTest, RealRowsComeFirstAndEndWithEmptyRow) {
-  const StatType* table = StatTypeTable();
-  uint32_t all = 0;
-  for (int i = 0; i < kRealStatTypeCount; ++i) {
-    ASSERT_NE(table[i].name, nullptr);
-    ASSERT_NE(table[i].stateKey, nullptr);
-    ASSERT_NE(table[i].handler, nullptr);
-    all |= table[i].mask;
-  }
-  EXPECT_EQ(table[kRealStatTypeCount].name, nullptr);
-  EXPECT_EQ(all, kStatAll);
-  EXPECT_STREQ(table[0].name, L"SMTP-IN");
-  EXPECT_STREQ(table[2].outputDir, L"_smtpstat");
-  EXPECT_STREQ(table[11].outputMask, L"_bip*.csv");
-}
-
 TEST(NameFromMaskTest, ReplacesFirstStarWithDate) {
   std::wstring name;
   EXPECT_EQ(NameFromMask(L"_smtp*.csv", 2008, 4, 27, &name), kOk);
