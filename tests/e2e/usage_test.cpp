@@ -70,6 +70,9 @@ TEST(Usage, ExitCodesAndMessages) {
       {{"--stat=SMTP-IN", "--outdir=/proc/self/varno-out"}, 1, "",
        "Cannot access output directory.\nDirectory: /proc/self/varno-out\nEC: -22\n"
        "One or more error occured during execution. EC:-22\n"},
+      // A folder without write access (sysfs refuses even root): access denied.
+      {{"--stat=SMTP-IN", "--outdir=/sys"}, 1, "",
+       "Another instance already running.\nOne or more error occured during execution. EC:-13\n"},
       {{"--merge"}, 1, "", "One or more error occured during execution. EC:-21\n"},
       {{"--dbg_set_log=/nonexistent-varno-dir/x.txt", "--version"}, 0, kBanner, ""},
   };

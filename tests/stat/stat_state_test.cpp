@@ -54,11 +54,6 @@ TEST_F(StatStateTest, LoadsRequestedTypesOnly) {
   EXPECT_EQ(post.lastTime, 0u);
 }
 
-TEST_F(StatStateTest, MissingFileLeavesZeroState) {
-  EXPECT_EQ(LoadStatState(dir_.c_str(), kStatAll), kOk);
-  EXPECT_EQ(Row(L"SMTP-IN").lastDay, 0u);
-}
-
 TEST_F(StatStateTest, SaveKeepsCommentsAndOtherKeysAndWritesOnlyDoneTypes) {
   WriteFileBytes(Path(L"_varno.stat"), "# comment\r\n\r\nother = x\r\nlast_rbl_in = 2008-01-01,1,1,00:00:01\r\n");
   StatType& smtp = Row(L"SMTP-IN");
