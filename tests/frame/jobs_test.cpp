@@ -91,21 +91,16 @@ pid_t StartJob(const wchar_t* name) {
 }
 
 TEST(CheckJobName, LowersStopsAtABlankAndRejectsOtherCharacters) {
-  std::wstring name;
-  ASSERT_EQ(CheckJobName(L"Nightly_Run-2", &name), kOk);
-  EXPECT_EQ(name, L"nightly_run-2");
-  ASSERT_EQ(CheckJobName(L" nightly_run-2 extra", &name), kOk);
-  EXPECT_EQ(name, L"nightly_run-2");
-  ASSERT_EQ(CheckJobName(L"\t\tZ9\tx.y", &name), kOk);
-  EXPECT_EQ(name, L"z9");
-  ASSERT_EQ(CheckJobName(L"", &name), kOk);
-  EXPECT_EQ(name, L"");
-  ASSERT_EQ(CheckJobName(L"   ", &name), kOk);
-  EXPECT_EQ(name, L"");
-  name = L"kept";
-  EXPECT_EQ(CheckJobName(L"a.b", &name), kErrInvalidValue);
-  EXPECT_EQ(CheckJobName(L"x/y", &name), kErrInvalidValue);
-  EXPECT_EQ(CheckJobName(L"caf\u00e9", &name), kErrInvalidValue);
+  const std::pair<const wchar_t*, const wchar_t*> good[] = {
+      {L"Nightly_Run-2", L"nightly_run-2"}, {L" nightly_run-2 extra", L"nightly_run-2"},
+      {L"\t\tZ9\tx.y", L"z9"}, {L"", L""}, {L"   ", L""}};
+  for (const auto& [text, expected] : good) {
+    std::wstring name = L"x";
+    EXPECT_EQ(CheckJobName(text, &name), kOk) << text;
+    EXPECT_EQ(name, expected) << text;
+  }
+  std::wstring name = L"kept";
+  for (const wchar_t* bad : {L"a.b", L"x/y", L"caf\u00e9"}) EXPECT_EQ(CheckJobName(bad, &name), kErrInvalidValue);
   EXPECT_EQ(name, L"kept");
   EXPECT_EQ(CheckJobName(nullptr, &name), kErrInvalidArgument);
 }
