@@ -59,6 +59,8 @@ TEST(Usage, ExitCodesAndMessages) {
       {{"--sort=size"}, 1, "", Value("Invalid sort column\n\t\"size\"\nEC: -29", -29)},
       {{"--stat"}, 1, "", "An error occured. EC: -14\n"},
       {{"--stat=BOGUS"}, 1, "", Value("Invalid statistic category \"BOGUS\".", -28)},
+      {{"--stat=SMTP,FOO"}, 1, "", Value("Invalid statistic category \"FOO\".", -28)},
+      {{"--stat=,"}, 1, "", Value("Invalid statistic category \",\".", -28)},
       {{"--jobname=a.b", "--version"}, 1, "", Value("Invalid job name \"a.b\"", -29)},
       {{"--cancel=x/y"}, 1, "", Value("Invalid job name \"x/y\"", -29)},
       {{"--cancel= Nightly_Run-2 extra"}, 0, "", ""},  // a name no process uses

@@ -34,21 +34,6 @@ TEST(ParseStatTypesTest, NamesIgnoreCaseAndCombine) {
   EXPECT_EQ(Parse(L"SMTP-IN extra words,RBL").mask, 0x13u);
 }
 
-TEST(ParseStatTypesTest, UnknownNameFailsWithItsText) {
-  ParseOutcome o = Parse(L"SMTP,FOO");
-  EXPECT_EQ(o.result, kErrNotFound);
-  EXPECT_NE(o.stderrText.find("Invalid statistic category \"FOO\"."), std::string::npos)
-      << o.stderrText;
-}
-
-TEST(ParseStatTypesTest, ValueWithoutNamesReportsWholeValue) {
-  ParseOutcome o = Parse(L",");
-  EXPECT_EQ(o.result, kErrNotFound);
-  EXPECT_NE(o.stderrText.find("Invalid statistic category \",\"."), std::string::npos)
-      << o.stderrText;
-  EXPECT_EQ(Parse(L"").result, kErrNotFound);
-}
-
 TEST(ParseStatTypesTest, AddsToTheGivenMask) {
   uint32_t mask = 0x1000;
   EXPECT_EQ(ParseStatTypes(L"BIP", &mask), kOk);
