@@ -144,13 +144,15 @@ int TextClose(void* cookie) {
   return rc;
 }
 
-// A log or state file is read only from a regular file; output may also go
-// to a character device such as /dev/null. Nothing waits on a FIFO.
+// Input comes from a regular file (a directory opens as fopen opens it, and
+// its reads fail); output may also go to a character device such as
+// /dev/null. Nothing waits on a FIFO.
 int OpenStreamFile(const char* path, char kind) {
   int flags = O_RDONLY;
   if (kind == 'w') flags = O_WRONLY | O_CREAT | O_TRUNC;
   else if (kind == 'a') flags = O_WRONLY | O_CREAT | O_APPEND;
-  return OpenNoWait(path, flags, 0666, kind == 'r' ? kOpenRegular : kOpenRegular | kOpenDevices);
+  return OpenNoWait(path, flags, 0666,
+                    kind == 'r' ? kOpenRegular | kOpenDirectories : kOpenRegular | kOpenDevices);
 }
 
 FILE* OpenBinaryStream(const char* path, char kind) {
