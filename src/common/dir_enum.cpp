@@ -28,7 +28,10 @@ void FillInfo(const DirSearchEntry& entry, uint32_t mask, FileInfo* info) {
   info->valid = mask & kFileInfoAll;
   if (mask & kFileInfoName) std::wcscpy(info->name, entry.name);
   if (mask & kFileInfoMode) {
-    info->mode = (entry.isDirectory ? kFileModeDirectory : kFileModeRegular) | kFileModeReadAll;
+    // A FIFO or a device is neither: every caller skips it, and none opens it.
+    info->mode = kFileModeReadAll;
+    if (entry.isDirectory) info->mode |= kFileModeDirectory;
+    if (!entry.isDirectory && !entry.isSpecial) info->mode |= kFileModeRegular;
     if (!entry.readOnly) info->mode |= kFileModeWriteAll;
   }
   if (mask & kFileInfoAccessTime) info->accessTime = entry.accessTime;

@@ -14,7 +14,7 @@ constexpr uint32_t kFileInfoSize = 0x40;
 constexpr uint32_t kFileInfoAll = 0x5F;  // what a mask of 0 asks for
 
 constexpr uint32_t kFileModeDirectory = 0x4000;
-constexpr uint32_t kFileModeRegular = 0x8000;  // any entry that is no directory
+constexpr uint32_t kFileModeRegular = 0x8000;  // a file; a FIFO or a device has neither bit
 constexpr uint32_t kFileModeReadAll = 0x124;
 constexpr uint32_t kFileModeWriteAll = 0x92;  // absent for read-only entries
 

@@ -226,7 +226,7 @@ bool DirectoryExists(const wchar_t* path) {
 bool FileExists(const wchar_t* path) {
   PathAttributes attributes;
   return path != nullptr && GetPathAttributes(path, &attributes) == kOk && attributes.exists &&
-         !attributes.isDirectory;
+         attributes.isRegular;
 }
 
 ResultCode MapWinError(uint32_t winError, ResultCode fallback) {

@@ -23,7 +23,7 @@ ResultCode CreateDirectoryTree(const wchar_t* path);
 std::wstring JoinPath(const wchar_t* first, const wchar_t* second, bool trailing);
 
 bool DirectoryExists(const wchar_t* path);
-// A directory is never a file.
+// True for a regular file only: a directory, a FIFO or a device is no file.
 bool FileExists(const wchar_t* path);
 
 // Result code of a Windows error number; fallback for unknown numbers.

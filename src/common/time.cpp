@@ -121,10 +121,27 @@ TimeValue ResolveBound(const TimeBound& bound, TimeValue reference) {
 
 TimeValue LocalNow() { return ToLocalTime(gRunStartTime); }
 
+// t + count x unitTicks, held within [1, kLastConvertible]: a bound far out
+// of the calendar means "before everything" or "after everything", never
+// "not given" (0) and never a wrapped value.
+TimeValue OffsetSaturated(TimeValue t, int64_t count, TimeValue unitTicks) {
+  if (t > kLastConvertible) t = kLastConvertible;
+  const TimeValue magnitude =
+      count < 0 ? TimeValue{0} - static_cast<TimeValue>(count) : static_cast<TimeValue>(count);
+  if (magnitude > kLastConvertible / unitTicks) return count < 0 ? 1 : kLastConvertible;
+  const TimeValue step = magnitude * unitTicks;
+  if (count < 0) return step >= t ? 1 : t - step;
+  return step > kLastConvertible - t ? kLastConvertible : t + step;
+}
+
 // Month or year arithmetic keeping day and time of day to the millisecond.
 TimeValue AddCalendarUnits(TimeValue t, uint32_t unit, int64_t count) {
   CalendarTime c;
   if (SplitTime(t, &c) != kOk) return t;
+  const TimeValue fallbackTicks = (unit == kUnitMonth ? 30 : 365) * kTicksPerDay;
+  // Counts beyond the calendar's span cannot land on a year it converts.
+  const int64_t span = int64_t{kMaxYear - kMinYear + 1} * (unit == kUnitMonth ? 12 : 1);
+  if (count <= -span || count >= span) return OffsetSaturated(t, count, fallbackTicks);
   int64_t year = c.year;
   int64_t month = c.month;
   if (unit == kUnitMonth) {
@@ -144,8 +161,7 @@ TimeValue AddCalendarUnits(TimeValue t, uint32_t unit, int64_t count) {
       if (result != 0) return result;
     }
   }
-  const int64_t days = (unit == kUnitMonth ? 30 : 365) * count;
-  return t + static_cast<TimeValue>(days) * kTicksPerDay;
+  return OffsetSaturated(t, count, fallbackTicks);
 }
 
 TimeValue AlignToWeek(TimeValue t, uint64_t count) {
@@ -373,14 +389,14 @@ TimeValue AddTimeUnits(TimeValue t, uint32_t unit, int64_t count) {
   static const TimeValue kUnitTicks[6] = {0, kTicksPerSecond, kTicksPerMinute, kTicksPerHour,
                                           kTicksPerDay, kTicksPerWeek};
   if (unit >= kUnitSecond && unit <= kUnitWeek) {
-    return t + static_cast<TimeValue>(count) * kUnitTicks[unit];
+    return OffsetSaturated(t, count, kUnitTicks[unit]);
   }
   if (unit == kUnitMonth || unit == kUnitYear) return AddCalendarUnits(t, unit, count);
   return t;
 }
 
 TimeValue AlignToQuantum(TimeValue t, uint32_t unit, int64_t count) {
-  const uint64_t n = count < 0 ? static_cast<uint64_t>(-count) : static_cast<uint64_t>(count);
+  const uint64_t n = count < 0 ? uint64_t{0} - static_cast<uint64_t>(count) : static_cast<uint64_t>(count);
   CalendarTime c;
   if (n == 0 || SplitTime(t, &c) != kOk) return t - t % kTicksPerSecond;
   const TimeValue day = StartOfDay(t);

@@ -92,6 +92,8 @@ ResultCode ParseTimeBound(const char* text, uint16_t hour, uint16_t minute,
 // Writes *from only when start is set and *to only when end is set.
 ResultCode ResolveInterval(const TimeBound* start, const TimeBound* end, TimeValue* from,
                            TimeValue* to);
+// t moved by count units; a result beyond the calendar saturates at 1 or
+// 0x7FFFFFFFFFFFFFFF, so an extreme bound never wraps or reads as "not given".
 TimeValue AddTimeUnits(TimeValue t, uint32_t unit, int64_t count);
 // Start of the bucket of count units holding t; count must not be 0.
 TimeValue AlignToQuantum(TimeValue t, uint32_t unit, int64_t count);

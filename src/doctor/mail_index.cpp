@@ -146,7 +146,7 @@ ResultCode AppendRecord(MailIndex* mail, const MailRecord& record, const char* s
 
 ResultCode HandleSmtpLine(SmtpScan* scan, char* line, size_t length, uint64_t offset) {
   const SearchConditions* conditions = scan->conditions;
-  const char* fields[kSmtpFields];
+  char* fields[kSmtpFields];
   SplitLogFields(line, length, fields, kSmtpFields);
   uint64_t ticks = 0;
   if (ParseTimeOfDay(fields[kLogFieldTime], &ticks, nullptr, nullptr, nullptr) != kOk) return kOk;
@@ -155,7 +155,7 @@ ResultCode HandleSmtpLine(SmtpScan* scan, char* line, size_t length, uint64_t of
   if (conditions->end != 0 && time > conditions->end) return kOk;
   const char* sender = fields[kSmtpFieldSender];
   if (conditions->from != nullptr && !MatchPatternList(conditions->from, sender, 1)) return kOk;
-  char* recipients = const_cast<char*>(fields[kSmtpFieldRecipients]);
+  char* recipients = fields[kSmtpFieldRecipients];
   if (!RecipientsMatch(recipients, conditions->to)) return kOk;
   const char* client = fields[kSmtpFieldClient];
   if (!ClientMatches(client, conditions)) return kOk;
@@ -246,8 +246,9 @@ ResultCode ScanSmtpDirection(const wchar_t* logDir, uint32_t direction,
   while (result == kOk) {
     TimeValue day = 0;
     if ((info.mode & kFileModeRegular) != 0 &&
-        MatchDatePatternWide(1, info.name, -1, templates, &day) == 1 && day != 0 &&
-        day != kNoTime && (firstDay == 0 || day >= firstDay) && (lastDay == 0 || day <= lastDay)) {
+        MatchDatePatternWide(1, info.name, -1, templates, &day) == 1 &&
+        (firstDay == 0 || day >= firstDay) && (lastDay == 0 || day <= lastDay)) {
+      // A name with no calendar date (smtp20080231.log) fits with day 0.
       result = ScanSmtpFile(logDir, info, StartOfDay(day), direction, conditions, callback,
                             context, counter, mail);
       if (result != kOk) break;
@@ -397,7 +398,7 @@ ResultCode HandleRblLine(MailIndex* mail, char* line, size_t length, uint64_t of
   if (!PeekKey(line, length, kRblFieldMessageId, &key)) return kOk;
   MailRecord* record = FindRecordByKey(mail, key);
   if (record == nullptr || (record->flags & kMsgHasRbl) != 0) return kOk;
-  const char* fields[kRblFields];
+  char* fields[kRblFields];
   SplitLogFields(line, length, fields, kRblFields);
   record->rblOffset = static_cast<uint32_t>(offset);
   record->rblFile = fileIndex;
@@ -421,7 +422,7 @@ ResultCode HandlePostLine(MailIndex* mail, char* line, size_t length, uint64_t o
   if (!PeekKey(line, length, idField, &peeked)) return kOk;
   const MailRecord* candidate = FindRecordByKey(mail, peeked);
   if (candidate == nullptr || (candidate->flags & kMsgPassedRbl) == 0) return kOk;
-  const char* fields[kPostFields];
+  char* fields[kPostFields];
   SplitLogFields(line, length, fields, kPostFields);
   uint64_t ticks = 0;
   if (ParseTimeOfDay(fields[kLogFieldTime], &ticks, nullptr, nullptr, nullptr) != kOk) return kOk;
@@ -497,7 +498,7 @@ void RecordStore::Free() {
   capacity = 0;
 }
 
-uint32_t SplitLogFields(char* line, size_t length, const char** fields, uint32_t maxFields) {
+uint32_t SplitLogFields(char* line, size_t length, char** fields, uint32_t maxFields) {
   char* begin[32];
   char* end[32];
   if (maxFields > 32) maxFields = 32;
@@ -520,7 +521,8 @@ uint32_t SplitLogFields(char* line, size_t length, const char** fields, uint32_t
     *e = '\0';
     fields[i] = b;
   }
-  for (uint32_t i = count; i < maxFields; ++i) fields[i] = "";
+  // Missing fields are the line's own terminating NUL, as writable as the rest.
+  for (uint32_t i = count; i < maxFields; ++i) fields[i] = lineEnd;
   return count;
 }
 

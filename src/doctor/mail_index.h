@@ -152,6 +152,7 @@ ResultCode ReadIndexedLines(const MailIndex* mail, std::vector<LineRequest>* req
                             std::vector<char>* text);
 
 // Splits a line (NUL-ended) into at most maxFields ';'-fields, trims bytes up
-// to 32 around each and terminates each in place. Missing fields are "".
-// Returns the number of fields present.
-uint32_t SplitLogFields(char* line, size_t length, const char** fields, uint32_t maxFields);
+// to 32 around each and terminates each in place. Every field, a missing one
+// too (an empty text at the line's end), points into the writable line.
+// line[length] must be the line's NUL. Returns the number of fields present.
+uint32_t SplitLogFields(char* line, size_t length, char** fields, uint32_t maxFields);

@@ -12,6 +12,7 @@
 #include "platform/console.h"
 #include "platform/shared_block.h"
 #include "platform/signals.h"
+#include "platform/stream.h"
 #include "platform/text.h"
 
 namespace {
@@ -595,7 +596,7 @@ void SetDiagnosticFile(const wchar_t* path) {
     g_copyFile = nullptr;
   }
   if (path != nullptr && *path != L'\0') {
-    g_copyFile = fopen(WideToMultibyte(path).c_str(), "ab");
+    g_copyFile = OpenStream(path, "ab");  // never waits on a FIFO
   }
   Unlock(held);
 }

@@ -10,6 +10,7 @@ constexpr uint32_t kDirSearchNameCapacity = 260;
 
 struct DirSearchEntry {
   bool isDirectory = false;
+  bool isSpecial = false;  // neither a directory nor a regular file (a FIFO, a device)
   bool readOnly = false;
   uint64_t size = 0;
   TimeValue accessTime = 0, writeTime = 0, createTime = 0;  // UTC

@@ -71,6 +71,7 @@ void FillEntry(DIR* dir, const char* rawName, const std::wstring& name, DirSearc
     return;
   }
   entry->isDirectory = S_ISDIR(info.st_mode);
+  entry->isSpecial = !entry->isDirectory && !S_ISREG(info.st_mode);
   entry->readOnly = (info.st_mode & S_IWUSR) == 0;
   entry->size = entry->isDirectory ? 0 : static_cast<uint64_t>(info.st_size);
   entry->accessTime = TicksOf(info.st_atim);

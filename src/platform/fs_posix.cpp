@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "platform/open_posix.h"
 #include "platform/text.h"
 
 namespace {
@@ -107,12 +108,12 @@ ResultCode RemoveEmptyDirectory(const wchar_t* path) {
 
 ResultCode CopyFileTo(const wchar_t* from, const wchar_t* to, bool failIfExists) {
   if (from == nullptr || to == nullptr) return kErrInvalidArgument;
-  int source = open(Bytes(from).c_str(), O_RDONLY | O_CLOEXEC);
+  int source = OpenNoWait(Bytes(from).c_str(), O_RDONLY);
   if (source < 0) return MapErrno(errno, kErrOpenFailed);
   struct stat info;
   mode_t mode = fstat(source, &info) == 0 ? (info.st_mode & 0777) : 0644;
-  int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (failIfExists ? O_EXCL : 0);
-  int target = open(Bytes(to).c_str(), flags, mode | S_IWUSR);
+  int flags = O_WRONLY | O_CREAT | O_TRUNC | (failIfExists ? O_EXCL : 0);
+  int target = OpenNoWait(Bytes(to).c_str(), flags, mode | S_IWUSR);
   if (target < 0) {
     ResultCode result = MapErrno(errno, kErrCannotCreate);
     close(source);
@@ -174,7 +175,7 @@ bool GetEnvironmentValue(const wchar_t* name, std::wstring* out) {
 
 ResultCode SyncPathToDisk(const wchar_t* path) {
   if (path == nullptr) return kErrInvalidArgument;
-  int fd = open(Bytes(path).c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = OpenNoWait(Bytes(path).c_str(), O_RDONLY, 0, kOpenRegular | kOpenDirectories);
   if (fd < 0) return MapErrno(errno, kErrOpenFailed);
   ResultCode result = fsync(fd) == 0 ? kOk : MapErrno(errno, kErrWriteFault);
   close(fd);

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/fs.h"
+#include "platform/open_posix.h"
 #include "platform/text.h"
 
 struct LockFile {
@@ -25,10 +26,14 @@ namespace {
 constexpr int kOpenRetries = 16;
 
 // A read-only leftover cannot be opened for writing; locking needs no write
-// access, so it is reused read-only.
+// access, so it is reused read-only. When the retry fails too (no file in a
+// folder without write access), errno stays the first failure's.
 int OpenForLock(const char* path) {
-  int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0 && errno == EACCES) fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  int fd = OpenNoWait(path, O_RDWR | O_CREAT | O_NOFOLLOW, 0644);
+  if (fd < 0 && errno == EACCES) {
+    fd = OpenNoWait(path, O_RDONLY | O_NOFOLLOW);
+    if (fd < 0) errno = EACCES;
+  }
   return fd;
 }
 

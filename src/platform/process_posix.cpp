@@ -4,6 +4,7 @@
 #include "platform/process.h"
 
 #include <errno.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -60,4 +61,9 @@ ResultCode StartProcess(const wchar_t* commandLine, const wchar_t* workDir, int 
   posix_spawn_file_actions_destroy(&actions);
   if (err != 0) return MapErrno(err, kErrFailed);
   return wait ? WaitForChild(pid) : kOk;
+}
+
+bool ProcessIsAlive(uint32_t processId) {
+  if (processId == 0 || processId > static_cast<uint32_t>(INT32_MAX)) return false;
+  return kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/fs.h"
+#include "platform/open_posix.h"
 #include "platform/text.h"
 
 struct RawFile {
@@ -22,7 +23,7 @@ ResultCode RawFileCreate(const wchar_t* path, RawFile** out) {
   *out = nullptr;
   if (path == nullptr || path[0] == L'\0') return kErrInvalidArgument;
   std::string bytes = WideToMultibyte(path);
-  int fd = open(bytes.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = OpenNoWait(bytes.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) return MapErrno(errno, kErrCannotCreate);
   RawFile* file = new (std::nothrow) RawFile{fd};
   if (file == nullptr) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/open_posix.h"
 #include "platform/text.h"
 
 namespace {
@@ -143,12 +144,32 @@ int TextClose(void* cookie) {
   return rc;
 }
 
+// Input comes from a regular file (a directory opens as fopen opens it, and
+// its reads fail); output may also go to a character device such as
+// /dev/null. Nothing waits on a FIFO.
+int OpenStreamFile(const char* path, char kind) {
+  int flags = O_RDONLY;
+  if (kind == 'w') flags = O_WRONLY | O_CREAT | O_TRUNC;
+  else if (kind == 'a') flags = O_WRONLY | O_CREAT | O_APPEND;
+  return OpenNoWait(path, flags, 0666,
+                    kind == 'r' ? kOpenRegular | kOpenDirectories : kOpenRegular | kOpenDevices);
+}
+
+FILE* OpenBinaryStream(const char* path, char kind) {
+  int fd = OpenStreamFile(path, kind);
+  if (fd < 0) return nullptr;
+  char mode[3] = {kind, 'b', 0};
+  FILE* stream = ::fdopen(fd, mode);
+  if (stream == nullptr) {
+    int saved = errno;
+    ::close(fd);
+    errno = saved;
+  }
+  return stream;
+}
+
 FILE* OpenTextStream(const char* path, char kind) {
-  int flags = O_CLOEXEC;
-  if (kind == 'r') flags |= O_RDONLY;
-  else if (kind == 'w') flags |= O_WRONLY | O_CREAT | O_TRUNC;
-  else flags |= O_WRONLY | O_CREAT | O_APPEND;
-  int fd = ::open(path, flags, 0666);
+  int fd = OpenStreamFile(path, kind);
   if (fd < 0) return nullptr;
   auto* text = new (std::nothrow) TextCookie;
   if (text == nullptr) {
@@ -203,8 +224,7 @@ FILE* OpenStream(const wchar_t* path, const char* mode) {
   if (strchr(mode, 't') != nullptr) {
     stream = OpenTextStream(bytes.c_str(), kind);
   } else {
-    char binary[4] = {kind, 'b', 'e', 0};  // 'e': close on exec
-    stream = ::fopen(bytes.c_str(), binary);
+    stream = OpenBinaryStream(bytes.c_str(), kind);
   }
   if (stream == nullptr) gLastError = errno;
   return stream;

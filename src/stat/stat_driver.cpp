@@ -101,7 +101,7 @@ ResultCode OpenDayLog(const wchar_t* logDir, const wchar_t* mask, const DayName&
     DirEnum* search = nullptr;
     FileInfo info;
     if (DirEnumOpen(path.c_str(), kScanFields, &search, &info) != kOk) return kErrFileNotFound;
-    const bool isFile = (info.mode & kFileModeDirectory) == 0;
+    const bool isFile = (info.mode & kFileModeRegular) != 0;
     path = JoinPath(logDir, info.name, false);
     DirEnumClose(search);
     if (!isFile) return kErrFileNotFound;

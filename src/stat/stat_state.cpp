@@ -3,17 +3,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include "frame/console.h"
 #include "frame/jobs.h"
+#include "common/dir_enum.h"
 #include "common/key_value_file.h"
 #include "common/paths.h"
 #include "common/time.h"
 #include "platform/console.h"
 #include "platform/fs.h"
 #include "platform/lock_file.h"
+#include "platform/process.h"
 #include "platform/stream.h"
 #include "stat/stat_types.h"
 
@@ -91,6 +94,38 @@ ResultCode CommitTemporary(const std::wstring& temp, const std::wstring& final, 
   return result;
 }
 
+// Process id of a temporary name "<finalName>.<pid>.tmp", or 0.
+uint32_t TemporaryOwner(const wchar_t* name, const wchar_t* finalName) {
+  const size_t prefix = wcslen(finalName);
+  if (wcsncmp(name, finalName, prefix) != 0 || name[prefix] != L'.') return 0;
+  uint64_t id = 0;
+  const wchar_t* p = name + prefix + 1;
+  for (; *p >= L'0' && *p <= L'9' && id <= UINT32_MAX; ++p) id = id * 10 + static_cast<uint64_t>(*p - L'0');
+  if (p == name + prefix + 1 || wcscmp(p, L".tmp") != 0 || id > UINT32_MAX) return 0;
+  return static_cast<uint32_t>(id);
+}
+
+// Removes the temporary files that saves of dead processes left behind (a
+// kill between writing and renaming); files of running processes stay.
+void RemoveStaleTemporaries(const wchar_t* outputDir) {
+  const uint32_t self = CurrentProcessId();
+  for (const wchar_t* finalName : {kStateName, kBackupName}) {
+    const std::wstring wildcard = JoinPath(outputDir, (std::wstring(finalName) + L".*.tmp").c_str(), false);
+    DirEnum* search = nullptr;
+    FileInfo info;
+    const uint32_t fields = kFileInfoName | kFileInfoMode;
+    ResultCode result = DirEnumOpen(wildcard.c_str(), fields, &search, &info);
+    while (result == kOk) {
+      const uint32_t owner = TemporaryOwner(info.name, finalName);
+      if ((info.mode & kFileModeRegular) != 0 && owner != 0 && owner != self && !ProcessIsAlive(owner)) {
+        RemoveFile(JoinPath(outputDir, info.name, false).c_str());
+      }
+      result = DirEnumNext(search, fields, &info);
+    }
+    if (search != nullptr) DirEnumClose(search);
+  }
+}
+
 }  // namespace
 
 std::wstring StatStateTempPath(const wchar_t* outputDir, const wchar_t* finalName) {
@@ -140,19 +175,12 @@ ResultCode LoadStatState(const wchar_t* outputDir, uint32_t mask) {
   return kOk;
 }
 
-static bool AnyTypeDone(uint32_t mask) {
-  const StatType* table = StatTypeTable();
-  for (int i = 0; i < kRealStatTypeCount; ++i) {
-    if ((table[i].mask & mask) != 0 && table[i].daysDone > 0) return true;
-  }
-  return false;
-}
-
 ResultCode SaveStatState(const wchar_t* outputDir, uint32_t mask) {
   if (outputDir == nullptr) return kErrInvalidArgument;
-  // Nothing changed: the file stays as it is (and is not created).
-  if (!AnyTypeDone(mask)) return kOk;
+  // Load, set and save even when no type processed a day: the file then
+  // exists (empty when it was missing) and is written in the saved form.
   LockFile* lock = OpenLockFile(outputDir, kStateLockName, kStateLockWaitSeconds);
+  RemoveStaleTemporaries(outputDir);
   KeyValueFile* file = KeyValueFileCreate("=", '#', 2);
   if (file == nullptr) {
     if (lock != nullptr) LockFileClose(lock);

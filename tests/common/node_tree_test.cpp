@@ -92,24 +92,4 @@ TEST_P(NodeTreeTest, SubtreesAndRootData) {
 INSTANTIATE_TEST_SUITE_P(Flags, NodeTreeTest,
                          ::testing::Values(0u, kTreeFlagProcessHeap, kTreeFlagFreeNodes));
 
-TEST(NodeTree, ForeignObjectsAreRefused) {
-  EXPECT_EQ(TreeDestroy(static_cast<NodeTree*>(nullptr)), kErrInvalidArgument);
-  EXPECT_EQ(TreeDestroy(static_cast<TreeNode*>(nullptr)), kErrInvalidArgument);
-  alignas(8) char junk[sizeof(NodeTree) + sizeof(TreeNode)] = "xxxxxxxxxxxxxxxxxxxxxxxx";
-  EXPECT_EQ(TreeDestroy(reinterpret_cast<NodeTree*>(junk)), kErrInvalidHandle);
-  EXPECT_EQ(TreeDestroy(reinterpret_cast<TreeNode*>(junk)), kErrInvalidHandle);
-  EXPECT_EQ(TreeAddChild(reinterpret_cast<NodeTree*>(junk), 1, nullptr, 0), nullptr);
-  EXPECT_EQ(TreeFirstChild(reinterpret_cast<TreeNode*>(junk)), nullptr);
-  EXPECT_EQ(TreeNodeId(reinterpret_cast<TreeNode*>(junk)), 0u);
-  EXPECT_EQ(TreeSetNodeId(reinterpret_cast<TreeNode*>(junk), 3), kErrInvalidHandle);
-  EXPECT_EQ(TreeFree(nullptr, junk), kErrInvalidArgument);
-  // A node whose parent chain meets no root has no tree.
-  TreeNode orphan{};
-  std::memcpy(orphan.magic, "dtnd", 4);
-  orphan.parent = junk;
-  EXPECT_EQ(TreeRootOf(&orphan), nullptr);
-  EXPECT_EQ(TreeAddChild(&orphan, 1, nullptr, 0), nullptr);
-  EXPECT_EQ(TreeDestroy(&orphan), kErrInvalidHandle);
-}
-
 }  // namespace

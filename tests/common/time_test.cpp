@@ -23,11 +23,6 @@ std::string Show(TimeValue t) {
   return text;
 }
 
-int MatchOne(const char* name, const char* pattern, TimeValue* out, int ignoreCase = 1) {
-  std::string list = std::string(pattern) + '\0';  // the std::string adds the second NUL
-  return MatchDatePattern(ignoreCase, name, std::strlen(name), list.c_str(), out);
-}
-
 TEST(Calendar, EpochAndKnownDates) {
   EXPECT_EQ(MakeTime(1601, 1, 1, 0, 0, 0), 0u);  // valid, but the epoch itself
   EXPECT_EQ(At(1970, 1, 1), 116444736000000000ULL);
@@ -69,121 +64,94 @@ TEST(Calendar, SetTimeOfDayClamps) {
   EXPECT_EQ(Show(SetTimeOfDay(At(2008, 6, 5, 10, 30), 1, 2, 3, 4)), "2008-06-05 01:02:03.004");
 }
 
-TEST(ParseTimeOfDay, AcceptsLogTimes) {
-  uint64_t ticks = 0;
-  uint16_t h = 99, m = 99, s = 99;
-  ASSERT_EQ(ParseTimeOfDay("13:05:10", &ticks, &h, &m, &s), kOk);
-  EXPECT_EQ(ticks, 13 * kTicksPerHour + 5 * kTicksPerMinute + 10 * kTicksPerSecond);
-  EXPECT_EQ(h * 10000 + m * 100 + s, 130510);
-
-  s = 77;
-  ASSERT_EQ(ParseTimeOfDay("  13:05 rest", &ticks, &h, &m, &s), kOk);
-  EXPECT_EQ(ticks, 13 * kTicksPerHour + 5 * kTicksPerMinute);
-  EXPECT_EQ(s, 77);  // no second: not written
-
-  ASSERT_EQ(ParseTimeOfDay("09:00:00;more;fields", &ticks, nullptr, nullptr, nullptr), kOk);
-  EXPECT_EQ(ticks, 9 * kTicksPerHour);
-  EXPECT_EQ(ParseTimeOfDay("\t23:59:59\t", &ticks, nullptr, nullptr, nullptr), kOk);
-  EXPECT_EQ(ParseTimeOfDay("00:00", &ticks, nullptr, nullptr, nullptr), kOk);
-}
-
-TEST(ParseTimeOfDay, RejectsMalformedTimes) {
+TEST(ParseTimeOfDay, AcceptsLogTimesAndRejectsTheRest) {
+  const std::pair<const char*, uint64_t> good[] = {
+      {"13:05:10", 13 * kTicksPerHour + 5 * kTicksPerMinute + 10 * kTicksPerSecond},
+      {"  13:05 rest", 13 * kTicksPerHour + 5 * kTicksPerMinute},
+      {"09:00:00;more;fields", 9 * kTicksPerHour},
+      {"\t23:59:59\t", 23 * kTicksPerHour + 59 * kTicksPerMinute + 59 * kTicksPerSecond},
+      {"00:00", 0}};
+  for (const auto& [text, expected] : good) {
+    uint64_t ticks = 1;
+    EXPECT_EQ(ParseTimeOfDay(text, &ticks, nullptr, nullptr, nullptr), kOk) << text;
+    EXPECT_EQ(ticks, expected) << text;
+  }
   uint64_t ticks = 0;
   for (const char* bad : {"24:00:00", "13:60", "1:05:10", "13:05:10x", "13-05", "13:5",
                           "13:05:6", "13:05;", "", "ab:cd", "30:00", "13:05:1", "13:05:60"}) {
     EXPECT_EQ(ParseTimeOfDay(bad, &ticks, nullptr, nullptr, nullptr), kErrInvalidValue) << bad;
   }
-}
-
-TEST(ParseTimeOfDay, FailureAfterMinuteLeavesFieldsRead) {
-  uint64_t ticks = 0;
-  uint16_t h = 0, m = 0;
+  // Fields read before a failure stay written; a missing second is not written.
+  uint16_t h = 0, m = 0, sec = 77;
   EXPECT_EQ(ParseTimeOfDay("13:05:10x", &ticks, &h, &m, nullptr), kErrInvalidValue);
-  EXPECT_EQ(h, 13);
-  EXPECT_EQ(m, 5);
-  EXPECT_EQ(ticks, 13 * kTicksPerHour + 5 * kTicksPerMinute);
+  EXPECT_EQ(h * 100 + m, 1305);
+  EXPECT_EQ(ParseTimeOfDay("13:05 ", &ticks, &h, &m, &sec), kOk);
+  EXPECT_EQ(sec, 77);
 }
 
-TEST(DatePattern, LogNamesAndLengthRule) {
+TEST(DatePattern, Matches) {
+  struct Case {
+    const char* name;
+    const char* patterns;  // NUL-separated list, null for the default list
+    int ignoreCase;
+    int matched;
+    const char* time;  // Show() of the result
+  };
+  const char* log = "smtp*yyyymmdd*.log\0";
+  const Case cases[] = {
+      {"smtp20080427.log", log, 1, 1, "2008-04-27 00:00:00.000"},
+      {"SMTP20080427.LOG", log, 1, 1, "2008-04-27 00:00:00.000"},
+      {"SMTP20080427.LOG", log, 0, 0, "invalid"},
+      {"smtp-out20080427.log", log, 1, 0, "invalid"},  // length
+      {"smtp2008O427.log", log, 1, 0, "invalid"},
+      {"smtp20080427-old.log", log, 1, 0, "invalid"},
+      {"20080231", "*yyyymmdd*\0", 1, 1, "1601-01-01 00:00:00.000"},  // no calendar date: time 0
+      {"x20080427", "x*yyyymmdd\0", 1, 0, "invalid"},  // one star
+      {"x20080427", "*x*yyyymmdd*\0", 1, 0, "invalid"},  // three stars
+      {"2008-04-28", kDatePatternsDateOption, 1, 1, "2008-04-28 00:00:00.000"},
+      {"27042008", nullptr, 1, 1, "2008-04-27 00:00:00.000"},  // ddmmyyyy of the default list
+      {"2008/04/27 13:05:10", kDatePatternsBoundDateTime, 1, 1,
+       "2008-04-27 13:05:10.000"},
+      {"", nullptr, 1, 0, "invalid"},
+  };
+  for (const Case& c : cases) {
+    TimeValue t = 5;
+    const int matched = MatchDatePattern(c.ignoreCase, c.name, std::strlen(c.name),
+                                         c.patterns, &t);
+    EXPECT_EQ(matched, c.matched) << c.name;
+    EXPECT_EQ(matched ? Show(t) : (t == kNoTime ? "invalid" : "output not reset"), c.time) << c.name;
+  }
   TimeValue t = 0;
-  EXPECT_EQ(MatchOne("smtp20080427.log", "smtp*yyyymmdd*.log", &t), 1);
-  EXPECT_EQ(Show(t), "2008-04-27 00:00:00.000");
-  EXPECT_EQ(MatchOne("smtp-out20080427.log", "smtp*yyyymmdd*.log", &t), 0);
-  EXPECT_EQ(t, kNoTime);
-  EXPECT_EQ(MatchOne("SMTP20080427.LOG", "smtp*yyyymmdd*.log", &t), 1);
-  EXPECT_EQ(MatchOne("SMTP20080427.LOG", "smtp*yyyymmdd*.log", &t, 0), 0);
-  EXPECT_EQ(MatchOne("smtp2008O427.log", "smtp*yyyymmdd*.log", &t), 0);
-  EXPECT_EQ(MatchOne("smtp20080427-old.log", "smtp*yyyymmdd*.log", &t), 0);
-}
-
-TEST(DatePattern, InvalidCalendarDateStillMatches) {
-  TimeValue t = 1;
-  EXPECT_EQ(MatchOne("20080231", "*yyyymmdd*", &t), 1);
-  EXPECT_EQ(t, 0u);
-}
-
-TEST(DatePattern, StarCountMustBeTwo) {
-  TimeValue t = 0;
-  EXPECT_EQ(MatchOne("x20080427", "x*yyyymmdd", &t), 0);
-  EXPECT_EQ(MatchOne("x20080427", "*x*yyyymmdd*", &t), 0);
-}
-
-TEST(DatePattern, ListOrderAndDefaults) {
-  TimeValue t = 0;
-  EXPECT_EQ(MatchDatePattern(1, "2008-04-28", 10, kDatePatternsDateOption, &t), 1);
-  EXPECT_EQ(Show(t), "2008-04-28 00:00:00.000");
-  EXPECT_EQ(MatchDatePattern(1, "27042008", 8, nullptr, &t), 1);  // ddmmyyyy default
-  EXPECT_EQ(Show(t), "2008-04-27 00:00:00.000");
-  EXPECT_EQ(MatchDatePattern(1, "2008/04/27 13:05:10", 19, kDatePatternsBoundDateTime, &t), 1);
-  EXPECT_EQ(Show(t), "2008-04-27 13:05:10.000");
-  EXPECT_EQ(MatchDatePattern(1, "", 0, nullptr, &t), 0);
-  EXPECT_EQ(MatchDatePattern(1, nullptr, 5, nullptr, &t), 0);
-}
-
-TEST(DatePattern, NameNeedNotBeTerminated) {
-  const char buffer[] = "20080427XXXX";
-  TimeValue t = 0;
-  EXPECT_EQ(MatchDatePattern(1, buffer, 8, kDatePatternsDateOption, &t), 1);
+  EXPECT_EQ(MatchDatePattern(1, "20080427XXXX", 8, kDatePatternsDateOption, &t), 1);  // not terminated
+  EXPECT_EQ(MatchDatePatternWide(1, L"smtp20080427.log", -1, log, &t), 1);
   EXPECT_EQ(Show(t), "2008-04-27 00:00:00.000");
 }
 
-TEST(DatePattern, WideNames) {
-  TimeValue t = 0;
-  EXPECT_EQ(MatchDatePatternWide(1, L"smtp20080427.log", -1, "smtp*yyyymmdd*.log\0", &t), 1);
-  EXPECT_EQ(Show(t), "2008-04-27 00:00:00.000");
-  EXPECT_EQ(MatchDatePatternWide(1, L"20080427junk", 8, kDatePatternsDateOption, &t), 1);
-}
-
-TEST(TimeBound, AbsoluteDates) {
-  TimeBound b;
-  ASSERT_EQ(ParseTimeBound("2008/06/05", 0, 0, 0, &b), kOk);
-  EXPECT_EQ(Show(b.absolute), "2008-06-05 00:00:00.000");
-  EXPECT_EQ(b.unit, 0u);
-  ASSERT_EQ(ParseTimeBound("  2008/06/05  ", 23, 59, 59, &b), kOk);
-  EXPECT_EQ(Show(b.absolute), "2008-06-05 23:59:59.999");
-  ASSERT_EQ(ParseTimeBound("2008/06/05 10:00:00", 23, 59, 59, &b), kOk);
-  EXPECT_EQ(Show(b.absolute), "2008-06-05 10:00:00.000");
-  ASSERT_EQ(ParseTimeBound("2008-06-05", 0, 0, 0, &b), kOk);
-  EXPECT_EQ(Show(b.absolute), "2008-06-05 00:00:00.000");
-}
-
-TEST(TimeBound, RelativeForms) {
-  TimeBound b;
-  ASSERT_EQ(ParseTimeBound("-7d", 0, 0, 0, &b), kOk);
-  EXPECT_EQ(b.absolute, 0u);
-  EXPECT_EQ(b.unit, static_cast<uint32_t>(kUnitDay));
-  EXPECT_EQ(b.count, -7);
-  ASSERT_EQ(ParseTimeBound("-7 d", 0, 0, 0, &b), kOk);
-  EXPECT_EQ(b.count, -7);
-  ASSERT_EQ(ParseTimeBound("0x10H trailing", 0, 0, 0, &b), kOk);
-  EXPECT_EQ(b.count, 16);
-  EXPECT_EQ(b.unit, static_cast<uint32_t>(kUnitHour));
-  ASSERT_EQ(ParseTimeBound("010m", 0, 0, 0, &b), kOk);  // octal
-  EXPECT_EQ(b.count, 8);
-  EXPECT_EQ(b.unit, static_cast<uint32_t>(kUnitMonth));
-}
-
-TEST(TimeBound, RejectsAndLeavesOutputAlone) {
+TEST(TimeBound, AbsoluteRelativeAndRejected) {
+  struct Case {
+    const char* text;
+    uint16_t hour;
+    const char* absolute;  // Show() of absolute, or "" for a relative bound
+    uint32_t unit;
+    int64_t count;
+  };
+  const Case cases[] = {
+      {"2008/06/05", 0, "2008-06-05 00:00:00.000", 0, 0},
+      {"  2008/06/05  ", 23, "2008-06-05 23:59:59.999", 0, 0},
+      {"2008/06/05 10:00:00", 23, "2008-06-05 10:00:00.000", 0, 0},
+      {"2008-06-05", 0, "2008-06-05 00:00:00.000", 0, 0},
+      {"-7d", 0, "", kUnitDay, -7},
+      {"-7 d", 0, "", kUnitDay, -7},
+      {"0x10H trailing", 0, "", kUnitHour, 16},
+      {"010m", 0, "", kUnitMonth, 8},  // octal
+  };
+  for (const Case& c : cases) {
+    TimeBound b;
+    ASSERT_EQ(ParseTimeBound(c.text, c.hour, c.hour ? 59 : 0, c.hour ? 59 : 0, &b), kOk) << c.text;
+    EXPECT_EQ(b.absolute != 0 ? Show(b.absolute) : "", c.absolute) << c.text;
+    EXPECT_EQ(b.unit, c.unit) << c.text;
+    EXPECT_EQ(b.count, c.count) << c.text;
+  }
   TimeBound b;
   b.absolute = 42;
   for (const char* bad : {"0d", "d", "7dx", "7", "7D", "x", " ", "", "7 q"}) {
@@ -250,10 +218,21 @@ TEST(AddTimeUnits, FixedUnitsAndFallback) {
   EXPECT_EQ(AddTimeUnits(t, kUnitSecond, -5), t - 5 * kTicksPerSecond);
   EXPECT_EQ(AddTimeUnits(t, kUnitWeek, 2), t + 14 * kTicksPerDay);
   EXPECT_EQ(AddTimeUnits(t, 99, 2), t);
-  // Out of the convertible range: plain 365-day years.
-  EXPECT_EQ(AddTimeUnits(t, kUnitYear, -1000), t - 1000ULL * 365 * kTicksPerDay);
+  // Out of the convertible range: plain 365-day years, held at the first tick.
+  EXPECT_EQ(AddTimeUnits(t, kUnitYear, -1000), 1u);
   // Sub-millisecond ticks are dropped by calendar units.
   EXPECT_EQ(AddTimeUnits(t + 1234, kUnitMonth, 1), At(2008, 5, 27, 12));
+}
+
+TEST(AddTimeUnits, ExtremeCountsSaturateInEveryUnit) {
+  const TimeValue t = At(2008, 4, 27, 12);
+  for (uint32_t unit = kUnitSecond; unit <= kUnitYear; ++unit) {
+    SCOPED_TRACE(unit);
+    EXPECT_EQ(AddTimeUnits(t, unit, INT64_MAX), kNoTime);
+    EXPECT_EQ(AddTimeUnits(t, unit, -INT64_MAX), 1u);
+    EXPECT_EQ(AddTimeUnits(t, unit, INT64_MIN), 1u);
+    EXPECT_LE(AlignToQuantum(t, unit, INT64_MIN), t);  // a bucket never starts after t
+  }
 }
 
 TEST(AlignToQuantum, ClockUnits) {
@@ -287,13 +266,6 @@ TEST(AlignToQuantum, WeeksAcrossYearEnds) {
   EXPECT_EQ(Show(AlignToQuantum(At(2010, 1, 2), kUnitWeek, 2)), "2009-12-28 00:00:00.000");
   // 2011 begins on a Saturday; 2010 had 52 weeks: (52-1) mod 2 + 1 = 2 weeks back.
   EXPECT_EQ(Show(AlignToQuantum(At(2011, 1, 1), kUnitWeek, 2)), "2010-12-20 00:00:00.000");
-}
-
-TEST(TimeUnits, Letters) {
-  EXPECT_EQ(TimeUnitFromLetter('y'), static_cast<uint32_t>(kUnitYear));
-  EXPECT_EQ(TimeUnitFromLetter('M'), static_cast<uint32_t>(kUnitMinute));
-  EXPECT_EQ(TimeUnitFromLetter('m'), static_cast<uint32_t>(kUnitMonth));
-  EXPECT_EQ(TimeUnitFromLetter('W'), 0u);
 }
 
 }  // namespace

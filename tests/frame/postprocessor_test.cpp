@@ -57,17 +57,6 @@ fs::path MakeFolder(const char* tag) {
   return dir;
 }
 
-TEST(AppendArgument, BlanksQuotesAndTrailingBackslashes) {
-  std::wstring line;
-  AppendArgument(&line, L"notify.cmd");
-  EXPECT_EQ(line, L"notify.cmd");
-  AppendArgument(&line, L"a b");
-  AppendArgument(&line, L"c\\");
-  AppendArgument(&line, L"tab\there\\");
-  AppendArgument(&line, L"in\\side");
-  EXPECT_EQ(line, L"notify.cmd \"a b\" c\\\\ \"tab\there\\\\\" in\\side");
-}
-
 TEST(ParsePostprocessor, CollectsElementsUpToTheSemicolon) {
   CommandLine* commandLine = MakeCommandLine({L"a b", L"c\\", L";", L"--stat=ALL"});
   ASSERT_NE(commandLine, nullptr);
@@ -153,10 +142,6 @@ TEST(RunPostprocessor, StartsWithTheSplitArgumentsWaitingOrNot) {
   ASSERT_TRUE(fs::exists(kRecorder)) << "build the argv_recorder target";
   ExpectRecordedArguments(1);
   ExpectRecordedArguments(0);
-}
-
-TEST(RunPostprocessor, AProgramThatCannotStartFails) {
-  EXPECT_LT(RunPostprocessor(L"/nonexistent/varno-no-such-tool a", nullptr, 1), 0);
 }
 
 TEST(RunPostprocessorList, RunsInOrderAndStopsAtTheFirstFailure) {

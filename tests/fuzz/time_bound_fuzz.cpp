@@ -22,7 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ResolveInterval(&none, &bound, &from, &to);
     if (bound.unit != 0) {
       AlignToQuantum(from, bound.unit, bound.count);
-      AddTimeUnits(from, bound.unit, bound.count);
+      // Relative bounds saturate: never 0 ("not given"), never past the calendar.
+      const TimeValue moved = AddTimeUnits(from, bound.unit, bound.count);
+      if (from != 0 && (moved == 0 || moved > kNoTime)) std::abort();
     }
   }
   uint64_t ticks = 0;

@@ -97,36 +97,6 @@ TEST_F(FsTest, MakeDirectoryResults) {
   EXPECT_EQ(MakeDirectory(nullptr), kErrInvalidArgument);
 }
 
-TEST(Fs, ExecutableEnvironmentAndFolders) {
-  std::wstring exe;
-  ASSERT_EQ(GetExecutablePath(&exe), kOk);
-  EXPECT_NE(exe.find(L"platform_tests"), std::wstring::npos);
-  setenv("VARNO_FS_TEST", "v\xc3\xa4lue", 1);
-  std::wstring value;
-  EXPECT_TRUE(GetEnvironmentValue(L"VARNO_FS_TEST", &value));
-  unsetenv("VARNO_FS_TEST");
-  EXPECT_FALSE(GetEnvironmentValue(L"VARNO_FS_TEST", &value));
-  std::wstring folder;
-  EXPECT_EQ(GetUserFolder(UserFolder::kSystem, 0, &folder), kOk);
-  EXPECT_EQ(folder, L"/usr/lib");
-  EXPECT_EQ(GetUserFolder(UserFolder::kCommonFiles, 0, &folder), kOk);
-  EXPECT_EQ(folder, L"/usr/local/share");
-}
-
-TEST(Fs, ErrnoMapping) {
-  EXPECT_EQ(MapErrno(ENOENT, kErrFailed), kErrFileNotFound);
-  EXPECT_EQ(MapErrnoNotFound(ENOENT, kErrFailed, kErrPathNotFound), kErrPathNotFound);
-  EXPECT_EQ(MapErrnoNotFound(EACCES, kErrFailed, kErrPathNotFound), kErrAccessDenied);
-  EXPECT_EQ(MapErrno(EPERM, kErrFailed), kErrAccessDenied);
-  EXPECT_EQ(MapErrno(EEXIST, kErrFailed), kErrAlreadyExists);
-  EXPECT_EQ(MapErrno(ENOSPC, kErrFailed), kErrDiskFull);
-  EXPECT_EQ(MapErrno(ENAMETOOLONG, kErrFailed), kErrInvalidName);
-  EXPECT_EQ(MapErrno(ENOMEM, kErrFailed), kErrNoMemory);
-  EXPECT_EQ(MapErrno(EBUSY, kErrFailed), kErrSharingViolation);
-  EXPECT_EQ(MapErrno(EXDEV, kErrCannotCreate), kErrCannotCreate);
-  EXPECT_EQ(MapErrno(0, kErrFailed), kOk);
-}
-
 TEST(Arena, BlocksAreReusedAndAligned) {
   Arena* arena = ArenaCreate();
   ASSERT_NE(arena, nullptr);

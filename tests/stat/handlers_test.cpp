@@ -19,74 +19,6 @@ std::string SmtpLine(int n, const char* time, const char* code, const char* ip, 
   return std::to_string(n) + ";" + time + ";" + code + ";s@x;r@y;" + ip + ";" + result + ";ID\r\n";
 }
 
-TEST(SmtpTrafficHandlerTest, CountsCodesAddressesAndHours) {
-  const std::string log = SmtpLine(1, "08:00:00", "0", "10.0.0.1", "A--") +
-                          SmtpLine(2, "08:30:00", "550", "10.0.0.2", "R") +
-                          SmtpLine(3, "09:15:00", "007", "10.0.0.1", "A") +
-                          "4;not-a-time;0;s;r;10.0.0.9;A\r\n" +  // ignored
-                          SmtpLine(5, "23:59:59", "0", "10.0.0.1", "A");
-  HandlerRun run = RunHandlerOn(SmtpTrafficHandler, log);
-  ASSERT_EQ(run.result, kOk);
-  EXPECT_EQ(run.lines, 5u);
-  EXPECT_EQ(run.lastTime, At(23, 59, 59));
-  EXPECT_EQ(run.output, CrLfLines({"S;4;2;2"}) +
-                            HourRows("H", "0;0;0", {{8, "2;1;1"}, {9, "1;0;1"}, {23, "1;1;0"}}) +
-                            CrLfLines({"TIP;10.0.0.1;3", "TIP;10.0.0.2;1", "ERR;0;2", "ERR;550;1",
-                                       "ERR;7;1"}));
-}
-
-TEST(SmtpTrafficHandlerTest, TopCountLimitsTheAddressListOnly) {
-  std::string log;
-  for (int i = 0; i < 6; ++i) {
-    log += SmtpLine(i, "10:00:00", i < 3 ? "0" : "451", ("10.0.0." + std::to_string(i % 4)).c_str(), "A");
-  }
-  OutputSettings settings;
-  settings.topCount = 1;
-  HandlerRun run = RunHandlerOn(SmtpTrafficHandler, log, settings);
-  ASSERT_EQ(run.result, kOk);
-  const std::string tail = run.output.substr(run.output.find("TIP;"));
-  EXPECT_EQ(tail, CrLfLines({"TIP;10.0.0.0;2", "ERR;0;3", "ERR;451;3"}));
-  // A top of 0 still writes one line.
-  settings.topCount = 0;
-  run = RunHandlerOn(SmtpTrafficHandler, log, settings);
-  EXPECT_EQ(run.output.substr(run.output.find("TIP;")),
-            CrLfLines({"TIP;10.0.0.0;2", "ERR;0;3", "ERR;451;3"}));
-}
-
-TEST(SmtpTrafficHandlerTest, HostileLinesNeverFailTheHandler) {
-  std::string log;
-  log += "1;10:00:00\n";                                  // fields missing: code 0, empty address
-  log += "2;10:00:01;12x;s;r;10.0.0.1;A\r\n";              // number prefix
-  log += std::string("3;10:00:02;0;s\0r;r;10.0.0.1;A\n", 30);  // NUL cuts the line
-  log += "4;10:00:03;abc;s;r;\xff\xfe;A\n";                // not a number, non-ASCII key
-  log += "5;25:00:00;0;s;r;10.0.0.1;A\n";                  // bad hour
-  log += "6;10:60:00;0;s;r;10.0.0.1;A\n";                  // bad minute
-  log += "\n\r\n;;;;;;;;\n";                               // empty lines
-  log += "7;10:00:04;0;" + std::string(40000, 'x') + ";10.0.0.1;A\n";  // over-long: two pieces
-  log += "8;10:05;-3;s;r; 10.0.0.1 ;A";                    // no final line end
-  HandlerRun run = RunHandlerOn(SmtpTrafficHandler, log);
-  ASSERT_EQ(run.result, kOk);
-  EXPECT_EQ(run.lines, 12u);
-  EXPECT_EQ(run.lastTime, At(10, 5, 0));
-  EXPECT_EQ(run.output, CrLfLines({"S;6;4;2"}) + HourRows("H", "0;0;0", {{10, "6;4;2"}}) +
-                            CrLfLines({"TIP;;3", "TIP;10.0.0.1;2", "TIP;\xff\xfe;1", "ERR;0;4",
-                                       "ERR;-3;1", "ERR;12;1"}));
-}
-
-TEST(SmtpTrafficHandlerTest, ResumesAfterTheStoredLines) {
-  std::string log;
-  for (int i = 1; i <= 1200; ++i) {
-    char time[16];
-    snprintf(time, sizeof time, "%02d:%02d:%02d", i / 3600, i / 60 % 60, i % 60);
-    log += SmtpLine(i, time, "0", "10.0.0.1", "A");
-  }
-  HandlerRun run = RunHandlerOn(SmtpTrafficHandler, log, OutputSettings{}, 1000, At(0, 16, 40));
-  ASSERT_EQ(run.result, kOk);
-  EXPECT_EQ(run.lines, 1200u);
-  EXPECT_EQ(run.lastTime, At(0, 20, 0));
-  EXPECT_EQ(run.output.substr(0, run.output.find("\r\n")), "S;200;200;0");
-}
-
 TEST(SmtpTrafficHandlerTest, ReplacedLogRestartsAfterFirstLaterLine) {
   // Stored: 1000 lines up to 12:00:00; the log now holds four later lines.
   const std::string log = SmtpLine(1, "13:00:00", "0", "10.0.0.1", "A") +
@@ -102,39 +34,11 @@ TEST(SmtpTrafficHandlerTest, ReplacedLogRestartsAfterFirstLaterLine) {
   EXPECT_EQ(run.output.find("10.0.0.3"), std::string::npos);
 }
 
-TEST(SmtpChartHandlerTest, CountsResultsAndLetterCodes) {
-  const std::string log = SmtpLine(1, "08:00:00", "0", "1.1.1.1", "A-X-") +
-                          SmtpLine(2, "08:00:01", "550", "1.1.1.1", "R") +
-                          SmtpLine(3, "08:00:02", "550", "1.1.1.1", "RBB") +
-                          SmtpLine(4, "08:00:03", "0", "1.1.1.1", "AXS") +
-                          SmtpLine(5, "08:00:04", "0", "1.1.1.1", "a") + "6;08:00:05;0\n";
-  HandlerRun run = RunHandlerOn(SmtpChartHandler, log);
-  ASSERT_EQ(run.result, kOk);
-  EXPECT_EQ(run.output, CrLfLines({"DC;6", "DCA;2", "DC?;2", "DCR;2", "AR;X;2", "AR;S;1", "RR;B;2"}));
-}
-
 std::string RblLine(const char* time, const char* from, const char* to, const char* virus,
                     const char* spam, const char* size, const char* client, const char* reason,
                     const char* virusName, const char* verdict) {
   return std::string("1;") + time + ";" + from + ";" + to + ";" + virus + ";" + spam + ";" + size +
          ";MID;" + client + ";" + reason + ";" + virusName + ";" + verdict + ";;0x0\r\n";
-}
-
-TEST(RblTrafficHandlerTest, CountsMarksSizesAndAddressLists) {
-  const std::string log =
-      RblLine("08:00:00", "a@x", "r@y", "", "", "1000", "1.1.1.1", "", "", "0") +
-      RblLine("08:10:00", "b@x", "r@y", "Virus", "SPAM", "536", "2.2.2.2", "", " W32 ", "-1000") +
-      RblLine("09:00:00", "a@x", "", "", "spam", "x", "1.1.1.1", "rbl", "", "1000");
-  OutputSettings settings;
-  settings.unitDivisor = 1024;
-  HandlerRun run = RunHandlerOn(RblTrafficHandler, log, settings);
-  ASSERT_EQ(run.result, kOk);
-  EXPECT_EQ(run.output,
-            CrLfLines({"S;3;1;1;2;1.50"}) +
-                HourRows("H", "0;0;0;0;0.00", {{8, "2;1;1;1;1.50"}, {9, "1;0;0;1;0.00"}}) +
-                CrLfLines({"TS;a@x;2;0.98;1;0;1", "TS;b@x;1;0.52;0;1;1", "TR;r@y;2;1.50;1;1;1",
-                           "TD;a@x;0.98;2", "TD;b@x;0.52;1", "TE;r@y;1.50;2", "VIR;2.2.2.2; W32 ;1",
-                           "TSD;2.2.2.2;1", "TVN; W32 ;1"}));
 }
 
 TEST(RblTrafficHandlerTest, AddressListsOrderByMessagesOrBytesAndHonourTop) {
@@ -152,47 +56,6 @@ TEST(RblTrafficHandlerTest, AddressListsOrderByMessagesOrBytesAndHonourTop) {
   settings.topCount = 15;
   run = RunHandlerOn(RblTrafficHandler, log, settings);
   EXPECT_NE(run.output.find("TS;;1;1;1;0;0\r\n"), std::string::npos);  // empty first key counts
-}
-
-TEST(RblChartHandlerTest, CountsVerdictColumnsAndReasons) {
-  const std::string log =
-      RblLine("07:00:00", "a", "b", "", "SPAM", "1", "c", "bayes", "", "1000") +
-      RblLine("07:00:01", "a", "b", "VIRUS", "", "1", "c", "", " Eicar ", "-1000") +
-      RblLine("07:30:00", "a", "b", "", "", "1", "c", "", "", "500") +
-      RblLine("18:00:00", "a", "b", "", "spam", "1", "c", "bayes", "", "0");
-  HandlerRun run = RunHandlerOn(RblChartHandler, log);
-  ASSERT_EQ(run.result, kOk);
-  EXPECT_EQ(run.output, CrLfLines({"SRC;4;1;1;1;1"}) +
-                            HourRows("HRC", "0;0;0;0;0", {{7, "3;0;1;1;1"}, {18, "1;1;0;0;0"}}) +
-                            CrLfLines({"BMT;bayes;2", "TVN; Eicar ;1"}));
-}
-
-TEST(PostponerHandlerTest, SkipsRecordKindsButCountsTheirLines) {
-  const std::string log = "1;07:00:00;S;MID;2\r\n"
-                          "2;07:00:01;0;x;x;r1@y;x;SENT;MID\r\n"
-                          "3;07:00:02;STAY;x;x;r2@y;x;STAY;MID\r\n"
-                          "4;08:00:00;451;x;x;r2@y;x;STAY;MID\r\n"
-                          "5;08:00:01;E;MID\r\n";
-  HandlerRun run = RunHandlerOn(PostponerHandler, log);
-  ASSERT_EQ(run.result, kOk);
-  EXPECT_EQ(run.lines, 5u);
-  EXPECT_EQ(run.lastTime, At(8, 0, 1));
-  EXPECT_EQ(run.output, CrLfLines({"S;2;1;1"}) +
-                            HourRows("H", "0;0;0", {{7, "1;1;0"}, {8, "1;0;1"}}) +
-                            CrLfLines({"TIP;r1@y;1", "TIP;r2@y;1", "ERR;0;1", "ERR;451;1"}));
-}
-
-TEST(BipHandlerTest, MarkedAndUnmarkedCountsWithLatestTime) {
-  const std::string log =
-      RblLine("08:00:00", "a", "b", "", "SPAM", "1", "9.9.9.9", "", "", "0") +
-      RblLine("09:00:00", "a", "b", "", "", "1", "9.9.9.9", "", "", "0") +
-      RblLine("10:30:15", "a", "b", "", "Spam", "1", " 9.9.9.9 ", "", "", "0") +
-      RblLine("11:00:00", "a", "b", "VIRUS", "", "1", "8.8.8.8", "", "", "0") +
-      RblLine("11:00:01", "a", "b", "", "", "1", "7.7.7.7", "", "", "0") +
-      RblLine("12:00:00", "a", "b", "VIRUS", "SPAM", "1", "  ", "", "", "0");
-  HandlerRun run = RunHandlerOn(BipHandler, log);
-  ASSERT_EQ(run.result, kOk);
-  EXPECT_EQ(run.output, CrLfLines({"SIP;9.9.9.9;2;1;10:30:15", "VIP;8.8.8.8;1;0;11:00:00"}));
 }
 
 TEST(BipHandlerTest, TiesPutTheSmallerUnmarkedCountFirst) {

@@ -54,11 +54,6 @@ TEST_F(StatStateTest, LoadsRequestedTypesOnly) {
   EXPECT_EQ(post.lastTime, 0u);
 }
 
-TEST_F(StatStateTest, MissingFileLeavesZeroState) {
-  EXPECT_EQ(LoadStatState(dir_.c_str(), kStatAll), kOk);
-  EXPECT_EQ(Row(L"SMTP-IN").lastDay, 0u);
-}
-
 TEST_F(StatStateTest, SaveKeepsCommentsAndOtherKeysAndWritesOnlyDoneTypes) {
   WriteFileBytes(Path(L"_varno.stat"), "# comment\r\n\r\nother = x\r\nlast_rbl_in = 2008-01-01,1,1,00:00:01\r\n");
   StatType& smtp = Row(L"SMTP-IN");
@@ -89,9 +84,23 @@ TEST_F(StatStateTest, FailedTemporaryWriteLeavesTheOldFile) {
   EXPECT_EQ(ReadFileBytes(Path(L"_varno.stat")), old);
 }
 
-TEST_F(StatStateTest, NothingDoneWritesNothing) {
+TEST_F(StatStateTest, NothingDoneStillSavesTheFile) {
   EXPECT_EQ(SaveStatState(dir_.c_str(), kStatAll), kOk);
-  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(Path(L"_varno.stat"))));
+  EXPECT_EQ(ReadFileBytes(Path(L"_varno.stat")), "");
+  WriteFileBytes(Path(L"_varno.stat"), "a=1\n");
+  EXPECT_EQ(SaveStatState(dir_.c_str(), kStatAll), kOk);
+  EXPECT_EQ(ReadFileBytes(Path(L"_varno.stat")), "a = 1\r\n");
+}
+
+TEST_F(StatStateTest, SaveRemovesTemporariesOfDeadProcessesOnly) {
+  // 999999999 is above every pid limit; process 1 always runs.
+  const wchar_t* stale[] = {L"_varno.stat.999999999.tmp", L"_varno.last.999999999.tmp"};
+  const wchar_t* kept[] = {L"_varno.stat.1.tmp", L"_varno.stat.x.tmp", L"_varno.last.1.tmp"};
+  for (const wchar_t* name : stale) WriteFileBytes(Path(name), "x");
+  for (const wchar_t* name : kept) WriteFileBytes(Path(name), "x");
+  EXPECT_EQ(SaveStatState(dir_.c_str(), kStatAll), kOk);
+  for (const wchar_t* name : stale) EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(Path(name))));
+  for (const wchar_t* name : kept) EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(Path(name))));
 }
 
 TEST_F(StatStateTest, BackupIsMadeOnceOnly) {

@@ -19,10 +19,6 @@ void EnsureConsoleStarted() {
   ConsoleStart(1, argv);
 }
 
-std::string ToNarrow(const std::wstring& text) { return std::filesystem::path(text).string(); }
-
-std::wstring ToWide(const std::string& text) { return std::filesystem::path(text).wstring(); }
-
 std::wstring MakeTempFolder(const char* tag) {
   static std::atomic<int> counter{0};
   std::filesystem::path dir = std::filesystem::temp_directory_path() /

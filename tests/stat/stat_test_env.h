@@ -8,8 +8,6 @@ void EnsureConsoleStarted();
 
 // A fresh empty folder below the system temporary folder.
 std::wstring MakeTempFolder(const char* tag);
-std::string ToNarrow(const std::wstring& text);
-std::wstring ToWide(const std::string& text);
 
 // Whole file as bytes ("" when missing); writes bytes as they are.
 std::string ReadFileBytes(const std::wstring& path);

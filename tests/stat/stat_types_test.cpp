@@ -34,42 +34,11 @@ TEST(ParseStatTypesTest, NamesIgnoreCaseAndCombine) {
   EXPECT_EQ(Parse(L"SMTP-IN extra words,RBL").mask, 0x13u);
 }
 
-TEST(ParseStatTypesTest, UnknownNameFailsWithItsText) {
-  ParseOutcome o = Parse(L"SMTP,FOO");
-  EXPECT_EQ(o.result, kErrNotFound);
-  EXPECT_NE(o.stderrText.find("Invalid statistic category \"FOO\"."), std::string::npos)
-      << o.stderrText;
-}
-
-TEST(ParseStatTypesTest, ValueWithoutNamesReportsWholeValue) {
-  ParseOutcome o = Parse(L",");
-  EXPECT_EQ(o.result, kErrNotFound);
-  EXPECT_NE(o.stderrText.find("Invalid statistic category \",\"."), std::string::npos)
-      << o.stderrText;
-  EXPECT_EQ(Parse(L"").result, kErrNotFound);
-}
-
 TEST(ParseStatTypesTest, AddsToTheGivenMask) {
   uint32_t mask = 0x1000;
   EXPECT_EQ(ParseStatTypes(L"BIP", &mask), kOk);
   EXPECT_EQ(mask, 0x11000u);
   EXPECT_EQ(ParseStatTypes(nullptr, &mask), kErrInvalidArgument);
-}
-
-TEST(StatTypeTableTest, RealRowsComeFirstAndEndWithEmptyRow) {
-  const StatType* table = StatTypeTable();
-  uint32_t all = 0;
-  for (int i = 0; i < kRealStatTypeCount; ++i) {
-    ASSERT_NE(table[i].name, nullptr);
-    ASSERT_NE(table[i].stateKey, nullptr);
-    ASSERT_NE(table[i].handler, nullptr);
-    all |= table[i].mask;
-  }
-  EXPECT_EQ(table[kRealStatTypeCount].name, nullptr);
-  EXPECT_EQ(all, kStatAll);
-  EXPECT_STREQ(table[0].name, L"SMTP-IN");
-  EXPECT_STREQ(table[2].outputDir, L"_smtpstat");
-  EXPECT_STREQ(table[11].outputMask, L"_bip*.csv");
 }
 
 TEST(NameFromMaskTest, ReplacesFirstStarWithDate) {
