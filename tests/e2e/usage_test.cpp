@@ -270,12 +270,6 @@ TEST(Usage, ValuesThatAreAccepted) {
   }
 }
 
-TEST(Usage, ModesNotInThisBuild) {
-  Outcome merge = RunVarno({"--merge"});
-  EXPECT_EQ(merge.exitCode, 1);
-  EXPECT_EQ(merge.err, "One or more error occured during execution. EC:-21\n");
-}
-
 TEST(Usage, DiagnosticCopyFile) {
   fs::path copy = fs::temp_directory_path() / ("varno_copy_" + std::to_string(getpid()) + ".txt");
   fs::remove(copy);
