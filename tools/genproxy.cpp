@@ -11,6 +11,12 @@
 // banned content, web filter verdicts), many carry web filter categories, and
 // a low rate of hostile lines (cut short, bad times, unknown kinds, NUL bytes,
 // bad ids, very long lines) is mixed in.
+//
+// --layout picks the files: the combined log, the compact per-kind logs
+// ("kelb-alYYYYMMDD.log": blocked transactions with a reason, "kelb-tr…": the
+// volume of every finished transaction, "kelb-wf…": categorised ones), or
+// both. --close-at-end ends the last day with a proxy reset, so that no
+// transaction stays open past the generated days.
 
 #include <cmath>
 #include <cstdint>
@@ -55,6 +61,9 @@ struct Options {
   double hostileRate = 0.0005;
   double longShare = 0.05;  // transactions that last from half an hour to six hours
   bool quiet = false;
+  bool closeAtEnd = false;
+  bool combined = true;  // write kelbYYYYMMDD.log
+  bool compact = false;  // write kelb-al/-tr/-wfYYYYMMDD.log
 };
 
 const char* const kFirstNames[] = {"alice", "bob",   "carol", "dave",  "erin",  "frank", "grace",
@@ -144,14 +153,21 @@ class Generator {
     CivilDate(d, &year, &month, &day);
     char name[64];
     std::snprintf(name, sizeof name, "kelb%04d%02d%02d.log", year, month, day);
-    std::string path = opt_.outDir + "/" + name;
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-      std::fprintf(stderr, "genproxy: cannot create %s\n", path.c_str());
+    FILE* file = opt_.combined ? Create(name) : nullptr;
+    std::vector<char> buffer(1 << 20);
+    if (file != nullptr) std::setvbuf(file, buffer.data(), _IOFBF, buffer.size());
+    FILE* compact[3] = {nullptr, nullptr, nullptr};
+    if (opt_.compact) {
+      const char* const kinds[3] = {"al", "tr", "wf"};
+      for (int k = 0; k < 3; ++k) {
+        std::snprintf(name, sizeof name, "kelb-%s%04d%02d%02d.log", kinds[k], year, month, day);
+        compact[k] = Create(name);
+      }
+    }
+    if ((opt_.combined && file == nullptr) ||
+        (opt_.compact && (compact[0] == nullptr || compact[1] == nullptr || compact[2] == nullptr))) {
       return false;
     }
-    std::vector<char> buffer(1 << 20);
-    std::setvbuf(file, buffer.data(), _IOFBF, buffer.size());
     std::snprintf(date_, sizeof date_, "%04d/%02d/%02d", year, month, day);
     // A reset on every third day, at a time of the day that depends on the day.
     uint64_t resetSlot = d % 3 == 1 ? Mix64(opt_.seed * 1000 + d) % opt_.linesPerDay : ~0ull;
@@ -161,6 +177,7 @@ class Generator {
       std::snprintf(time_, sizeof time_, "%02u:%02u:%02u", static_cast<unsigned>(second / 3600),
                     static_cast<unsigned>(second / 60 % 60), static_cast<unsigned>(second % 60));
       line_.clear();
+      for (std::string& line : compactLines_) line.clear();
       if (slot == resetSlot) {
         Reset();
       } else if (rng_.Chance(opt_.hostileRate)) {
@@ -172,10 +189,54 @@ class Generator {
       } else {
         Open(now);
       }
-      std::fwrite(line_.data(), 1, line_.size(), file);
-      ++lines_;
+      Emit(file, compact);
     }
-    return std::fclose(file) == 0;
+    if (opt_.closeAtEnd && d + 1 == opt_.days) {
+      std::snprintf(time_, sizeof time_, "23:59:59");
+      line_.clear();
+      for (std::string& line : compactLines_) line.clear();
+      Reset();
+      Emit(file, compact);
+    }
+    bool closed = file == nullptr || std::fclose(file) == 0;
+    for (FILE* f : compact) {
+      if (f != nullptr && std::fclose(f) != 0) closed = false;
+    }
+    return closed;
+  }
+
+  FILE* Create(const char* name) {
+    std::string path = opt_.outDir + "/" + name;
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) std::fprintf(stderr, "genproxy: cannot create %s\n", path.c_str());
+    return file;
+  }
+
+  void Emit(FILE* file, FILE* const compact[3]) {
+    if (file != nullptr) std::fwrite(line_.data(), 1, line_.size(), file);
+    for (int k = 0; k < 3; ++k) {
+      if (compact[k] != nullptr) std::fwrite(compactLines_[k].data(), 1, compactLines_[k].size(), compact[k]);
+    }
+    ++lines_;
+  }
+
+  // The compact lines of a finished transaction.
+  void CompactLines(const Transaction& t) {
+    std::string head = std::string(date_) + ";" + time_ + ";";
+    char text[512];
+    if (!lastReason_.empty()) {
+      std::snprintf(text, sizeof text, "%s;%s;%s;%s\r\n", lastIp_.c_str(), lastCode_.c_str(),
+                    lastReason_.c_str(), lastDetail_.c_str());
+      compactLines_[0] += head + text;
+    }
+    std::snprintf(text, sizeof text, "%s;%s;%llu\r\n", lastIp_.c_str(), lastHost_.c_str(),
+                  static_cast<unsigned long long>(t.finalKiB * 1024));
+    compactLines_[1] += head + text;
+    if (lastCategories_ != 0) {
+      std::snprintf(text, sizeof text, "%s;%s;%s;%s;0x%x\r\n", lastCode_.c_str(), lastUser_.c_str(),
+                    lastIp_.c_str(), lastHost_.c_str(), lastCategories_);
+      compactLines_[2] += head + text;
+    }
   }
 
   void CivilDate(int offset, int* year, int* month, int* day) const {
@@ -216,12 +277,17 @@ class Generator {
 
   void Names(const Transaction& t) {
     char text[64];
-    std::snprintf(text, sizeof text, ";10.%u.%u.%u;", t.ip >> 16 & 255, t.ip >> 8 & 255, t.ip & 255);
-    line_ += text;
+    std::snprintf(text, sizeof text, "10.%u.%u.%u", t.ip >> 16 & 255, t.ip >> 8 & 255, t.ip & 255);
+    lastIp_ = text;
     Rng names{Mix64(t.serial ^ 0xABCDEF)};
-    line_ += UserName(t.user, names);
+    lastUser_ = UserName(t.user, names);
+    lastHost_ = HostName(t.host);
     line_ += ';';
-    line_ += HostName(t.host);
+    line_ += lastIp_;
+    line_ += ';';
+    line_ += lastUser_;
+    line_ += ';';
+    line_ += lastHost_;
   }
 
   void Open(uint64_t now) {
@@ -269,6 +335,7 @@ class Generator {
     Names(t);
     EndFields(t);
     line_ += "\r\n";
+    if (opt_.compact) CompactLines(t);
     open_.erase(found);
   }
 
@@ -291,6 +358,10 @@ class Generator {
     }
     const bool blocked = reason[0] != '\0' || webFilter != 0;
     const char* code = blocked ? "403" : (roll < 0.85 ? "200" : (roll < 0.93 ? "304" : (roll < 0.97 ? "302" : "404")));
+    lastReason_ = reason;
+    lastDetail_ = detail;
+    lastCode_ = code;
+    lastCategories_ = categories;
     char text[256];
     std::snprintf(text, sizeof text, ";%s;%s;%s;%s;", code, kMethods[end.Below(6)], reason,
                   detail.c_str());
@@ -362,6 +433,9 @@ class Generator {
   std::string line_;
   char date_[16] = {};
   char time_[16] = {};
+  std::string compactLines_[3];  // al, tr, wf lines of the current slot
+  std::string lastIp_, lastUser_, lastHost_, lastReason_, lastDetail_, lastCode_;
+  uint32_t lastCategories_ = 0;
   uint64_t serial_ = 1;
   uint64_t lines_ = 0;
   size_t peakOpen_ = 0;
@@ -380,6 +454,8 @@ void Usage(FILE* out) {
       "  --seed N              random seed (default 1)\n"
       "  --hostile-rate P      share of hostile lines (default 0.0005)\n"
       "  --long-share P        share of transactions lasting hours (default 0.05)\n"
+      "  --layout L            combined, compact or both (default combined)\n"
+      "  --close-at-end        end the last day with a proxy reset\n"
       "  --quiet               no summary on standard error\n",
       out);
 }
@@ -392,7 +468,7 @@ bool ParseOptions(int argc, char** argv, Options* opt) {
     if (eq != std::string::npos) {
       value = name.substr(eq + 1);
       name.resize(eq);
-    } else if (name != "--quiet" && name != "--help" && name != "-h") {
+    } else if (name != "--quiet" && name != "--help" && name != "-h" && name != "--close-at-end") {
       if (i + 1 >= argc) return false;
       value = argv[++i];
     }
@@ -402,6 +478,12 @@ bool ParseOptions(int argc, char** argv, Options* opt) {
       std::exit(0);
     } else if (name == "--quiet") {
       opt->quiet = true;
+    } else if (name == "--close-at-end") {
+      opt->closeAtEnd = true;
+    } else if (name == "--layout") {
+      if (value != "combined" && value != "compact" && value != "both") return false;
+      opt->combined = value != "compact";
+      opt->compact = value != "combined";
     } else if (name == "--out") {
       opt->outDir = value;
     } else if (name == "--days") {

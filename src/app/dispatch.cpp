@@ -14,13 +14,11 @@
 #include "doctor/search_conditions.h"
 #include "platform/clock.h"
 #include "stat/stat_mode.h"
+#include "webstat/merge_results.h"
 #include "webstat/webstat_conditions.h"
 #include "webstat/webstat_run.h"
 
 namespace {
-
-// Merge is not part of this build.
-ResultCode RunMergeMode(JobContext* /*context*/) { return kErrNotSupported; }
 
 ResultCode RunDbfeedMode(JobContext* context, const wchar_t* logDir, JobEvent* event) {
   return RunFeed(context->feedName ? context->feedName->c_str() : L"", logDir, event,
@@ -158,7 +156,8 @@ ResultCode RunStat(JobContext* context) {
 }
 
 ResultCode RunMerge(JobContext* context) {
-  ResultCode result = RunMergeMode(context);
+  ResultCode result = MergeResults(context->nonOptions, &context->settings,
+                                   context->outputFile ? context->outputFile->c_str() : nullptr);
   if (result != kOk) PrintMessage(kConsoleErr, kMsgExecutionErrors, static_cast<int>(result));
   return result;
 }

@@ -48,8 +48,3 @@ ResultCode BipHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValu
   if (result == kOk) counts.Write(output);
   return result;
 }
-
-ResultCode HttpNotBuiltHandler(FILE*, FILE*, FILE*, TimeValue, uint32_t*, uint64_t*,
-                               const OutputSettings*, ProgressFile*, JobEvent*) {
-  return kErrNotSupported;
-}

@@ -33,8 +33,19 @@ ResultCode BipHandler(FILE* primary, FILE* secondary, FILE* output, TimeValue da
                       uint32_t* linesProcessed, uint64_t* lastTime,
                       const OutputSettings* settings, ProgressFile* progress,
                       JobEvent* event);
-// The HTTP types are not available in this build: kErrNotSupported.
-ResultCode HttpNotBuiltHandler(FILE* primary, FILE* secondary, FILE* output, TimeValue day,
-                               uint32_t* linesProcessed, uint64_t* lastTime,
-                               const OutputSettings* settings, ProgressFile* progress,
-                               JobEvent* event);
+// "HTTP-AL": S, 24 H lines (all, then the six reason words), IP, VIR. The
+// HTTP handlers read the compact log (secondary) first, then the combined log.
+ResultCode HttpAlertHandler(FILE* primary, FILE* secondary, FILE* output, TimeValue day,
+                            uint32_t* linesProcessed, uint64_t* lastTime,
+                            const OutputSettings* settings, ProgressFile* progress,
+                            JobEvent* event);
+// "HTTP-TR": S and 24 H lines of volume, IP and DM by volume (--units).
+ResultCode HttpTrafficHandler(FILE* primary, FILE* secondary, FILE* output, TimeValue day,
+                              uint32_t* linesProcessed, uint64_t* lastTime,
+                              const OutputSettings* settings, ProgressFile* progress,
+                              JobEvent* event);
+// "HTTP-WF": MUC (all), MUD, MUU, MUI (--top).
+ResultCode HttpWebFilterHandler(FILE* primary, FILE* secondary, FILE* output, TimeValue day,
+                                uint32_t* linesProcessed, uint64_t* lastTime,
+                                const OutputSettings* settings, ProgressFile* progress,
+                                JobEvent* event);

@@ -245,6 +245,24 @@ ResultCode AddToTimeSeries(TimeSeries* series, uint32_t reason, TimeValue time, 
   return kOk;
 }
 
+ResultCode AddBucketToSeries(TimeSeries* series, const QuantumBucket* add) {
+  if (series == nullptr || add == nullptr) return kErrInvalidArgument;
+  TimeValue bucketTime = series->count != 0 ? AlignToQuantum(add->time, series->unit,
+                                                             static_cast<int64_t>(series->count))
+                                            : add->time;
+  auto* bucket = static_cast<QuantumBucket*>(
+      RecordTableFind(&series->buckets, CompareBucketTime, &bucketTime));
+  if (bucket == nullptr) bucket = InsertBucket(series, bucketTime);
+  if (bucket == nullptr) return kErrNoMemory;
+  bucket->volume += add->volume;
+  bucket->count += add->count;
+  bucket->wfHits += add->wfHits;
+  bucket->wfAllHits += add->wfAllHits;
+  bucket->blocked += add->blocked;
+  for (uint32_t i = 0; i < kReasonCount; ++i) bucket->reasons[i] += add->reasons[i];
+  return kOk;
+}
+
 ResultCode FormatResultHeader(TimeValue start, TimeValue end, uint32_t units, char* buffer,
                               size_t size) {
   if (buffer == nullptr || size == 0) return kErrInvalidArgument;

@@ -85,6 +85,10 @@ ResultCode TopListAdd(RecordTable* list, const char* name, uint64_t hits, uint64
 ResultCode AddToTimeSeries(TimeSeries* series, uint32_t reason, TimeValue time, uint64_t count,
                            uint64_t volume, uint32_t categories1, uint32_t categories2);
 
+// Adds every counter of a whole bucket (a series line read back from a result)
+// to the bucket of its time aligned to the series' quantum.
+ResultCode AddBucketToSeries(TimeSeries* series, const QuantumBucket* add);
+
 // The two header lines "params;start=...;end=...\nformat;units=..." into
 // buffer, cut to size and terminated. kErrInvalidArgument without a buffer.
 ResultCode FormatResultHeader(TimeValue start, TimeValue end, uint32_t units, char* buffer,

@@ -75,7 +75,6 @@ TEST(Usage, ExitCodesAndMessages) {
       // A folder without write access (sysfs refuses even root): access denied.
       {{"--stat=SMTP-IN", "--outdir=/sys"}, 1, "",
        "Another instance already running.\nOne or more error occured during execution. EC:-13\n"},
-      {{"--merge"}, 1, "", "One or more error occured during execution. EC:-21\n"},
       {{"--dbg_set_log=/nonexistent-varno-dir/x.txt", "--version"}, 0, kBanner, ""},
   };
   const fs::path folder = Scratch();

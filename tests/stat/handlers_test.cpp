@@ -74,7 +74,8 @@ TEST(HandlerContractTest, MissingArgumentsFailWithoutOutput) {
   uint32_t lines = 0;
   uint64_t lastTime = 0;
   for (StatHandler handler : {SmtpTrafficHandler, SmtpChartHandler, RblTrafficHandler,
-                              RblChartHandler, PostponerHandler, BipHandler}) {
+                              RblChartHandler, PostponerHandler, BipHandler, HttpAlertHandler,
+                              HttpTrafficHandler, HttpWebFilterHandler}) {
     EXPECT_EQ(handler(nullptr, nullptr, stdout, 0, &lines, &lastTime, &settings, nullptr, nullptr),
               kErrInvalidArgument);
     EXPECT_EQ(handler(stdin, nullptr, nullptr, 0, &lines, &lastTime, &settings, nullptr, nullptr),
@@ -82,9 +83,6 @@ TEST(HandlerContractTest, MissingArgumentsFailWithoutOutput) {
     EXPECT_EQ(handler(stdin, nullptr, stdout, 0, nullptr, &lastTime, &settings, nullptr, nullptr),
               kErrInvalidArgument);
   }
-  EXPECT_EQ(HttpNotBuiltHandler(stdin, nullptr, stdout, 0, &lines, &lastTime, &settings, nullptr,
-                                nullptr),
-            kErrNotSupported);
 }
 
 TEST(HandlerContractTest, EmptyLogWritesZeroCounts) {
@@ -112,6 +110,93 @@ TEST(HandlerContractTest, CancelledJobStopsBeforeTheFirstLineAndWritesNothing) {
   EXPECT_EQ(run.output, "");
   EXPECT_EQ(run.lines, 0u);
   CloseJobEvent(event);
+}
+
+}  // namespace
+
+namespace {
+
+// A combined proxy log line: date, time, kind, id, sizes 5 and 6 (KiB),
+// client, user, host, code, 11, reason, detail, categories, 15, 16, flag.
+std::string ProxyLine(const char* time, const char* kind, const char* kib, const char* ip,
+                      const char* user, const char* host, const char* reason = "",
+                      const char* detail = "", const char* categories = "0") {
+  return std::string("2024-03-11;") + time + ";" + kind + ";00ff;0;" + kib + ";" + ip + ";" + user +
+         ";" + host + ";200;x;" + reason + ";" + detail + ";" + categories + ";;;0;;;;text/html\n";
+}
+
+TEST(HttpAlertHandlerTest, CountsEndLinesByReason) {
+  const std::string log = ProxyLine("08:00:00", "B", "0", "1.1.1.1", "u", "h") +
+                          ProxyLine("08:00:01", "T", "0", "1.1.1.1", "u", "h") +
+                          ProxyLine("08:00:02", "E", "1", "1.1.1.1", "u", "h", "virus", " Eicar ") +
+                          ProxyLine("09:00:00", "e", "1", "2.2.2.2", "u", "h", "PHISHING") +
+                          ProxyLine("09:00:01", "E", "1", "1.1.1.1", "u", "h", "SITE") +
+                          ProxyLine("09:00:02", "E", "1", "2.2.2.2", "u", "h");
+  HandlerRun run = RunHandlerOn(HttpAlertHandler, log);
+  ASSERT_EQ(run.result, kOk);
+  EXPECT_EQ(run.lines, 6u);
+  EXPECT_EQ(run.output, CrLfLines({"S;4;1;0;0;0;0;1"}) +
+                            HourRows("H", "0;0;0;0;0;0;0", {{8, "1;1;0;0;0;0;0"}, {9, "3;0;0;0;0;0;1"}}) +
+                            CrLfLines({"IP;1.1.1.1;2", "IP;2.2.2.2;2", "VIR; Eicar ;1"}));
+}
+
+TEST(HttpTrafficHandlerTest, VolumesInUnitsFromBothLayouts) {
+  // Combined: KiB, "-" is 0; compact: bytes.
+  const std::string combined = ProxyLine("10:00:00", "E", "2048", "1.1.1.1", "u", "a.com") +
+                               ProxyLine("10:00:01", "E", "-", "3.3.3.3", "u", "z.com") +
+                               ProxyLine("11:00:00", "T", "9999", "1.1.1.1", "u", "a.com");
+  const std::string compact = "2024-03-11;10:00:00;2.2.2.2;b.com;1048576\n";
+  OutputSettings settings;
+  settings.unitDivisor = 1048576;
+  HandlerRun run = RunTwoLogHandler(HttpTrafficHandler, &combined, &compact, settings);
+  ASSERT_EQ(run.result, kOk);
+  EXPECT_EQ(run.output, CrLfLines({"S;3.00"}) + HourRows("H", "0.00", {{10, "3.00"}}) +
+                            CrLfLines({"IP;1.1.1.1;2.00", "IP;2.2.2.2;1.00", "DM;a.com;2.00",
+                                       "DM;b.com;1.00"}));
+}
+
+TEST(HttpWebFilterHandlerTest, CategoryBitsAndTopLimit) {
+  const std::string log = ProxyLine("10:00:00", "E", "1", "1.1.1.1", "ann", "a.com", "", "", "0x5") +
+                          ProxyLine("10:00:01", "E", "1", "1.1.1.1", "bob", "b.com", "", "", "4, 8") +
+                          ProxyLine("10:00:02", "E", "1", "2.2.2.2", "ann", "a.com", "", "", "0");
+  const std::string compact = "2024-03-11;10:00:00;x;cid;3.3.3.3;c.com;010\n";
+  OutputSettings settings;
+  settings.topCount = 1;
+  HandlerRun run = RunTwoLogHandler(HttpWebFilterHandler, &log, &compact, settings);
+  ASSERT_EQ(run.result, kOk);
+  EXPECT_EQ(run.output, CrLfLines({"MUC;0x00000004;2", "MUC;0x00000001;1", "MUC;0x00000008;1",
+                                   "MUD;a.com;1", "MUU;ann;1", "MUI;1.1.1.1;2"}));
+}
+
+TEST(HttpHandlersTest, OneResumePointForBothLogs) {
+  const std::string combined = ProxyLine("08:00:00", "E", "1", "1.1.1.1", "u", "h") +
+                               ProxyLine("09:00:00", "E", "1", "2.2.2.2", "u", "h");
+  const std::string compact = "2024-03-11;08:00:00;3.3.3.3;x;;\n2024-03-11;09:30:00;4.4.4.4;x;;\n";
+  struct Case {
+    const std::string* combined;
+    const std::string* compact;
+    uint32_t lines;
+    uint64_t time;
+    const char* total;  // the S line's count
+    uint32_t linesAfter;
+    uint64_t timeAfter;
+  } cases[] = {
+      {nullptr, &compact, 0, 0, "S;2;0;0;0;0;0;0", 2, At(9, 30, 0)},
+      {nullptr, &compact, 1, At(8, 0, 0), "S;1;0;0;0;0;0;0", 2, At(9, 30, 0)},
+      // The compact log moved past the stored time: the combined log from its start.
+      {&combined, &compact, 1, At(8, 0, 0), "S;3;0;0;0;0;0;0", 2, At(9, 0, 0)},
+      // Nothing new in the compact log: the combined log from the stored point.
+      {&combined, &compact, 2, At(9, 30, 0), "S;0;0;0;0;0;0;0", 2, At(9, 0, 0)},
+      {&combined, nullptr, 1, At(8, 0, 0), "S;1;0;0;0;0;0;0", 2, At(9, 0, 0)},
+  };
+  for (const Case& c : cases) {
+    HandlerRun run = RunTwoLogHandler(HttpAlertHandler, c.combined, c.compact, OutputSettings{},
+                                      c.lines, c.time);
+    ASSERT_EQ(run.result, kOk);
+    EXPECT_EQ(run.output.substr(0, run.output.find('\r')), c.total) << c.lines << " " << c.time;
+    EXPECT_EQ(run.lines, c.linesAfter);
+    EXPECT_EQ(run.lastTime, c.timeAfter);
+  }
 }
 
 }  // namespace

@@ -46,18 +46,30 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 
 HandlerRun RunHandlerOn(StatHandler handler, const std::string& log, const OutputSettings& settings,
                         uint32_t lines, uint64_t lastTime, JobEvent* event) {
+  return RunTwoLogHandler(handler, &log, nullptr, settings, lines, lastTime, event);
+}
+
+HandlerRun RunTwoLogHandler(StatHandler handler, const std::string* primary,
+                            const std::string* secondary, const OutputSettings& settings,
+                            uint32_t lines, uint64_t lastTime, JobEvent* event) {
   EnsureConsoleStarted();
   HandlerRun run;
   const std::wstring dir = MakeTempFolder("handler");
-  const std::wstring logPath = dir + L"/day.log";
   const std::wstring outPath = dir + L"/out.csv";
-  WriteFileBytes(logPath, log);
-  FILE* in = OpenStream(logPath.c_str(), "rb");
+  auto open = [&dir](const std::string* bytes, const wchar_t* name) -> FILE* {
+    if (bytes == nullptr) return nullptr;
+    const std::wstring path = dir + name;
+    WriteFileBytes(path, *bytes);
+    return OpenStream(path.c_str(), "rb");
+  };
+  FILE* in = open(primary, L"/day.log");
+  FILE* in2 = open(secondary, L"/day2.log");
   FILE* out = OpenStream(outPath.c_str(), "wt");
   run.lines = lines;
   run.lastTime = lastTime;
-  run.result = handler(in, nullptr, out, 0, &run.lines, &run.lastTime, &settings, nullptr, event);
+  run.result = handler(in, in2, out, 0, &run.lines, &run.lastTime, &settings, nullptr, event);
   if (in != nullptr) fclose(in);
+  if (in2 != nullptr) fclose(in2);
   if (out != nullptr) fclose(out);
   run.output = ReadFileBytes(outPath);
   std::filesystem::remove_all(std::filesystem::path(dir));

@@ -30,6 +30,12 @@ HandlerRun RunHandlerOn(StatHandler handler, const std::string& log,
                         const OutputSettings& settings = OutputSettings{}, uint32_t lines = 0,
                         uint64_t lastTime = 0, JobEvent* event = nullptr);
 
+// The same with a primary and a secondary log (null: no such stream).
+HandlerRun RunTwoLogHandler(StatHandler handler, const std::string* primary,
+                            const std::string* secondary,
+                            const OutputSettings& settings = OutputSettings{}, uint32_t lines = 0,
+                            uint64_t lastTime = 0, JobEvent* event = nullptr);
+
 // "S;..." style expected text: joins lines with CR LF after each.
 std::string CrLfLines(const std::initializer_list<std::string>& lines);
 // 24 hour lines "<tag>;HH;<zeros>" except the given hours' rows.

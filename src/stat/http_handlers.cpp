@@ -1,0 +1,308 @@
+// The HTTP metadata handlers: alerts, traffic and web filter, over the
+// combined proxy log and the compact per-kind logs of the same day.
+#include <cinttypes>
+#include <cstdlib>
+#include <new>
+
+#include "common/metadata_output.h"
+#include "common/proxy_log.h"
+#include "common/record_table.h"
+#include "common/text_match.h"
+#include "stat/handler_support.h"
+#include "stat/line_loop.h"
+#include "stat/stat_handlers.h"
+
+namespace {
+
+// The next ';'-field from the cursor, trimmed and cut to the buffer.
+void NextField(const char** cursor, char* buffer, size_t capacity) {
+  size_t length = 0;
+  GetField(cursor, 0, ';', nullptr, buffer, capacity, &length);
+}
+
+// The rest of the line from field 3 (the kind of a combined line, the first
+// field after the time of a compact one); the line text stays terminated.
+const char* AfterTime(const LoopLine& line) { return line.fieldCount > 2 ? line.fields[2].text : ""; }
+
+void SkipField(const char** cursor) {
+  size_t length = 0;
+  GetField(cursor, 0, ';', nullptr, nullptr, 0, &length);
+}
+
+// A combined-log line of kind "E": fields 5 to 9 (and 10 to 21 when asked)
+// read into proxy with the shared proxy-line readers. False for other kinds.
+bool ReadEndLine(const LoopLine& line, ProxyLine* proxy, bool withEndFields) {
+  const char* cursor = AfterTime(line);
+  char kind[4];
+  NextField(&cursor, kind, sizeof kind);
+  if (kind[0] != 'E' && kind[0] != 'e') return false;
+  SkipField(&cursor);  // the transaction id
+  proxy->cursor = cursor;
+  ReadProxyTraffic(proxy);
+  if (withEndFields) ReadProxyEnd(proxy);
+  return true;
+}
+
+// The first number of a category field, in C notation.
+uint32_t FirstCategoryMask(const char* text) {
+  return static_cast<uint32_t>(std::strtoul(text, nullptr, 0));
+}
+
+// Line visitors of the two layouts for the shared line loop.
+template <typename Counts>
+struct CompactVisitor {
+  static constexpr uint32_t kFields = 3;
+  Counts& counts;
+  void operator()(const LoopLine& line) { counts.Compact(line); }
+};
+
+template <typename Counts>
+struct CombinedVisitor {
+  static constexpr uint32_t kFields = 3;
+  Counts& counts;
+  void operator()(const LoopLine& line) { counts.Combined(line); }
+};
+
+// Both logs of a day with one resume point: the compact log first; the
+// combined log from its start when the compact one moved past the stored time.
+template <typename Counts>
+ResultCode RunHttpLogs(FILE* combined, FILE* compact, uint32_t* linesProcessed, uint64_t* lastTime,
+                       ProgressFile* progress, JobEvent* event, Counts& counts) {
+  uint32_t lines = *linesProcessed;
+  uint64_t time = *lastTime;
+  if (compact != nullptr) {
+    CompactVisitor<Counts> visit{counts};
+    const ResultCode result = RunLineLoop(compact, &lines, &time, progress, event, visit);
+    if (result != kOk) return result;
+    if (combined == nullptr) {
+      *linesProcessed = lines;
+      *lastTime = time;
+      return kOk;
+    }
+    if (time > *lastTime) {
+      lines = 0;
+      time = 0;
+    } else {
+      lines = *linesProcessed;
+      time = *lastTime;
+    }
+  }
+  CombinedVisitor<Counts> visit{counts};
+  const ResultCode result = RunLineLoop(combined, &lines, &time, progress, event, visit);
+  if (result != kOk) return result;
+  *linesProcessed = lines;
+  *lastTime = time;
+  return kOk;
+}
+
+// Block reason words with their own column, in column order.
+constexpr const char* kAlertReasons[] = {"VIRUS", "CONTENT", "BANNED", "NOTALLOWED", "BANCON", "SITE"};
+constexpr int kAlertColumns = 7;  // all, then one per reason word
+
+struct HttpAlerts {
+  ProxyLine* proxy = nullptr;
+  uint32_t hours[kHours][kAlertColumns] = {};
+  RecordTable ips{};      // "IP"
+  RecordTable viruses{};  // "VIR"
+
+  void Count(uint32_t hour, const char* ip, const char* reason, const char* detail) {
+    CounterTableAdd(&ips, ip, 1, 0, 0);
+    ++hours[hour][0];
+    for (int i = 0; i < kAlertColumns - 1; ++i) {
+      if (!EqualsNoCase(reason, kAlertReasons[i])) continue;
+      ++hours[hour][i + 1];
+      if (i == 0) CounterTableAdd(&viruses, detail, 1, 0, 0);
+      break;
+    }
+  }
+
+  void Combined(const LoopLine& line) {
+    if (!ReadEndLine(line, proxy, true)) return;
+    Count(line.hour, proxy->ip, proxy->reason, proxy->detail);
+  }
+
+  // "kelb-al": 3 client address, 4 (unused), 5 reason word, 6 detail text.
+  void Compact(const LoopLine& line) {
+    const char* cursor = AfterTime(line);
+    NextField(&cursor, proxy->ip, sizeof proxy->ip);
+    SkipField(&cursor);
+    NextField(&cursor, proxy->reason, sizeof proxy->reason);
+    size_t length = 0;
+    GetFieldRaw(&cursor, 0, ';', nullptr, proxy->detail, sizeof proxy->detail, &length);
+    Count(line.hour, proxy->ip, proxy->reason, proxy->detail);
+  }
+
+  void Write(FILE* out) {
+    uint32_t day[kAlertColumns] = {};
+    for (const auto& hour : hours) {
+      for (int i = 0; i < kAlertColumns; ++i) day[i] += hour[i];
+    }
+    fprintf(out, "S;%" PRIu32 ";%" PRIu32 ";%" PRIu32 ";%" PRIu32 ";%" PRIu32 ";%" PRIu32 ";%" PRIu32 "\n",
+            day[0], day[1], day[2], day[3], day[4], day[5], day[6]);
+    for (int h = 0; h < kHours; ++h) {
+      const uint32_t* c = hours[h];
+      fprintf(out, "H;%02d;%" PRIu32 ";%" PRIu32 ";%" PRIu32 ";%" PRIu32 ";%" PRIu32 ";%" PRIu32 ";%" PRIu32 "\n",
+              h, c[0], c[1], c[2], c[3], c[4], c[5], c[6]);
+    }
+    WriteTopList(&ips, CompareCountersThenKey, out, "IP", kAllLines, 0, 1, false, false);
+    WriteTopList(&viruses, CompareCountersThenKey, out, "VIR", kAllLines, 0, 1, false, false);
+  }
+
+  ~HttpAlerts() {
+    RecordTableFree(&ips);
+    RecordTableFree(&viruses);
+  }
+};
+
+struct HttpTraffic {
+  ProxyLine* proxy = nullptr;
+  uint64_t hours[kHours] = {};
+  RecordTable ips{};    // "IP"
+  RecordTable hosts{};  // "DM"
+
+  void Count(uint32_t hour, const char* ip, const char* host, uint64_t volume) {
+    CounterTableAdd(&ips, ip, volume, 0, 0);
+    CounterTableAdd(&hosts, host, volume, 0, 0);
+    hours[hour] += volume;
+  }
+
+  void Combined(const LoopLine& line) {
+    if (!ReadEndLine(line, proxy, false)) return;
+    Count(line.hour, proxy->ip, proxy->host, proxy->size6);
+  }
+
+  // "kelb-tr": 3 client address, 4 host, 5 volume in bytes.
+  void Compact(const LoopLine& line) {
+    const char* cursor = AfterTime(line);
+    NextField(&cursor, proxy->ip, sizeof proxy->ip);
+    NextField(&cursor, proxy->host, sizeof proxy->host);
+    NextField(&cursor, proxy->scratch, sizeof proxy->scratch);
+    Count(line.hour, proxy->ip, proxy->host, ReadUnsignedDecimal(proxy->scratch));
+  }
+
+  void Write(FILE* out, const OutputSettings& settings) {
+    uint64_t day = 0;
+    for (uint64_t hour : hours) day += hour;
+    char size[64];
+    fprintf(out, "S;%s\n", FormatSize(day, settings.unitDivisor, size, sizeof size));
+    for (int h = 0; h < kHours; ++h) {
+      fprintf(out, "H;%02d;%s\n", h, FormatSize(hours[h], settings.unitDivisor, size, sizeof size));
+    }
+    WriteTopList(&ips, CompareCountersThenKey, out, "IP", kAllLines, settings.unitDivisor, 1, false, false);
+    WriteTopList(&hosts, CompareCountersThenKey, out, "DM", kAllLines, settings.unitDivisor, 1, false,
+                 false);
+  }
+
+  ~HttpTraffic() {
+    RecordTableFree(&ips);
+    RecordTableFree(&hosts);
+  }
+};
+
+struct HttpWebFilter {
+  ProxyLine* proxy = nullptr;
+  RecordTable categories{};  // "MUC"
+  RecordTable hosts{};       // "MUD"
+  RecordTable users{};       // "MUU"
+  RecordTable ips{};         // "MUI"
+
+  void Count(uint32_t mask, const char* user, const char* ip, const char* host) {
+    if (mask == 0) return;
+    for (uint32_t bit = 0; bit < 32; ++bit) {
+      if ((mask & (1u << bit)) == 0) continue;
+      char key[16];
+      snprintf(key, sizeof key, "0x%08" PRIx32, static_cast<uint32_t>(1u << bit));
+      CounterTableAdd(&categories, key, 1, 0, 0);
+    }
+    CounterTableAdd(&hosts, host, 1, 0, 0);
+    CounterTableAdd(&users, user, 1, 0, 0);
+    CounterTableAdd(&ips, ip, 1, 0, 0);
+  }
+
+  void Combined(const LoopLine& line) {
+    if (!ReadEndLine(line, proxy, true)) return;
+    Count(proxy->categories1, proxy->user, proxy->ip, proxy->host);
+  }
+
+  // "kelb-wf": 3 (unused), 4 user, 5 client address, 6 host, 7 category mask.
+  void Compact(const LoopLine& line) {
+    const char* cursor = AfterTime(line);
+    SkipField(&cursor);
+    NextField(&cursor, proxy->user, sizeof proxy->user);
+    NextField(&cursor, proxy->ip, sizeof proxy->ip);
+    NextField(&cursor, proxy->host, sizeof proxy->host);
+    NextField(&cursor, proxy->scratch, sizeof proxy->scratch);
+    Count(FirstCategoryMask(proxy->scratch), proxy->user, proxy->ip, proxy->host);
+  }
+
+  void Write(FILE* out, const OutputSettings& settings) {
+    WriteTopList(&categories, CompareCountersThenKey, out, "MUC", kAllLines, 0, 1, false, false);
+    WriteTopList(&hosts, CompareCountersThenKey, out, "MUD", settings.topCount, 0, 1, false, false);
+    WriteTopList(&users, CompareCountersThenKey, out, "MUU", settings.topCount, 0, 1, false, false);
+    WriteTopList(&ips, CompareCountersThenKey, out, "MUI", settings.topCount, 0, 1, false, false);
+  }
+
+  ~HttpWebFilter() {
+    RecordTableFree(&categories);
+    RecordTableFree(&hosts);
+    RecordTableFree(&users);
+    RecordTableFree(&ips);
+  }
+};
+
+bool HttpArgumentsValid(FILE* primary, FILE* secondary, FILE* output, uint32_t* lines,
+                        uint64_t* lastTime, const OutputSettings* settings) {
+  return (primary != nullptr || secondary != nullptr) && output != nullptr && lines != nullptr &&
+         lastTime != nullptr && settings != nullptr;
+}
+
+// Runs the counts over both logs and writes them; the proxy-line buffers and
+// the counters live on the heap (the field buffers are large).
+template <typename Counts, typename Writer>
+ResultCode RunHttpHandler(FILE* primary, FILE* secondary, FILE* output, uint32_t* linesProcessed,
+                          uint64_t* lastTime, const OutputSettings* settings, ProgressFile* progress,
+                          JobEvent* event, Writer write) {
+  if (!HttpArgumentsValid(primary, secondary, output, linesProcessed, lastTime, settings)) {
+    return kErrInvalidArgument;
+  }
+  Counts* counts = new (std::nothrow) Counts();
+  ProxyLine* proxy = new (std::nothrow) ProxyLine;
+  ResultCode result = kErrNoMemory;
+  if (counts != nullptr && proxy != nullptr) {
+    counts->proxy = proxy;
+    result = RunHttpLogs(primary, secondary, linesProcessed, lastTime, progress, event, *counts);
+    if (result == kOk) write(*counts, output, *settings);
+  }
+  delete proxy;
+  delete counts;
+  return result;
+}
+
+}  // namespace
+
+ResultCode HttpAlertHandler(FILE* primary, FILE* secondary, FILE* output, TimeValue /*day*/,
+                            uint32_t* linesProcessed, uint64_t* lastTime,
+                            const OutputSettings* settings, ProgressFile* progress,
+                            JobEvent* event) {
+  return RunHttpHandler<HttpAlerts>(
+      primary, secondary, output, linesProcessed, lastTime, settings, progress, event,
+      [](HttpAlerts& counts, FILE* out, const OutputSettings&) { counts.Write(out); });
+}
+
+ResultCode HttpTrafficHandler(FILE* primary, FILE* secondary, FILE* output, TimeValue /*day*/,
+                              uint32_t* linesProcessed, uint64_t* lastTime,
+                              const OutputSettings* settings, ProgressFile* progress,
+                              JobEvent* event) {
+  return RunHttpHandler<HttpTraffic>(
+      primary, secondary, output, linesProcessed, lastTime, settings, progress, event,
+      [](HttpTraffic& counts, FILE* out, const OutputSettings& s) { counts.Write(out, s); });
+}
+
+ResultCode HttpWebFilterHandler(FILE* primary, FILE* secondary, FILE* output, TimeValue /*day*/,
+                                uint32_t* linesProcessed, uint64_t* lastTime,
+                                const OutputSettings* settings, ProgressFile* progress,
+                                JobEvent* event) {
+  return RunHttpHandler<HttpWebFilter>(
+      primary, secondary, output, linesProcessed, lastTime, settings, progress, event,
+      [](HttpWebFilter& counts, FILE* out, const OutputSettings& s) { counts.Write(out, s); });
+}

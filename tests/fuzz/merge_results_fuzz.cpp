@@ -1,0 +1,86 @@
+// Fuzz target: any bytes as one result file merge without a crash; the merged
+// result, merged again with the same settings, gives the same lines (as long
+// as no line of the input is long enough to be read in pieces). Lines are
+// compared as a sorted set: the writers leave the order of equal counts open.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/time.h"
+#include "webstat/merge_results.h"
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::string bytes;
+  FILE* in = std::fopen(path.c_str(), "rb");
+  if (in == nullptr) return bytes;
+  char chunk[65536];
+  size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) bytes.append(chunk, got);
+  std::fclose(in);
+  return bytes;
+}
+
+bool HasLongLine(const uint8_t* data, size_t size) {
+  size_t length = 0;
+  for (size_t i = 0; i < size; ++i) {
+    length = data[i] == '\n' ? 0 : length + 1;
+    if (length > 16000) return true;
+  }
+  return false;
+}
+
+std::vector<std::string> SortedLines(const std::string& bytes) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find('\n', start);
+    if (end == std::string::npos) end = bytes.size();
+    lines.push_back(bytes.substr(start, end - start));
+    start = end + 1;
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const std::string base = "/tmp/varno-merge-fuzz-" + std::to_string(std::random_device()());
+  static const std::string input = base + ".in";
+  static const std::string first = base + ".1";
+  static const std::string second = base + ".2";
+  FILE* out = std::fopen(input.c_str(), "wb");
+  if (out == nullptr) return 0;
+  std::fwrite(data, 1, size, out);
+  std::fclose(out);
+
+  // The first byte picks the merging run's units and quantum. The series gets
+  // a line per quantum between its first and last bucket, and series dates
+  // span centuries: quanta of a year or more keep every run short.
+  OutputSettings settings;
+  const uint8_t pick = size > 0 ? data[0] : 0;
+  const uint32_t units[] = {0, 1024, 1048576, 1073741824};
+  settings.unitDivisor = units[pick & 3];
+  settings.quantumUnit = kUnitHour;
+  settings.quantumCount = 24 * 366 * (1 + (pick >> 2));
+  settings.topCount = 0;
+
+  if (MergeResults({Wide(input)}, &settings, Wide(first).c_str()) != kOk) std::abort();
+  if (settings.unitDivisor == 0 && !HasLongLine(data, size)) {
+    if (MergeResults({Wide(first)}, &settings, Wide(second).c_str()) != kOk) std::abort();
+    if (SortedLines(ReadAll(first)) != SortedLines(ReadAll(second))) std::abort();
+  }
+  std::remove(input.c_str());
+  std::remove(first.c_str());
+  std::remove(second.c_str());
+  return 0;
+}
