@@ -34,7 +34,18 @@ uint64_t ParseProxySize(const char* text) {
 void DecodeTransactionId(const char* text, uint8_t id[kTransactionIdSize]) {
   std::memset(id, 0, kTransactionIdSize);
   if (text == nullptr) return;
-  for (uint32_t i = 0; i < kTransactionIdSize; ++i) {
+  // Whole pairs of hexadecimal digits, as nearly every id is; the first other
+  // character (a NUL included) hands the rest to the careful loop below.
+  uint32_t i = 0;
+  for (; i < kTransactionIdSize; ++i) {
+    int high = HexDigitValue(text[0]);
+    if (high < 0) break;
+    int low = HexDigitValue(text[1]);
+    if (low < 0) break;
+    id[i] = static_cast<uint8_t>((high << 4) | low);
+    text += 2;
+  }
+  for (; i < kTransactionIdSize; ++i) {
     if (text[0] == '\0') return;
     int high = HexDigitValue(text[0]);
     if (high < 0) {
