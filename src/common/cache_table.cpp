@@ -38,10 +38,10 @@ struct CacheTable {
   // one function), so a merge pass need not sort it first.
   bool orderIsLookup;
   bool inOrder;
-  // Record offsets in address order and their offsets after compaction, for
-  // the gap search and the compaction, which leave the index order alone.
-  uint32_t* byAddress;
-  uint32_t* newOffsets;
+  // Record offsets in address order, each with its index position in the low
+  // half, for the gap search and the compaction, which leave the index order
+  // alone.
+  uint64_t* byAddress;
   uint32_t userDataSize;
   unsigned char* userData;
 };
@@ -264,10 +264,16 @@ uint32_t Merge(CacheTable* table, void* argument, bool* reordered) {
   return removed;
 }
 
-// Fills byAddress with the record offsets in ascending order.
+// Fills byAddress with the record offsets (and index positions) in ascending order.
 void SortByAddress(CacheTable* table) {
-  std::memcpy(table->byAddress, table->index, table->recordCount * sizeof(uint32_t));
+  for (uint32_t i = 0; i < table->recordCount; ++i) {
+    table->byAddress[i] = static_cast<uint64_t>(table->index[i]) << 32 | i;
+  }
   std::sort(table->byAddress, table->byAddress + table->recordCount);
+}
+
+uint32_t AddressAt(const CacheTable* table, uint32_t rank) {
+  return static_cast<uint32_t>(table->byAddress[rank] >> 32);
 }
 
 // Moves every record down behind the previous one in address order (byAddress
@@ -277,15 +283,11 @@ void Compact(CacheTable* table) {
   const uint32_t count = table->recordCount;
   uint32_t end = 0;
   for (uint32_t i = 0; i < count; ++i) {
-    uint32_t offset = table->byAddress[i];
+    uint32_t offset = AddressAt(table, i);
     uint32_t size = RecordAt(table, offset)->size;
     if (offset != end) std::memmove(table->records + end, table->records + offset, size);
-    table->newOffsets[i] = end;
+    table->index[static_cast<uint32_t>(table->byAddress[i])] = end;
     end += size;
-  }
-  for (uint32_t j = 0; j < count; ++j) {
-    const uint32_t* rank = std::lower_bound(table->byAddress, table->byAddress + count, table->index[j]);
-    table->index[j] = table->newOffsets[rank - table->byAddress];
   }
   table->bytesUsed = end;
   PagePoolReleaseTail(&table->recordPool, end);
@@ -343,7 +345,7 @@ ResultCode MakeRoom(CacheTable* table, uint32_t wanted, void* argument, uint32_t
     if (!maintenance && table->recordCount < table->recordLimit) {
       uint32_t previousEnd = 0;
       for (uint32_t i = 0; i < table->recordCount; ++i) {
-        uint32_t start = table->byAddress[i];
+        uint32_t start = AddressAt(table, i);
         if (start >= previousEnd && start - previousEnd >= wanted) {
           *offset = previousEnd;
           return kOk;
@@ -387,9 +389,8 @@ ResultCode CacheTableCreate(CacheTable** out, uint32_t recordLimit, uint32_t byt
   table->operationCounter = 1;
   if (result == kOk) result = PagePoolCreate(&table->indexPool, recordLimit * sizeof(uint32_t));
   if (result == kOk) {
-    table->byAddress = static_cast<uint32_t*>(std::malloc(recordLimit * sizeof(uint32_t)));
-    table->newOffsets = static_cast<uint32_t*>(std::malloc(recordLimit * sizeof(uint32_t)));
-    if (table->byAddress == nullptr || table->newOffsets == nullptr) result = kErrNoMemory;
+    table->byAddress = static_cast<uint64_t*>(std::malloc(recordLimit * sizeof(uint64_t)));
+    if (table->byAddress == nullptr) result = kErrNoMemory;
   }
   if (result == kOk) result = PagePoolCreate(&table->recordPool, byteLimit != 0 ? byteLimit : 1);
   if (result == kOk) {
@@ -438,7 +439,6 @@ ResultCode CacheTableDestroy(CacheTable* table) {
   std::free(table->name);
   std::free(table->userData);
   std::free(table->byAddress);
-  std::free(table->newOffsets);
   PagePoolDestroy(&table->indexPool);
   PagePoolDestroy(&table->recordPool);
   std::memset(static_cast<void*>(table), 0, sizeof *table);

@@ -9,15 +9,12 @@
 
 namespace {
 
-// The next field from the cursor into buffer (trimmed, cut to capacity - 1).
-void NextField(ProxyLine* line, char* buffer, size_t capacity) {
+// The field after the next `skip` ones from the cursor into buffer (trimmed,
+// cut to capacity - 1). Lines hold no line end, so skipping in the same call
+// reads what skipping field by field would.
+void NextField(ProxyLine* line, char* buffer, size_t capacity, uint32_t skip = 0) {
   size_t length = 0;
-  GetField(&line->cursor, 0, ';', nullptr, buffer, capacity, &length);
-}
-
-void SkipFields(ProxyLine* line, uint32_t count) {
-  size_t length = 0;
-  for (uint32_t i = 0; i < count; ++i) GetField(&line->cursor, 0, ';', nullptr, nullptr, 0, &length);
+  GetField(&line->cursor, skip, ';', nullptr, buffer, capacity, &length);
 }
 
 uint32_t Unsigned32(const char* text, char** end) {
@@ -37,7 +34,18 @@ uint64_t ParseProxySize(const char* text) {
 void DecodeTransactionId(const char* text, uint8_t id[kTransactionIdSize]) {
   std::memset(id, 0, kTransactionIdSize);
   if (text == nullptr) return;
-  for (uint32_t i = 0; i < kTransactionIdSize; ++i) {
+  // Whole pairs of hexadecimal digits, as nearly every id is; the first other
+  // character (a NUL included) hands the rest to the careful loop below.
+  uint32_t i = 0;
+  for (; i < kTransactionIdSize; ++i) {
+    int high = HexDigitValue(text[0]);
+    if (high < 0) break;
+    int low = HexDigitValue(text[1]);
+    if (low < 0) break;
+    id[i] = static_cast<uint8_t>((high << 4) | low);
+    text += 2;
+  }
+  for (; i < kTransactionIdSize; ++i) {
     if (text[0] == '\0') return;
     int high = HexDigitValue(text[0]);
     if (high < 0) {
@@ -96,8 +104,7 @@ ResultCode ReadProxyHead(const char* line, ProxyLine* out) {
   out->kind = 0;
   std::memset(out->id, 0, sizeof out->id);
   char field[kProxyTimeField];
-  SkipFields(out, 1);
-  NextField(out, field, sizeof field);
+  NextField(out, field, sizeof field, 1);
   if (ParseTimeOfDay(field, &out->timeOfDay, nullptr, nullptr, nullptr) != kOk) {
     return kErrInvalidValue;
   }
@@ -121,15 +128,12 @@ void ReadProxyTraffic(ProxyLine* line) {
 void ReadProxyEnd(ProxyLine* line) {
   size_t length = 0;
   NextField(line, line->code, sizeof line->code);
-  SkipFields(line, 1);
-  NextField(line, line->reason, sizeof line->reason);
+  NextField(line, line->reason, sizeof line->reason, 1);
   GetFieldRaw(&line->cursor, 0, ';', nullptr, line->detail, sizeof line->detail, &length);
   NextField(line, line->scratch, sizeof line->scratch);
   ParseCategories(line->scratch, &line->categories1, &line->categories2);
-  SkipFields(line, 2);
-  NextField(line, line->scratch, sizeof line->scratch);
+  NextField(line, line->scratch, sizeof line->scratch, 2);
   line->webFilterFlag = static_cast<uint32_t>(std::strtoul(line->scratch, nullptr, 10));
-  SkipFields(line, 3);
-  NextField(line, line->content, sizeof line->content);
+  NextField(line, line->content, sizeof line->content, 3);
   CutContentType(line->content);
 }

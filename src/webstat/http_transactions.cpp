@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "common/cache_table.h"
 #include "common/dir_enum.h"
@@ -400,6 +401,31 @@ void ReparseOpening(WebstatRun* run, WebstatConditions* conditions, DoubtEntry* 
   }
 }
 
+// A bit per hash of the doubted ids: most lines of a re-parse belong to no
+// doubted transaction, and a clear bit says so without searching the doubts.
+constexpr uint32_t kDoubtFilterBits = 1u << 17;
+
+uint32_t DoubtFilterBit(const uint8_t* id) {
+  uint64_t word = 0;
+  std::memcpy(&word, id + 4, sizeof word);
+  return static_cast<uint32_t>((word * 0x9E3779B97F4A7C15ULL) >> 47);
+}
+
+std::vector<uint64_t> BuildDoubtFilter(RecordTable* doubts) {
+  std::vector<uint64_t> filter(kDoubtFilterBits / 64, 0);
+  uint32_t count = RecordTableCount(doubts);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t bit = DoubtFilterBit(static_cast<const DoubtEntry*>(RecordTableAt(doubts, i))->id);
+    filter[bit / 64] |= uint64_t{1} << (bit % 64);
+  }
+  return filter;
+}
+
+bool MayBeDoubted(const std::vector<uint64_t>& filter, const uint8_t* id) {
+  uint32_t bit = DoubtFilterBit(id);
+  return (filter[bit / 64] >> (bit % 64) & 1) != 0;
+}
+
 // The index of the span's day in the run's open logs, opening it when missing.
 ResultCode FindOrOpenLog(WebstatRun* run, const wchar_t* logDir, TimeValue day,
                          uint32_t* index) {
@@ -528,6 +554,7 @@ ResultCode ReparseDayLog(ProgressFile* progress, JobEvent* job, const ReparseSpa
   auto* line = new (std::nothrow) ProxyLine;
   if (line == nullptr) return kErrNoMemory;
   const bool summary = (conditions->outform & kWebOutSummary) != 0;
+  const std::vector<uint64_t> filter = BuildDoubtFilter(&run->doubts);
   LineReader reader;
   result = LineReaderInit(&reader, file, 0);
   LinePiece piece;
@@ -546,6 +573,7 @@ ResultCode ReparseDayLog(ProgressFile* progress, JobEvent* job, const ReparseSpa
     // With summary output only openings and traffic count; without it, every
     // kind but traffic is taken as an opening.
     if (summary && line->kind != 'B' && line->kind != 'T') continue;
+    if (!MayBeDoubted(filter, line->id)) continue;
     auto* entry = static_cast<DoubtEntry*>(RecordTableFind(&run->doubts, CompareDoubtKey, line->id));
     if (entry == nullptr) continue;
     ReadProxyTraffic(line);
