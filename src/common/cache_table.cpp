@@ -151,22 +151,22 @@ int CompareKeyed(CacheTable* table, CacheCompareFn compare, void* argument, cons
 }
 
 // What the in-place heap sort of the index compares with.
-struct SortSpec {
+struct SortOrder {
   CacheTable* table;
   CacheCompareFn compare;
   void* argument;
 };
 
-int SortCompare(const SortSpec& spec, uint32_t a, uint32_t b) {
-  return CompareAt(spec.table, spec.compare, spec.argument, a, b);
+int SortCompare(const SortOrder& order, uint32_t a, uint32_t b) {
+  return CompareAt(order.table, order.compare, order.argument, a, b);
 }
 
-void SiftDown(const SortSpec& spec, uint32_t* items, size_t start, size_t end) {
+void SiftDown(const SortOrder& order, uint32_t* items, size_t start, size_t end) {
   size_t root = start;
   while (2 * root + 1 < end) {
     size_t child = 2 * root + 1;
-    if (child + 1 < end && SortCompare(spec, items[child], items[child + 1]) < 0) ++child;
-    if (SortCompare(spec, items[root], items[child]) >= 0) return;
+    if (child + 1 < end && SortCompare(order, items[child], items[child + 1]) < 0) ++child;
+    if (SortCompare(order, items[root], items[child]) >= 0) return;
     uint32_t swap = items[root];
     items[root] = items[child];
     items[child] = swap;
@@ -174,14 +174,14 @@ void SiftDown(const SortSpec& spec, uint32_t* items, size_t start, size_t end) {
   }
 }
 
-void HeapSort(const SortSpec& spec, uint32_t* items, size_t count) {
+void HeapSort(const SortOrder& order, uint32_t* items, size_t count) {
   if (count < 2) return;
-  for (size_t start = count / 2; start-- > 0;) SiftDown(spec, items, start, count);
+  for (size_t start = count / 2; start-- > 0;) SiftDown(order, items, start, count);
   for (size_t end = count - 1; end > 0; --end) {
     uint32_t swap = items[0];
     items[0] = items[end];
     items[end] = swap;
-    SiftDown(spec, items, 0, end);
+    SiftDown(order, items, 0, end);
   }
 }
 

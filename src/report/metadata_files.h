@@ -38,7 +38,7 @@ struct LineShape {
 };
 
 // A chart of a kind: summary/hour columns drawn as stacked bars, bottom up.
-struct ChartSpec {
+struct ChartLayout {
   const char* title;
   uint8_t count;
   uint8_t columns[kMaxColumns];
@@ -53,7 +53,7 @@ struct MetadataKind {
   const char* const* columns;
   const LineShape* shapes;
   uint8_t shapeCount;
-  ChartSpec charts[2];   // title null: no chart
+  ChartLayout charts[2];   // title null: no chart
 };
 
 // The table of kinds, indexed by MetadataKindId.

@@ -131,16 +131,16 @@ void AppendOverview(std::string* out, const ReportData& data) {
     out->append("<div class=\"card\"><h3>");
     AppendHtmlText(out, kind.title);
     out->append(" <span class=\"file\">").append(kind.name).append("</span></h3><div class=\"charts\">");
-    for (const ChartSpec& spec : kind.charts) {
-      if (spec.title == nullptr) continue;
+    for (const ChartLayout& layout : kind.charts) {
+      if (layout.title == nullptr) continue;
       BarChart chart;
-      chart.title = ChartTitle(spec.title, false);
-      for (uint8_t c = 0; c < spec.count; ++c) chart.series.push_back(kind.columns[spec.columns[c]]);
-      chart.values.resize(spec.count);
+      chart.title = ChartTitle(layout.title, false);
+      for (uint8_t c = 0; c < layout.count; ++c) chart.series.push_back(kind.columns[layout.columns[c]]);
+      chart.values.resize(layout.count);
       for (auto day = data.days.rbegin(); day != data.days.rend(); ++day) {
         chart.categories.push_back(DateText(day->date, true));
-        for (uint8_t c = 0; c < spec.count; ++c) {
-          chart.values[c].push_back(day->files[k].summary[spec.columns[c]]);
+        for (uint8_t c = 0; c < layout.count; ++c) {
+          chart.values[c].push_back(day->files[k].summary[layout.columns[c]]);
         }
       }
       AppendBarChart(out, chart);
@@ -218,18 +218,18 @@ void AppendKindOfDay(std::string* out, const ReportDay& day, uint32_t k) {
   }
   if (file.hasHours) {
     out->append("<div class=\"charts\">");
-    for (const ChartSpec& spec : kind.charts) {
-      if (spec.title == nullptr) continue;
+    for (const ChartLayout& layout : kind.charts) {
+      if (layout.title == nullptr) continue;
       BarChart chart;
-      chart.title = ChartTitle(spec.title, true);
-      for (uint8_t c = 0; c < spec.count; ++c) chart.series.push_back(kind.columns[spec.columns[c]]);
-      chart.values.resize(spec.count);
+      chart.title = ChartTitle(layout.title, true);
+      for (uint8_t c = 0; c < layout.count; ++c) chart.series.push_back(kind.columns[layout.columns[c]]);
+      chart.values.resize(layout.count);
       for (int hour = 0; hour < 24; ++hour) {
         char label[4];
         snprintf(label, sizeof label, "%02d", hour);
         chart.categories.push_back(label);
-        for (uint8_t c = 0; c < spec.count; ++c) {
-          chart.values[c].push_back(file.hours[hour][spec.columns[c]]);
+        for (uint8_t c = 0; c < layout.count; ++c) {
+          chart.values[c].push_back(file.hours[hour][layout.columns[c]]);
         }
       }
       AppendBarChart(out, chart);
