@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <string>
 
+#include "common/condition_list.h"
 #include "common/list_match.h"
 #include "common/mail_log.h"
 #include "common/text_match.h"
@@ -14,29 +15,8 @@
 
 namespace {
 
-constexpr size_t kConditionMax = 32767;
 constexpr uint32_t kPostmaxDefault = 7;
 constexpr uint32_t kPostmaxLimit = 60;
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool EqualsNoCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return i == a.size() && b[i] == '\0';
-}
-
-std::string Trimmed(const std::string& text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && IsSpace(text[begin])) ++begin;
-  while (end > begin && IsSpace(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
 
 ResultCode AppendPatternOrAny(char*** list, const std::string& value) {
   const std::string text = value.empty() ? std::string("*") : value;
@@ -58,7 +38,7 @@ ResultCode ParseWordList(const std::string& value, WordBitFn bitOf, uint32_t* fl
   while (begin <= value.size()) {
     size_t comma = value.find(',', begin);
     if (comma == std::string::npos) comma = value.size();
-    std::string word = Trimmed(value.substr(begin, comma - begin));
+    std::string word = TrimmedCopy(value.substr(begin, comma - begin));
     if (!word.empty()) {
       uint32_t bit = bitOf(word);
       if (bit == 0) return kErrInvalidValue;
@@ -70,8 +50,8 @@ ResultCode ParseWordList(const std::string& value, WordBitFn bitOf, uint32_t* fl
 }
 
 uint32_t WayBit(const std::string& word) {
-  if (EqualsNoCase(word, "in")) return kMsgIn;
-  if (EqualsNoCase(word, "out")) return kMsgOut;
+  if (EqualsAsciiNoCase(word, "in")) return kMsgIn;
+  if (EqualsAsciiNoCase(word, "out")) return kMsgOut;
   return 0;
 }
 
@@ -84,42 +64,37 @@ struct PendingBounds {
 
 ResultCode ApplyCondition(SearchConditions* conditions, const std::string& name,
                           const std::string& value, PendingBounds* bounds) {
-  if (EqualsNoCase(name, "from")) return AppendPatternOrAny(&conditions->from, value);
-  if (EqualsNoCase(name, "to")) return AppendPatternOrAny(&conditions->to, value);
-  if (EqualsNoCase(name, "ip")) return ParseIpValue(conditions, value);
-  if (EqualsNoCase(name, "id")) return AppendPatternOrAny(&conditions->id, value);
-  if (EqualsNoCase(name, "way")) return ParseWordList(value, WayBit, &conditions->flags);
-  if (EqualsNoCase(name, "filter")) return ParseWordList(value, FilterBit, &conditions->flags);
-  if (EqualsNoCase(name, "f-smtp")) {
+  if (EqualsAsciiNoCase(name, "from")) return AppendPatternOrAny(&conditions->from, value);
+  if (EqualsAsciiNoCase(name, "to")) return AppendPatternOrAny(&conditions->to, value);
+  if (EqualsAsciiNoCase(name, "ip")) return ParseIpValue(conditions, value);
+  if (EqualsAsciiNoCase(name, "id")) return AppendPatternOrAny(&conditions->id, value);
+  if (EqualsAsciiNoCase(name, "way")) return ParseWordList(value, WayBit, &conditions->flags);
+  if (EqualsAsciiNoCase(name, "filter")) return ParseWordList(value, FilterBit, &conditions->flags);
+  if (EqualsAsciiNoCase(name, "f-smtp")) {
     conditions->smtpFlagMask |= ParseAutoBaseNumber(value.c_str());
     return kOk;
   }
-  if (EqualsNoCase(name, "f-rbl")) {
+  if (EqualsAsciiNoCase(name, "f-rbl")) {
     conditions->rblFlagMask |= ParseAutoBaseNumber(value.c_str());
     return kOk;
   }
-  if (EqualsNoCase(name, "start")) return ParseTimeBound(value.c_str(), 0, 0, 0, &bounds->start);
-  if (EqualsNoCase(name, "end")) return ParseTimeBound(value.c_str(), 23, 59, 59, &bounds->end);
-  if (EqualsNoCase(name, "postmax")) {
+  if (EqualsAsciiNoCase(name, "start")) return ParseTimeBound(value.c_str(), 0, 0, 0, &bounds->start);
+  if (EqualsAsciiNoCase(name, "end")) return ParseTimeBound(value.c_str(), 23, 59, 59, &bounds->end);
+  if (EqualsAsciiNoCase(name, "postmax")) {
     conditions->postmax = ParseAutoBaseNumber(value.c_str());
     return kOk;
   }
   return kErrInvalidValue;
 }
 
-// One condition "name=value" (wide, not yet trimmed at its start).
-ResultCode ParseOneCondition(const wchar_t* text, size_t length, SearchConditions* conditions,
-                             PendingBounds* bounds) {
-  while (length > 0 && (*text == L' ' || *text == L'\t')) {
-    ++text;
-    --length;
-  }
-  std::string condition;
-  if (!WideToAnsi(text, length, &condition)) return kErrInvalidValue;
-  size_t equals = condition.find('=');
-  std::string name = Trimmed(condition.substr(0, equals));
-  std::string value = equals == std::string::npos ? std::string() : Trimmed(condition.substr(equals + 1));
-  return ApplyCondition(conditions, name, value, bounds);
+struct ConditionTarget {
+  SearchConditions* conditions;
+  PendingBounds bounds;
+};
+
+ResultCode ApplyToTarget(void* context, const std::string& name, const std::string& value) {
+  ConditionTarget* target = static_cast<ConditionTarget*>(context);
+  return ApplyCondition(target->conditions, name, value, &target->bounds);
 }
 
 }  // namespace
@@ -130,21 +105,10 @@ ResultCode ParseSearchConditions(const wchar_t* text, SearchConditions* conditio
     ReleaseSearchConditions(conditions);
     return kErrInvalidArgument;
   }
-  PendingBounds bounds;
-  ResultCode result = kOk;
-  const wchar_t* rest = text;
-  while (*rest != L'\0') {
-    const wchar_t* stop = std::wcschr(rest, L';');
-    size_t length = stop != nullptr ? static_cast<size_t>(stop - rest) : std::wcslen(rest);
-    // Characters beyond the longest condition are dropped.
-    result = ParseOneCondition(rest, length < kConditionMax ? length : kConditionMax, conditions,
-                               &bounds);
-    if (result != kOk) break;
-    if (stop == nullptr) break;
-    rest = stop + 1;
-  }
+  ConditionTarget target{conditions, PendingBounds{}};
+  ResultCode result = ForEachCondition(text, ApplyToTarget, &target);
   if (result == kOk) {
-    result = ResolveInterval(&bounds.start, &bounds.end, &conditions->start, &conditions->end);
+    result = ResolveInterval(&target.bounds.start, &target.bounds.end, &conditions->start, &conditions->end);
   }
   if (result != kOk) ReleaseSearchConditions(conditions);
   return result;

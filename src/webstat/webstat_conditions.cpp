@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <string>
 
+#include "common/condition_list.h"
 #include "common/list_match.h"
 #include "common/text_match.h"
 #include "common/time.h"
@@ -14,31 +15,8 @@
 
 namespace {
 
-constexpr size_t kConditionMax = 32767;
 constexpr size_t kBlockedItemMax = 255;
 constexpr size_t kWfcatItemMax = 63;
-
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool EqualsNoCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return i == a.size() && b[i] == '\0';
-}
-
-std::string Trimmed(const std::string& text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && IsSpace(text[begin])) ++begin;
-  while (end > begin && IsSpace(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
 
 struct WordBit {
   const char* word;
@@ -69,7 +47,7 @@ constexpr WordBit kPhaseWords[] = {{"finished", kPhaseFinished}, {"incomplete", 
 template <size_t N>
 bool LookUpWord(const WordBit (&table)[N], const std::string& word, uint32_t* bits) {
   for (const WordBit& entry : table) {
-    if (EqualsNoCase(word, entry.word)) {
+    if (EqualsAsciiNoCase(word, entry.word)) {
       *bits = entry.bits;
       return true;
     }
@@ -86,7 +64,7 @@ ResultCode ForEachItem(const std::string& value, size_t maxItem, Item item) {
     size_t comma = value.find(',', begin);
     if (comma == std::string::npos) comma = value.size();
     if (comma - begin > maxItem) return kErrInvalidValue;
-    std::string word = Trimmed(value.substr(begin, comma - begin));
+    std::string word = TrimmedCopy(value.substr(begin, comma - begin));
     if (!word.empty()) {
       ResultCode result = item(word);
       if (result != kOk) return result;
@@ -116,11 +94,11 @@ ResultCode ParseVolume(WebstatConditions* conditions, const std::string& value) 
   uint64_t multiplier = 1;
   if (unit.empty()) {
     multiplier = 1;
-  } else if (EqualsNoCase(unit, "KiB") || EqualsNoCase(unit, "kB")) {
+  } else if (EqualsAsciiNoCase(unit, "KiB") || EqualsAsciiNoCase(unit, "kB")) {
     multiplier = 1024;
-  } else if (EqualsNoCase(unit, "MiB") || EqualsNoCase(unit, "MB")) {
+  } else if (EqualsAsciiNoCase(unit, "MiB") || EqualsAsciiNoCase(unit, "MB")) {
     multiplier = 1048576;
-  } else if (EqualsNoCase(unit, "GiB") || EqualsNoCase(unit, "GB")) {
+  } else if (EqualsAsciiNoCase(unit, "GiB") || EqualsAsciiNoCase(unit, "GB")) {
     multiplier = 1073741824;
   } else {
     return kErrInvalidValue;
@@ -182,7 +160,7 @@ ResultCode ParseWfcat(WebstatConditions* conditions, const std::string& value) {
   bool whitelist = false;
   ResultCode result = ForEachItem(rest, kWfcatItemMax, [&](const std::string& word) {
     ++items;
-    if (EqualsNoCase(word, "whitelist")) {
+    if (EqualsAsciiNoCase(word, "whitelist")) {
       whitelist = true;
       return kOk;
     }
@@ -208,41 +186,35 @@ struct PendingBounds {
 
 ResultCode ApplyCondition(WebstatConditions* conditions, const std::string& name,
                           const std::string& value, PendingBounds* bounds) {
-  if (EqualsNoCase(name, "ip")) {
+  if (EqualsAsciiNoCase(name, "ip")) {
     if (value.find('/') != std::string::npos || value.find('-') != std::string::npos) {
       return AppendAddressRange(&conditions->ipRanges, &conditions->ipRangeCount, value.c_str());
     }
     return AppendPatternOrAny(&conditions->ip, value);
   }
-  if (EqualsNoCase(name, "user")) return AppendPatternOrAny(&conditions->user, value);
-  if (EqualsNoCase(name, "host") || EqualsNoCase(name, "site")) {
+  if (EqualsAsciiNoCase(name, "user")) return AppendPatternOrAny(&conditions->user, value);
+  if (EqualsAsciiNoCase(name, "host") || EqualsAsciiNoCase(name, "site")) {
     return AppendPatternOrAny(&conditions->host, value);
   }
-  if (EqualsNoCase(name, "code")) return AppendPatternOrAny(&conditions->code, value);
-  if (EqualsNoCase(name, "content")) return AppendPatternOrAny(&conditions->content, value);
-  if (EqualsNoCase(name, "volume")) return ParseVolume(conditions, value);
-  if (EqualsNoCase(name, "blocked")) return ParseBlocked(conditions, value);
-  if (EqualsNoCase(name, "phase")) return ParsePhase(conditions, value);
-  if (EqualsNoCase(name, "wfcat")) return ParseWfcat(conditions, value);
-  if (EqualsNoCase(name, "start")) return ParseTimeBound(value.c_str(), 0, 0, 0, &bounds->start);
-  if (EqualsNoCase(name, "end")) return ParseTimeBound(value.c_str(), 23, 59, 59, &bounds->end);
+  if (EqualsAsciiNoCase(name, "code")) return AppendPatternOrAny(&conditions->code, value);
+  if (EqualsAsciiNoCase(name, "content")) return AppendPatternOrAny(&conditions->content, value);
+  if (EqualsAsciiNoCase(name, "volume")) return ParseVolume(conditions, value);
+  if (EqualsAsciiNoCase(name, "blocked")) return ParseBlocked(conditions, value);
+  if (EqualsAsciiNoCase(name, "phase")) return ParsePhase(conditions, value);
+  if (EqualsAsciiNoCase(name, "wfcat")) return ParseWfcat(conditions, value);
+  if (EqualsAsciiNoCase(name, "start")) return ParseTimeBound(value.c_str(), 0, 0, 0, &bounds->start);
+  if (EqualsAsciiNoCase(name, "end")) return ParseTimeBound(value.c_str(), 23, 59, 59, &bounds->end);
   return kErrInvalidValue;
 }
 
-// One condition "name=value" (wide, not yet trimmed at its start).
-ResultCode ParseOneCondition(const wchar_t* text, size_t length, WebstatConditions* conditions,
-                             PendingBounds* bounds) {
-  while (length > 0 && (*text == L' ' || *text == L'\t')) {
-    ++text;
-    --length;
-  }
-  std::string condition;
-  if (!WideToAnsi(text, length, &condition)) return kErrInvalidValue;
-  size_t equals = condition.find('=');
-  std::string name = Trimmed(condition.substr(0, equals));
-  std::string value =
-      equals == std::string::npos ? std::string() : Trimmed(condition.substr(equals + 1));
-  return ApplyCondition(conditions, name, value, bounds);
+struct ConditionTarget {
+  WebstatConditions* conditions;
+  PendingBounds bounds;
+};
+
+ResultCode ApplyToTarget(void* context, const std::string& name, const std::string& value) {
+  ConditionTarget* target = static_cast<ConditionTarget*>(context);
+  return ApplyCondition(target->conditions, name, value, &target->bounds);
 }
 
 }  // namespace
@@ -253,20 +225,10 @@ ResultCode ParseWebstatConditions(const wchar_t* text, WebstatConditions* condit
     ReleaseWebstatConditions(conditions);
     return kErrInvalidArgument;
   }
-  PendingBounds bounds;
-  ResultCode result = kOk;
-  const wchar_t* rest = text;
-  while (*rest != L'\0') {
-    const wchar_t* stop = std::wcschr(rest, L';');
-    size_t length = stop != nullptr ? static_cast<size_t>(stop - rest) : std::wcslen(rest);
-    // Characters beyond the longest condition are dropped.
-    result = ParseOneCondition(rest, length < kConditionMax ? length : kConditionMax, conditions,
-                               &bounds);
-    if (result != kOk || stop == nullptr) break;
-    rest = stop + 1;
-  }
+  ConditionTarget target{conditions, PendingBounds{}};
+  ResultCode result = ForEachCondition(text, ApplyToTarget, &target);
   if (result == kOk) {
-    result = ResolveInterval(&bounds.start, &bounds.end, &conditions->start, &conditions->end);
+    result = ResolveInterval(&target.bounds.start, &target.bounds.end, &conditions->start, &conditions->end);
   }
   if (result != kOk) ReleaseWebstatConditions(conditions);
   return result;
