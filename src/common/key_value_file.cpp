@@ -89,7 +89,9 @@ bool ParseValueLine(const KeyValueFile& file, std::string_view line, KeyValueEnt
       entry->fields.emplace_back(line.substr(pos + 1, contentEnd - pos - 1));
       fieldEnd = close == std::string_view::npos ? n : close + 1;
       size_t after = fieldEnd;
-      while (after < n && IsBlank(line[after])) ++after;
+      // The same white space as around unquoted fields, so that a trailer
+      // kept from an unquoted field reads back after a quoted one.
+      while (after < n && IsSpace(line[after])) ++after;
       if (after < n) {
         stop = line[after];
         if (stop != file.comment && !IsSeparator(file, stop)) return false;
