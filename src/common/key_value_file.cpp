@@ -186,7 +186,10 @@ void FormatValueEntry(const KeyValueFile& file, const KeyValueEntry& entry,
     const std::string& field = entry.fields[i];
     // Past the last splitting separator only quotes show where a field ends.
     const bool moreAfterLast = i + 1 >= file.fieldsPerLine && i + 1 < entry.fields.size();
-    if (moreAfterLast || NeedsQuotes(file, field)) {
+    // A field holding a quote was read unquoted and cannot be quoted: as it
+    // was read, it reads back unchanged when written as it stands.
+    const bool quotable = field.find('"') == std::string::npos;
+    if (quotable && (moreAfterLast || NeedsQuotes(file, field))) {
       out->push_back('"');
       out->append(field);
       out->push_back('"');
