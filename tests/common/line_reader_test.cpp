@@ -72,20 +72,6 @@ class LineReaderTest : public ::testing::Test {
   fs::path path_;
 };
 
-TEST_F(LineReaderTest, LinesOffsetsAndCr) {
-  Put("a;b\r\n\nlast");
-  auto pieces = ReadAll();
-  ASSERT_EQ(pieces.size(), 3u);
-  EXPECT_EQ(pieces[0].text, "a;b\r");
-  EXPECT_EQ(pieces[0].offset, 0u);
-  EXPECT_EQ(pieces[0].consumed, 5u);
-  EXPECT_EQ(pieces[1].text, "");
-  EXPECT_EQ(pieces[1].offset, 5u);
-  EXPECT_EQ(pieces[2].text, "last");
-  EXPECT_EQ(pieces[2].offset, 6u);
-  EXPECT_EQ(pieces[2].consumed, 10u);
-}
-
 TEST_F(LineReaderTest, LongLinesComeInFgetsPieces) {
   std::string data;
   data += std::string(32766, 'a') + "\n";  // fits with its LF
@@ -103,31 +89,6 @@ TEST_F(LineReaderTest, LongLinesComeInFgetsPieces) {
     offset = pieces[i].consumed;
   }
   EXPECT_EQ(offset, data.size());
-}
-
-TEST_F(LineReaderTest, StartsAtAnOffset) {
-  Put("first\nsecond\nthird\n");
-  auto pieces = ReadAll(6);
-  ASSERT_EQ(pieces.size(), 2u);
-  EXPECT_EQ(pieces[0].text, "second");
-  EXPECT_EQ(pieces[0].offset, 6u);
-  EXPECT_EQ(pieces[1].consumed, 19u);
-}
-
-TEST_F(LineReaderTest, ReadLineAtCutsAtCrOrLf) {
-  Put("one\r\ntwo\nthree");
-  FILE* in = OpenStream(path_.wstring().c_str(), "rb");
-  char buffer[32768];
-  size_t length = 0;
-  ASSERT_EQ(ReadLineAt(in, 0, buffer, sizeof buffer, &length), kOk);
-  EXPECT_STREQ(buffer, "one");
-  EXPECT_EQ(length, 3u);
-  ASSERT_EQ(ReadLineAt(in, 9, buffer, sizeof buffer, &length), kOk);
-  EXPECT_STREQ(buffer, "three");
-  ASSERT_EQ(ReadLineAt(in, 5, buffer, 3, &length), kOk);  // capacity bounds the text
-  EXPECT_STREQ(buffer, "tw");
-  EXPECT_EQ(ReadLineAt(in, 100, buffer, sizeof buffer, &length), kErrNotFound);
-  std::fclose(in);
 }
 
 }  // namespace

@@ -110,23 +110,6 @@ TEST(RecordTable, ArgumentsAndEmptyTable) {
   RecordTableFree(&table);
 }
 
-TEST(RecordTable, GrowthStepsAndClear) {
-  RecordTable table{};
-  for (int i = 0; i < 10000; ++i) ASSERT_EQ(RecordTableAppend(&table, &i, sizeof i), kOk);
-  EXPECT_EQ(table.indexCapacity, 10000u);
-  EXPECT_EQ(table.dataCapacity, 8u + kDataSlack);
-  int next = 10000;
-  ASSERT_EQ(RecordTableAppend(&table, &next, sizeof next), kOk);
-  EXPECT_EQ(table.indexCapacity, 20000u);
-  EXPECT_EQ(Values(&table).back(), 10000);
-  unsigned char* buffer = table.data;
-  ASSERT_EQ(RecordTableClear(&table), kOk);
-  EXPECT_EQ(RecordTableCount(&table), 0u);
-  EXPECT_EQ(table.data, buffer);
-  EXPECT_EQ(table.indexCapacity, 20000u);
-  RecordTableFree(&table);
-}
-
 TEST(RecordTable, SortBothDirectionsAndForEachStops) {
   RecordTable table{};
   std::mt19937 random(3);
@@ -168,36 +151,6 @@ std::vector<std::string> Keys(RecordTable* table) {
       },
       &keys);
   return keys;
-}
-
-TEST(CounterTable, CaseFoldingKeepsTheFirstSpelling) {
-  RecordTable table{};
-  ASSERT_EQ(CounterTableAdd(&table, "Mail.Example", 1, 100, 5), kOk);
-  ASSERT_EQ(CounterTableAdd(&table, "MAIL.example", 2, 50, 9), kOk);
-  ASSERT_EQ(RecordTableCount(&table), 1u);
-  CounterRecord* record = static_cast<CounterRecord*>(RecordTableAt(&table, 0));
-  EXPECT_STREQ(record->key, "Mail.Example");
-  EXPECT_EQ(record->total1, 3u);
-  EXPECT_EQ(record->total2, 150u);
-  EXPECT_EQ(record->last, 9);
-  EXPECT_EQ(record->reserved, 0u);
-  EXPECT_EQ(record->hash, KeyHash("MAIL.EXAMPLE"));
-  EXPECT_EQ(CounterTableFind(&table, "mail.EXAMPLE"), record);
-  EXPECT_EQ(CounterTableFind(&table, "other"), nullptr);
-  RecordTableFree(&table);
-}
-
-TEST(CounterTable, OrderIsByHashThenKey) {
-  RecordTable table{};
-  EXPECT_EQ(KeyHash("ab"), KeyHash("ba"));
-  EXPECT_EQ(KeyHash("\xff"), 0xFFFFFFFFu);  // bytes count as signed
-  for (const char* key : {"ba", "zz", "ab", "A", "b", "BA"}) CounterTableAdd(&table, key, 1, 0, 0);
-  // Hashes: A 65, b 66, ab/ba 131, zz 180.
-  EXPECT_EQ(Keys(&table), (std::vector<std::string>{"A", "b", "ab", "ba", "zz"}));
-  // The same order as inserting each record at its search position.
-  CounterRecord* ba = CounterTableFind(&table, "BA");
-  EXPECT_EQ(ba->total1, 2u);
-  RecordTableFree(&table);
 }
 
 // Reference: each key placed by the plain binary search with the keyed order.
@@ -293,32 +246,6 @@ TEST(CounterTable, CompareRecordsDefaultOrder) {
   EXPECT_EQ(CompareKeyNoCase("ab", "abc"), -1);
   EXPECT_EQ(CompareKeyNoCase("b", "A"), 1);
   EXPECT_EQ(CompareKeyNoCase("[", "a"), 1);  // 'a' folds to 'A' (0x41) below '[' (0x5B)
-}
-
-TEST(KeyedTable, OtherPayloadsShareTheLayout) {
-  struct AddressPayload {
-    uint32_t messages, clean, virus, spam;
-    uint64_t bytes;
-  };
-  RecordTable table{};
-  void* record = nullptr;
-  bool inserted = false;
-  ASSERT_EQ(KeyedTableFindOrInsert(&table, "10.0.0.1", sizeof(AddressPayload), &record, &inserted),
-            kOk);
-  EXPECT_TRUE(inserted);
-  AddressPayload* payload =
-      reinterpret_cast<AddressPayload*>(static_cast<char*>(record) + sizeof(KeyedRecordHeader));
-  EXPECT_EQ(payload->messages, 0u);
-  payload->messages = 4;
-  EXPECT_STREQ(KeyedRecordKey(record, sizeof(AddressPayload)), "10.0.0.1");
-  ASSERT_EQ(KeyedTableFindOrInsert(&table, "10.0.0.1", sizeof(AddressPayload), &record, &inserted),
-            kOk);
-  EXPECT_FALSE(inserted);
-  payload =
-      reinterpret_cast<AddressPayload*>(static_cast<char*>(record) + sizeof(KeyedRecordHeader));
-  EXPECT_EQ(payload->messages, 4u);
-  EXPECT_EQ(KeyedTableFind(&table, "10.0.0.2", sizeof(AddressPayload)), nullptr);
-  RecordTableFree(&table);
 }
 
 }  // namespace

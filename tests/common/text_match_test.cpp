@@ -35,30 +35,6 @@ TEST(WildcardMatch, SingleForwardScanWithoutBacktracking) {
   }
 }
 
-TEST(GetField, TrimsAndAdvancesTheCursor) {
-  const char* line = " a ; b;c\nnext";
-  const char* cursor = line;
-  char buffer[16];
-  size_t length = 99;
-  ASSERT_EQ(GetField(&cursor, 0, ';', nullptr, buffer, sizeof buffer, &length), 1);
-  EXPECT_STREQ(buffer, "a");
-  EXPECT_EQ(length, 2u);  // counted before the trailing blank was cut
-  EXPECT_EQ(cursor, line + 4);
-  ASSERT_EQ(GetField(&cursor, 0, ';', nullptr, buffer, sizeof buffer, &length), 1);
-  EXPECT_STREQ(buffer, "b");
-  ASSERT_EQ(GetField(&cursor, 0, ';', nullptr, buffer, sizeof buffer, &length), 1);
-  EXPECT_STREQ(buffer, "c");
-  EXPECT_STREQ(cursor, "next");  // the line feed was consumed
-
-  cursor = line;
-  ASSERT_EQ(GetField(&cursor, 2, ';', nullptr, buffer, sizeof buffer, &length), 1);
-  EXPECT_STREQ(buffer, "c");
-  cursor = line;
-  EXPECT_EQ(GetField(&cursor, 3, ';', nullptr, buffer, sizeof buffer, &length), 0);
-  EXPECT_STREQ(buffer, "");
-  EXPECT_EQ(length, 0u);
-}
-
 TEST(GetField, CapacityPatternAndRawForm) {
   const char* line = "x;0123456789;y";
   const char* cursor = line;

@@ -1,5 +1,5 @@
-// Calendar conversions, time-of-day parsing, date patterns, bounds, calendar
-// arithmetic and quantum alignment.
+// Calendar conversions, time-of-day parsing, bounds, calendar arithmetic and
+// quantum alignment (date patterns: the file scans of the end-to-end runs).
 #include "common/time.h"
 
 #include <gtest/gtest.h>
@@ -87,44 +87,6 @@ TEST(ParseTimeOfDay, AcceptsLogTimesAndRejectsTheRest) {
   EXPECT_EQ(h * 100 + m, 1305);
   EXPECT_EQ(ParseTimeOfDay("13:05 ", &ticks, &h, &m, &sec), kOk);
   EXPECT_EQ(sec, 77);
-}
-
-TEST(DatePattern, Matches) {
-  struct Case {
-    const char* name;
-    const char* patterns;  // NUL-separated list, null for the default list
-    int ignoreCase;
-    int matched;
-    const char* time;  // Show() of the result
-  };
-  const char* log = "smtp*yyyymmdd*.log\0";
-  const Case cases[] = {
-      {"smtp20080427.log", log, 1, 1, "2008-04-27 00:00:00.000"},
-      {"SMTP20080427.LOG", log, 1, 1, "2008-04-27 00:00:00.000"},
-      {"SMTP20080427.LOG", log, 0, 0, "invalid"},
-      {"smtp-out20080427.log", log, 1, 0, "invalid"},  // length
-      {"smtp2008O427.log", log, 1, 0, "invalid"},
-      {"smtp20080427-old.log", log, 1, 0, "invalid"},
-      {"20080231", "*yyyymmdd*\0", 1, 1, "1601-01-01 00:00:00.000"},  // no calendar date: time 0
-      {"x20080427", "x*yyyymmdd\0", 1, 0, "invalid"},  // one star
-      {"x20080427", "*x*yyyymmdd*\0", 1, 0, "invalid"},  // three stars
-      {"2008-04-28", kDatePatternsDateOption, 1, 1, "2008-04-28 00:00:00.000"},
-      {"27042008", nullptr, 1, 1, "2008-04-27 00:00:00.000"},  // ddmmyyyy of the default list
-      {"2008/04/27 13:05:10", kDatePatternsBoundDateTime, 1, 1,
-       "2008-04-27 13:05:10.000"},
-      {"", nullptr, 1, 0, "invalid"},
-  };
-  for (const Case& c : cases) {
-    TimeValue t = 5;
-    const int matched = MatchDatePattern(c.ignoreCase, c.name, std::strlen(c.name),
-                                         c.patterns, &t);
-    EXPECT_EQ(matched, c.matched) << c.name;
-    EXPECT_EQ(matched ? Show(t) : (t == kNoTime ? "invalid" : "output not reset"), c.time) << c.name;
-  }
-  TimeValue t = 0;
-  EXPECT_EQ(MatchDatePattern(1, "20080427XXXX", 8, kDatePatternsDateOption, &t), 1);  // not terminated
-  EXPECT_EQ(MatchDatePatternWide(1, L"smtp20080427.log", -1, log, &t), 1);
-  EXPECT_EQ(Show(t), "2008-04-27 00:00:00.000");
 }
 
 TEST(TimeBound, AbsoluteRelativeAndRejected) {
