@@ -1,13 +1,12 @@
-// Console formatting, the message table, diagnostics, the copy file and the session block.
+// Console formatting, the message table, diagnostics and the session block.
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+
+#include "../scratch.h"
 
 #include "frame/console.h"
 #include "platform/console.h"
@@ -15,40 +14,16 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Routes console output into a copy file of its own for one test.
-class CopyFile {
- public:
-  CopyFile() {
-    path_ = fs::temp_directory_path() /
-            ("varno_console_" + std::to_string(CurrentProcessId()) + "_" +
-             std::to_string(counter_++) + ".txt");
-    fs::remove(path_);
-    SetDiagnosticFile(path_.wstring().c_str());
-  }
-  ~CopyFile() {
-    SetDiagnosticFile(nullptr);
-    fs::remove(path_);
-  }
-  CopyFile(const CopyFile&) = delete;
-  CopyFile& operator=(const CopyFile&) = delete;
-
+struct CopyFile {
+  scratch::Folder folder{"console"};
+  CopyFile() { SetDiagnosticFile(folder.Wide("copy.txt").c_str()); }
+  ~CopyFile() { SetDiagnosticFile(nullptr); }
   // Closes the copy and gives its bytes.
   std::string Text() {
     SetDiagnosticFile(nullptr);
-    return ReadFile(path_);
+    return scratch::ReadFile(folder / "copy.txt");
   }
-  const fs::path& path() const { return path_; }
-
- private:
-  static inline int counter_ = 0;
-  fs::path path_;
 };
 
 TEST(FormatConsoleText, WindowsConversionsOnLinux) {
@@ -81,22 +56,6 @@ TEST(MessageTable, IdsAndResultCodes) {
                                        {-8, kMsgOpenFailed},   {-15, kMsgErrorOccured}, {-32, kMsgBadName},
                                        {-29, kMsgErrorCode},   {6, kMsgErrorCode}};
   for (const auto& [code, id] : codes) EXPECT_EQ(ResultMessageId(code), id) << code;
-}
-
-TEST(CopyFileOutput, MessagesWithCrLfAppendedAndAnUnopenableFileSkipped) {
-  CopyFile copy;
-  EXPECT_EQ(PrintMessage(kConsoleErr, 999), 0);
-  PrintResultMessage(-29);
-  PrintMessage(kConsoleErr, kMsgCannotAccessOutdir, L"/x", -13);
-  SetDiagnosticFile(nullptr);
-  SetDiagnosticFile(copy.path().wstring().c_str());
-  PrintMessage(kConsoleOut, kMsgBanner, "varno", "1.0", "Maker");
-  EXPECT_EQ(copy.Text(),
-            "An error occured. EC: -29\r\nCannot access output directory.\r\nDirectory: /x\r\nEC: -13\r\n"
-            "varno log analysis utility\r\nVersion 1.0\r\nCopyright (C) Maker. All rights reserved.\r\n");
-  SetDiagnosticFile(L"/nonexistent-folder-for-varno/copy.txt");
-  PrintErr(L"nowhere\n");  // must not crash
-  SetDiagnosticFile(nullptr);
 }
 
 TEST(DebugPrint, ThresholdAndPrefixes) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../scratch.h"
 #include "frame/command_line.h"
 #include "common/node_tree.h"
 #include "platform/command_line_split.h"
@@ -49,14 +50,6 @@ std::vector<std::wstring> ReadLines(const fs::path& path) {
   return lines;
 }
 
-fs::path MakeFolder(const char* tag) {
-  fs::path dir = fs::temp_directory_path() /
-                 ("varno_post_" + std::to_string(getpid()) + "_" + tag);
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir;
-}
-
 TEST(ParsePostprocessor, CollectsElementsUpToTheSemicolon) {
   CommandLine* commandLine = MakeCommandLine({L"a b", L"c\\", L";", L"--stat=ALL"});
   ASSERT_NE(commandLine, nullptr);
@@ -77,43 +70,10 @@ TEST(ParsePostprocessor, CollectsElementsUpToTheSemicolon) {
   CommandLineFree(commandLine);
 }
 
-TEST(ParsePostprocessor, OptionsInsideTheCommandAreTakenAsTheyAre) {
-  CommandLine* commandLine =
-      MakeCommandLine({L"-v", L"--stat=ALL", L"--", L"-", L";", L"x", L";"});
-  ASSERT_NE(commandLine, nullptr);
-  NodeTree* list = nullptr;
-  ASSERT_EQ(ParsePostprocessor(L"first", 0, commandLine, &list), kOk);
-  ASSERT_EQ(ParsePostprocessor(L"second", 1, commandLine, &list), kOk);
-  std::vector<uint32_t> ids;
-  std::vector<std::wstring> commands = Commands(list, &ids);
-  ASSERT_EQ(commands.size(), 2u);
-  EXPECT_EQ(commands[0], L"first -v --stat=ALL -- -");
-  EXPECT_EQ(commands[1], L"second x");
-  EXPECT_EQ(ids[0], 0u);
-  EXPECT_EQ(ids[1], 1u);
-  TreeDestroy(list);
-  CommandLineFree(commandLine);
-}
-
-TEST(ParsePostprocessor, WithoutSemicolonNothingIsStored) {
-  CommandLine* last = MakeCommandLine({});
-  ASSERT_NE(last, nullptr);
-  NodeTree* list = nullptr;
-  EXPECT_EQ(ParsePostprocessor(L"x", 1, last, &list), kErrInvalidValue);
-  EXPECT_TRUE(Commands(list, nullptr).empty());
-  CommandLine* unended = MakeCommandLine({L"a", L";;", L"b"});
-  ASSERT_NE(unended, nullptr);
-  EXPECT_EQ(ParsePostprocessor(L"x", 1, unended, &list), kErrInvalidValue);
-  EXPECT_TRUE(Commands(list, nullptr).empty());
-  if (list != nullptr) TreeDestroy(list);
-  CommandLineFree(last);
-  CommandLineFree(unended);
-}
-
 // The recorder receives exactly what the raw splitter makes of the stored line.
 void ExpectRecordedArguments(int wait) {
-  fs::path dir = MakeFolder(wait ? "wait" : "nowait");
-  fs::path out = dir / "argv.txt";
+  scratch::Folder dir("post");
+  const fs::path out = dir / "argv.txt";
   setenv("VARNO_ARGV_FILE", out.c_str(), 1);
   CommandLine* commandLine = MakeCommandLine({L"a b", L"c\\", L"d e\\", L"-x", L";"});
   ASSERT_NE(commandLine, nullptr);
@@ -135,39 +95,12 @@ void ExpectRecordedArguments(int wait) {
   EXPECT_EQ(recorded, (std::vector<std::wstring>{L"a b", L"c\\\\", L"d e\\", L"-x"}));
   TreeDestroy(list);
   CommandLineFree(commandLine);
-  fs::remove_all(dir);
 }
 
 TEST(RunPostprocessor, StartsWithTheSplitArgumentsWaitingOrNot) {
   ASSERT_TRUE(fs::exists(kRecorder)) << "build the argv_recorder target";
   ExpectRecordedArguments(1);
   ExpectRecordedArguments(0);
-}
-
-TEST(RunPostprocessorList, RunsInOrderAndStopsAtTheFirstFailure) {
-  ASSERT_TRUE(fs::exists(kRecorder)) << "build the argv_recorder target";
-  fs::path dir = MakeFolder("list");
-  std::wstring first = fs::path(dir / "1.txt").wstring();
-  std::wstring third = fs::path(dir / "3.txt").wstring();
-  CommandLine* commandLine = MakeCommandLine({first.c_str(), L"one", L";", third.c_str(), L";"});
-  ASSERT_NE(commandLine, nullptr);
-  NodeTree* list = nullptr;
-  ASSERT_EQ(ParsePostprocessor(kRecorder.c_str(), 1, commandLine, &list), kOk);
-  EXPECT_EQ(RunPostprocessorList(list), kOk);
-  EXPECT_EQ(ReadLines(dir / "1.txt"), std::vector<std::wstring>{L"one"});
-
-  CommandLine* broken = MakeCommandLine({L";"});
-  ASSERT_EQ(ParsePostprocessor(L"/nonexistent/varno-no-such-tool", 1, broken, &list), kOk);
-  ASSERT_EQ(ParsePostprocessor(kRecorder.c_str(), 1, commandLine, &list), kOk);
-  fs::remove(dir / "1.txt");
-  EXPECT_LT(RunPostprocessorList(list), 0);
-  EXPECT_TRUE(fs::exists(dir / "1.txt"));   // ran before the failing one
-  EXPECT_FALSE(fs::exists(dir / "3.txt"));  // skipped after it
-  EXPECT_EQ(RunPostprocessorList(nullptr), kOk);
-  TreeDestroy(list);
-  CommandLineFree(commandLine);
-  CommandLineFree(broken);
-  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -4,130 +4,83 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <functional>
 #include <string>
 
-#include "frame/jobs.h"
+#include "../scratch.h"
 #include "common/time.h"
-
-namespace fs = std::filesystem;
+#include "frame/jobs.h"
 
 namespace {
 
-fs::path MakeFolder(const char* tag) {
-  fs::path dir = fs::temp_directory_path() /
-                 ("varno_progress_" + std::to_string(getpid()) + "_" + tag);
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir;
-}
-
-std::string Content(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+using scratch::ReadFile;
 
 TEST(ProgressFile, WithADirectoryOnlyTheLastComponentIsUsed) {
-  fs::path root = MakeFolder("dir");
-  fs::path dir = root / "created" / "here";
+  scratch::Folder root("progress");
+  const auto dir = root / "created/here";
   ProgressFile* progress = nullptr;
   ASSERT_EQ(OpenProgressFile(dir.wstring().c_str(), L"C:\\tmp/other\\p.txt", &progress), kOk);
-  ASSERT_NE(progress, nullptr);
-  EXPECT_TRUE(fs::exists(dir / "p.txt"));
-  EXPECT_EQ(Content(dir / "p.txt"), "");
+  EXPECT_EQ(ReadFile(dir / "p.txt"), "");
+  EXPECT_TRUE(scratch::fs::exists(dir / "p.txt"));
   CloseProgressFile(progress);
-  EXPECT_FALSE(fs::exists(dir / "p.txt"));
-  fs::remove_all(root);
-}
-
-TEST(ProgressFile, StatLineIsRewrittenInPlaceAndKeepsMissingValues) {
-  fs::path dir = MakeFolder("stat");
-  fs::path path = dir / "_varno.run";
-  ProgressFile* progress = nullptr;
-  ASSERT_EQ(OpenProgressFile(nullptr, path.wstring().c_str(), &progress), kOk);
-  ReportStatProgress(progress, 150, 20, 3, 4, L"smtp20080427.log", L"a long second text");
-  // Readable by another reader while the run still holds it.
-  EXPECT_EQ(Content(path), "100;20;3;4;smtp20080427.log;a long second text\r\n");
-  ReportStatProgress(progress, -1, 30, -1, 9, nullptr, L"short");
-  EXPECT_EQ(Content(path), "100;30;3;9;smtp20080427.log;short\r\n");
-  ReportStatProgress(progress, 5, -1, -1, -1, L"", nullptr);
-  EXPECT_EQ(Content(path), "5;30;3;9;;short\r\n");
-  CloseProgressFile(progress);
-  EXPECT_FALSE(fs::exists(path));
-  fs::remove_all(dir);
-}
-
-TEST(ProgressFile, TextsAreCutTo31And63Bytes) {
-  fs::path dir = MakeFolder("cut");
-  ProgressFile* progress = nullptr;
-  ASSERT_EQ(OpenProgressFile(dir.wstring().c_str(), L"p.txt", &progress), kOk);
-  std::wstring first(40, L'f');
-  std::wstring second(100, L's');
-  ReportStatProgress(progress, 1, 2, 3, 4, first.c_str(), second.c_str());
-  EXPECT_EQ(Content(dir / "p.txt"),
-            "1;2;3;4;" + std::string(31, 'f') + ";" + std::string(63, 's') + "\r\n");
-  ReportTextProgress(progress, -1, -1, second.c_str());
-  EXPECT_EQ(Content(dir / "p.txt"), "1;2;" + std::string(63, 's') + "\r\n");
-  CloseProgressFile(progress);
-  fs::remove_all(dir);
-}
-
-TEST(ProgressFile, TextAndDayLines) {
-  fs::path dir = MakeFolder("forms");
-  fs::path path = dir / "p.txt";
-  ProgressFile* progress = nullptr;
-  ASSERT_EQ(OpenProgressFile(dir.wstring().c_str(), L"p.txt", &progress), kOk);
-  ReportTextProgress(progress, 7, 250, L"Searching smtp20080427.log");
-  EXPECT_EQ(Content(path), "7;100;Searching smtp20080427.log\r\n");
-  ReportTextProgress(progress, -1, 50, nullptr);
-  EXPECT_EQ(Content(path), "7;50;Searching smtp20080427.log\r\n");
-
-  TimeValue day = MakeTime(2008, 4, 27, 13, 5, 0);
-  ASSERT_NE(day, 0u);
-  ReportDayProgress(progress, 8, 9, day);
-  EXPECT_EQ(Content(path), "8;9;kelb20080427.log\r\n");
-  ReportDayProgress(progress, -1, 10, 0);
-  EXPECT_EQ(Content(path), "8;10;kelb20080427.log\r\n");
-  ReportDayProgress(progress, -1, -1, kProgressNoDay);
-  EXPECT_EQ(Content(path), "8;10;\r\n");
-  CloseProgressFile(progress);
-  fs::remove_all(dir);
-}
-
-TEST(ProgressFile, FailuresLeaveNoRecordAndReportsWithoutOneDoNothing) {
-  ProgressFile* progress = reinterpret_cast<ProgressFile*>(1);
+  EXPECT_FALSE(scratch::fs::exists(dir / "p.txt"));
+  // A failed open gives no record; reports without one do nothing.
+  progress = reinterpret_cast<ProgressFile*>(1);
   EXPECT_NE(OpenProgressFile(nullptr, L"/nonexistent-varno/dir/p.txt", &progress), kOk);
   EXPECT_EQ(progress, nullptr);
   ReportStatProgress(nullptr, 1, 2, 3, 4, L"a", L"b");
   ReportTextProgress(nullptr, 1, 2, L"a");
   ReportDayProgress(nullptr, 1, 2, 5);
-  CloseProgressFile(nullptr);
+}
+
+// Each report rewrites the one line; -1 and null keep the value before.
+TEST(ProgressFile, LinesOfEachFormKeepMissingValuesAndCutTexts) {
+  scratch::Folder dir("progress");
+  const auto path = dir / "p.txt";
+  ProgressFile* progress = nullptr;
+  ASSERT_EQ(OpenProgressFile(dir.Wide().c_str(), L"p.txt", &progress), kOk);
+  const std::wstring f40(40, L'f'), s100(100, L's');
+  const TimeValue day = MakeTime(2008, 4, 27, 13, 5, 0);
+  const std::pair<std::function<void()>, std::string> steps[] = {
+      {[&] { ReportStatProgress(progress, 150, 20, 3, 4, L"smtp20080427.log", L"a long second text"); },
+       "100;20;3;4;smtp20080427.log;a long second text"},
+      {[&] { ReportStatProgress(progress, -1, 30, -1, 9, nullptr, L"short"); }, "100;30;3;9;smtp20080427.log;short"},
+      {[&] { ReportStatProgress(progress, 5, -1, -1, -1, L"", nullptr); }, "5;30;3;9;;short"},
+      {[&] { ReportStatProgress(progress, 1, 2, 3, 4, f40.c_str(), s100.c_str()); },
+       "1;2;3;4;" + std::string(31, 'f') + ";" + std::string(63, 's')},
+      {[&] { ReportTextProgress(progress, -1, -1, s100.c_str()); }, "1;2;" + std::string(63, 's')},
+      {[&] { ReportTextProgress(progress, 7, 250, L"Searching smtp20080427.log"); }, "7;100;Searching smtp20080427.log"},
+      {[&] { ReportTextProgress(progress, -1, 50, nullptr); }, "7;50;Searching smtp20080427.log"},
+      {[&] { ReportDayProgress(progress, 8, 9, day); }, "8;9;kelb20080427.log"},
+      {[&] { ReportDayProgress(progress, -1, 10, 0); }, "8;10;kelb20080427.log"},
+      {[&] { ReportDayProgress(progress, -1, -1, kProgressNoDay); }, "8;10;"},
+  };
+  for (const auto& [step, line] : steps) {
+    step();
+    EXPECT_EQ(ReadFile(path), line + "\r\n");  // readable while the run holds it
+  }
+  CloseProgressFile(progress);
+  EXPECT_FALSE(scratch::fs::exists(path));
 }
 
 TEST(ProgressCallback, ReportsUntilTheJobIsCancelled) {
-  fs::path dir = MakeFolder("callback");
-  setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+  scratch::Folder dir("progress");
+  setenv("XDG_RUNTIME_DIR", dir.path.c_str(), 1);
   ProgressContext context{};
-  ASSERT_EQ(OpenProgressFile(dir.wstring().c_str(), L"p.txt", &context.progress), kOk);
+  ASSERT_EQ(OpenProgressFile(dir.Wide().c_str(), L"p.txt", &context.progress), kOk);
   ASSERT_EQ(CreateJobEvent(L"progress-callback-test", &context.event), kOk);
   EXPECT_EQ(ProgressCallback(&context, -1, 40, L"reading"), 0);
-  EXPECT_EQ(Content(dir / "p.txt"), "0;40;reading\r\n");
+  EXPECT_EQ(ReadFile(dir / "p.txt"), "0;40;reading\r\n");
   ASSERT_EQ(CancelJob(L"progress-callback-test"), kOk);
   EXPECT_EQ(ProgressCallback(&context, 50, 50, L"later"), kUserAbort);
-  EXPECT_EQ(Content(dir / "p.txt"), "0;40;reading\r\n");
+  EXPECT_EQ(ReadFile(dir / "p.txt"), "0;40;reading\r\n");
   ProgressContext empty{};
   EXPECT_EQ(ProgressCallback(&empty, 1, 1, L"x"), 0);
   EXPECT_EQ(ProgressCallback(nullptr, 1, 1, L"x"), 0);
   CloseJobEvent(context.event);
   CloseProgressFile(context.progress);
   unsetenv("XDG_RUNTIME_DIR");
-  fs::remove_all(dir);
 }
 
 }  // namespace
