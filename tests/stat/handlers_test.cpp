@@ -41,23 +41,6 @@ std::string RblLine(const char* time, const char* from, const char* to, const ch
          ";MID;" + client + ";" + reason + ";" + virusName + ";" + verdict + ";;0x0\r\n";
 }
 
-TEST(RblTrafficHandlerTest, AddressListsOrderByMessagesOrBytesAndHonourTop) {
-  const std::string log = RblLine("08:00:00", "big@x", "r", "", "", "9000", "", "", "", "0") +
-                          RblLine("08:00:01", "many@x", "r", "", "", "10", "", "", "", "0") +
-                          RblLine("08:00:02", "many@x", "r", "", "", "10", "", "", "", "0") +
-                          RblLine("08:00:03", "", "r", "", "", "1", "", "", "", "0");
-  OutputSettings settings;
-  settings.topCount = 0;
-  HandlerRun run = RunHandlerOn(RblTrafficHandler, log, settings);
-  ASSERT_EQ(run.result, kOk);
-  const std::string lists = run.output.substr(run.output.find("TS;"));
-  EXPECT_EQ(lists, CrLfLines({"TS;many@x;2;20;2;0;0", "TR;r;4;9021;4;0;0", "TD;big@x;9000;1",
-                              "TE;r;9021;4"}));
-  settings.topCount = 15;
-  run = RunHandlerOn(RblTrafficHandler, log, settings);
-  EXPECT_NE(run.output.find("TS;;1;1;1;0;0\r\n"), std::string::npos);  // empty first key counts
-}
-
 TEST(BipHandlerTest, TiesPutTheSmallerUnmarkedCountFirst) {
   const std::string log = RblLine("08:00:00", "a", "b", "", "SPAM", "1", "1.1.1.1", "", "", "0") +
                           RblLine("08:00:01", "a", "b", "", "", "1", "1.1.1.1", "", "", "0") +
@@ -138,21 +121,6 @@ TEST(HttpAlertHandlerTest, CountsEndLinesByReason) {
   EXPECT_EQ(run.output, CrLfLines({"S;4;1;0;0;0;0;1"}) +
                             HourRows("H", "0;0;0;0;0;0;0", {{8, "1;1;0;0;0;0;0"}, {9, "3;0;0;0;0;0;1"}}) +
                             CrLfLines({"IP;1.1.1.1;2", "IP;2.2.2.2;2", "VIR; Eicar ;1"}));
-}
-
-TEST(HttpTrafficHandlerTest, VolumesInUnitsFromBothLayouts) {
-  // Combined: KiB, "-" is 0; compact: bytes.
-  const std::string combined = ProxyLine("10:00:00", "E", "2048", "1.1.1.1", "u", "a.com") +
-                               ProxyLine("10:00:01", "E", "-", "3.3.3.3", "u", "z.com") +
-                               ProxyLine("11:00:00", "T", "9999", "1.1.1.1", "u", "a.com");
-  const std::string compact = "2024-03-11;10:00:00;2.2.2.2;b.com;1048576\n";
-  OutputSettings settings;
-  settings.unitDivisor = 1048576;
-  HandlerRun run = RunTwoLogHandler(HttpTrafficHandler, &combined, &compact, settings);
-  ASSERT_EQ(run.result, kOk);
-  EXPECT_EQ(run.output, CrLfLines({"S;3.00"}) + HourRows("H", "0.00", {{10, "3.00"}}) +
-                            CrLfLines({"IP;1.1.1.1;2.00", "IP;2.2.2.2;1.00", "DM;a.com;2.00",
-                                       "DM;b.com;1.00"}));
 }
 
 TEST(HttpWebFilterHandlerTest, CategoryBitsAndTopLimit) {

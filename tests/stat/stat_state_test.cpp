@@ -7,6 +7,7 @@
 
 #include "common/time.h"
 #include "stat/stat_types.h"
+#include "../scratch.h"
 #include "stat_test_env.h"
 
 namespace {
@@ -24,18 +25,16 @@ class StatStateTest : public testing::Test {
   void SetUp() override {
     EnsureConsoleStarted();
     ResetStatState();
-    dir_ = MakeTempFolder("state");
   }
-  void TearDown() override {
-    ResetStatState();
-    std::filesystem::remove_all(std::filesystem::path(dir_));
-  }
-  std::wstring Path(const wchar_t* name) const { return dir_ + L"/" + name; }
-  std::wstring dir_;
+  void TearDown() override { ResetStatState(); }
+  std::filesystem::path Path(const char* name) const { return folder_ / name; }
+  bool Exists(const char* name) const { return std::filesystem::exists(folder_ / name); }
+  scratch::Folder folder_{"state"};
+  const std::wstring dir_ = folder_.Wide();
 };
 
 TEST_F(StatStateTest, LoadsRequestedTypesOnly) {
-  WriteFileBytes(Path(L"_varno.stat"),
+  scratch::WriteFile(Path("_varno.stat"),
                  "last_smtp_in = 2008-04-27,1234,56,13:05:10  # note\r\n"
                  "last_rbl_in = 2008-04-26,1,2,01:02:03\r\n"
                  "last_bip = garbage,1,2,01:02:03\r\n"
@@ -55,7 +54,7 @@ TEST_F(StatStateTest, LoadsRequestedTypesOnly) {
 }
 
 TEST_F(StatStateTest, SaveKeepsCommentsAndOtherKeysAndWritesOnlyDoneTypes) {
-  WriteFileBytes(Path(L"_varno.stat"), "# comment\r\n\r\nother = x\r\nlast_rbl_in = 2008-01-01,1,1,00:00:01\r\n");
+  scratch::WriteFile(Path("_varno.stat"), "# comment\r\n\r\nother = x\r\nlast_rbl_in = 2008-01-01,1,1,00:00:01\r\n");
   StatType& smtp = Row(L"SMTP-IN");
   smtp.daysDone = 1;
   smtp.lastDay = MakeTime(2008, 4, 28, 0, 0, 0);
@@ -64,52 +63,35 @@ TEST_F(StatStateTest, SaveKeepsCommentsAndOtherKeysAndWritesOnlyDoneTypes) {
   smtp.lastTime = (6 * 3600ULL + 30 * 60) * kTicksPerSecond;
   Row(L"RBL-IN").lastDay = MakeTime(2009, 1, 1, 0, 0, 0);  // not done: unchanged
   ASSERT_EQ(SaveStatState(dir_.c_str(), kStatSmtpIn | kStatRblIn), kOk);
-  EXPECT_EQ(ReadFileBytes(Path(L"_varno.stat")),
+  EXPECT_EQ(scratch::ReadFile(Path("_varno.stat")),
             "# comment\r\n\r\nother = x\r\nlast_rbl_in = 2008-01-01,1,1,00:00:01\r\n"
             "last_smtp_in = 2008-04-28,97,2,06:30:00\r\n");
   // Nothing left behind by the replace.
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(StatStateTempPath(dir_.c_str(), L"_varno.stat"))));
-  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(Path(L"_varno.stat.lck"))));
+  EXPECT_FALSE(Exists("_varno.stat.lck"));
 }
 
 TEST_F(StatStateTest, FailedTemporaryWriteLeavesTheOldFile) {
   const std::string old = "last_smtp_in = 2008-01-01,1,1,00:00:01\r\n";
-  WriteFileBytes(Path(L"_varno.stat"), old);
+  scratch::WriteFile(Path("_varno.stat"), old);
   // A folder where the temporary file should go makes the write fail.
   std::filesystem::create_directory(std::filesystem::path(StatStateTempPath(dir_.c_str(), L"_varno.stat")));
   StatType& smtp = Row(L"SMTP-IN");
   smtp.daysDone = 1;
   smtp.lastDay = MakeTime(2008, 4, 28, 0, 0, 0);
   EXPECT_NE(SaveStatState(dir_.c_str(), kStatSmtpIn), kOk);
-  EXPECT_EQ(ReadFileBytes(Path(L"_varno.stat")), old);
-}
-
-TEST_F(StatStateTest, NothingDoneStillSavesTheFile) {
-  EXPECT_EQ(SaveStatState(dir_.c_str(), kStatAll), kOk);
-  EXPECT_EQ(ReadFileBytes(Path(L"_varno.stat")), "");
-  WriteFileBytes(Path(L"_varno.stat"), "a=1\n");
-  EXPECT_EQ(SaveStatState(dir_.c_str(), kStatAll), kOk);
-  EXPECT_EQ(ReadFileBytes(Path(L"_varno.stat")), "a = 1\r\n");
+  EXPECT_EQ(scratch::ReadFile(Path("_varno.stat")), old);
 }
 
 TEST_F(StatStateTest, SaveRemovesTemporariesOfDeadProcessesOnly) {
   // 999999999 is above every pid limit; process 1 always runs.
-  const wchar_t* stale[] = {L"_varno.stat.999999999.tmp", L"_varno.last.999999999.tmp"};
-  const wchar_t* kept[] = {L"_varno.stat.1.tmp", L"_varno.stat.x.tmp", L"_varno.last.1.tmp"};
-  for (const wchar_t* name : stale) WriteFileBytes(Path(name), "x");
-  for (const wchar_t* name : kept) WriteFileBytes(Path(name), "x");
+  const char* stale[] = {"_varno.stat.999999999.tmp", "_varno.last.999999999.tmp"};
+  const char* kept[] = {"_varno.stat.1.tmp", "_varno.stat.x.tmp", "_varno.last.1.tmp"};
+  for (const char* name : stale) scratch::WriteFile(Path(name), "x");
+  for (const char* name : kept) scratch::WriteFile(Path(name), "x");
   EXPECT_EQ(SaveStatState(dir_.c_str(), kStatAll), kOk);
-  for (const wchar_t* name : stale) EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(Path(name))));
-  for (const wchar_t* name : kept) EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(Path(name))));
-}
-
-TEST_F(StatStateTest, BackupIsMadeOnceOnly) {
-  WriteFileBytes(Path(L"_varno.stat"), "a = 1\r\n");
-  EXPECT_EQ(BackupStatState(dir_.c_str()), kOk);
-  EXPECT_EQ(ReadFileBytes(Path(L"_varno.last")), "a = 1\r\n");
-  WriteFileBytes(Path(L"_varno.stat"), "a = 2\r\n");
-  EXPECT_EQ(BackupStatState(dir_.c_str()), kOk);
-  EXPECT_EQ(ReadFileBytes(Path(L"_varno.last")), "a = 1\r\n");
+  for (const char* name : stale) EXPECT_FALSE(Exists(name));
+  for (const char* name : kept) EXPECT_TRUE(Exists(name));
 }
 
 }  // namespace

@@ -6,13 +6,6 @@
 // Starts the console layer once for the test process (messages need it).
 void EnsureConsoleStarted();
 
-// A fresh empty folder below the system temporary folder.
-std::wstring MakeTempFolder(const char* tag);
-
-// Whole file as bytes ("" when missing); writes bytes as they are.
-std::string ReadFileBytes(const std::wstring& path);
-void WriteFileBytes(const std::wstring& path, const std::string& bytes);
-
 #include <cstdint>
 
 #include "common/output_settings.h"

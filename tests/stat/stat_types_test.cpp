@@ -41,15 +41,4 @@ TEST(ParseStatTypesTest, AddsToTheGivenMask) {
   EXPECT_EQ(ParseStatTypes(nullptr, &mask), kErrInvalidArgument);
 }
 
-TEST(NameFromMaskTest, ReplacesFirstStarWithDate) {
-  std::wstring name;
-  EXPECT_EQ(NameFromMask(L"_smtp*.csv", 2008, 4, 27, &name), kOk);
-  EXPECT_EQ(name, L"_smtp20080427.csv");
-  EXPECT_EQ(NameFromMask(L"a*b*", 2010, 12, 1, &name), kOk);
-  EXPECT_EQ(name, L"a20101201b*");
-  const std::wstring longMask = std::wstring(252, L'x') + L"*";
-  EXPECT_EQ(NameFromMask(longMask.c_str(), 2010, 12, 1, &name), kErrBufferTooSmall);
-  EXPECT_EQ(NameFromMask(std::wstring(251, L'x').append(L"*").c_str(), 2010, 12, 1, &name), kOk);
-}
-
 }  // namespace
