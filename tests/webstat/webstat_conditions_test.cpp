@@ -59,24 +59,6 @@ TEST(WebstatConditions, VolumeThresholds) {
   }
 }
 
-TEST(WebstatConditions, PatternListsRangesAndInterval) {
-  Parsed p(L" site=*news*; host = ; user=Al*;ip=10.0.0.0/8;ip=;code=4*;content=text/*;"
-           L"start=2008/06/05;end=2008/06/05");
-  ASSERT_EQ(p.result, kOk);
-  ASSERT_NE(p.conditions.host, nullptr);
-  EXPECT_STREQ(p.conditions.host[0], "*news*");
-  EXPECT_STREQ(p.conditions.host[1], "*");
-  EXPECT_EQ(p.conditions.host[2], nullptr);
-  EXPECT_STREQ(p.conditions.user[0], "Al*");
-  EXPECT_STREQ(p.conditions.ip[0], "*");
-  EXPECT_EQ(p.conditions.ipRangeCount, 1u);
-  EXPECT_EQ(p.conditions.ipRanges[0].kind, kRangeMask);
-  EXPECT_STREQ(p.conditions.code[0], "4*");
-  EXPECT_STREQ(p.conditions.content[0], "text/*");
-  EXPECT_EQ(p.conditions.start, MakeTime(2008, 6, 5, 0, 0, 0));
-  EXPECT_EQ(p.conditions.end, MakeTimeMs(2008, 6, 5, 23, 59, 59, 999));
-}
-
 TEST(WebstatConditions, FailuresReleaseTheRecord) {
   const struct {
     const wchar_t* text;
