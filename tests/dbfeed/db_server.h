@@ -16,10 +16,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
+
+#include "../scratch.h"
 
 extern char** environ;
 
@@ -53,20 +53,9 @@ inline DbServer TestServer() {
   GTEST_SKIP() << "No MariaDB server configured (VARNO_TEST_DB_PORT is not set); "       \
                   "tools/run_tests.sh starts one, or see tools/mariadb_private.sh"
 
-inline std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline void AppendFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::app);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using scratch::AppendFile;
+using scratch::ReadFile;
+using scratch::WriteFile;
 
 // Runs SQL through the mariadb client (tab-separated rows, no column names,
 // special characters of values escaped by the client). Returns its output;

@@ -14,56 +14,7 @@ using dbtest::ReadFile;
 using dbtest::WriteFile;
 namespace fs = std::filesystem;
 
-struct Folder {
-  fs::path path;
-  Folder() {
-    static int counter = 0;
-    path = fs::temp_directory_path() /
-           ("varno_feed_state_" + std::to_string(getpid()) + "_" + std::to_string(counter++));
-    fs::remove_all(path);
-    fs::create_directories(path);
-  }
-  ~Folder() { fs::remove_all(path); }
-  std::wstring Wide(const std::string& name = "") const {
-    const std::string text = (name.empty() ? path : path / name).string();
-    return std::wstring(text.begin(), text.end());
-  }
-};
-
-TEST(FeedName, JobNameIsLoweredCheckedAndCutAtABlank) {
-  struct Case { const wchar_t* name; ResultCode result; const wchar_t* job; };
-  const Case cases[] = {{L"Mail_1", kOk, L"mail_1-dbf"}, {L"a-B9", kOk, L"a-b9-dbf"},
-                        {L"gw x.y", kOk, L"gw"},         {L"a.b", kErrInvalidValue, L""},
-                        {L" lead", kErrInvalidValue, L""}, {L"\u00e9", kErrInvalidValue, L""}};
-  for (const Case& c : cases) {
-    std::wstring job = L"old";
-    EXPECT_EQ(CheckFeedName(c.name, &job), c.result) << c.name;
-    EXPECT_EQ(job, c.job) << c.name;
-  }
-}
-
-TEST(FeedConfigFile, KeysDefaultsTablesAndPaths) {
-  Folder folder;
-  const std::wstring confDir = folder.Wide() + L"/";
-  WriteFile(folder.path / "mail_1-dbf.conf",
-            "# gateway\r\nhost = db.example\r\nport = 0x10\r\nburst = 0\r\nnodeid = gw-7\r\n"
-            "table_prefix = gw\r\n" + std::string(1 << 20, 'x') + "\r\n");
-  FeedConfig in, out;
-  ASSERT_EQ(LoadFeedConfig(confDir.c_str(), L"/logs", L"mail_1-dbf", kFeedIncoming, &in), kOk);
-  ASSERT_EQ(LoadFeedConfig(confDir.c_str(), L"/logs", L"mail_1-dbf", kFeedOutgoing, &out), kOk);
-  EXPECT_EQ(*in.host, "db.example");
-  EXPECT_FALSE(in.user || in.passwd || in.db);
-  EXPECT_EQ(in.port, 16u);
-  EXPECT_EQ(in.burst, 100u);
-  EXPECT_EQ(in.nodeid, "gw-7");
-  EXPECT_EQ(in.table, "gw_inbound");
-  EXPECT_EQ(out.table, "gw_outbound");
-  EXPECT_EQ(in.cursorPath, L"/logs/mail_1-dbf.stat");
-  EXPECT_EQ(in.pendingPath, L"/logs/mail_1-dbf-pendin.stat");
-  EXPECT_EQ(out.pendingPath, L"/logs/mail_1-dbf-pendout.stat");
-  ReleaseFeedConfig(&in);
-  ReleaseFeedConfig(&out);
-}
+using Folder = scratch::Folder;
 
 TEST(FeedConfigFile, MissingFileAndValuesThatWouldBreakAStatementAreRefused) {
   Folder folder;
