@@ -2,14 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
-
-namespace fs = std::filesystem;
 
 std::string Hours(const std::string& tag, const std::string& values) {
   std::string text;
@@ -122,67 +117,15 @@ TEST(MetadataFiles, SkipsMalformedLinesAndKeepsTheRest) {
   EXPECT_EQ(file.skippedLines, 3u);
 }
 
-TEST(MetadataFiles, NamesGiveKindAndDate) {
-  const struct {
-    const wchar_t* folder;
-    const wchar_t* name;
-    bool match;
-    uint32_t kind;
-  } cases[] = {
-      {nullptr, L"_smtp20240311.csv", true, kKindSmtpIn},
-      {nullptr, L"_SMTP20240311.CSV", true, kKindSmtpIn},
-      {nullptr, L"_smtp-out20240311.csv", true, kKindSmtpOut},
-      {L"_smtpstat", L"_smtp20240311.csv", true, kKindSmtpChart},
-      {L"_smtpstat", L"_rbl20240311.csv", true, kKindRblChart},
-      {nullptr, L"_rbl-out20240311.csv", true, kKindRblOut},
-      {nullptr, L"_postponer-out20240311.csv", true, kKindPostOut},
-      {nullptr, L"_bip20240311.csv", true, kKindBip},
-      {L"_kelb_cs", L"_kelb-wf20240311.csv", true, kKindHttpWf},
-      {nullptr, L"_kelb-wf20240311.csv", false, 0},
-      {nullptr, L"_smtp2024031.csv", false, 0},
-      {nullptr, L"_smtp20240311-old.csv", false, 0},
-      {nullptr, L"_smtp20240231.csv", false, 0},
-      {nullptr, L"_smtp2024031a.csv", false, 0},
-      {nullptr, L"_varno.stat", false, 0},
-  };
-  for (const auto& c : cases) {
-    uint32_t kind = 99, date = 0;
-    EXPECT_EQ(MatchMetadataName(c.folder, c.name, &kind, &date), c.match) << c.name;
-    if (c.match) {
-      EXPECT_EQ(kind, c.kind) << c.name;
-      EXPECT_EQ(date, 20240311u) << c.name;
-    }
+// Names without a kind's folder, date or prefix are no metadata (the rest of
+// the scan: the end-to-end report run).
+TEST(MetadataFiles, OtherNamesAndMissingFilesAreNoMetadata) {
+  uint32_t kind = 0, date = 0;
+  for (const wchar_t* name : {L"_kelb-wf20240311.csv", L"_smtp20240231.csv", L"_smtp2024031a.csv", L"_varno.stat"}) {
+    EXPECT_FALSE(MatchMetadataName(nullptr, name, &kind, &date)) << name;
   }
-}
-
-TEST(MetadataFiles, ScanFindsDaysInTheFolderAndItsTypeFolders) {
-  const fs::path root = fs::temp_directory_path() / ("varno_report_scan_" + std::to_string(getpid()));
-  fs::remove_all(root);
-  fs::create_directories(root / "_smtpstat");
-  fs::create_directories(root / "_kelb_cs");
-  for (const fs::path& name : {root / "_smtp20240311.csv", root / "_rbl20240312.csv",
-                               root / "_smtpstat/_rbl20240311.csv", root / "_kelb_cs/_kelb-tr20240313.csv",
-                               root / "_varno.stat", root / "_smtp20249999.csv"}) {
-    std::ofstream(name) << "S;1;1;0\n";
-  }
-  fs::create_directories(root / "_bip20240310.csv");  // a folder is no file
-  MetadataDays days;
-  ASSERT_EQ(ScanMetadataFolder(root.wstring().c_str(), &days), kOk);
-  ASSERT_EQ(days.size(), 3u);
-  EXPECT_EQ(days[20240311][kKindSmtpIn], (root / "_smtp20240311.csv").wstring());
-  EXPECT_EQ(days[20240311][kKindRblChart], (root / "_smtpstat/_rbl20240311.csv").wstring());
-  EXPECT_TRUE(days[20240311][kKindRblIn].empty());
-  EXPECT_EQ(days[20240312][kKindRblIn], (root / "_rbl20240312.csv").wstring());
-  EXPECT_EQ(days[20240313][kKindHttpTr], (root / "_kelb_cs/_kelb-tr20240313.csv").wstring());
-
   MetadataFile file;
-  EXPECT_EQ(ReadMetadataFile(kKindSmtpIn, (root / "_smtp20240311.csv").wstring().c_str(), &file), kOk);
-  EXPECT_DOUBLE_EQ(file.summary[0], 1);
-  EXPECT_EQ(ReadMetadataFile(kKindSmtpIn, (root / "_smtp20240101.csv").wstring().c_str(), &file),
-            kErrFileNotFound);
-  fs::remove_all(root);
-  MetadataDays none;
-  EXPECT_EQ(ScanMetadataFolder(root.wstring().c_str(), &none), kErrPathNotFound);
+  EXPECT_EQ(ReadMetadataFile(kKindSmtpIn, L"/nonexistent-varno/_smtp20240101.csv", &file), kErrFileNotFound);
 }
 
 }  // namespace

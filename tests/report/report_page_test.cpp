@@ -2,11 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <unistd.h>
+
+#include "../scratch.h"
 
 namespace {
 
@@ -18,25 +16,11 @@ size_t CountOf(const std::string& text, const std::string& part) {
   return count;
 }
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-struct Folder {
-  fs::path root;
-  explicit Folder(const std::string& tag) {
-    root = fs::temp_directory_path() / ("varno_report_" + tag + "_" + std::to_string(getpid()));
-    fs::remove_all(root);
-    fs::create_directories(root);
-  }
-  ~Folder() {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-  }
+struct Folder : scratch::Folder {
+  using scratch::Folder::Folder;
   void Write(const std::string& name, const std::string& bytes) const {
-    fs::create_directories((root / name).parent_path());
-    std::ofstream(root / name, std::ios::binary) << bytes;
+    fs::create_directories((path / name).parent_path());
+    scratch::WriteFile(path / name, bytes);
   }
 };
 
@@ -58,7 +42,7 @@ TEST(ReportPage, EscapesEveryLogDerivedText) {
   hostile += "\xFF\xC0<img src=x onerror=alert(1)>";
   folder.Write("_smtp20240311.csv", "S;1;1;0\r\nTIP;" + hostile + ";1\r\nERR;0;1\r\n");
   folder.Write("_kelb_cs/_kelb-wf20240311.csv", "MUU;" + hostile + ";3\r\nMUD;" + std::string(400, 'h') + ";1\r\n");
-  const std::string html = Render(folder.root, 31);
+  const std::string html = Render(folder.path, 31);
   EXPECT_EQ(CountOf(html, "<script"), 1u);
   EXPECT_EQ(CountOf(html, "<img"), 0u);
   EXPECT_EQ(CountOf(html, std::string(1, '\0')), 0u);
@@ -73,36 +57,12 @@ TEST(ReportPage, EscapesEveryLogDerivedText) {
 }
 
 // Only the types and days present show; the newest day comes first and open.
-TEST(ReportPage, ShowsTheNewestDaysAndOnlyTheTypesPresent) {
-  Folder folder("days");
-  std::string hours;
-  for (int h = 0; h < 24; ++h) hours += "H;" + std::string(h < 10 ? "0" : "") + std::to_string(h) + ";2;1;1\r\n";
-  for (int day = 10; day <= 14; ++day) {
-    folder.Write("_smtp202403" + std::to_string(day) + ".csv", "S;48;24;24\r\n" + hours + "TIP;1.2.3.4;48\r\n");
-  }
-  folder.Write("_smtpstat/_rbl20240314.csv", "SRC;1;1;0;0;0\r\nBROKEN\r\nBMT;RULE_A;1\r\n");
-  const std::string html = Render(folder.root, 3);
-  EXPECT_EQ(CountOf(html, "<details class=\"day\""), 3u);
-  EXPECT_LT(html.find("id=\"d20240314\" open"), html.find("id=\"d20240313\">"));
-  EXPECT_LT(html.find("id=\"d20240313\">"), html.find("id=\"d20240312\">"));
-  EXPECT_EQ(CountOf(html, "d20240311"), 0u);
-  EXPECT_EQ(CountOf(html, "data-kind=\"SMTP-IN\""), 3u);
-  EXPECT_EQ(CountOf(html, "data-kind=\"RBL-CHART\""), 1u);
-  EXPECT_EQ(CountOf(html, "data-kind=\"RBL-IN\""), 0u);
-  // Overview: one SMTP-IN chart over the days and one verdict chart; per day
-  // one hourly SMTP-IN chart (the verdict file has no hours).
-  EXPECT_EQ(CountOf(html, "<svg"), 2u + 3u);
-  EXPECT_EQ(CountOf(html, "1 malformed line(s) skipped."), 1u);
-  EXPECT_EQ(CountOf(html, "<pre class=\"rows\" hidden>RULE_A\t1</pre>"), 1u);
-  EXPECT_EQ(CountOf(html, "<pre class=\"rows\" hidden>1.2.3.4\t48</pre>"), 3u);
-  EXPECT_EQ(CountOf(html, "<td class=\"num\">48</td>"), 3u + 3u);  // summary, overview table
-}
-
 // Tabs and line feeds separate fields and rows, so keys never carry them.
 TEST(ReportPage, TopListRowsAreTabAndLineSeparatedText) {
   Folder folder("rows");
-  folder.Write("_rbl20240311.csv", "TS;a\tb;2;1.00;1;1;0\r\nTS;;1;0.50;1;0;0\r\nTS;c\rd;1;0;1;0;0\r\n");
-  const std::string html = Render(folder.root, 31);
+  folder.Write("_rbl20240311.csv", "TS;a\tb;2;1.00;1;1;0\r\nTS;;1;0.50;1;0;0\r\nTS;c\rd;1;0;1;0;0\r\nBROKEN\r\n");
+  const std::string html = Render(folder.path, 31);
+  EXPECT_EQ(CountOf(html, "1 malformed line(s) skipped."), 1u);
   EXPECT_EQ(CountOf(html, "<pre class=\"rows\" hidden>a b\t2\t1.00\t1\t1\t0\n\t1\t0.50\t1\t0\t0\n"
                           "c\xEF\xBF\xBD" "d\t1\t0\t1\t0\t0</pre>"),
             1u);
@@ -110,22 +70,22 @@ TEST(ReportPage, TopListRowsAreTabAndLineSeparatedText) {
 
 TEST(ReportPage, EmptyFolderGivesAPageWithoutDays) {
   Folder folder("empty");
-  const std::string html = Render(folder.root, 31);
+  const std::string html = Render(folder.path, 31);
   EXPECT_EQ(CountOf(html, "no metadata files found"), 1u);
   EXPECT_EQ(CountOf(html, "<svg"), 0u);
   ReportData data;
-  EXPECT_EQ(LoadReport((folder.root / "missing").wstring().c_str(), 31, &data), kErrPathNotFound);
+  EXPECT_EQ(LoadReport((folder.path / "missing").wstring().c_str(), 31, &data), kErrPathNotFound);
 }
 
 TEST(ReportPage, WritesThroughATemporaryFileAndReplaces) {
   Folder folder("write");
-  const fs::path page = folder.root / "report.html";
+  const fs::path page = folder.path / "report.html";
   ASSERT_EQ(WriteFileReplacing(page.wstring().c_str(), "first"), kOk);
   ASSERT_EQ(WriteFileReplacing(page.wstring().c_str(), "second page"), kOk);
-  EXPECT_EQ(ReadAll(page), "second page");
-  EXPECT_EQ(std::distance(fs::directory_iterator(folder.root), fs::directory_iterator()), 1);
+  EXPECT_EQ(scratch::ReadFile(page), "second page");
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder.path), fs::directory_iterator()), 1);
   // A folder that cannot take the file leaves nothing behind.
-  const fs::path missing = folder.root / "no" / "report.html";
+  const fs::path missing = folder.path / "no" / "report.html";
   EXPECT_NE(WriteFileReplacing(missing.wstring().c_str(), "x"), kOk);
   EXPECT_FALSE(fs::exists(missing.parent_path()));
 }
