@@ -139,14 +139,4 @@ TEST(OptionLoop, ValuesIntoTheContext) {
   EXPECT_EQ(GetDiagnosticThreshold(), 3u);
 }
 
-TEST(OptionLoop, StopsAtTheFirstUsageError) {
-  OptionRun unknown({L"-v", L"--bogus=1", L"--help"});
-  EXPECT_EQ(unknown.result, kErrFailed);
-  EXPECT_EQ(unknown.context.mode, RunMode::kNone);
-  OptionRun repeated({L"--version", L"--vers", L"--merge=x"});
-  EXPECT_EQ(repeated.context.mode, RunMode::kVersion);
-  OptionRun helpTwice({L"-h", L"--help"});
-  EXPECT_EQ(helpTwice.result, kOk);
-}
-
 }  // namespace
