@@ -1,15 +1,11 @@
 // Helpers of the tests that talk to the MariaDB server the test command
 // starts (connection details in VARNO_TEST_DB_* environment variables):
 // fresh databases with the feed's tables, SQL through the mariadb client,
-// log lines, and the program run from a private installation folder.
+// and log lines.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -20,8 +16,6 @@
 #include <vector>
 
 #include "../scratch.h"
-
-extern char** environ;
 
 namespace dbtest {
 
@@ -174,84 +168,6 @@ inline std::string PostLine(const std::string& time, const std::string& kind,
                             const std::string& id, int count = 1) {
   return "pp;" + time + ";" + kind + ";" + id + ";" + std::to_string(count) + "\n";
 }
-
-struct Outcome {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-// A private installation (bin/varno, conf/) and a log folder for one test.
-struct FeedInstall {
-  fs::path root, bin, conf, logs;
-  explicit FeedInstall(const std::string& tag) {
-    static int counter = 0;
-    root = fs::temp_directory_path() /
-           ("varno_dbfeed_" + std::to_string(getpid()) + "_" + tag + "_" + std::to_string(counter++));
-    fs::remove_all(root);
-    bin = root / "bin";
-    conf = root / "conf";
-    logs = root / "logs";
-    fs::create_directories(bin);
-    fs::create_directories(conf);
-    fs::create_directories(logs);
-    fs::copy_file(VARNO_BIN, bin / "varno");
-  }
-  ~FeedInstall() {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-  }
-  // The configuration of feed `name` for database db, with extra lines.
-  void Configure(const std::string& name, const DbServer& server, const std::string& db,
-                 const std::string& extra = "") const {
-    WriteFile(conf / (name + "-dbf.conf"),
-              "# test feed\nhost = " + server.host + "\nport = " + server.port + "\nuser = " +
-                  server.user + "\npasswd = " + server.password + "\ndb = " + db +
-                  "\nnodeid = gw1\n" + extra);
-  }
-  pid_t Start(const std::vector<std::string>& args, const fs::path& out, const fs::path& err) const {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::string program = (bin / "varno").string();
-    std::vector<std::string> copies = args;
-    std::vector<char*> argv{program.data()};
-    for (std::string& arg : copies) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env = {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin"};
-    if (!Env("TZ").empty()) env.push_back("TZ=" + Env("TZ"));
-    std::vector<char*> envp;
-    for (std::string& entry : env) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    pid_t pid = -1;
-    int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(spawned, 0);
-    return spawned == 0 ? pid : -1;
-  }
-  static int WaitExit(pid_t pid) {
-    int status = 0;
-    if (pid <= 0 || waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  Outcome Run(const std::vector<std::string>& args) const {
-    const fs::path out = root / "stdout";
-    const fs::path err = root / "stderr";
-    Outcome outcome;
-    outcome.exitCode = WaitExit(Start(args, out, err));
-    outcome.out = ReadFile(out);
-    outcome.err = ReadFile(err);
-    return outcome;
-  }
-  // --dbfeed=name on the log folder, with more options.
-  Outcome Feed(const std::string& name, std::vector<std::string> more = {}) const {
-    std::vector<std::string> args = {"--dbfeed=" + name, logs.string()};
-    args.insert(args.end(), more.begin(), more.end());
-    return Run(args);
-  }
-};
 
 inline size_t CountOf(const std::string& text, const std::string& part) {
   size_t count = 0;

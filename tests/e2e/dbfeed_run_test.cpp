@@ -2,15 +2,69 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <random>
 #include <thread>
 
 #include "../dbfeed/db_server.h"
 #include "platform/lock_file.h"
+#include "stat_support.h"
 
 namespace {
 
 using namespace dbtest;
+using stat_e2e::Outcome;
+using stat_e2e::Running;
+using stat_e2e::Wait;
+
+// A private installation (bin/varno, conf/) and a log folder for one test.
+struct FeedInstall {
+  scratch::Folder folder{"dbfeed"};
+  fs::path root = folder.path, bin = root / "bin", conf = root / "conf", logs = root / "logs";
+  FeedInstall() {
+    for (const fs::path& dir : {bin, conf, logs}) fs::create_directories(dir);
+    fs::copy_file(VARNO_BIN, bin / "varno");
+  }
+  // The configuration of feed `name` for database db, with extra lines.
+  void Configure(const std::string& name, const DbServer& server, const std::string& db,
+                 const std::string& extra = "") const {
+    WriteFile(conf / (name + "-dbf.conf"),
+              "# test feed\nhost = " + server.host + "\nport = " + server.port + "\nuser = " +
+                  server.user + "\npasswd = " + server.password + "\ndb = " + db +
+                  "\nnodeid = gw1\n" + extra);
+  }
+  Running Start(const std::vector<std::string>& args) const {
+    std::vector<std::string> env;
+    if (!Env("TZ").empty()) env.push_back("TZ=" + Env("TZ"));
+    return stat_e2e::StartProgram((bin / "varno").string(), args, root, env);
+  }
+  Outcome Run(const std::vector<std::string>& args) const {
+    Running run = Start(args);
+    return Wait(run);
+  }
+  // --dbfeed=name on the log folder, with more options.
+  Outcome Feed(const std::string& name, std::vector<std::string> more = {}) const {
+    std::vector<std::string> args = {"--dbfeed=" + name, logs.string()};
+    args.insert(args.end(), more.begin(), more.end());
+    return Run(args);
+  }
+};
+
+// A test database and an installation; skipped without a test server.
+class DbfeedRun : public testing::Test {
+ protected:
+  void SetUp() override {
+    VARNO_REQUIRE_DB_SERVER(server);
+    db = std::make_unique<TestDatabase>(server);
+  }
+  // Feed `name` of the installation on the test database.
+  void Configure(const std::string& name, const std::string& extra = "") {
+    install.Configure(name, server, db->name, extra);
+  }
+  const DbServer server = TestServer();
+  FeedInstall install;
+  std::unique_ptr<TestDatabase> db;
+};
 
 // Incoming messages 0..count-1 of one day: accepted, passed by RBL, split in
 // one delivery that ends; every third one is still pending (no "E" line).
@@ -31,34 +85,26 @@ void WriteDayLogs(const FeedInstall& install, const Day& day, unsigned first, un
   AppendFile(install.logs / ("postponer" + day.compact + ".log"), post);
 }
 
-TEST(DbfeedRun, FirstRunStartsWithTodaysLogs) {
-  const DbServer server = TestServer();
-  VARNO_REQUIRE_DB_SERVER(server);
-  TestDatabase db(server);
-  FeedInstall install("today");
-  install.Configure("first", server, db.name);
+TEST_F(DbfeedRun, FirstRunStartsWithTodaysLogs) {
+  Configure("first");
   const Day yesterday = LocalDay(-1);
   const Day today = LocalDay(0);
   WriteDayLogs(install, yesterday, 0, 5);
   WriteDayLogs(install, today, 100, 7);
   Outcome run = install.Feed("first");
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(db.Query("SELECT COUNT(*), MIN(DATE(msgtime)) FROM inbound;"), "7\t" + today.dashed + "\n");
+  EXPECT_EQ(db->Query("SELECT COUNT(*), MIN(DATE(msgtime)) FROM inbound;"), "7\t" + today.dashed + "\n");
   const std::string cursor = ReadFile(install.logs / "first-dbf.stat");
   EXPECT_NE(cursor.find("last-in = " + today.slashed + ",7\r\n"), std::string::npos) << cursor;
   // Nothing new: a second run stores nothing and makes no connection.
   run = install.Feed("first", {"-vvv"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out.find("START TRANSACTION"), std::string::npos) << run.out;
-  EXPECT_EQ(db.Query("SELECT COUNT(*) FROM inbound;"), "7\n");
+  EXPECT_EQ(db->Query("SELECT COUNT(*) FROM inbound;"), "7\n");
 }
 
-TEST(DbfeedRun, BurstOf100With250MessagesCommitsThreeBatches) {
-  const DbServer server = TestServer();
-  VARNO_REQUIRE_DB_SERVER(server);
-  TestDatabase db(server);
-  FeedInstall install("burst");
-  install.Configure("burst", server, db.name, "burst = 100\n");
+TEST_F(DbfeedRun, BurstOf100With250MessagesCommitsThreeBatches) {
+  Configure("burst", "burst = 100\n");
   const Day today = LocalDay(0);
   WriteDayLogs(install, today, 0, 250);
   Outcome run = install.Feed("burst", {"-vvv"});
@@ -69,21 +115,17 @@ TEST(DbfeedRun, BurstOf100With250MessagesCommitsThreeBatches) {
   EXPECT_EQ(CountOf(run.out, "INSERT INTO `inbound` VALUES (NULL, "), 3u);
   EXPECT_EQ(CountOf(run.out, "(NULL, \""), 250u);
   // The third batch updates none of the first two batches' finished messages.
-  EXPECT_EQ(db.Query("SELECT COUNT(*), COUNT(DISTINCT msgid) FROM inbound;"), "250\t250\n");
-  EXPECT_EQ(db.Query("SELECT domains FROM inbound WHERE id = 1;"), "b.example,c.example\n");
-  EXPECT_EQ(db.Query("SELECT recipients FROM inbound WHERE id = 1;"), "r@b.example,q@c.example\n");
+  EXPECT_EQ(db->Query("SELECT COUNT(*), COUNT(DISTINCT msgid) FROM inbound;"), "250\t250\n");
+  EXPECT_EQ(db->Query("SELECT domains FROM inbound WHERE id = 1;"), "b.example,c.example\n");
+  EXPECT_EQ(db->Query("SELECT recipients FROM inbound WHERE id = 1;"), "r@b.example,q@c.example\n");
   const std::string cursor = ReadFile(install.logs / "burst-dbf.stat");
   EXPECT_NE(cursor.find("last-in = " + today.slashed + ",250"), std::string::npos) << cursor;
   // Pending: the messages without their "E" line (every third one).
   EXPECT_EQ(CountOf(ReadFile(install.logs / "burst-dbf-pendin.stat"), "\n"), 84u);
 }
 
-TEST(DbfeedRun, RblAndPostponerUpdatesAcrossMidnight) {
-  const DbServer server = TestServer();
-  VARNO_REQUIRE_DB_SERVER(server);
-  TestDatabase db(server);
-  FeedInstall install("midnight");
-  install.Configure("night", server, db.name);
+TEST_F(DbfeedRun, RblAndPostponerUpdatesAcrossMidnight) {
+  Configure("night");
   const Day yesterday = LocalDay(-1);
   const Day today = LocalDay(0);
   const std::string late = MessageId(1), split = MessageId(2), stopped = MessageId(3);
@@ -103,7 +145,7 @@ TEST(DbfeedRun, RblAndPostponerUpdatesAcrossMidnight) {
   WriteFile(install.logs / "night-dbf.stat", "last-in = " + yesterday.slashed + ",0\n");
   Outcome run = install.Feed("night");
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(db.Query("SELECT msgtime, HEX(flags), f_rbl, split, endmarks FROM inbound ORDER BY msgtime;"),
+  EXPECT_EQ(db->Query("SELECT msgtime, HEX(flags), f_rbl, split, endmarks FROM inbound ORDER BY msgtime;"),
             yesterday.dashed + " 23:59:00\t33000281\t7\t1\t1\n" +   // spam, rbl passed, fin
                 yesterday.dashed + " 23:59:10\t12000201\t0\t2\t2\n" +  // fin after the second E
                 yesterday.dashed + " 23:59:20\t11000021\t2\t0\t0\n" +  // stopped by RBL
@@ -112,15 +154,11 @@ TEST(DbfeedRun, RblAndPostponerUpdatesAcrossMidnight) {
   // A rerun counts no postponer line twice.
   run = install.Feed("night");
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(db.Query("SELECT SUM(split), SUM(endmarks) FROM inbound;"), "3\t3\n");
+  EXPECT_EQ(db->Query("SELECT SUM(split), SUM(endmarks) FROM inbound;"), "3\t3\n");
 }
 
-TEST(DbfeedRun, PostponerLinesOfLaterBatchesAreCountedOnce) {
-  const DbServer server = TestServer();
-  VARNO_REQUIRE_DB_SERVER(server);
-  TestDatabase db(server);
-  FeedInstall install("again");
-  install.Configure("again", server, db.name, "burst = 1\n");
+TEST_F(DbfeedRun, PostponerLinesOfLaterBatchesAreCountedOnce) {
+  Configure("again", "burst = 1\n");
   const Day today = LocalDay(0);
   const std::string first = MessageId(10), second = MessageId(11);
   WriteFile(install.logs / ("smtp" + today.compact + ".log"),
@@ -133,19 +171,15 @@ TEST(DbfeedRun, PostponerLinesOfLaterBatchesAreCountedOnce) {
   AppendFile(install.logs / ("postponer" + today.compact + ".log"), PostLine("00:00:05", "E", first));
   run = install.Feed("again");
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(db.Query("SELECT split, endmarks, HEX(flags) FROM inbound WHERE id = 1;"),
+  EXPECT_EQ(db->Query("SELECT split, endmarks, HEX(flags) FROM inbound WHERE id = 1;"),
             "3\t2\t12000101\n");
 }
 
-TEST(DbfeedRun, FailedStatementRollsBackAndKeepsTheCursor) {
-  const DbServer server = TestServer();
-  VARNO_REQUIRE_DB_SERVER(server);
-  TestDatabase db(server);
-  FeedInstall install("rollback");
-  install.Configure("rb", server, db.name, "burst = 3\n");
+TEST_F(DbfeedRun, FailedStatementRollsBackAndKeepsTheCursor) {
+  Configure("rb", "burst = 3\n");
   const Day today = LocalDay(0);
   WriteDayLogs(install, today, 0, 5);
-  db.Query("DELIMITER //\nCREATE TRIGGER refuse BEFORE INSERT ON inbound FOR EACH ROW "
+  db->Query("DELIMITER //\nCREATE TRIGGER refuse BEFORE INSERT ON inbound FOR EACH ROW "
            "IF NEW.sender = 's4@a.example' THEN SIGNAL SQLSTATE '45000' "
            "SET MESSAGE_TEXT = 'refused by test'; END IF//\nDELIMITER ;\n");
   Outcome run = install.Feed("rb", {"-vvv"});
@@ -153,21 +187,17 @@ TEST(DbfeedRun, FailedStatementRollsBackAndKeepsTheCursor) {
   EXPECT_NE(run.err.find("SQL insert failed, err: refused by test\n"), std::string::npos) << run.err;
   EXPECT_NE(run.out.find("ROLLBACK\n"), std::string::npos);
   // The first batch (3 messages) is in; the second is rolled back whole.
-  EXPECT_EQ(db.Query("SELECT COUNT(*) FROM inbound;"), "3\n");
+  EXPECT_EQ(db->Query("SELECT COUNT(*) FROM inbound;"), "3\n");
   const std::string cursor = ReadFile(install.logs / "rb-dbf.stat");
   EXPECT_NE(cursor.find("last-in = " + today.slashed + ",3\r\n"), std::string::npos) << cursor;
   // With the fault gone every message is stored exactly once.
-  db.Query("DROP TRIGGER refuse;");
+  db->Query("DROP TRIGGER refuse;");
   run = install.Feed("rb");
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(db.Query("SELECT COUNT(*), COUNT(DISTINCT msgid) FROM inbound;"), "5\t5\n");
+  EXPECT_EQ(db->Query("SELECT COUNT(*), COUNT(DISTINCT msgid) FROM inbound;"), "5\t5\n");
 }
 
-TEST(DbfeedRun, ServerFaultsSaveNothingAndTheNextRunStoresEverything) {
-  const DbServer server = TestServer();
-  VARNO_REQUIRE_DB_SERVER(server);
-  TestDatabase db(server);
-  FeedInstall install("faults");
+TEST_F(DbfeedRun, ServerFaultsSaveNothingAndTheNextRunStoresEverything) {
   const Day today = LocalDay(0);
   WriteDayLogs(install, today, 0, 4);
   struct Case {
@@ -178,30 +208,26 @@ TEST(DbfeedRun, ServerFaultsSaveNothingAndTheNextRunStoresEverything) {
   wrongPassword.password = "wrong";
   const Case cases[] = {
       {"", "Failed to connect to database, err: Access denied"},
-      {"table_prefix = missing\n", "SQL insert failed, err: Table '" + db.name +
+      {"table_prefix = missing\n", "SQL insert failed, err: Table '" + db->name +
                                        ".missing_inbound' doesn't exist"}};
-  install.Configure("f", wrongPassword, db.name);
+  install.Configure("f", wrongPassword, db->name);
   Outcome run = install.Feed("f");
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find(cases[0].message), std::string::npos) << run.err;
-  install.Configure("f", server, db.name, cases[1].config);
+  Configure("f", cases[1].config);
   run = install.Feed("f");
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find(cases[1].message), std::string::npos) << run.err;
   EXPECT_FALSE(fs::exists(install.logs / "f-dbf.stat"));
   EXPECT_FALSE(fs::exists(install.logs / "f-dbf-pendin.stat"));
-  install.Configure("f", server, db.name);
+  Configure("f");
   run = install.Feed("f");
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(db.Query("SELECT COUNT(*) FROM inbound;"), "4\n");
+  EXPECT_EQ(db->Query("SELECT COUNT(*) FROM inbound;"), "4\n");
 }
 
-TEST(DbfeedRun, HostileBytesAreStoredSafely) {
-  const DbServer server = TestServer();
-  VARNO_REQUIRE_DB_SERVER(server);
-  TestDatabase db(server);
-  FeedInstall install("hostile");
-  install.Configure("h", server, db.name);
+TEST_F(DbfeedRun, HostileBytesAreStoredSafely) {
+  Configure("h");
   const Day today = LocalDay(0);
   struct Case {
     std::string sender;    // as written in the log
@@ -241,20 +267,17 @@ TEST(DbfeedRun, HostileBytesAreStoredSafely) {
   // The line with a ';' in its recipients has its fields shifted and no
   // valid flags field: it is not a message.
   expected.erase(expected.rfind(hex("semi")));
-  EXPECT_EQ(db.Query("SELECT HEX(sender) FROM inbound ORDER BY msgtime;"), expected);
-  EXPECT_EQ(db.Query("SELECT recipients, domains FROM inbound ORDER BY msgtime LIMIT 1;"),
+  EXPECT_EQ(db->Query("SELECT HEX(sender) FROM inbound ORDER BY msgtime;"), expected);
+  EXPECT_EQ(db->Query("SELECT recipients, domains FROM inbound ORDER BY msgtime LIMIT 1;"),
             "r\\\\@y\\\\\ty\\\\\n");
-  EXPECT_EQ(db.Query("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = '" +
-                     db.name + "';"),
+  EXPECT_EQ(db->Query("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = '" +
+                     db->name + "';"),
             "2\n");
 }
 
-TEST(DbfeedRun, KillAtRandomPointsThenRerunStoresEachMessageOnceWithFinalFlags) {
-  const DbServer server = TestServer();
-  VARNO_REQUIRE_DB_SERVER(server);
-  TestDatabase reference(server);
+TEST_F(DbfeedRun, KillAtRandomPointsThenRerunStoresEachMessageOnceWithFinalFlags) {
+  const TestDatabase& reference = *db;
   TestDatabase killed(server);
-  FeedInstall install("kill");
   const Day first = LocalDay(-2);
   const Day second = LocalDay(-1);
   // Two days in both directions; later RBL and postponer lines of the first
@@ -293,11 +316,10 @@ TEST(DbfeedRun, KillAtRandomPointsThenRerunStoresEachMessageOnceWithFinalFlags) 
   std::uniform_int_distribution<int> delay(5, 400);
   int killedRuns = 0;
   for (int attempt = 0; attempt < 12; ++attempt) {
-    pid_t pid = install.Start({"--dbfeed=kill", install.logs.string()}, install.root / "o",
-                              install.root / "e");
+    Running run = install.Start({"--dbfeed=kill", install.logs.string()});
     std::this_thread::sleep_for(std::chrono::milliseconds(delay(random)));
-    if (kill(pid, SIGKILL) == 0) ++killedRuns;
-    FeedInstall::WaitExit(pid);
+    if (kill(run.pid, SIGKILL) == 0) ++killedRuns;
+    Wait(run);
   }
   EXPECT_GT(killedRuns, 0);
   run = install.Feed("kill");
@@ -318,43 +340,35 @@ TEST(DbfeedRun, KillAtRandomPointsThenRerunStoresEachMessageOnceWithFinalFlags) 
   }
 }
 
-TEST(DbfeedRun, CancelStopsAfterACommittedBatch) {
-  const DbServer server = TestServer();
-  VARNO_REQUIRE_DB_SERVER(server);
-  TestDatabase db(server);
-  FeedInstall install("cancel");
-  install.Configure("c", server, db.name, "burst = 5\n");
+TEST_F(DbfeedRun, CancelStopsAfterACommittedBatch) {
+  Configure("c", "burst = 5\n");
   const Day yesterday = LocalDay(-1);
   WriteDayLogs(install, yesterday, 0, 1000);
   WriteFile(install.logs / "c-dbf.stat", "last-in = " + yesterday.slashed + ",0\n");
   const std::string job = "dbfeedcancel" + std::to_string(getpid());
-  pid_t pid = install.Start({"--dbfeed=c", "--jobname=" + job, install.logs.string()},
-                            install.root / "o", install.root / "e");
+  Running feed = install.Start({"--dbfeed=c", "--jobname=" + job, install.logs.string()});
   // Cancelled once the first batch is saved.
   for (int waited = 0; waited < 10000 && !fs::exists(install.logs / "c-dbf-pendin.stat"); waited += 10) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   Outcome cancel = install.Run({"--cancel=" + job});
   EXPECT_EQ(cancel.exitCode, 0) << cancel.err;
-  EXPECT_EQ(FeedInstall::WaitExit(pid), 1);
-  EXPECT_NE(ReadFile(install.root / "e").find("User abort."), std::string::npos);
+  const Outcome stopped = Wait(feed);
+  EXPECT_EQ(stopped.exitCode, 1);
+  EXPECT_NE(stopped.err.find("User abort."), std::string::npos);
   // Stopped between batches: the rows are exactly the lines the cursor passed.
-  const std::string rows = db.Query("SELECT COUNT(*) FROM inbound;");
+  const std::string rows = db->Query("SELECT COUNT(*) FROM inbound;");
   const std::string cursor = ReadFile(install.logs / "c-dbf.stat");
   EXPECT_NE(cursor.find("last-in = " + yesterday.slashed + "," + rows.substr(0, rows.size() - 1) + "\r\n"),
             std::string::npos) << cursor << rows;
   EXPECT_LT(std::stoi(rows), 1000);
   Outcome run = install.Feed("c");
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(db.Query("SELECT COUNT(*) FROM inbound;"), "1000\n");
+  EXPECT_EQ(db->Query("SELECT COUNT(*) FROM inbound;"), "1000\n");
 }
 
-TEST(DbfeedRun, UnreadableSmtpLogIsReportedAndTheCursorStays) {
-  const DbServer server = TestServer();
-  VARNO_REQUIRE_DB_SERVER(server);
-  TestDatabase db(server);
-  FeedInstall install("unreadable");
-  install.Configure("u", server, db.name);
+TEST_F(DbfeedRun, UnreadableSmtpLogIsReportedAndTheCursorStays) {
+  Configure("u");
   const Day today = LocalDay(0);
   // A folder in place of the log: it opens, and every read fails.
   fs::create_directories(install.logs / ("smtp" + today.compact + ".log"));
@@ -367,13 +381,13 @@ TEST(DbfeedRun, UnreadableSmtpLogIsReportedAndTheCursorStays) {
             std::string::npos)
       << run.err;
   // The outgoing direction is still fed; the incoming cursor did not move.
-  EXPECT_EQ(db.Query("SELECT COUNT(*) FROM outbound;"), "1\n");
+  EXPECT_EQ(db->Query("SELECT COUNT(*) FROM outbound;"), "1\n");
   const std::string cursor = ReadFile(install.logs / "u-dbf.stat");
   EXPECT_NE(cursor.find("last-in = " + today.slashed + ",0"), std::string::npos) << cursor;
 }
 
-TEST(DbfeedRun, NamesConfigurationAndLockFailures) {
-  FeedInstall install("names");
+TEST(DbfeedUsage, NamesConfigurationAndLockFailures) {
+  FeedInstall install;
   Outcome run = install.Feed("bad.name");
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("Invalid feed name \"bad.name\", EC:-29"), std::string::npos) << run.err;

@@ -5,12 +5,12 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "../scratch.h"
 
 namespace {
 
@@ -18,22 +18,10 @@ namespace fs = std::filesystem;
 
 fs::path GenlogsBin() { return fs::path(VARNO_BIN_DIR) / "genlogs"; }
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 class GenlogsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!fs::exists(GenlogsBin())) GTEST_SKIP() << "build the genlogs target first: " << GenlogsBin();
-    root_ = fs::temp_directory_path() / ("varno_genlogs_" + std::to_string(std::rand()) + "_" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
-    fs::create_directories(root_);
-  }
-  void TearDown() override {
-    if (!root_.empty()) fs::remove_all(root_);
   }
   fs::path Generate(const std::string& name, const std::string& options) {
     fs::path dir = root_ / name;
@@ -41,12 +29,13 @@ class GenlogsTest : public ::testing::Test {
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     return dir;
   }
-  fs::path root_;
+  scratch::Folder folder_{"genlogs"};
+  const fs::path root_ = folder_.path;
 };
 
 std::map<std::string, std::string> Contents(const fs::path& dir) {
   std::map<std::string, std::string> files;
-  for (const auto& entry : fs::directory_iterator(dir)) files[entry.path().filename().string()] = ReadAll(entry.path());
+  for (const auto& entry : fs::directory_iterator(dir)) files[entry.path().filename().string()] = scratch::ReadFile(entry.path());
   return files;
 }
 

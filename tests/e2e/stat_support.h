@@ -13,11 +13,11 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "../scratch.h"
 
 extern char** environ;
 
@@ -31,41 +31,17 @@ struct Outcome {
   std::string err;
 };
 
-inline std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline void AppendFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::app);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using scratch::AppendFile;
+using scratch::ReadFile;
+using scratch::WriteFile;
 
 inline fs::path FixtureDir() { return fs::path(VARNO_SOURCE_DIR) / "tests/e2e/fixtures/stat"; }
 
 // A fresh folder with "logs" and "out" below it.
 struct Workspace {
-  fs::path root;
-  fs::path logs;
-  fs::path out;
-  explicit Workspace(const std::string& tag) {
-    static int counter = 0;
-    root = fs::temp_directory_path() /
-           ("varno_stat_e2e_" + std::to_string(getpid()) + "_" + tag + "_" + std::to_string(counter++));
-    fs::remove_all(root);
-    logs = root / "logs";
-    out = root / "out";
-    fs::create_directories(logs);
-  }
-  ~Workspace() {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-  }
+  scratch::Folder folder;
+  fs::path root = folder.path, logs = root / "logs", out = root / "out";
+  explicit Workspace(const std::string& tag) : folder("e2e_" + tag) { fs::create_directories(logs); }
   void CopyFixtureLog(const std::string& name) const {
     fs::copy_file(FixtureDir() / "logs" / name, logs / name, fs::copy_options::overwrite_existing);
   }
@@ -88,8 +64,9 @@ struct Running {
   fs::path errPath;
 };
 
+// The environment is LC_ALL, PATH and the entries of extraEnv ("NAME=value").
 inline Running StartProgram(const std::string& path, const std::vector<std::string>& args,
-                            const fs::path& folder) {
+                            const fs::path& folder, const std::vector<std::string>& extraEnv = {}) {
   Running run;
   static int counter = 0;
   const std::string tag = std::to_string(getpid()) + "_" + std::to_string(counter++);
@@ -108,6 +85,7 @@ inline Running StartProgram(const std::string& path, const std::vector<std::stri
   for (std::string& arg : copies) argv.push_back(arg.data());
   argv.push_back(nullptr);
   std::vector<std::string> env = {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin"};
+  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
   std::vector<char*> envp;
   for (std::string& entry : env) envp.push_back(entry.data());
   envp.push_back(nullptr);

@@ -17,12 +17,6 @@ std::string Value(const std::string& line, int code) {
   return line + "\nAn error occured. EC: " + std::to_string(code) + "\n";
 }
 
-fs::path Scratch() {
-  fs::path folder = fs::temp_directory_path() / ("varno_usage_" + std::to_string(getpid()));
-  fs::create_directories(folder / "logs");
-  return folder;
-}
-
 struct Case {
   std::vector<std::string> args;
   int exitCode;
@@ -77,7 +71,8 @@ TEST(Usage, ExitCodesAndMessages) {
        "Another instance already running.\nOne or more error occured during execution. EC:-13\n"},
       {{"--dbg_set_log=/nonexistent-varno-dir/x.txt", "--version"}, 0, kBanner, ""},
   };
-  const fs::path folder = Scratch();
+  const Workspace ws("usage");
+  const fs::path& folder = ws.root;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0].substr(0, 60));
     const Outcome o = RunVarno(c.args, folder);
@@ -85,11 +80,11 @@ TEST(Usage, ExitCodesAndMessages) {
     EXPECT_EQ(o.out, c.out);
     EXPECT_EQ(o.err, c.err);
   }
-  fs::remove_all(folder);
 }
 
 TEST(Usage, AcceptedValuesAndManyArguments) {
-  const fs::path folder = Scratch();
+  const Workspace ws("usage");
+  const fs::path& folder = ws.root;
   std::vector<std::vector<std::string>> accepted = {
       {"--top=0x10"}, {"--top=12 abc"}, {"--units=kib"}, {"--quantum=2 m"}, {"--sort=host"},
       {"--outform=search,summary"}, {"--dbg_set_level=0"}, std::vector<std::string>(100000, "x")};
@@ -100,11 +95,11 @@ TEST(Usage, AcceptedValuesAndManyArguments) {
   std::vector<std::string> options(100000, "-v");
   options.push_back("--bogus");
   EXPECT_EQ(RunVarno(options, folder).err, Usage("Unrecognized option '--bogus'."));
-  fs::remove_all(folder);
 }
 
 TEST(Usage, HelpListsTheSectionsAndHidesDiagnostics) {
-  const fs::path folder = Scratch();
+  const Workspace ws("usage");
+  const fs::path& folder = ws.root;
   const Outcome none = RunVarno({}, folder);
   EXPECT_EQ(none.exitCode, 0);
   ASSERT_EQ(none.out.rfind(kBanner + "\nUsage: varno OPTIONS [LOGDIR]\n\nOptions:\n", 0), 0u);
@@ -119,11 +114,11 @@ TEST(Usage, HelpListsTheSectionsAndHidesDiagnostics) {
   }
   EXPECT_EQ(RunVarno({"--help"}, folder).out, none.out);
   EXPECT_EQ(RunVarno({"-hv"}, folder).out, none.out);
-  fs::remove_all(folder);
 }
 
 TEST(Usage, HeldNamesLocksAndFailingPostprocessor) {
-  const fs::path folder = Scratch();
+  const Workspace ws("usage");
+  const fs::path& folder = ws.root;
   const std::string logs = "--srcdir=" + (folder / "logs").string();
   const std::string out = "--outdir=" + (folder / "out").string();
   const std::wstring name = L"varno-usage-" + std::to_wstring(getpid());
@@ -146,7 +141,6 @@ TEST(Usage, HeldNamesLocksAndFailingPostprocessor) {
   const fs::path copy = folder / "copy.txt";
   RunVarno({"--dbg_set_log=" + copy.string(), "--top=bad"}, folder);
   EXPECT_EQ(ReadFile(copy), "Invalid count value \"bad\".\r\nAn error occured. EC: -29\r\n");
-  fs::remove_all(folder);
 }
 
 }  // namespace
