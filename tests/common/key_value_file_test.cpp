@@ -4,41 +4,19 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <string>
+
+#include "../scratch.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
 class KeyValueFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device seed;
-    folder_ = fs::temp_directory_path() / ("varno-kv-" + std::to_string(seed()));
-    fs::create_directories(folder_);
-    file_ = KeyValueFileCreate(nullptr, 0, 0);
-    ASSERT_NE(file_, nullptr);
-  }
-  void TearDown() override {
-    KeyValueFileFree(file_);
-    fs::remove_all(folder_);
-  }
-
-  std::wstring Path(const char* name = "state") const { return (folder_ / name).wstring(); }
-  void Put(const std::string& bytes, const char* name = "state") const {
-    std::ofstream out(folder_ / name, std::ios::binary);
-    out << bytes;
-  }
-  std::string Bytes(const char* name = "state") const {
-    std::ifstream in(folder_ / name, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-  }
+  void SetUp() override { ASSERT_NE(file_, nullptr); }
+  void TearDown() override { KeyValueFileFree(file_); }
+  std::wstring Path(const char* name = "state") const { return folder_.Wide(name); }
+  void Put(const std::string& bytes, const char* name = "state") const { scratch::WriteFile(folder_ / name, bytes); }
+  std::string Bytes(const char* name = "state") const { return scratch::ReadFile(folder_ / name); }
   // Loads the bytes and gives what a save writes.
   std::string RoundTrip(const std::string& bytes) {
     Put(bytes, "in");
@@ -47,8 +25,8 @@ class KeyValueFileTest : public ::testing::Test {
     return Bytes("out");
   }
 
-  fs::path folder_;
-  KeyValueFile* file_ = nullptr;
+  scratch::Folder folder_{"kv"};
+  KeyValueFile* file_ = KeyValueFileCreate(nullptr, 0, 0);
 };
 
 TEST_F(KeyValueFileTest, TrailingCommentSurvivesSet) {
@@ -90,7 +68,7 @@ TEST_F(KeyValueFileTest, KeysIgnoreCaseAndSetAppendsNewOnes) {
 
 TEST_F(KeyValueFileTest, ErrorsAndHandleChecks) {
   EXPECT_EQ(KeyValueFileLoad(file_, Path("missing").c_str()), kErrOpenFailed);
-  EXPECT_EQ(KeyValueFileSave(file_, (folder_ / "no" / "dir").wstring().c_str()), kErrCannotCreate);
+  EXPECT_EQ(KeyValueFileSave(file_, (folder_ / "no/dir").wstring().c_str()), kErrCannotCreate);
   EXPECT_EQ(KeyValueFileLoad(file_, nullptr), kErrInvalidArgument);
   EXPECT_EQ(KeyValueFileGet(nullptr, "a"), nullptr);
   EXPECT_EQ(KeyValueFileCreate("=#", '#', 2), nullptr);
