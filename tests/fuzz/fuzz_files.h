@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -47,6 +48,24 @@ inline std::string ReadBytes(const std::string& path) {
   while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) bytes.append(chunk, got);
   std::fclose(in);
   return bytes;
+}
+
+// Condition text of the option fuzz targets: bytes become wide characters two
+// at a time, so any code unit can appear; NUL becomes the separator ';'.
+inline std::wstring ConditionText(const uint8_t* data, size_t size) {
+  std::wstring text;
+  for (size_t i = 0; i + 1 < size; i += 2) {
+    const wchar_t c = static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
+    text.push_back(c == 0 ? L';' : c);
+  }
+  return text;
+}
+
+// Empty condition values are stored as "*", never as "".
+inline void CheckPatternList(char** list) {
+  for (char** p = list; p != nullptr && *p != nullptr; ++p) {
+    if ((*p)[0] == '\0') std::abort();
+  }
 }
 
 }  // namespace fuzz

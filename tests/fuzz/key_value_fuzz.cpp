@@ -8,20 +8,10 @@
 #include <random>
 #include <string>
 
+#include "fuzz_files.h"
 #include "common/key_value_file.h"
 
 namespace {
-
-std::string ReadAll(const char* path) {
-  std::string bytes;
-  FILE* in = std::fopen(path, "rb");
-  if (in == nullptr) return bytes;
-  char chunk[65536];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) bytes.append(chunk, got);
-  std::fclose(in);
-  return bytes;
-}
 
 bool HasLongLine(const std::string& bytes) {
   size_t start = 0;
@@ -54,8 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (KeyValueFileSave(file, second.c_str()) != kOk) std::abort();
   KeyValueFileFree(file);
 
-  const std::string a = ReadAll((base + ".1").c_str());
-  const std::string b = ReadAll((base + ".2").c_str());
+  const std::string a = fuzz::ReadBytes((base + ".1").c_str());
+  const std::string b = fuzz::ReadBytes((base + ".2").c_str());
   if (!HasLongLine(a) && a.find('"') == std::string::npos && a != b) std::abort();
   std::remove(base.c_str());
   std::remove((base + ".1").c_str());

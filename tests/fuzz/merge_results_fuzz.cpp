@@ -11,21 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_files.h"
 #include "common/time.h"
 #include "webstat/merge_results.h"
 
 namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::string bytes;
-  FILE* in = std::fopen(path.c_str(), "rb");
-  if (in == nullptr) return bytes;
-  char chunk[65536];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) bytes.append(chunk, got);
-  std::fclose(in);
-  return bytes;
-}
 
 bool HasLongLine(const uint8_t* data, size_t size) {
   size_t length = 0;
@@ -77,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (MergeResults({Wide(input)}, &settings, Wide(first).c_str()) != kOk) std::abort();
   if (settings.unitDivisor == 0 && !HasLongLine(data, size)) {
     if (MergeResults({Wide(first)}, &settings, Wide(second).c_str()) != kOk) std::abort();
-    if (SortedLines(ReadAll(first)) != SortedLines(ReadAll(second))) std::abort();
+    if (SortedLines(fuzz::ReadBytes(first)) != SortedLines(fuzz::ReadBytes(second))) std::abort();
   }
   std::remove(input.c_str());
   std::remove(first.c_str());
