@@ -32,13 +32,12 @@ CommandLine* MakeCommandLine(std::vector<const wchar_t*> rest) {
   return commandLine;
 }
 
-std::vector<std::wstring> Commands(NodeTree* list, std::vector<uint32_t>* ids) {
+std::vector<std::wstring> Commands(NodeTree* list) {
   std::vector<std::wstring> commands;
   if (list == nullptr) return commands;
   for (TreeNode* node = TreeFirstChild(list); node != nullptr; node = TreeNextSibling(node)) {
     commands.emplace_back(static_cast<const wchar_t*>(TreeNodeData(node)));
     EXPECT_EQ(TreeNodeDataSize(node), (commands.back().size() + 1) * sizeof(wchar_t));
-    if (ids != nullptr) ids->push_back(TreeNodeId(node));
   }
   return commands;
 }
@@ -50,26 +49,6 @@ std::vector<std::wstring> ReadLines(const fs::path& path) {
   return lines;
 }
 
-TEST(ParsePostprocessor, CollectsElementsUpToTheSemicolon) {
-  CommandLine* commandLine = MakeCommandLine({L"a b", L"c\\", L";", L"--stat=ALL"});
-  ASSERT_NE(commandLine, nullptr);
-  NodeTree* list = nullptr;
-  ASSERT_EQ(ParsePostprocessor(L"notify.cmd", 1, commandLine, &list), kOk);
-  std::vector<uint32_t> ids;
-  std::vector<std::wstring> commands = Commands(list, &ids);
-  ASSERT_EQ(commands.size(), 1u);
-  EXPECT_EQ(commands[0], L"notify.cmd \"a b\" c\\\\");
-  EXPECT_EQ(ids[0], 1u);
-  // The option loop goes on after the ";".
-  const OptionSpec noOptions[] = {{0, nullptr, kArgNone, nullptr, nullptr}};
-  int row = -1;
-  const wchar_t* argument = nullptr;
-  EXPECT_EQ(NextOption(commandLine, 0, noOptions, &row, &argument), kOptUnknown);
-  EXPECT_STREQ(argument, L"--stat=ALL");
-  TreeDestroy(list);
-  CommandLineFree(commandLine);
-}
-
 // The recorder receives exactly what the raw splitter makes of the stored line.
 void ExpectRecordedArguments(int wait) {
   scratch::Folder dir("post");
@@ -79,7 +58,7 @@ void ExpectRecordedArguments(int wait) {
   ASSERT_NE(commandLine, nullptr);
   NodeTree* list = nullptr;
   ASSERT_EQ(ParsePostprocessor(kRecorder.c_str(), wait, commandLine, &list), kOk);
-  std::vector<std::wstring> commands = Commands(list, nullptr);
+  std::vector<std::wstring> commands = Commands(list);
   ASSERT_EQ(commands.size(), 1u);
   ASSERT_EQ(RunPostprocessor(commands[0].c_str(), nullptr, wait), kOk);
   unsetenv("VARNO_ARGV_FILE");
