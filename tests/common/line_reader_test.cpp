@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,22 @@
 #include "platform/stream.h"
 
 namespace {
+
+namespace fs = std::filesystem;
+
+struct Piece {
+  std::string text;
+  uint64_t offset;
+  uint64_t consumed;
+};
+
+// One log file in a folder of its own.
+class LineReaderTest : public ::testing::Test {
+ protected:
+  void Put(const std::string& bytes) { scratch::WriteFile(path_, bytes); }
+  scratch::Folder folder_{"lines"};
+  const fs::path path_ = folder_ / "day.log";
+};
 
 // Reference: what fgets with a 32 768-byte buffer returns, LF removed.
 std::vector<std::string> ReadWithFgets(FILE* in) {
@@ -25,34 +42,34 @@ std::vector<std::string> ReadWithFgets(FILE* in) {
   return lines;
 }
 
-TEST(LineReader, LongLinesComeInFgetsPieces) {
+TEST_F(LineReaderTest, LongLinesComeInFgetsPieces) {
   std::string data;
   data += std::string(32766, 'a') + "\n";  // fits with its LF
   data += std::string(32767, 'b') + "\n";  // LF comes as an empty piece
   data += std::string(100000, 'c') + "\r\n\n";
   data += "short\nlast";
-  scratch::Folder folder("lines");
-  scratch::WriteFile(folder / "day.log", data);
-  FILE* in = OpenStream(folder.Wide("day.log").c_str(), "rb");
+  Put(data);
+  FILE* in = OpenStream(path_.wstring().c_str(), "rb");
   ASSERT_NE(in, nullptr);
   const std::vector<std::string> expected = ReadWithFgets(in);
   std::rewind(in);
   LineReader reader;
   ASSERT_EQ(LineReaderInit(&reader, in, 0), kOk);
   LinePiece piece;
-  uint64_t offset = 0;
-  size_t count = 0;
+  std::vector<Piece> pieces;
   int rc;
   while ((rc = LineReaderNext(&reader, &piece)) == 1) {
-    ASSERT_LT(count, expected.size());
     EXPECT_EQ(std::strlen(piece.text), piece.length);  // NUL-terminated in place
-    EXPECT_EQ(std::string(piece.text, piece.length), expected[count]) << count;
-    EXPECT_EQ(piece.offset, offset);
-    offset = piece.consumed;
-    ++count;
+    pieces.push_back({std::string(piece.text, piece.length), piece.offset, piece.consumed});
   }
   EXPECT_EQ(rc, 0);
-  EXPECT_EQ(count, expected.size());
+  ASSERT_EQ(pieces.size(), expected.size());
+  uint64_t offset = 0;
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    EXPECT_EQ(pieces[i].text, expected[i]) << i;
+    EXPECT_EQ(pieces[i].offset, offset) << i;
+    offset = pieces[i].consumed;
+  }
   EXPECT_EQ(offset, data.size());
   LineReaderFree(&reader);
   std::fclose(in);
