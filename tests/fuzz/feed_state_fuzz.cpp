@@ -8,17 +8,13 @@
 #include <random>
 #include <string>
 
+#include "fuzz_files.h"
 #include "common/time.h"
 #include "dbfeed/feed_state.h"
 
 namespace {
 
-void WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
-  FILE* out = std::fopen(path.c_str(), "wb");
-  if (out == nullptr) return;
-  std::fwrite(data, 1, size, out);
-  std::fclose(out);
-}
+using fuzz::Wide;
 
 size_t CountLines(const std::string& path) {
   FILE* in = std::fopen(path.c_str(), "rb");
@@ -39,8 +35,6 @@ bool HasLongLine(const uint8_t* data, size_t size) {
   return false;
 }
 
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -49,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Pending file: load, write back, load again.
   const std::string pending = base + "-pendin.stat";
-  WriteBytes(pending, data, size);
+  fuzz::WriteBytes(pending, reinterpret_cast<const char*>(data), size);
   FeedConfig config;
   config.pendingPath = Wide(pending);
   if (LoadPendingMessages(&config, day) != kOk) std::abort();
@@ -71,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Cursor file: what loads saves and loads the same.
   const std::string cursorFile = base + ".stat";
-  WriteBytes(cursorFile, data, size);
+  fuzz::WriteBytes(cursorFile, reinterpret_cast<const char*>(data), size);
   FeedCursor cursor;
   LoadFeedCursor(Wide(cursorFile).c_str(), kFeedOutgoing, day, &cursor);
   if (cursor.day % kTicksPerDay != 0) std::abort();
@@ -86,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Configuration file: loads or is refused, never breaks a statement.
   const std::string conf = base + "-dbf.conf";
-  WriteBytes(conf, data, size);
+  fuzz::WriteBytes(conf, reinterpret_cast<const char*>(data), size);
   const std::string confDir = "/tmp/";
   const std::string job = base.substr(confDir.size()) + "-dbf";
   if (LoadFeedConfig(Wide(confDir).c_str(), L"/tmp", Wide(job).c_str(), kFeedIncoming, &config) ==

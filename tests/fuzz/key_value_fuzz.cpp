@@ -31,10 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::wstring input(base.begin(), base.end());
   static const std::wstring first = input + L".1";
   static const std::wstring second = input + L".2";
-  FILE* out = std::fopen(base.c_str(), "wb");
-  if (out == nullptr) return 0;
-  std::fwrite(data, 1, size, out);
-  std::fclose(out);
+  fuzz::WriteBytes(base, reinterpret_cast<const char*>(data), size);
 
   KeyValueFile* file = KeyValueFileCreate(nullptr, 0, 0);
   if (KeyValueFileLoad(file, input.c_str()) != kOk) std::abort();

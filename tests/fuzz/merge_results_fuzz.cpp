@@ -17,6 +17,8 @@
 
 namespace {
 
+using fuzz::Wide;
+
 bool HasLongLine(const uint8_t* data, size_t size) {
   size_t length = 0;
   for (size_t i = 0; i < size; ++i) {
@@ -39,8 +41,6 @@ std::vector<std::string> SortedLines(const std::string& bytes) {
   return lines;
 }
 
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -48,10 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string input = base + ".in";
   static const std::string first = base + ".1";
   static const std::string second = base + ".2";
-  FILE* out = std::fopen(input.c_str(), "wb");
-  if (out == nullptr) return 0;
-  std::fwrite(data, 1, size, out);
-  std::fclose(out);
+  fuzz::WriteBytes(input, reinterpret_cast<const char*>(data), size);
 
   // The first byte picks the merging run's units and quantum. The series gets
   // a line per quantum between its first and last bucket, and series dates

@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "fuzz_files.h"
 #include "platform/text.h"
 #include "report/report_page.h"
 
@@ -40,10 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path =
       "/tmp/varno-report-fuzz-" + std::to_string(std::random_device()()) + ".csv";
   const uint32_t kind = data[0] % kKindCount;
-  FILE* out = std::fopen(path.c_str(), "wb");
-  if (out == nullptr) return 0;
-  std::fwrite(data + 1, 1, size - 1, out);
-  std::fclose(out);
+  fuzz::WriteBytes(path, reinterpret_cast<const char*>(data) + 1, size - 1);
 
   ReportData report;
   report.days.emplace_back();
