@@ -1,5 +1,5 @@
 // Scratch space of the tests: a fresh folder below the system temporary
-// folder, removed at the end, and whole-file reads and writes.
+// folder, removed at the end, whole-file reads and writes, counting in texts.
 #pragma once
 
 #include <unistd.h>
@@ -24,6 +24,13 @@ inline void WriteFile(const fs::path& path, const std::string& bytes) {
 
 inline void AppendFile(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
+}
+
+// Occurrences of part in text, overlapping ones included.
+inline size_t CountOf(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
 }
 
 // A folder of its own per object (process id and a counter in its name).

@@ -48,6 +48,7 @@ inline DbServer TestServer() {
                   "tools/run_tests.sh starts one, or see tools/mariadb_private.sh"
 
 using scratch::AppendFile;
+using scratch::CountOf;
 using scratch::ReadFile;
 using scratch::WriteFile;
 
@@ -167,12 +168,6 @@ inline std::string RblLine(const std::string& time, const std::string& id, bool 
 inline std::string PostLine(const std::string& time, const std::string& kind,
                             const std::string& id, int count = 1) {
   return "pp;" + time + ";" + kind + ";" + id + ";" + std::to_string(count) + "\n";
-}
-
-inline size_t CountOf(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
 }
 
 }  // namespace dbtest

@@ -5,13 +5,9 @@
 
 namespace {
 
-using namespace stat_e2e;
+using scratch::CountOf;
 
-size_t CountOf(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
-}
+using namespace stat_e2e;
 
 // Files of a folder whose names start with prefix (0 for a missing folder).
 size_t FilesStartingWith(const fs::path& dir, const std::string& prefix) {

@@ -22,17 +22,6 @@ void WriteLargeSmtpLog(const fs::path& path, int lines) {
   fclose(file);
 }
 
-// Waits until the progress file shows the running item past its start.
-bool WaitForItemProgress(const fs::path& progressFile, int milliseconds) {
-  for (int waited = 0; waited < milliseconds; waited += 2) {
-    const std::string line = ReadFile(progressFile);
-    unsigned overall = 0, item = 0;
-    if (sscanf(line.c_str(), "%u;%u;", &overall, &item) == 2 && item > 0 && item < 100) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return false;
-}
-
 std::vector<std::string> LeftoverRunFiles(const fs::path& out) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(out)) {

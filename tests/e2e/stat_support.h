@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -134,6 +135,18 @@ inline std::vector<std::pair<std::string, std::string>> MetadataFiles(const fs::
   std::sort(files.begin(), files.end());
   return files;
 }
+
+// Waits until the progress file shows the running item past its start.
+inline bool WaitForItemProgress(const fs::path& progressFile, int milliseconds) {
+  for (int waited = 0; waited < milliseconds; waited += 1) {
+    const std::string line = ReadFile(progressFile);
+    unsigned overall = 0, item = 0;
+    if (sscanf(line.c_str(), "%u;%u;", &overall, &item) == 2 && item > 0 && item < 100) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
 
 inline bool WaitForFile(const fs::path& path, int milliseconds) {
   for (int waited = 0; waited < milliseconds; waited += 10) {

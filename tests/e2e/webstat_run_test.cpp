@@ -303,17 +303,6 @@ class WebstatLargeLogTest : public testing::Test {
 };
 Workspace* WebstatLargeLogTest::shared_ = nullptr;
 
-// Waits until the progress file shows the log being read past its start.
-bool WaitForItemProgress(const fs::path& progressFile, int milliseconds) {
-  for (int waited = 0; waited < milliseconds; waited += 1) {
-    const std::string line = ReadFile(progressFile);
-    unsigned overall = 0, item = 0;
-    if (sscanf(line.c_str(), "%u;%u;", &overall, &item) == 2 && item > 0 && item < 100) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
-}
-
 TEST_F(WebstatLargeLogTest, CtrlCAndCancelEndTheRunWithoutAnOutputFile) {
   const Workspace& ws = *shared_;
   const fs::path result = ws.root / "result.txt";

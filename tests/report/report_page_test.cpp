@@ -8,13 +8,9 @@
 
 namespace {
 
-namespace fs = std::filesystem;
+using scratch::CountOf;
 
-size_t CountOf(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
-}
+namespace fs = std::filesystem;
 
 struct Folder : scratch::Folder {
   using scratch::Folder::Folder;
