@@ -584,12 +584,12 @@ void* KeyedTableFind(RecordTable* table, const char* key, uint32_t payloadSize) 
   return RecordAt(table, position);
 }
 
-ResultCode CounterTableAddView(RecordTable* table, const char* key, size_t length, uint64_t add1,
-                               uint64_t add2, int64_t last) {
+ResultCode CounterTableAddProbe(RecordTable* table, const KeyedProbe& probe, uint64_t add1,
+                                uint64_t add2, int64_t last) {
   void* record = nullptr;
   bool inserted = false;
   ResultCode result =
-      KeyedTableFindOrInsertView(table, key, length, kCounterPayload, &record, &inserted);
+      KeyedTableFindOrInsertProbe(table, probe, kCounterPayload, &record, &inserted);
   if (result != kOk) return result;
   // A new record comes with its totals zeroed.
   CounterRecord* counter = static_cast<CounterRecord*>(record);
@@ -597,6 +597,14 @@ ResultCode CounterTableAddView(RecordTable* table, const char* key, size_t lengt
   counter->total2 += add2;
   counter->last = last;
   return kOk;
+}
+
+ResultCode CounterTableAddView(RecordTable* table, const char* key, size_t length, uint64_t add1,
+                               uint64_t add2, int64_t last) {
+  if (table == nullptr) return kErrInvalidArgument;
+  KeyedProbe probe;
+  if (!KeyedProbeInit(&probe, key, length)) return kErrInvalidArgument;
+  return CounterTableAddProbe(table, probe, add1, add2, last);
 }
 
 ResultCode CounterTableAdd(RecordTable* table, const char* key, uint64_t add1, uint64_t add2,
