@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -17,6 +18,56 @@ void ExpectSameTables(RecordTable* actual, RecordTable* expected) {
     EXPECT_EQ(a->total1, e->total1) << e->key;
     EXPECT_EQ(a->total2, e->total2) << e->key;
     EXPECT_EQ(a->last, e->last) << e->key;
+  }
+}
+
+// Straightforward readers: blanks, a sign, digits, the value clamped to the
+// type's range.
+int32_t ReferenceSigned(const std::string& text) {
+  size_t i = text.find_first_not_of(" \t");
+  if (i == std::string::npos) return 0;
+  bool negative = false;
+  if (text[i] == '-' || text[i] == '+') negative = text[i++] == '-';
+  __int128 value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = std::min<__int128>(value * 10 + (text[i] - '0'), __int128{1} << 40);
+  }
+  if (negative) value = -value;
+  return static_cast<int32_t>(std::clamp<__int128>(value, INT32_MIN, INT32_MAX));
+}
+
+uint64_t ReferenceUnsigned(const std::string& text) {
+  size_t i = text.find_first_not_of(" \t");
+  if (i == std::string::npos) return 0;
+  if (text[i] == '+') ++i;
+  __int128 value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = std::min<__int128>(value * 10 + (text[i] - '0'), __int128{1} << 80);
+  }
+  return static_cast<uint64_t>(std::min<__int128>(value, UINT64_MAX));
+}
+
+// Differential: both number readers, on NUL-ended texts and on views that a
+// digit follows, against the straightforward ones; numbers around the limits.
+TEST(NumberReadersDifferential, MatchStraightforwardReaders) {
+  const char alphabet[] = " \t+-0123456789x;\xb9";
+  const std::string edges[] = {"2147483647", "2147483648", "-2147483648", "-2147483649",
+                               "18446744073709551615", "18446744073709551616",
+                               "18446744073709551619", "1844674407370955161", "000000000000000000000000042"};
+  std::mt19937 random(17);
+  for (int i = 0; i < 50000; ++i) {
+    std::string text;
+    if (i % 4 == 0) {
+      text = std::string(random() % 3, ' ') + edges[random() % 9];
+    } else {
+      for (size_t n = random() % 24; n > 0; --n) text.push_back(alphabet[random() % (sizeof alphabet - 1)]);
+    }
+    const std::string line = text + "7;";
+    const TextView view{line.data(), text.size()};
+    ASSERT_EQ(ReadSignedDecimal(text.c_str()), ReferenceSigned(text)) << text;
+    ASSERT_EQ(ReadSignedDecimal(view), ReferenceSigned(text)) << text;
+    ASSERT_EQ(ReadUnsignedDecimal(text.c_str()), ReferenceUnsigned(text)) << text;
+    ASSERT_EQ(ReadUnsignedDecimal(view), ReferenceUnsigned(text)) << text;
   }
 }
 
