@@ -3,7 +3,7 @@
 # The caller sets REPO to the repository root and works from there.
 
 BUILD_DIR=${BUILD_DIR:-build}
-VARNO="$BUILD_DIR/bin/varno"
+VARNO=${VARNO:-"$BUILD_DIR/bin/varno"}
 GENLOGS="$BUILD_DIR/bin/genlogs"
 HAVE_GNU_TIME=0
 

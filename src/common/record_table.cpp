@@ -7,6 +7,7 @@
 #include "common/record_table.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -233,12 +234,20 @@ inline uint64_t FoldWord(uint64_t word) {
   return word - (lower >> 2);
 }
 
-// Sum of the word's bytes read as signed chars.
-inline uint32_t SignedByteSum(uint64_t word) {
-  const uint64_t pairs = (word & 0x00FF00FF00FF00FFull) + ((word >> 8) & 0x00FF00FF00FF00FFull);
-  const uint32_t sum = static_cast<uint32_t>((pairs * 0x0001000100010001ull) >> 48);
-  const uint64_t highBits = (word & kHighBits) >> 7;  // one per byte of 128 or more
-  return sum - 256u * static_cast<uint32_t>((highBits * kOnes) >> 56);
+// Byte sums in four 16-bit lanes: each byte of the word, read as a signed
+// char, counts as its value + 128 (the XOR with the high bits), so that a
+// lane grows by at most 510 per word and holds 128 words.
+constexpr uint64_t kPairLanes = 0x00FF00FF00FF00FFull;
+constexpr size_t kWordsPerLaneSum = 128;
+
+inline uint64_t AddBiasedBytes(uint64_t lanes, uint64_t word) {
+  const uint64_t biased = word ^ kHighBits;
+  return lanes + (biased & kPairLanes) + ((biased >> 8) & kPairLanes);
+}
+
+inline uint32_t LaneTotal(uint64_t lanes) {
+  const uint64_t halves = (lanes & 0x0000FFFF0000FFFFull) + ((lanes >> 16) & 0x0000FFFF0000FFFFull);
+  return static_cast<uint32_t>(halves) + static_cast<uint32_t>(halves >> 32);
 }
 
 inline uint64_t MixWord(uint64_t state, uint64_t word) {
@@ -247,22 +256,54 @@ inline uint64_t MixWord(uint64_t state, uint64_t word) {
   return state ^ (state >> 29);
 }
 
+inline uint64_t LoadWord(const char* p) {
+  uint64_t word;
+  std::memcpy(&word, p, 8);
+  return word;
+}
+
+// The last `rest` (1 to 7) bytes of key[0, length) as one word, the first of
+// them lowest, the rest zero; loads whole words where the key allows it.
+inline uint64_t TailWord(const char* key, size_t length, size_t rest) {
+  const char* tail = key + length - rest;
+  if constexpr (std::endian::native == std::endian::little) {
+    if (length >= 8) return LoadWord(key + length - 8) >> (8 * (8 - rest));
+    if (rest >= 4) {
+      uint32_t low;
+      uint32_t high;
+      std::memcpy(&low, tail, 4);
+      std::memcpy(&high, tail + rest - 4, 4);
+      return low | (static_cast<uint64_t>(high) << (8 * (rest - 4)));
+    }
+    const auto byte = [tail](size_t k) { return static_cast<uint64_t>(static_cast<unsigned char>(tail[k])); };
+    return byte(0) | (byte(rest / 2) << (8 * (rest / 2))) | (byte(rest - 1) << (8 * (rest - 1)));
+  }
+  uint64_t word = 0;
+  for (size_t k = rest; k-- > 0;) word = (word << 8) | static_cast<unsigned char>(tail[k]);
+  return word;
+}
+
 KeyDigest DigestKey(const char* key, size_t length) {
   KeyDigest digest{0, 0, static_cast<uint32_t>(length)};
   uint64_t state = 0x243F6A8885A308D3ull ^ length;
+  const size_t words = length / 8;
+  // Each word adds 8 x 128 too many to the biased sums; a zero-padded tail
+  // word's padding adds exactly the 128 per byte that is taken off for it.
+  digest.hash -= static_cast<uint32_t>((words + (length % 8 != 0 ? 1 : 0)) * 1024);
   size_t i = 0;
-  for (; i + 8 <= length; i += 8) {
-    uint64_t word;
-    std::memcpy(&word, key + i, 8);
-    word = FoldWord(word);
-    digest.hash += SignedByteSum(word);
-    state = MixWord(state, word);
+  while (i < words) {
+    const size_t stop = std::min(words, i + kWordsPerLaneSum);
+    uint64_t lanes = 0;
+    for (; i < stop; ++i) {
+      const uint64_t word = FoldWord(LoadWord(key + 8 * i));
+      lanes = AddBiasedBytes(lanes, word);
+      state = MixWord(state, word);
+    }
+    digest.hash += LaneTotal(lanes);
   }
-  if (i < length) {
-    uint64_t word = 0;
-    for (size_t k = length; k-- > i;) word = (word << 8) | static_cast<unsigned char>(key[k]);
-    word = FoldWord(word);
-    digest.hash += SignedByteSum(word);
+  if (length % 8 != 0) {
+    const uint64_t word = FoldWord(TailWord(key, length, length % 8));
+    digest.hash += LaneTotal(AddBiasedBytes(0, word));
     state = MixWord(state, word);
   }
   state *= 0xD6E8FEB86659FD93ull;
@@ -584,12 +625,12 @@ void* KeyedTableFind(RecordTable* table, const char* key, uint32_t payloadSize) 
   return RecordAt(table, position);
 }
 
-ResultCode CounterTableAddView(RecordTable* table, const char* key, size_t length, uint64_t add1,
-                               uint64_t add2, int64_t last) {
+ResultCode CounterTableAddProbe(RecordTable* table, const KeyedProbe& probe, uint64_t add1,
+                                uint64_t add2, int64_t last) {
   void* record = nullptr;
   bool inserted = false;
   ResultCode result =
-      KeyedTableFindOrInsertView(table, key, length, kCounterPayload, &record, &inserted);
+      KeyedTableFindOrInsertProbe(table, probe, kCounterPayload, &record, &inserted);
   if (result != kOk) return result;
   // A new record comes with its totals zeroed.
   CounterRecord* counter = static_cast<CounterRecord*>(record);
@@ -597,6 +638,14 @@ ResultCode CounterTableAddView(RecordTable* table, const char* key, size_t lengt
   counter->total2 += add2;
   counter->last = last;
   return kOk;
+}
+
+ResultCode CounterTableAddView(RecordTable* table, const char* key, size_t length, uint64_t add1,
+                               uint64_t add2, int64_t last) {
+  if (table == nullptr) return kErrInvalidArgument;
+  KeyedProbe probe;
+  if (!KeyedProbeInit(&probe, key, length)) return kErrInvalidArgument;
+  return CounterTableAddProbe(table, probe, add1, add2, last);
 }
 
 ResultCode CounterTableAdd(RecordTable* table, const char* key, uint64_t add1, uint64_t add2,

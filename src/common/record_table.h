@@ -137,6 +137,9 @@ void KeyedTablePrefetchRecord(const RecordTable* table, const KeyedProbe& probe)
 // KeyedTableFindOrInsertView with a probe.
 ResultCode KeyedTableFindOrInsertProbe(RecordTable* table, const KeyedProbe& probe,
                                        uint32_t payloadSize, void** record, bool* inserted);
+// CounterTableAddView with a probe.
+ResultCode CounterTableAddProbe(RecordTable* table, const KeyedProbe& probe, uint64_t add1,
+                                uint64_t add2, int64_t last);
 // The keyed record of a key, or nullptr.
 void* KeyedTableFind(RecordTable* table, const char* key, uint32_t payloadSize);
 

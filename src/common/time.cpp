@@ -306,6 +306,26 @@ ResultCode ParseTimeOfDay(const char* text, uint64_t* ticks, uint16_t* hour,
   return kOk;
 }
 
+ResultCode ParseTimeOfDayText(const char* text, size_t length, uint64_t* ticks, uint16_t* hour) {
+  if (text == nullptr || ticks == nullptr || length >= kTimeTextMax) return kErrInvalidArgument;
+  const char* p = text;
+  if (length == 8 && p[2] == ':' && p[5] == ':' && p[0] >= '0' && p[0] <= '2' && IsDigit(p[1]) &&
+      p[3] >= '0' && p[3] <= '5' && IsDigit(p[4]) && p[6] >= '0' && p[6] <= '5' && IsDigit(p[7])) {
+    const uint32_t h = static_cast<uint32_t>((p[0] - '0') * 10 + (p[1] - '0'));
+    if (h <= 23) {
+      if (hour) *hour = static_cast<uint16_t>(h);
+      *ticks = h * kTicksPerHour +
+               static_cast<uint32_t>((p[3] - '0') * 10 + (p[4] - '0')) * kTicksPerMinute +
+               static_cast<uint32_t>((p[6] - '0') * 10 + (p[7] - '0')) * kTicksPerSecond;
+      return kOk;
+    }
+  }
+  char copy[kTimeTextMax];
+  std::memcpy(copy, text, length);
+  copy[length] = '\0';
+  return ParseTimeOfDay(copy, ticks, hour, nullptr, nullptr);
+}
+
 int MatchDatePattern(int ignoreCase, const char* name, size_t length,
                      const char* patternList, TimeValue* out) {
   TimeValue scratch;

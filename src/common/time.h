@@ -68,6 +68,11 @@ uint32_t DaysInMonth(uint32_t year, uint32_t month);
 // soon as read. kErrInvalidValue when the text is no time.
 ResultCode ParseTimeOfDay(const char* text, uint64_t* ticks, uint16_t* hour,
                           uint16_t* minute, uint16_t* second);
+// ParseTimeOfDay of text[0, length) as if a NUL ended it (no minute and
+// second outputs); the plain "HH:MM:SS" of log lines is read in place.
+// kErrInvalidArgument when length is kTimeTextMax or more.
+constexpr size_t kTimeTextMax = 64;
+ResultCode ParseTimeOfDayText(const char* text, size_t length, uint64_t* ticks, uint16_t* hour);
 
 // Date pattern lists: NUL-terminated patterns ended by an empty one.
 extern const char kDatePatternsDateOption[];  // "*yyyymmdd*", "*yyyy-mm-dd*"

@@ -1,19 +1,31 @@
 #include "stat/handler_support.h"
 
 #include <climits>
+#include <cstring>
 
 namespace {
 
-// Reads at most up to `end` (null: up to the NUL).
+// The readers stop at the NUL (Bounded false) or at `end` (Bounded true).
+template <bool Bounded>
+inline bool More(const char* p, const char* end) {
+  if constexpr (Bounded) {
+    return p < end;
+  } else {
+    return *p != '\0';
+  }
+}
+
+inline bool IsDigitChar(char c) { return static_cast<unsigned char>(c - '0') <= 9; }
+
+template <bool Bounded>
 int32_t SignedDecimal(const char* p, const char* end) {
-  auto more = [&p, end] { return end == nullptr ? *p != '\0' : p < end; };
-  while (more() && (*p == ' ' || *p == '\t')) ++p;
+  while (More<Bounded>(p, end) && (*p == ' ' || *p == '\t')) ++p;
   bool negative = false;
-  if (more() && (*p == '-' || *p == '+')) negative = *p++ == '-';
+  if (More<Bounded>(p, end) && (*p == '-' || *p == '+')) negative = *p++ == '-';
+  // Past INT32_MAX the value only has to stay past it: it stops growing.
   int64_t value = 0;
-  while (more() && *p >= '0' && *p <= '9') {
+  for (; More<Bounded>(p, end) && IsDigitChar(*p); ++p) {
     if (value <= INT32_MAX) value = value * 10 + (*p - '0');
-    ++p;
   }
   if (negative) value = -value;
   if (value > INT32_MAX) return INT32_MAX;
@@ -21,15 +33,18 @@ int32_t SignedDecimal(const char* p, const char* end) {
   return static_cast<int32_t>(value);
 }
 
+template <bool Bounded>
 uint64_t UnsignedDecimal(const char* p, const char* end) {
-  auto more = [&p, end] { return end == nullptr ? *p != '\0' : p < end; };
-  while (more() && (*p == ' ' || *p == '\t')) ++p;
-  if (more() && *p == '+') ++p;
+  while (More<Bounded>(p, end) && (*p == ' ' || *p == '\t')) ++p;
+  if (More<Bounded>(p, end) && *p == '+') ++p;
+  // value * 10 + digit overflows exactly when value exceeds kTenth, or equals
+  // it with a digit above the last one of UINT64_MAX; it then saturates.
+  constexpr uint64_t kTenth = UINT64_MAX / 10;
+  constexpr uint64_t kLastDigit = UINT64_MAX % 10;
   uint64_t value = 0;
-  while (more() && *p >= '0' && *p <= '9') {
+  for (; More<Bounded>(p, end) && IsDigitChar(*p); ++p) {
     const uint64_t digit = static_cast<uint64_t>(*p - '0');
-    value = value > (UINT64_MAX - digit) / 10 ? UINT64_MAX : value * 10 + digit;
-    ++p;
+    value = value > kTenth || (value == kTenth && digit > kLastDigit) ? UINT64_MAX : value * 10 + digit;
   }
   return value;
 }
@@ -37,19 +52,19 @@ uint64_t UnsignedDecimal(const char* p, const char* end) {
 }  // namespace
 
 int32_t ReadSignedDecimal(const char* text) {
-  return text == nullptr ? 0 : SignedDecimal(text, nullptr);
+  return text == nullptr ? 0 : SignedDecimal<false>(text, nullptr);
 }
 
 uint64_t ReadUnsignedDecimal(const char* text) {
-  return text == nullptr ? 0 : UnsignedDecimal(text, nullptr);
+  return text == nullptr ? 0 : UnsignedDecimal<false>(text, nullptr);
 }
 
 int32_t ReadSignedDecimal(TextView text) {
-  return text.text == nullptr ? 0 : SignedDecimal(text.text, text.text + text.length);
+  return text.text == nullptr ? 0 : SignedDecimal<true>(text.text, text.text + text.length);
 }
 
 uint64_t ReadUnsignedDecimal(TextView text) {
-  return text.text == nullptr ? 0 : UnsignedDecimal(text.text, text.text + text.length);
+  return text.text == nullptr ? 0 : UnsignedDecimal<true>(text.text, text.text + text.length);
 }
 
 char* FormatSigned(int32_t value, char* buffer) {
@@ -113,4 +128,66 @@ int CompareMarkedThenKey(void* /*context*/, const void* left, const void* right)
   if (a->total1 != b->total1) return a->total1 > b->total1 ? -1 : 1;
   if (a->total2 != b->total2) return a->total2 < b->total2 ? -1 : 1;
   return KeyTie(a, b);
+}
+
+namespace {
+
+void ApplyQueued(RecordTable* table, const CounterQueue::Entry& entry) {
+  CounterTableAddProbe(table, entry.probe, entry.add1, entry.add2, entry.last);
+}
+
+}  // namespace
+
+void CounterQueueAdd(CounterQueue* queue, TextView key, uint64_t add1, uint64_t add2, int64_t last) {
+  KeyedProbe probe;
+  if (!KeyedProbeInit(&probe, key.text, key.length)) return;
+  if (probe.length > CounterQueue::kKeyMax) {
+    CounterQueueFlush(queue);  // applied in place, after the additions before it
+    CounterTableAddProbe(queue->table, probe, add1, add2, last);
+    return;
+  }
+  constexpr size_t kLines = CounterQueue::kLines;
+  if (queue->size == kLines) {
+    ApplyQueued(queue->table, queue->entries[queue->head]);
+    queue->head = (queue->head + 1) % kLines;
+    --queue->size;
+  }
+  CounterQueue::Entry& entry = queue->entries[(queue->head + queue->size) % kLines];
+  ++queue->size;
+  std::memcpy(entry.text, probe.key, probe.length);
+  entry.probe = probe;
+  entry.probe.key = entry.text;
+  entry.add1 = add1;
+  entry.add2 = add2;
+  entry.last = last;
+  KeyedTablePrefetchSlot(queue->table, entry.probe);
+  if (queue->size > kLines / 2) {
+    const CounterQueue::Entry& middle =
+        queue->entries[(queue->head + queue->size - 1 - kLines / 2) % kLines];
+    KeyedTablePrefetchRecord(queue->table, middle.probe);
+  }
+}
+
+void CounterQueueFlush(CounterQueue* queue) {
+  for (; queue->size != 0; --queue->size, queue->head = (queue->head + 1) % CounterQueue::kLines) {
+    ApplyQueued(queue->table, queue->entries[queue->head]);
+  }
+}
+
+void NumberCountsAdd(NumberCounts* counts, RecordTable* table, int32_t number) {
+  if (number >= 0 && number < NumberCounts::kDirect) {
+    ++counts->counts[number];
+    return;
+  }
+  char key[16];
+  CounterTableAdd(table, FormatSigned(number, key), 1, 0, 0);
+}
+
+void NumberCountsFlush(NumberCounts* counts, RecordTable* table) {
+  for (int32_t number = 0; number < NumberCounts::kDirect; ++number) {
+    if (counts->counts[number] == 0) continue;
+    char key[16];
+    CounterTableAdd(table, FormatSigned(number, key), counts->counts[number], 0, 0);
+    counts->counts[number] = 0;
+  }
 }

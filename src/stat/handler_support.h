@@ -2,6 +2,7 @@
 // reading and formatting, argument checks, top-list orders.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -30,6 +31,43 @@ bool IsAsciiLetter(char c);
 // Field equals word ignoring ASCII case.
 bool EqualsNoCase(const char* field, const char* word);
 bool EqualsNoCase(TextView field, const char* word);
+
+// Counter-table additions that wait kLines lines in a queue (short keys
+// copied), so that the lookups' memory loads overlap: a key's lookup slot is
+// loaded when it comes, its record halfway through the queue, and the update
+// finds both in the cache. Additions keep their order. Zero-initialise with
+// the table; CounterQueueFlush before the table is read.
+struct CounterQueue {
+  static constexpr size_t kLines = 16;
+  static constexpr size_t kKeyMax = 128;
+  struct Entry {
+    KeyedProbe probe;
+    uint64_t add1;
+    uint64_t add2;
+    int64_t last;
+    char text[kKeyMax];
+  };
+  RecordTable* table;
+  Entry entries[kLines];
+  size_t head;
+  size_t size;
+};
+// Queues CounterTableAddView(table, key, add1, add2, last); the oldest queued
+// addition is applied when the queue is full, a long key at once.
+void CounterQueueAdd(CounterQueue* queue, TextView key, uint64_t add1, uint64_t add2, int64_t last);
+// Applies every queued addition, oldest first.
+void CounterQueueFlush(CounterQueue* queue);
+
+// Counts per small non-negative number, added to a counter table under the
+// number written with "%d" at the end; other numbers go to the table at once.
+// The table's content is the same as with one addition per number.
+struct NumberCounts {
+  static constexpr int32_t kDirect = 1024;
+  uint32_t counts[kDirect];
+};
+void NumberCountsAdd(NumberCounts* counts, RecordTable* table, int32_t number);
+// Moves the counts into the table and zeroes them.
+void NumberCountsFlush(NumberCounts* counts, RecordTable* table);
 
 // The handler contract's argument check.
 inline bool HandlerArgumentsValid(FILE* primary, FILE* output, uint32_t* lines, uint64_t* lastTime,

@@ -36,6 +36,9 @@ struct LoopLine {
 };
 
 constexpr uint32_t kCancelPollLines = 500;
+// The time field is read as GetField reads it into this many bytes.
+constexpr size_t kTimeFieldCapacity = 32;
+static_assert(kTimeFieldCapacity <= kTimeTextMax, "the time field must fit ParseTimeOfDayText");
 constexpr uint32_t kProgressLines = 500;
 
 // Size of the stream in bytes; leaves it at its start. -1 when unknown.
@@ -66,7 +69,6 @@ ResultCode RunLineLoop(FILE* log, uint32_t* linesProcessed, uint64_t* lastTime,
   const uint64_t resumeTime = *lastTime;
   uint64_t lastSeen = resumeTime;
   uint32_t lines = 0;
-  char timeField[32];
   LinePiece piece;
   for (;;) {
     if (IsInterrupted()) {
@@ -91,11 +93,9 @@ ResultCode RunLineLoop(FILE* log, uint32_t* linesProcessed, uint64_t* lastTime,
     static_assert(kWanted <= kLoopFieldsMax, "too many fields for one line");
     line.fieldCount = SplitFields(piece.text, piece.length, ';', line.fields, kWanted);
     if (line.fieldCount < 2) continue;
-    const TextView time = TrimField(line.fields[1], sizeof timeField);
-    std::memcpy(timeField, time.text, time.length);
-    timeField[time.length] = '\0';
+    const TextView time = TrimField(line.fields[1], kTimeFieldCapacity);
     uint16_t hour = 0;
-    if (ParseTimeOfDay(timeField, &line.ticks, &hour, nullptr, nullptr) != kOk) continue;
+    if (ParseTimeOfDayText(time.text, time.length, &line.ticks, &hour) != kOk) continue;
     line.hour = hour;
     lastSeen = line.ticks;
     if (line.ticks < resumeTime) continue;

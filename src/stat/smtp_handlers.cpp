@@ -15,6 +15,8 @@ struct TrafficCounts {
   uint32_t err[kHours] = {};
   RecordTable addresses{};  // "TIP"
   RecordTable codes{};      // "ERR"
+  CounterQueue addressQueue{&addresses, {}, 0, 0};
+  NumberCounts codeCounts{};
   bool skipLetterKinds = false;
 
   static constexpr uint32_t kFields = 6;
@@ -23,10 +25,8 @@ struct TrafficCounts {
     const TextView status = line.Trimmed(2, 64);
     if (skipLetterKinds && status.length != 0 && IsAsciiLetter(status.text[0])) return;
     const int32_t code = ReadSignedDecimal(status);
-    char codeKey[16];
-    CounterTableAdd(&codes, FormatSigned(code, codeKey), 1, 0, 0);
-    const TextView address = line.Trimmed(5, kKeyCapacity);
-    CounterTableAddView(&addresses, address.text, address.length, 1, 0, 0);
+    NumberCountsAdd(&codeCounts, &codes, code);
+    CounterQueueAdd(&addressQueue, line.Trimmed(5, kKeyCapacity), 1, 0, 0);
     if (code == 0) {
       ++ok[line.hour];
     } else {
@@ -35,6 +35,8 @@ struct TrafficCounts {
   }
 
   void Write(FILE* out, const OutputSettings& settings) {
+    CounterQueueFlush(&addressQueue);
+    NumberCountsFlush(&codeCounts, &codes);
     uint32_t okDay = 0;
     uint32_t errDay = 0;
     for (int h = 0; h < kHours; ++h) {

@@ -316,6 +316,21 @@ TEST(KeyedTableDifferential, ViewsMatchAPlainMap) {
   RecordTableFree(&table);
 }
 
+// Differential: the hash of long keys (past the word sums' flush every 1 024
+// bytes), all bytes high or low, against the byte-at-a-time sum.
+TEST(KeyedTableDifferential, LongKeyHashes) {
+  std::mt19937 random(13);
+  for (const size_t length : {1023u, 1024u, 1025u, 2047u, 2048u, 2049u, 5000u, 32767u}) {
+    for (const int fill : {0, 1, 2}) {
+      std::string key(length, 'x');
+      for (char& c : key) {
+        c = fill == 0 ? '\xff' : fill == 1 ? 'z' : static_cast<char>(1 + random() % 255);
+      }
+      EXPECT_EQ(KeyHash(key.c_str()), ReferenceHash(key)) << length << " " << fill;
+    }
+  }
+}
+
 int ByTotalThenKey(void*, const void* left, const void* right) {
   const auto* a = static_cast<const CounterRecord*>(left);
   const auto* b = static_cast<const CounterRecord*>(right);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 
 namespace {
@@ -87,6 +88,34 @@ TEST(ParseTimeOfDay, AcceptsLogTimesAndRejectsTheRest) {
   EXPECT_EQ(h * 100 + m, 1305);
   EXPECT_EQ(ParseTimeOfDay("13:05 ", &ticks, &h, &m, &sec), kOk);
   EXPECT_EQ(sec, 77);
+}
+
+// Differential: the in-place reader against ParseTimeOfDay of a NUL-ended
+// copy, on times, near-times and junk (what follows the text never counts).
+TEST(ParseTimeOfDayText, MatchesParseTimeOfDayOfACopy) {
+  const char alphabet[] = "0123456789::  \t;x";
+  const char* forms[] = {"23:59:59", "24:00:00", "09:60:00", "00:00:5x", "7:00:00", " 12:30", "12:30;"};
+  std::mt19937 random(23);
+  for (int i = 0; i < 40000; ++i) {
+    std::string text = i % 3 == 0 ? forms[random() % 7] : "";
+    if (i % 3 != 0 || random() % 2 == 0) {
+      for (size_t n = random() % 11; n > 0; --n) text.push_back(alphabet[random() % (sizeof alphabet - 1)]);
+    }
+    if (text.size() >= kTimeTextMax) continue;
+    const std::string line = text + "9:00";
+    uint64_t ticks = 0;
+    uint16_t hour = 0;
+    uint64_t expectedTicks = 0;
+    uint16_t expectedHour = 0;
+    const ResultCode expected = ParseTimeOfDay(text.c_str(), &expectedTicks, &expectedHour, nullptr, nullptr);
+    ASSERT_EQ(ParseTimeOfDayText(line.data(), text.size(), &ticks, &hour), expected) << text;
+    if (expected != kOk) continue;
+    EXPECT_EQ(ticks, expectedTicks) << text;
+    EXPECT_EQ(hour, expectedHour) << text;
+  }
+  uint64_t ticks = 0;
+  EXPECT_EQ(ParseTimeOfDayText(std::string(kTimeTextMax, ' ').c_str(), kTimeTextMax, &ticks, nullptr),
+            kErrInvalidArgument);
 }
 
 TEST(TimeBound, AbsoluteRelativeAndRejected) {
