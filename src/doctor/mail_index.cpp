@@ -5,6 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#include <memory>
 
 #include "common/dir_enum.h"
 #include "common/line_reader.h"
@@ -31,6 +35,72 @@ constexpr uint32_t kRblWindow = 2;
 
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
+constexpr uint32_t kMaxSeparators = 16;
+
+// The field boundaries of a line found in one pass: the first ';'s before
+// the line's first NUL, and the line's length up to that NUL (the length a
+// C string of the line has).
+struct LineFields {
+  size_t length = 0;
+  uint32_t count = 0;  // separators found, at most kMaxSeparators
+  uint32_t at[kMaxSeparators];
+};
+
+void AddSeparators(uint32_t mask, size_t base, LineFields* fields) {
+  while (mask != 0 && fields->count < kMaxSeparators) {
+    fields->at[fields->count++] = static_cast<uint32_t>(base + static_cast<size_t>(__builtin_ctz(mask)));
+    mask &= mask - 1;
+  }
+}
+
+void ScanLine(const char* line, size_t length, LineFields* fields) {
+  fields->count = 0;
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i semicolon = _mm_set1_epi8(';');
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= length; i += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + i));
+    const uint32_t nul = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, zero)));
+    uint32_t separators = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, semicolon)));
+    if (nul != 0) {
+      AddSeparators(separators & ((nul & (0u - nul)) - 1), i, fields);
+      fields->length = i + static_cast<size_t>(__builtin_ctz(nul));
+      return;
+    }
+    AddSeparators(separators, i, fields);
+  }
+#endif
+  for (; i < length; ++i) {
+    if (line[i] == '\0') break;
+    if (line[i] == ';' && fields->count < kMaxSeparators) fields->at[fields->count++] = static_cast<uint32_t>(i);
+  }
+  fields->length = i;
+}
+
+// Start of field `index` and the line's end, or false when the line has fewer fields.
+bool FieldFrom(const char* line, const LineFields& fields, uint32_t index, const char** begin) {
+  if (index > fields.count) return false;
+  *begin = line + (index == 0 ? 0 : fields.at[index - 1] + 1);
+  return true;
+}
+
+// SplitLogFields on a writable copy of the scanned line.
+void SplitScanned(char* line, const LineFields& scanned, char** fields, uint32_t maxFields) {
+  for (uint32_t i = 0; i < maxFields; ++i) {
+    if (i > scanned.count) {
+      fields[i] = line + scanned.length;  // the terminating NUL
+      continue;
+    }
+    char* b = line + (i == 0 ? 0 : scanned.at[i - 1] + 1);
+    char* e = line + (i < scanned.count ? scanned.at[i] : scanned.length);
+    while (b < e && IsBlank(*b)) ++b;
+    while (e > b && IsBlank(e[-1])) --e;
+    *e = '\0';
+    fields[i] = b;
+  }
+}
+
 // Reports progress within a file every kProgressLines lines.
 struct FileProgress {
   MailProgressFn callback;
@@ -56,23 +126,40 @@ int Report(MailProgressFn callback, void* context, int overall, int item, const 
   return callback != nullptr ? callback(context, overall, item, text) : 0;
 }
 
-// The pieces of a file, each handed to handleLine(text, length, offset).
+// The pieces of a file, each handed to handleLine(text, fields, offset) as a
+// read-only view with its field boundaries, cut at its first NUL as a C
+// string of the piece would be.
 template <typename LineFn>
 ResultCode ReadLines(FILE* file, FileProgress* progress, LineFn handleLine) {
-  LineReader reader;
-  ResultCode result = LineReaderInit(&reader, file, 0);
-  if (result != kOk) return result;
-  LinePiece piece;
+  MappedLineReader reader;
+  ResultCode result = MappedLineReaderInit(&reader, file);
+  if (result != kOk) {
+    MappedLineReaderFree(&reader);
+    return result;
+  }
+  LineView piece;
+  LineFields fields;
   int got = 0;
-  while ((got = LineReaderNext(&reader, &piece)) == 1) {
-    result = handleLine(piece.text, std::strlen(piece.text), piece.offset);
+  while ((got = MappedLineReaderNext(&reader, &piece)) == 1) {
+    ScanLine(piece.text, piece.length, &fields);
+    result = handleLine(piece.text, fields, piece.offset);
     if (result == kOk) result = TickLine(progress, piece.consumed);
     if (result != kOk) break;
   }
   if (result == kOk && got < 0) result = got;
-  LineReaderFree(&reader);
+  MappedLineReaderFree(&reader);
   return result;
 }
+
+// A writable, NUL-ended copy of a line for splitting it in place.
+struct LineCopy {
+  char bytes[kLinePieceMax + 1];
+  char* Take(const char* line, size_t length) {
+    std::memcpy(bytes, line, length);
+    bytes[length] = '\0';
+    return bytes;
+  }
+};
 
 // ---- SMTP pass ----------------------------------------------------------------
 
@@ -83,6 +170,7 @@ struct SmtpScan {
   uint32_t direction;
   uint32_t fileIndex;
   size_t added;
+  LineCopy copy;
 };
 
 bool RecipientsMatch(char* recipients, char* const* patterns) {
@@ -144,10 +232,11 @@ ResultCode AppendRecord(MailIndex* mail, const MailRecord& record, const char* s
   return kOk;
 }
 
-ResultCode HandleSmtpLine(SmtpScan* scan, char* line, size_t length, uint64_t offset) {
+ResultCode HandleSmtpLine(SmtpScan* scan, const char* text, const LineFields& scanned,
+                          uint64_t offset) {
   const SearchConditions* conditions = scan->conditions;
   char* fields[kSmtpFields];
-  SplitLogFields(line, length, fields, kSmtpFields);
+  SplitScanned(scan->copy.Take(text, scanned.length), scanned, fields, kSmtpFields);
   uint64_t ticks = 0;
   if (ParseTimeOfDay(fields[kLogFieldTime], &ticks, nullptr, nullptr, nullptr) != kOk) return kOk;
   TimeValue time = scan->day + ticks;
@@ -215,12 +304,14 @@ ResultCode ScanSmtpFile(const wchar_t* logDir, const FileInfo& info, TimeValue d
   std::wstring path = JoinPath(logDir, info.name, false);
   FILE* file = OpenStream(path.c_str(), "rb");
   if (file == nullptr) return kErrOpenFailed;
-  SmtpScan scan{conditions, mail, day, direction, static_cast<uint32_t>(mail->files.size()), 0};
+  auto scan = std::make_unique<SmtpScan>();
+  *scan = SmtpScan{conditions, mail, day, direction, static_cast<uint32_t>(mail->files.size()), 0, {}};
   FileProgress progress{callback, context, ProgressSize(info.size)};
-  result = ReadLines(file, &progress, [&scan](char* line, size_t length, uint64_t offset) {
-    return HandleSmtpLine(&scan, line, length, offset);
+  result = ReadLines(file, &progress, [&scan](const char* line, const LineFields& fields,
+                                               uint64_t offset) {
+    return HandleSmtpLine(scan.get(), line, fields, offset);
   });
-  if (result == kOk && scan.added != 0) {
+  if (result == kOk && scan->added != 0) {
     mail->files.push_back(LogFileEntry{day, file, info.name});
     file = nullptr;
   }
@@ -348,8 +439,9 @@ ResultCode ScanDayFiles(const wchar_t* logDir, const std::vector<ScanDay>& days,
       GetPathSize(path.c_str(), &size);
       FileProgress progress{callback, context, ProgressSize(size)};
       uint32_t fileIndex = static_cast<uint32_t>(mail->files.size());
-      result = ReadLines(file, &progress, [&](char* line, size_t length, uint64_t offset) {
-        return handleLine(line, length, offset, fileIndex, day.day);
+      result = ReadLines(file, &progress, [&](const char* line, const LineFields& fields,
+                                              uint64_t offset) {
+        return handleLine(line, fields, offset, fileIndex, day.day);
       });
       if (result != kOk) {
         std::fclose(file);
@@ -362,44 +454,36 @@ ResultCode ScanDayFiles(const wchar_t* logDir, const std::vector<ScanDay>& days,
 }
 
 // Key of field `index` read straight from the line, without splitting it.
-bool PeekKey(const char* line, size_t length, uint32_t index, MessageKey* key) {
-  const char* cursor = line;
-  const char* end = line + length;
-  for (uint32_t i = 0; i < index; ++i) {
-    const char* stop = static_cast<const char*>(std::memchr(cursor, ';', static_cast<size_t>(end - cursor)));
-    if (stop == nullptr) return false;
-    cursor = stop + 1;
-  }
+bool PeekKey(const char* line, const LineFields& fields, uint32_t index, MessageKey* key) {
+  const char* cursor = nullptr;
+  if (!FieldFrom(line, fields, index, &cursor)) return false;
+  const char* end = line + fields.length;
   while (cursor < end && IsBlank(*cursor)) ++cursor;
   DecodeMessageKey(cursor, static_cast<size_t>(end - cursor), key);
   return true;
 }
 
 // Kind field of a postponer line: 'S', 'E' or 0 for any other kind.
-char PostKind(const char* line, size_t length) {
-  const char* end = line + length;
-  const char* cursor = line;
-  for (int i = 0; i < 2; ++i) {
-    const char* stop = static_cast<const char*>(std::memchr(cursor, ';', static_cast<size_t>(end - cursor)));
-    if (stop == nullptr) return 0;
-    cursor = stop + 1;
-  }
+char PostKind(const char* line, const LineFields& fields) {
+  const char* cursor = nullptr;
+  if (!FieldFrom(line, fields, kPostFieldKind, &cursor)) return 0;
+  const char* end = line + (fields.count > kPostFieldKind ? fields.at[kPostFieldKind] : fields.length);
   while (cursor < end && IsBlank(*cursor)) ++cursor;
   if (cursor >= end || (*cursor != 'S' && *cursor != 'E')) return 0;
   const char* after = cursor + 1;
   while (after < end && IsBlank(*after)) ++after;
-  return (after == end || *after == ';') ? *cursor : 0;
+  return after == end ? *cursor : 0;
 }
 
-ResultCode HandleRblLine(MailIndex* mail, char* line, size_t length, uint64_t offset,
-                         uint32_t fileIndex) {
+ResultCode HandleRblLine(MailIndex* mail, LineCopy* copy, const char* text,
+                         const LineFields& scanned, uint64_t offset, uint32_t fileIndex) {
   // Most lines belong to no candidate: look the key up before splitting.
   MessageKey key;
-  if (!PeekKey(line, length, kRblFieldMessageId, &key)) return kOk;
+  if (!PeekKey(text, scanned, kRblFieldMessageId, &key)) return kOk;
   MailRecord* record = FindRecordByKey(mail, key);
   if (record == nullptr || (record->flags & kMsgHasRbl) != 0) return kOk;
   char* fields[kRblFields];
-  SplitLogFields(line, length, fields, kRblFields);
+  SplitScanned(copy->Take(text, scanned.length), scanned, fields, kRblFields);
   record->rblOffset = static_cast<uint32_t>(offset);
   record->rblFile = fileIndex;
   record->flags |= kMsgHasRbl;
@@ -414,16 +498,17 @@ ResultCode HandleRblLine(MailIndex* mail, char* line, size_t length, uint64_t of
   return kOk;
 }
 
-ResultCode HandlePostLine(MailIndex* mail, char* line, size_t length, uint64_t offset,
-                          uint32_t fileIndex, TimeValue day) {
-  char kind0 = PostKind(line, length);
+ResultCode HandlePostLine(MailIndex* mail, LineCopy* copy, const char* text,
+                          const LineFields& scanned, uint64_t offset, uint32_t fileIndex,
+                          TimeValue day) {
+  char kind0 = PostKind(text, scanned);
   MessageKey peeked;
   uint32_t idField = kind0 != 0 ? kPostFieldAnnounceId : kPostFieldMessageId;
-  if (!PeekKey(line, length, idField, &peeked)) return kOk;
+  if (!PeekKey(text, scanned, idField, &peeked)) return kOk;
   const MailRecord* candidate = FindRecordByKey(mail, peeked);
   if (candidate == nullptr || (candidate->flags & kMsgPassedRbl) == 0) return kOk;
   char* fields[kPostFields];
-  SplitLogFields(line, length, fields, kPostFields);
+  SplitScanned(copy->Take(text, scanned.length), scanned, fields, kPostFields);
   uint64_t ticks = 0;
   if (ParseTimeOfDay(fields[kLogFieldTime], &ticks, nullptr, nullptr, nullptr) != kOk) return kOk;
   const char* kind = fields[kPostFieldKind];
@@ -432,7 +517,9 @@ ResultCode HandlePostLine(MailIndex* mail, char* line, size_t length, uint64_t o
   MessageKey key;
   const char* id = fields[announce || ended ? kPostFieldAnnounceId : kPostFieldMessageId];
   DecodeMessageKey(id, std::strlen(id), &key);
-  MailRecord* record = FindRecordByKey(mail, key);
+  // The split reads the field the peek read, as a rule: the candidate is the record.
+  MailRecord* record = CompareMessageKeys(key, peeked) == 0 ? const_cast<MailRecord*>(candidate)
+                                                            : FindRecordByKey(mail, key);
   if (record == nullptr || (record->flags & kMsgPassedRbl) == 0) return kOk;
   if (announce) {
     record->announced += static_cast<uint32_t>(ParseSignedDecimal(fields[kPostFieldAnnounceCount]));
@@ -615,19 +702,24 @@ ResultCode RunRblPass(const wchar_t* logDir, MailProgressFn callback, void* cont
                       MailIndex* mail) {
   if (logDir == nullptr || mail == nullptr) return kErrInvalidArgument;
   std::vector<ScanDay> days = BuildScanDays(mail, kMsgAccepted, kRblWindow);
+  auto copy = std::make_unique<LineCopy>();
   return ScanDayFiles(logDir, days, L"rbl", L"rbl-out", 25, callback, context, mail,
-                      [mail](char* line, size_t length, uint64_t offset, uint32_t fileIndex,
-                             TimeValue) { return HandleRblLine(mail, line, length, offset, fileIndex); });
+                      [mail, &copy](const char* line, const LineFields& fields, uint64_t offset,
+                                    uint32_t fileIndex, TimeValue) {
+                        return HandleRblLine(mail, copy.get(), line, fields, offset, fileIndex);
+                      });
 }
 
 ResultCode RunPostponerPass(const wchar_t* logDir, uint32_t postmax, MailProgressFn callback,
                             void* context, MailIndex* mail) {
   if (logDir == nullptr || mail == nullptr) return kErrInvalidArgument;
   std::vector<ScanDay> days = BuildScanDays(mail, kMsgPassedRbl, postmax);
+  auto copy = std::make_unique<LineCopy>();
   ResultCode result = ScanDayFiles(
       logDir, days, L"postponer", L"postponer-out", 50, callback, context, mail,
-      [mail](char* line, size_t length, uint64_t offset, uint32_t fileIndex, TimeValue day) {
-        return HandlePostLine(mail, line, length, offset, fileIndex, day);
+      [mail, &copy](const char* line, const LineFields& fields, uint64_t offset,
+                    uint32_t fileIndex, TimeValue day) {
+        return HandlePostLine(mail, copy.get(), line, fields, offset, fileIndex, day);
       });
   if (result != kOk) return result;
   SettlePostEntries(mail);
@@ -682,30 +774,40 @@ constexpr size_t kLineMax = 32767;
 constexpr size_t kSpanMax = size_t{1} << 20;
 constexpr size_t kLoneSpan = 4096;
 
-// A window of one file: bytes [start, start + length) of it.
+// A mapped window of one file: bytes [start, start + length) of it.
 struct FileSpan {
-  std::vector<char> bytes;
+  MappedView view;
+  const char* bytes = nullptr;
   uint64_t start = 0;
   size_t length = 0;
   bool atEnd = false;
+  ~FileSpan() { MappedFileUnmap(&view); }
 };
 
-// Fills the span from `offset` with `size` bytes (fewer at the end of file).
+// Maps the span from `offset` with `size` bytes (fewer at the end of file).
 void ReadSpan(FILE* file, uint64_t offset, size_t size, FileSpan* span) {
+  MappedFileUnmap(&span->view);
   span->start = offset;
   span->length = 0;
+  span->bytes = nullptr;
   span->atEnd = true;
-  span->bytes.resize(size);
-  if (SeekStream(file, offset) != kOk) return;
-  span->length = std::fread(span->bytes.data(), 1, size, file);
-  span->atEnd = span->length < size;
+  MappedFile* mapped = nullptr;
+  uint64_t fileSize = 0;
+  if (MappedFileOpen(file, &mapped, &fileSize) != kOk) return;
+  if (MappedFileMap(mapped, offset, size, &span->view) == kOk) {
+    span->bytes = span->view.bytes;
+    span->length = span->view.length;
+    span->atEnd = offset >= fileSize || span->length < size;
+  }
+  MappedFileClose(mapped);
 }
 
 // The line at `offset` if the span holds it whole: cut at CR or LF, at most
 // kLineMax bytes, cut again at a NUL.
 bool LineInSpan(const FileSpan& span, uint64_t offset, const char** line, size_t* length) {
   if (offset < span.start || offset - span.start > span.length) return false;
-  const char* begin = span.bytes.data() + (offset - span.start);
+  if (span.bytes == nullptr) return false;
+  const char* begin = span.bytes + (offset - span.start);
   const size_t avail = span.length - static_cast<size_t>(offset - span.start);
   const size_t limit = std::min(avail, kLineMax);
   const char* end = begin + limit;
