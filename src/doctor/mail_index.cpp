@@ -220,14 +220,13 @@ void FillSortText(uint32_t column, const char* sender, const char* recipients, c
 ResultCode AppendRecord(MailIndex* mail, const MailRecord& record, const char* sender,
                         const char* recipients, const char* client) {
   size_t textSize = SortTextSize(mail->sortColumn, sender, recipients);
-  size_t total = (sizeof(MailRecord) + textSize + 7) & ~static_cast<size_t>(7);
+  size_t total = (sizeof(MailRecord) + textSize + 3) & ~static_cast<size_t>(3);
   size_t at = mail->store.size();
   if (at + total > UINT32_MAX) return kErrNoMemory;
   if (!mail->store.Resize(at + total)) return kErrNoMemory;
   mail->index.push_back(static_cast<uint32_t>(at));
   auto* stored = reinterpret_cast<MailRecord*>(mail->store.data() + at);
   *stored = record;
-  stored->sortTextSize = static_cast<uint32_t>(textSize);
   FillSortText(mail->sortColumn, sender, recipients, client, reinterpret_cast<char*>(stored + 1));
   return kOk;
 }
@@ -261,13 +260,11 @@ ResultCode HandleSmtpLine(SmtpScan* scan, const char* text, const LineFields& sc
   if (conditions->id != nullptr && !MatchPatternList(conditions->id, id, 1)) return kOk;
   MailRecord record{};
   DecodeMessageKey(id, std::strlen(id), &record.key);
-  record.smtpFlags = ParseHexNumber(fields[kSmtpFieldFlags]);
-  if (conditions->smtpFlagMask != 0 && (record.smtpFlags & conditions->smtpFlagMask) == 0) {
-    return kOk;
-  }
+  const uint32_t smtpFlags = ParseHexNumber(fields[kSmtpFieldFlags]);
+  if (conditions->smtpFlagMask != 0 && (smtpFlags & conditions->smtpFlagMask) == 0) return kOk;
   record.smtpOffset = static_cast<uint32_t>(offset);
   record.smtpFile = scan->fileIndex;
-  record.time = time;
+  record.seconds = static_cast<uint32_t>(ticks / kTicksPerSecond);
   record.flags = flags;
   ResultCode stored = AppendRecord(scan->mail, record, sender, recipients, client);
   if (stored == kOk) ++scan->added;
@@ -447,7 +444,7 @@ ResultCode ScanDayFiles(const wchar_t* logDir, const std::vector<ScanDay>& days,
         std::fclose(file);
         return result;
       }
-      mail->files.push_back(LogFileEntry{0, file, name});
+      mail->files.push_back(LogFileEntry{day.day, file, name});
     }
   }
   return kOk;
@@ -494,7 +491,9 @@ ResultCode HandleRblLine(MailIndex* mail, LineCopy* copy, const char* text,
   } else {
     record->flags |= kMsgPassedRbl;
   }
-  record->rblFlags = ParseHexNumber(fields[kRblFieldFlags]);
+  if (mail->rblFlagMask != 0 && (ParseHexNumber(fields[kRblFieldFlags]) & mail->rblFlagMask) != 0) {
+    record->flags |= kMsgRblFlagsMatch;
+  }
   return kOk;
 }
 
@@ -505,8 +504,11 @@ ResultCode HandlePostLine(MailIndex* mail, LineCopy* copy, const char* text,
   MessageKey peeked;
   uint32_t idField = kind0 != 0 ? kPostFieldAnnounceId : kPostFieldMessageId;
   if (!PeekKey(text, scanned, idField, &peeked)) return kOk;
-  const MailRecord* candidate = FindRecordByKey(mail, peeked);
-  if (candidate == nullptr || (candidate->flags & kMsgPassedRbl) == 0) return kOk;
+  const size_t candidatePosition = FindPositionByKey(mail, peeked);
+  if (candidatePosition == SIZE_MAX ||
+      (IndexRecord(mail, candidatePosition)->flags & kMsgPassedRbl) == 0) {
+    return kOk;
+  }
   char* fields[kPostFields];
   SplitScanned(copy->Take(text, scanned.length), scanned, fields, kPostFields);
   uint64_t ticks = 0;
@@ -518,43 +520,44 @@ ResultCode HandlePostLine(MailIndex* mail, LineCopy* copy, const char* text,
   const char* id = fields[announce || ended ? kPostFieldAnnounceId : kPostFieldMessageId];
   DecodeMessageKey(id, std::strlen(id), &key);
   // The split reads the field the peek read, as a rule: the candidate is the record.
-  MailRecord* record = CompareMessageKeys(key, peeked) == 0 ? const_cast<MailRecord*>(candidate)
-                                                            : FindRecordByKey(mail, key);
-  if (record == nullptr || (record->flags & kMsgPassedRbl) == 0) return kOk;
+  const size_t position =
+      CompareMessageKeys(key, peeked) == 0 ? candidatePosition : FindPositionByKey(mail, key);
+  if (position == SIZE_MAX) return kOk;
+  MailRecord* record = IndexRecord(mail, position);
+  if ((record->flags & kMsgPassedRbl) == 0) return kOk;
   if (announce) {
     record->announced += static_cast<uint32_t>(ParseSignedDecimal(fields[kPostFieldAnnounceCount]));
   } else if (ended) {
     record->ended += 1;
   } else {
     record->flags |= PostStatusBit(fields[kPostFieldStatus]);
-    mail->posts.push_back(PostEntry{static_cast<uint32_t>(offset), fileIndex, day, key});
+    (void)day;
+    mail->posts.push_back(PostEntry{static_cast<uint32_t>(position), fileIndex, static_cast<uint32_t>(offset)});
   }
   return kOk;
 }
 
-bool PostBefore(const PostEntry& a, const PostEntry& b) {
-  int keys = CompareMessageKeys(a.key, b.key);
-  if (keys != 0) return keys < 0;
-  if (a.day != b.day) return a.day < b.day;
-  return a.offset < b.offset;
-}
-
+// Key, then day, then offset: positions stand for keys, one per key in key order.
 void SettlePostEntries(MailIndex* mail) {
-  std::make_heap(mail->posts.begin(), mail->posts.end(), PostBefore);
-  std::sort_heap(mail->posts.begin(), mail->posts.end(), PostBefore);
+  const LogFileEntry* files = mail->files.data();
+  auto before = [files](const PostEntry& a, const PostEntry& b) {
+    if (a.position != b.position) return a.position < b.position;
+    if (files[a.fileIndex].day != files[b.fileIndex].day) {
+      return files[a.fileIndex].day < files[b.fileIndex].day;
+    }
+    return a.offset < b.offset;
+  };
+  std::make_heap(mail->posts.begin(), mail->posts.end(), before);
+  std::sort_heap(mail->posts.begin(), mail->posts.end(), before);
   size_t count = mail->posts.size();
   for (size_t run = 0; run < count;) {
     size_t next = run + 1;
-    while (next < count && CompareMessageKeys(mail->posts[next].key, mail->posts[run].key) == 0) {
-      ++next;
-    }
-    MailRecord* record = FindRecordByKey(mail, mail->posts[run].key);
-    if (record != nullptr) {
-      record->flags |= kMsgHasPost;
-      record->firstPost = static_cast<uint32_t>(run);
-      if (record->ended != 0 && record->announced <= record->ended) {
-        record->flags = (record->flags & ~kMsgPend) | kMsgFin;
-      }
+    while (next < count && mail->posts[next].position == mail->posts[run].position) ++next;
+    MailRecord* record = IndexRecord(mail, mail->posts[run].position);
+    record->flags |= kMsgHasPost;
+    record->firstPost = static_cast<uint32_t>(run);
+    if (record->ended != 0 && record->announced <= record->ended) {
+      record->flags = (record->flags & ~kMsgPend) | kMsgFin;
     }
     run = next;
   }
@@ -637,6 +640,7 @@ ResultCode RunSmtpPass(const wchar_t* logDir, const SearchConditions* conditions
                        MailProgressFn callback, void* context, MailIndex* mail) {
   if (logDir == nullptr || conditions == nullptr || mail == nullptr) return kErrInvalidArgument;
   mail->sortColumn = conditions->sortColumn;
+  mail->rblFlagMask = conditions->rblFlagMask;
   PassCounter counter;
   counter.expected = ExpectedFiles(conditions);
   for (uint32_t direction : {kMsgIn, kMsgOut}) {
@@ -689,7 +693,7 @@ std::vector<ScanDay> BuildScanDays(MailIndex* mail, uint32_t selectionBit, uint3
   for (size_t i = 0; i < mail->index.size(); ++i) {
     const MailRecord* record = IndexRecord(mail, i);
     if ((record->flags & selectionBit) == 0) continue;
-    addDay(StartOfDay(record->time), record->flags & kMsgDirections);
+    addDay(StartOfDay(RecordTime(mail, record)), record->flags & kMsgDirections);
   }
   std::vector<ScanDay> base = days;
   for (const ScanDay& day : base) {
@@ -722,37 +726,42 @@ ResultCode RunPostponerPass(const wchar_t* logDir, uint32_t postmax, MailProgres
         return HandlePostLine(mail, copy.get(), line, fields, offset, fileIndex, day);
       });
   if (result != kOk) return result;
+  std::vector<uint64_t>().swap(mail->keySlots);  // no lookups after this pass
   SettlePostEntries(mail);
   return kOk;
 }
 
-MailRecord* FindRecordByKey(MailIndex* mail, const MessageKey& key) {
+size_t FindPositionByKey(MailIndex* mail, const MessageKey& key) {
   if (!mail->keySlots.empty()) {
     const uint64_t hash = KeyHash(key);
     const uint32_t tag = KeyTag(hash);
     const size_t mask = mail->keySlots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
       const uint64_t slot = mail->keySlots[i];
-      if (slot == 0) return nullptr;
+      if (slot == 0) return SIZE_MAX;
       if (static_cast<uint32_t>(slot >> 32) != tag) continue;
-      MailRecord* record = IndexRecord(mail, static_cast<uint32_t>(slot) - 1);
-      if (SameKey(record, key)) return record;
+      const size_t position = static_cast<uint32_t>(slot) - 1;
+      if (SameKey(IndexRecord(mail, position), key)) return position;
     }
   }
   size_t low = 0;
   size_t high = mail->index.size();
   while (low < high) {
     size_t middle = low + (high - low) / 2;
-    MailRecord* record = IndexRecord(mail, middle);
-    int order = CompareMessageKeys(key, record->key);
-    if (order == 0) return record;
+    int order = CompareMessageKeys(key, IndexRecord(mail, middle)->key);
+    if (order == 0) return middle;
     if (order < 0) {
       high = middle;
     } else {
       low = middle + 1;
     }
   }
-  return nullptr;
+  return SIZE_MAX;
+}
+
+MailRecord* FindRecordByKey(MailIndex* mail, const MessageKey& key) {
+  const size_t position = FindPositionByKey(mail, key);
+  return position == SIZE_MAX ? nullptr : IndexRecord(mail, position);
 }
 
 size_t ReadIndexedLine(const MailIndex* mail, uint32_t fileIndex, uint32_t offset, char* buffer,
