@@ -224,7 +224,7 @@ ResultCode AppendRecord(MailIndex* mail, const MailRecord& record, const char* s
   size_t at = mail->store.size();
   if (at + total > UINT32_MAX) return kErrNoMemory;
   if (!mail->store.Resize(at + total)) return kErrNoMemory;
-  mail->index.push_back(static_cast<uint32_t>(at));
+  if (!mail->index.Append(static_cast<uint32_t>(at))) return kErrNoMemory;
   auto* stored = reinterpret_cast<MailRecord*>(mail->store.data() + at);
   *stored = record;
   FillSortText(mail->sortColumn, sender, recipients, client, reinterpret_cast<char*>(stored + 1));
@@ -359,34 +359,40 @@ uint64_t KeyHash(const MessageKey& key) {
   return h ^ (h >> 32);
 }
 
-inline uint32_t KeyTag(uint64_t hash) { return static_cast<uint32_t>(hash >> 32) | 1u; }
+inline uint8_t KeyTag(uint64_t hash) { return static_cast<uint8_t>(hash >> 56); }
 
 bool SameKey(const MailRecord* record, const MessageKey& key) {
   return std::memcmp(record->key.bytes, key.bytes, kMessageKeySize) == 0;
 }
 
-void BuildKeyLookup(MailIndex* mail) {
+ResultCode BuildKeyLookup(MailIndex* mail) {
   size_t count = mail->index.size();
   size_t capacity = 16;
   while (capacity * 3 < count * 4) capacity *= 2;  // at most three quarters full
-  mail->keySlots.assign(capacity, 0);
+  if (!mail->keySlots.Reserve(capacity) || !mail->keyTags.Reserve(capacity)) return kErrNoMemory;
+  mail->keySlots.count = capacity;
+  mail->keyTags.count = capacity;
+  std::memset(mail->keySlots.items, 0, capacity * sizeof(uint32_t));
+  std::memset(mail->keyTags.items, 0, capacity);
   const size_t mask = capacity - 1;
   for (size_t position = 0; position < count; ++position) {
     const MailRecord* record = IndexRecord(mail, position);
     const uint64_t hash = KeyHash(record->key);
-    const uint32_t tag = KeyTag(hash);
+    const uint8_t tag = KeyTag(hash);
     size_t i = hash & mask;
     bool present = false;
     for (; mail->keySlots[i] != 0; i = (i + 1) & mask) {
-      const uint64_t slot = mail->keySlots[i];
-      if (static_cast<uint32_t>(slot >> 32) == tag &&
-          SameKey(IndexRecord(mail, static_cast<uint32_t>(slot) - 1), record->key)) {
+      if (mail->keyTags[i] == tag && SameKey(IndexRecord(mail, mail->keySlots[i] - 1), record->key)) {
         present = true;  // an earlier record of this key stays the one found
         break;
       }
     }
-    if (!present) mail->keySlots[i] = (uint64_t{tag} << 32) | (position + 1);
+    if (!present) {
+      mail->keySlots[i] = static_cast<uint32_t>(position + 1);
+      mail->keyTags[i] = tag;
+    }
   }
+  return kOk;
 }
 
 // ---- RBL and postponer passes ------------------------------------------------
@@ -532,7 +538,10 @@ ResultCode HandlePostLine(MailIndex* mail, LineCopy* copy, const char* text,
   } else {
     record->flags |= PostStatusBit(fields[kPostFieldStatus]);
     (void)day;
-    mail->posts.push_back(PostEntry{static_cast<uint32_t>(position), fileIndex, static_cast<uint32_t>(offset)});
+    if (!mail->posts.Append(PostEntry{static_cast<uint32_t>(position), fileIndex,
+                                      static_cast<uint32_t>(offset)})) {
+      return kErrNoMemory;
+    }
   }
   return kOk;
 }
@@ -619,8 +628,9 @@ uint32_t SplitLogFields(char* line, size_t length, char** fields, uint32_t maxFi
 ResultCode MailIndexCreate(MailIndex* mail) {
   if (mail == nullptr) return kErrInvalidArgument;
   if (!mail->store.Reserve(kInitialStore)) return kErrNoMemory;
-  mail->index.reserve(kInitialRecords);
-  mail->posts.reserve(kInitialRecords);
+  if (!mail->index.Reserve(kInitialRecords) || !mail->posts.Reserve(kInitialRecords)) {
+    return kErrNoMemory;
+  }
   return kOk;
 }
 
@@ -630,10 +640,11 @@ void MailIndexRelease(MailIndex* mail) {
     if (entry.file != nullptr) std::fclose(entry.file);
   }
   mail->store.Free();
-  std::vector<uint32_t>().swap(mail->index);
+  mail->index.Free();
   std::vector<LogFileEntry>().swap(mail->files);
-  std::vector<PostEntry>().swap(mail->posts);
-  std::vector<uint64_t>().swap(mail->keySlots);
+  mail->posts.Free();
+  mail->keySlots.Free();
+  mail->keyTags.Free();
 }
 
 ResultCode RunSmtpPass(const wchar_t* logDir, const SearchConditions* conditions,
@@ -653,19 +664,24 @@ ResultCode RunSmtpPass(const wchar_t* logDir, const SearchConditions* conditions
   // comparisons, so the same order, without a trip to the store for each.
   // The first eight key bytes go along; the rest is read from the store
   // only when those are equal.
+  // The prefix is held as two 32-bit halves: 12 bytes an entry.
   struct KeyedOffset {
-    uint64_t high;
+    uint32_t high;
+    uint32_t low;
     uint32_t offset;
   };
   auto fill = [mail](std::vector<KeyedOffset>* keyed) {
     keyed->resize(mail->index.size());
     for (size_t i = 0; i < keyed->size(); ++i) {
-      (*keyed)[i] = KeyedOffset{KeyOrderPrefix(IndexRecord(mail, i)->key), mail->index[i]};
+      const uint64_t prefix = KeyOrderPrefix(IndexRecord(mail, i)->key);
+      (*keyed)[i] = KeyedOffset{static_cast<uint32_t>(prefix >> 32), static_cast<uint32_t>(prefix),
+                                mail->index[i]};
     }
   };
   const uint8_t* store = mail->store.data();
   auto byKey = [store](const KeyedOffset& a, const KeyedOffset& b) {
     if (a.high != b.high) return a.high < b.high;
+    if (a.low != b.low) return a.low < b.low;
     return CompareMessageKeys(reinterpret_cast<const MailRecord*>(store + a.offset)->key,
                               reinterpret_cast<const MailRecord*>(store + b.offset)->key) < 0;
   };
@@ -675,8 +691,7 @@ ResultCode RunSmtpPass(const wchar_t* logDir, const SearchConditions* conditions
     SortAsHeapSortWould(&keyed, byKey, fill);
     for (size_t i = 0; i < keyed.size(); ++i) mail->index[i] = keyed[i].offset;
   }
-  BuildKeyLookup(mail);
-  return kOk;
+  return BuildKeyLookup(mail);
 }
 
 std::vector<ScanDay> BuildScanDays(MailIndex* mail, uint32_t selectionBit, uint32_t window) {
@@ -726,7 +741,8 @@ ResultCode RunPostponerPass(const wchar_t* logDir, uint32_t postmax, MailProgres
         return HandlePostLine(mail, copy.get(), line, fields, offset, fileIndex, day);
       });
   if (result != kOk) return result;
-  std::vector<uint64_t>().swap(mail->keySlots);  // no lookups after this pass
+  mail->keySlots.Free();  // no lookups after this pass
+  mail->keyTags.Free();
   SettlePostEntries(mail);
   return kOk;
 }
@@ -734,13 +750,13 @@ ResultCode RunPostponerPass(const wchar_t* logDir, uint32_t postmax, MailProgres
 size_t FindPositionByKey(MailIndex* mail, const MessageKey& key) {
   if (!mail->keySlots.empty()) {
     const uint64_t hash = KeyHash(key);
-    const uint32_t tag = KeyTag(hash);
+    const uint8_t tag = KeyTag(hash);
     const size_t mask = mail->keySlots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
-      const uint64_t slot = mail->keySlots[i];
+      const uint32_t slot = mail->keySlots[i];
       if (slot == 0) return SIZE_MAX;
-      if (static_cast<uint32_t>(slot >> 32) != tag) continue;
-      const size_t position = static_cast<uint32_t>(slot) - 1;
+      if (mail->keyTags[i] != tag) continue;
+      const size_t position = slot - 1;
       if (SameKey(IndexRecord(mail, position), key)) return position;
     }
   }

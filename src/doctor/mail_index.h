@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -81,17 +82,62 @@ struct RecordStore {
   void Free();
 };
 
+// A growable array of plain items on realloc, which remaps the pages of
+// large blocks: growing never holds two copies, unlike a vector's doubling.
+template <typename T>
+struct PodBuffer {
+  T* items = nullptr;
+  size_t count = 0;
+  size_t capacity = 0;
+
+  PodBuffer() = default;
+  PodBuffer(const PodBuffer&) = delete;
+  PodBuffer& operator=(const PodBuffer&) = delete;
+  ~PodBuffer() { Free(); }
+  size_t size() const { return count; }
+  bool empty() const { return count == 0; }
+  T* begin() { return items; }
+  T* end() { return items + count; }
+  const T* begin() const { return items; }
+  const T* end() const { return items + count; }
+  T& operator[](size_t i) { return items[i]; }
+  const T& operator[](size_t i) const { return items[i]; }
+  // Room for `wanted` items; false when it cannot be had.
+  bool Reserve(size_t wanted) {
+    if (wanted <= capacity) return true;
+    void* grown = std::realloc(items, wanted * sizeof(T));
+    if (grown == nullptr) return false;
+    items = static_cast<T*>(grown);
+    capacity = wanted;
+    return true;
+  }
+  // Appends an item, growing by half; false when memory runs out.
+  bool Append(const T& item) {
+    if (count == capacity && !Reserve(capacity + capacity / 2 + 1024)) return false;
+    items[count++] = item;
+    return true;
+  }
+  void Free() {
+    std::free(items);
+    items = nullptr;
+    count = 0;
+    capacity = 0;
+  }
+};
+
 struct MailIndex {
   RecordStore store;                // records
-  std::vector<uint32_t> index;      // byte offsets into store
+  PodBuffer<uint32_t> index;        // byte offsets into store
   std::vector<LogFileEntry> files;
-  std::vector<PostEntry> posts;
+  PodBuffer<PostEntry> posts;
   uint32_t sortColumn = 0;          // decides the sort text kept per record
   uint32_t rblFlagMask = 0;         // the f-rbl mask, tested in the RBL pass
   // Hash index built after the key sort and dropped after the postponer
-  // pass: open-addressed slots of (key hash tag << 32) | (index position + 1),
-  // at most 3/4 full; the first record of each key in index order is entered.
-  std::vector<uint64_t> keySlots;
+  // pass: open-addressed slots of index position + 1 with a tag byte of the
+  // key's hash beside each, at most 3/4 full; the first record of each key
+  // in index order is entered.
+  PodBuffer<uint32_t> keySlots;
+  PodBuffer<uint8_t> keyTags;
 };
 
 inline MailRecord* IndexRecord(MailIndex* mail, size_t position) {
