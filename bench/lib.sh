@@ -48,7 +48,8 @@ generate() {
 }
 
 # measure STDOUT-FILE STDERR-FILE command...: runs the command once and sets
-# WALL (seconds), RSS_MB (peak resident MiB, or n/a) and RC (exit status).
+# WALL (seconds), CPU (user + system seconds, or the wall time without GNU
+# time), RSS_MB (peak resident MiB, or n/a) and RC (exit status).
 measure() {
   local out=$1 err=$2
   shift 2
@@ -56,17 +57,17 @@ measure() {
   tf=$(mktemp)
   RC=0
   if [ "$HAVE_GNU_TIME" = 1 ]; then
-    /usr/bin/time -f '%e %M' -o "$tf" "$@" >"$out" 2>"$err" || RC=$?
+    /usr/bin/time -f '%e %M %U %S' -o "$tf" "$@" >"$out" 2>"$err" || RC=$?
     local last
     last=$(tail -n 1 "$tf")
-    WALL=${last%% *}
-    RSS_MB=$(awk -v k="${last##* }" 'BEGIN { printf "%.1f", k / 1024 }')
+    read -r WALL RSS_MB CPU <<<"$(awk '{ printf "%s %.1f %.2f", $1, $2 / 1024, $3 + $4 }' <<<"$last")"
   else
     local start end
     start=$(date +%s.%N)
     "$@" >"$out" 2>"$err" || RC=$?
     end=$(date +%s.%N)
     WALL=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }')
+    CPU=$WALL
     RSS_MB=n/a
   fi
   rm -f "$tf"
@@ -78,17 +79,17 @@ TABLE_ROWS=()
 add_row() {
   local label=$1 lines=$2 bytes=$3 note=""
   [ "$RC" = 0 ] || note="exit $RC"
-  TABLE_ROWS+=("$label|$lines|$bytes|$WALL|$RSS_MB|$note")
+  TABLE_ROWS+=("$label|$lines|$bytes|$WALL|$RSS_MB|$note|${CPU:-$WALL}")
 }
 
 print_table() {
-  printf '\n%-34s %12s %9s %9s %10s %12s  %s\n' "run" "lines" "MiB in" "wall s" "peak MiB" "Mlines/s" ""
-  local row label lines bytes wall rss note
+  printf '\n%-34s %12s %9s %9s %9s %10s %12s  %s\n' "run" "lines" "MiB in" "wall s" "cpu s" "peak MiB" "Mlines/s" ""
+  local row label lines bytes wall rss note cpu
   for row in "${TABLE_ROWS[@]}"; do
-    IFS='|' read -r label lines bytes wall rss note <<<"$row"
-    awk -v l="$label" -v n="$lines" -v b="$bytes" -v w="$wall" -v r="$rss" -v note="$note" 'BEGIN {
+    IFS='|' read -r label lines bytes wall rss note cpu <<<"$row"
+    awk -v l="$label" -v n="$lines" -v b="$bytes" -v w="$wall" -v r="$rss" -v note="$note" -v c="$cpu" 'BEGIN {
       rate = (w > 0) ? sprintf("%.2f", n / w / 1e6) : "-"
-      printf "%-34s %12d %9.1f %9.2f %10s %12s  %s\n", l, n, b / 1048576, w, r, rate, note
+      printf "%-34s %12d %9.1f %9.2f %9.2f %10s %12s  %s\n", l, n, b / 1048576, w, c, r, rate, note
     }'
   done
 }

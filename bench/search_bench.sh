@@ -6,10 +6,12 @@
 # Seven days of N incoming SMTP lines a day (default 1 000 000; outgoing 2/5
 # of that) with their RBL and postponer logs. Runs varno --search="" (every
 # message, listed into a file), a search for one sender that sends about 1 %
-# of the messages, and grep -F for one message ID over the same files as the
-# floor; and the match-everything listing of the first day against cat of
-# that day's logs. Data goes to bench/data/week (shared with stat_bench.sh --days 7),
-# listings to bench/data/out-search/ (removed unless --keep).
+# of the messages, and grep -F -c for one message ID over the same files as
+# the floor; and the match-everything listing of the first day against cat
+# of that day's logs into a file beside it. Prints the three ratios against
+# their goals, on CPU time (user + system; the machine is shared, so wall
+# times vary with its load). Logs are generated under $VARNO_BENCH_DATA
+# (default /tmp/varno-bench), listings go there too (removed unless --keep).
 set -euo pipefail
 REPO="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$REPO"
@@ -22,14 +24,16 @@ while [ $# -gt 0 ]; do
     --lines) LINES=$2; shift 2 ;;
     --lines=*) LINES=${1#*=}; shift ;;
     --keep) KEEP=1; shift ;;
-    -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
 
+DATA_ROOT=${VARNO_BENCH_DATA:-/tmp/varno-bench}
+WEEK_DIR=$DATA_ROOT/week
 ensure_tools
 generate_week "$LINES"
-OUT=bench/data/out-search
+OUT=$DATA_ROOT/out-search
 rm -rf "$OUT"
 mkdir -p "$OUT"
 cleanup() { [ "$KEEP" = 1 ] || rm -rf "$OUT"; }
@@ -53,31 +57,32 @@ echo "== 1 % sender: $SENDER; message ID for grep: $MSGID" >&2
 count_of() { grep -o '[0-9]* e-mail(s) match' "$1" | grep -o '^[0-9]*' || echo "?"; }
 
 # One day of the week (hard links) for the match-everything listing against cat.
-DAY_DIR=bench/data/week-day1-search
+DAY_DIR=$DATA_ROOT/week-day1-search
 rm -rf "$DAY_DIR"
 mkdir -p "$DAY_DIR"
 for f in "$WEEK_DIR"/*20240101.log; do ln "$f" "$DAY_DIR/" 2>/dev/null || cp "$f" "$DAY_DIR/"; done
 dayLines=$(file_lines "$DAY_DIR"/*.log); dayBytes=$(file_bytes "$DAY_DIR"/*.log)
-measure /dev/null /dev/null cat "$DAY_DIR"/*.log
-add_row "cat, 1 day" "$dayLines" "$dayBytes"; catDayWall=$WALL
+measure "$OUT/cat.txt" /dev/null cat "$DAY_DIR"/*.log
+add_row "cat, 1 day" "$dayLines" "$dayBytes"; catDayWall=$WALL; catDayCpu=$CPU
+rm -f "$OUT/cat.txt"
 measure "$OUT/day.out" "$OUT/day.err" "$VARNO" --search="" --output="$OUT/day.txt" "$DAY_DIR" -v
-add_row 'varno --search="", 1 day' "$dayLines" "$dayBytes"; dayWall=$WALL
+add_row 'varno --search="", 1 day' "$dayLines" "$dayBytes"; dayWall=$WALL; dayCpu=$CPU
 dayListing=$( [ -f "$OUT/day.txt" ] && wc -c <"$OUT/day.txt" || echo 0)
 rm -f "$OUT/day.txt"
 
 measure "$OUT/all.out" "$OUT/all.err" "$VARNO" --search="" --output="$OUT/all.txt" "$WEEK_DIR" -v
-add_row 'varno --search="", 7 days' "$allLines" "$allBytes"; allWall=$WALL; allRc=$RC; allRss=$RSS_MB
+add_row 'varno --search="", 7 days' "$allLines" "$allBytes"; allWall=$WALL; allCpu=$CPU; allRc=$RC; allRss=$RSS_MB
 allCount=$(count_of "$OUT/all.err")
 allListing=$( [ -f "$OUT/all.txt" ] && wc -c <"$OUT/all.txt" || echo 0)
 rm -f "$OUT/all.txt"  # can be gigabytes
 
 measure "$OUT/one.out" "$OUT/one.err" "$VARNO" --search="from=$SENDER" --output="$OUT/one.txt" "$WEEK_DIR" -v
-add_row "varno --search=from=<1 % sender>" "$allLines" "$allBytes"; oneWall=$WALL
+add_row "varno --search=from=<1 % sender>" "$allLines" "$allBytes"; oneWall=$WALL; oneCpu=$CPU
 oneCount=$(count_of "$OUT/one.err")
 
 measure /dev/null /dev/null grep -F -c "$MSGID" "${LOGS[@]}"
 [ "$RC" = 1 ] && RC=0  # grep's "no match" in some file is not a failure here
-add_row "grep -F <message ID>" "$allLines" "$allBytes"; grepWall=$WALL
+add_row "grep -F -c <message ID>" "$allLines" "$allBytes"; grepWall=$WALL; grepCpu=$CPU
 
 print_table
 echo
@@ -85,9 +90,18 @@ echo "SMTP lines (messages) in the week: $smtpMessages"
 echo "--search=\"\" matched $allCount e-mail(s), listing of $((allListing / 1048576)) MiB"
 pct=$(awk -v a="$oneCount" -v b="$smtpMessages" 'BEGIN { if (a ~ /^[0-9]+$/ && b > 0) printf "%.2f %%", 100 * a / b; else print "?" }')
 echo "from=$SENDER matched $oneCount e-mail(s) ($pct of the SMTP lines)"
-echo "1 % search / grep: $(ratio "$oneWall" "$grepWall");  full search / 1 % search: $(ratio "$allWall" "$oneWall")"
-echo "match-everything, 1 day / cat of its logs: $(ratio "$dayWall" "$catDayWall") (listing of $((dayListing / 1048576)) MiB)"
-echo "match-everything, 7 days: $allWall s, peak $allRss MiB"
+echo "listing of one day: $((dayListing / 1048576)) MiB"
+# verdict VALUE LIMIT: "met" when VALUE < LIMIT.
+verdict() { awk -v v="$1" -v l="$2" 'BEGIN { print (v != "-" && v + 0 < l + 0) ? "met" : "NOT met" }'; }
+echo
+echo "goals (CPU seconds; wall in brackets):"
+r=$(ratio "$oneCpu" "$grepCpu")
+echo "  1 % search / grep -F -c:          $r   goal <= 1.5   $(verdict "$r" 1.5001)   [wall $(ratio "$oneWall" "$grepWall")]"
+r=$(ratio "$dayCpu" "$catDayCpu")
+echo "  match-everything 1 day / cat:     $r   goal <= 15    $(verdict "$r" 15.001)   [wall $(ratio "$dayWall" "$catDayWall")]"
+perMessage=$(awk -v r="$allRss" -v n="$allCount" 'BEGIN { if (n > 0 && r != "n/a") printf "%.0f", r * 1048576 / n; else print "-" }')
+echo "  match-everything 7 days:          ${allCpu} s CPU (goal < 30: $(verdict "$allCpu" 30)), wall ${allWall} s," \
+  "peak ${allRss} MiB (goal < 600: $(verdict "$allRss" 600)), ${perMessage} bytes per message"
 for f in all one; do
   if [ -s "$OUT/$f.err" ]; then echo "varno ($f) said (last lines):"; tail -n 4 "$OUT/$f.err" | sed 's/^/  /'; fi
 done

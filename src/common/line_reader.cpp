@@ -118,3 +118,46 @@ ResultCode ReadLineAt(FILE* file, uint64_t offset, char* buffer, size_t capacity
   if (!sawAny) return std::ferror(file) ? kErrReadFault : kErrNotFound;
   return kOk;
 }
+
+ResultCode MappedLineReaderInit(MappedLineReader* reader, FILE* file, size_t window) {
+  if (reader == nullptr || file == nullptr) return kErrInvalidArgument;
+  *reader = MappedLineReader{};
+  reader->window = window < (size_t{64} << 10) ? (size_t{64} << 10) : window;
+  return MappedFileOpen(file, &reader->file, &reader->size);
+}
+
+int MappedLineReaderNext(MappedLineReader* reader, LineView* piece) {
+  if (reader == nullptr || piece == nullptr || reader->file == nullptr) return kErrInvalidArgument;
+  const uint64_t cursor = reader->cursor;
+  if (cursor >= reader->size) return 0;
+  uint64_t viewEnd = reader->viewStart + reader->view.length;
+  // A piece needs up to kLinePieceMax + 1 bytes in view (its LF included):
+  // the next window starts at the piece when fewer are left.
+  if (reader->view.bytes == nullptr || cursor < reader->viewStart ||
+      (viewEnd - cursor <= kLinePieceMax && viewEnd < reader->size)) {
+    if (MappedFileMap(reader->file, cursor, reader->window, &reader->view) != kOk) {
+      return kErrReadFault;
+    }
+    reader->viewStart = cursor;
+    viewEnd = cursor + reader->view.length;
+    if (reader->view.length == 0) return 0;
+  }
+  const char* start = reader->view.bytes + (cursor - reader->viewStart);
+  const size_t avail = static_cast<size_t>(viewEnd - cursor);
+  const size_t window = avail < kLinePieceMax ? avail : kLinePieceMax;
+  const char* lineFeed = static_cast<const char*>(std::memchr(start, '\n', window));
+  const size_t length = lineFeed != nullptr ? static_cast<size_t>(lineFeed - start) : window;
+  piece->text = start;
+  piece->length = length;
+  piece->offset = cursor;
+  reader->cursor = cursor + length + (lineFeed != nullptr ? 1 : 0);
+  piece->consumed = reader->cursor;
+  return 1;
+}
+
+void MappedLineReaderFree(MappedLineReader* reader) {
+  if (reader == nullptr) return;
+  MappedFileUnmap(&reader->view);
+  MappedFileClose(reader->file);
+  *reader = MappedLineReader{};
+}

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/mapped_file.h"
 #include "platform/types.h"
 
 constexpr size_t kLinePieceMax = 32767;
@@ -46,3 +47,33 @@ void LineReaderFree(LineReader* reader);
 // kOk, kErrNotFound at end of file, kErrReadFault.
 ResultCode ReadLineAt(FILE* file, uint64_t offset, char* buffer, size_t capacity,
                       size_t* length);
+
+// A piece of a mapped file: read-only and not terminated.
+struct LineView {
+  const char* text = nullptr;  // valid until the next call
+  size_t length = 0;           // bytes of text, without the LF
+  uint64_t offset = 0;         // file offset where the piece starts
+  uint64_t consumed = 0;       // file offset behind the piece (its LF included)
+};
+
+// The same pieces as LineReader gives, read through mapped windows of the
+// file as long as it was when the reader started: no copy of the bytes.
+struct MappedLineReader {
+  MappedFile* file = nullptr;
+  uint64_t size = 0;
+  uint64_t cursor = 0;
+  uint64_t viewStart = 0;
+  size_t window = 0;
+  MappedView view;
+};
+
+constexpr size_t kMappedWindow = size_t{8} << 20;
+
+// The stream is opened "rb" and read from offset 0; windows of `window`
+// bytes (at least 64 KiB) are mapped in turn. Failures of the mapping give
+// their code.
+ResultCode MappedLineReaderInit(MappedLineReader* reader, FILE* file,
+                                size_t window = kMappedWindow);
+// 1 a piece, 0 end of file, kErrReadFault when a window cannot be mapped.
+int MappedLineReaderNext(MappedLineReader* reader, LineView* piece);
+void MappedLineReaderFree(MappedLineReader* reader);

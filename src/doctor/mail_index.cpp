@@ -5,6 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#include <memory>
 
 #include "common/dir_enum.h"
 #include "common/line_reader.h"
@@ -31,6 +35,72 @@ constexpr uint32_t kRblWindow = 2;
 
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
+constexpr uint32_t kMaxSeparators = 16;
+
+// The field boundaries of a line found in one pass: the first ';'s before
+// the line's first NUL, and the line's length up to that NUL (the length a
+// C string of the line has).
+struct LineFields {
+  size_t length = 0;
+  uint32_t count = 0;  // separators found, at most kMaxSeparators
+  uint32_t at[kMaxSeparators];
+};
+
+void AddSeparators(uint32_t mask, size_t base, LineFields* fields) {
+  while (mask != 0 && fields->count < kMaxSeparators) {
+    fields->at[fields->count++] = static_cast<uint32_t>(base + static_cast<size_t>(__builtin_ctz(mask)));
+    mask &= mask - 1;
+  }
+}
+
+void ScanLine(const char* line, size_t length, LineFields* fields) {
+  fields->count = 0;
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i semicolon = _mm_set1_epi8(';');
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= length; i += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + i));
+    const uint32_t nul = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, zero)));
+    uint32_t separators = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, semicolon)));
+    if (nul != 0) {
+      AddSeparators(separators & ((nul & (0u - nul)) - 1), i, fields);
+      fields->length = i + static_cast<size_t>(__builtin_ctz(nul));
+      return;
+    }
+    AddSeparators(separators, i, fields);
+  }
+#endif
+  for (; i < length; ++i) {
+    if (line[i] == '\0') break;
+    if (line[i] == ';' && fields->count < kMaxSeparators) fields->at[fields->count++] = static_cast<uint32_t>(i);
+  }
+  fields->length = i;
+}
+
+// Start of field `index` and the line's end, or false when the line has fewer fields.
+bool FieldFrom(const char* line, const LineFields& fields, uint32_t index, const char** begin) {
+  if (index > fields.count) return false;
+  *begin = line + (index == 0 ? 0 : fields.at[index - 1] + 1);
+  return true;
+}
+
+// SplitLogFields on a writable copy of the scanned line.
+void SplitScanned(char* line, const LineFields& scanned, char** fields, uint32_t maxFields) {
+  for (uint32_t i = 0; i < maxFields; ++i) {
+    if (i > scanned.count) {
+      fields[i] = line + scanned.length;  // the terminating NUL
+      continue;
+    }
+    char* b = line + (i == 0 ? 0 : scanned.at[i - 1] + 1);
+    char* e = line + (i < scanned.count ? scanned.at[i] : scanned.length);
+    while (b < e && IsBlank(*b)) ++b;
+    while (e > b && IsBlank(e[-1])) --e;
+    *e = '\0';
+    fields[i] = b;
+  }
+}
+
 // Reports progress within a file every kProgressLines lines.
 struct FileProgress {
   MailProgressFn callback;
@@ -56,23 +126,40 @@ int Report(MailProgressFn callback, void* context, int overall, int item, const 
   return callback != nullptr ? callback(context, overall, item, text) : 0;
 }
 
-// The pieces of a file, each handed to handleLine(text, length, offset).
+// The pieces of a file, each handed to handleLine(text, fields, offset) as a
+// read-only view with its field boundaries, cut at its first NUL as a C
+// string of the piece would be.
 template <typename LineFn>
 ResultCode ReadLines(FILE* file, FileProgress* progress, LineFn handleLine) {
-  LineReader reader;
-  ResultCode result = LineReaderInit(&reader, file, 0);
-  if (result != kOk) return result;
-  LinePiece piece;
+  MappedLineReader reader;
+  ResultCode result = MappedLineReaderInit(&reader, file);
+  if (result != kOk) {
+    MappedLineReaderFree(&reader);
+    return result;
+  }
+  LineView piece;
+  LineFields fields;
   int got = 0;
-  while ((got = LineReaderNext(&reader, &piece)) == 1) {
-    result = handleLine(piece.text, std::strlen(piece.text), piece.offset);
+  while ((got = MappedLineReaderNext(&reader, &piece)) == 1) {
+    ScanLine(piece.text, piece.length, &fields);
+    result = handleLine(piece.text, fields, piece.offset);
     if (result == kOk) result = TickLine(progress, piece.consumed);
     if (result != kOk) break;
   }
   if (result == kOk && got < 0) result = got;
-  LineReaderFree(&reader);
+  MappedLineReaderFree(&reader);
   return result;
 }
+
+// A writable, NUL-ended copy of a line for splitting it in place.
+struct LineCopy {
+  char bytes[kLinePieceMax + 1];
+  char* Take(const char* line, size_t length) {
+    std::memcpy(bytes, line, length);
+    bytes[length] = '\0';
+    return bytes;
+  }
+};
 
 // ---- SMTP pass ----------------------------------------------------------------
 
@@ -83,6 +170,7 @@ struct SmtpScan {
   uint32_t direction;
   uint32_t fileIndex;
   size_t added;
+  LineCopy copy;
 };
 
 bool RecipientsMatch(char* recipients, char* const* patterns) {
@@ -132,22 +220,22 @@ void FillSortText(uint32_t column, const char* sender, const char* recipients, c
 ResultCode AppendRecord(MailIndex* mail, const MailRecord& record, const char* sender,
                         const char* recipients, const char* client) {
   size_t textSize = SortTextSize(mail->sortColumn, sender, recipients);
-  size_t total = (sizeof(MailRecord) + textSize + 7) & ~static_cast<size_t>(7);
+  size_t total = (sizeof(MailRecord) + textSize + 3) & ~static_cast<size_t>(3);
   size_t at = mail->store.size();
   if (at + total > UINT32_MAX) return kErrNoMemory;
   if (!mail->store.Resize(at + total)) return kErrNoMemory;
-  mail->index.push_back(static_cast<uint32_t>(at));
+  if (!mail->index.Append(static_cast<uint32_t>(at))) return kErrNoMemory;
   auto* stored = reinterpret_cast<MailRecord*>(mail->store.data() + at);
   *stored = record;
-  stored->sortTextSize = static_cast<uint32_t>(textSize);
   FillSortText(mail->sortColumn, sender, recipients, client, reinterpret_cast<char*>(stored + 1));
   return kOk;
 }
 
-ResultCode HandleSmtpLine(SmtpScan* scan, char* line, size_t length, uint64_t offset) {
+ResultCode HandleSmtpLine(SmtpScan* scan, const char* text, const LineFields& scanned,
+                          uint64_t offset) {
   const SearchConditions* conditions = scan->conditions;
   char* fields[kSmtpFields];
-  SplitLogFields(line, length, fields, kSmtpFields);
+  SplitScanned(scan->copy.Take(text, scanned.length), scanned, fields, kSmtpFields);
   uint64_t ticks = 0;
   if (ParseTimeOfDay(fields[kLogFieldTime], &ticks, nullptr, nullptr, nullptr) != kOk) return kOk;
   TimeValue time = scan->day + ticks;
@@ -172,13 +260,11 @@ ResultCode HandleSmtpLine(SmtpScan* scan, char* line, size_t length, uint64_t of
   if (conditions->id != nullptr && !MatchPatternList(conditions->id, id, 1)) return kOk;
   MailRecord record{};
   DecodeMessageKey(id, std::strlen(id), &record.key);
-  record.smtpFlags = ParseHexNumber(fields[kSmtpFieldFlags]);
-  if (conditions->smtpFlagMask != 0 && (record.smtpFlags & conditions->smtpFlagMask) == 0) {
-    return kOk;
-  }
+  const uint32_t smtpFlags = ParseHexNumber(fields[kSmtpFieldFlags]);
+  if (conditions->smtpFlagMask != 0 && (smtpFlags & conditions->smtpFlagMask) == 0) return kOk;
   record.smtpOffset = static_cast<uint32_t>(offset);
   record.smtpFile = scan->fileIndex;
-  record.time = time;
+  record.seconds = static_cast<uint32_t>(ticks / kTicksPerSecond);
   record.flags = flags;
   ResultCode stored = AppendRecord(scan->mail, record, sender, recipients, client);
   if (stored == kOk) ++scan->added;
@@ -215,12 +301,14 @@ ResultCode ScanSmtpFile(const wchar_t* logDir, const FileInfo& info, TimeValue d
   std::wstring path = JoinPath(logDir, info.name, false);
   FILE* file = OpenStream(path.c_str(), "rb");
   if (file == nullptr) return kErrOpenFailed;
-  SmtpScan scan{conditions, mail, day, direction, static_cast<uint32_t>(mail->files.size()), 0};
+  auto scan = std::make_unique<SmtpScan>();
+  *scan = SmtpScan{conditions, mail, day, direction, static_cast<uint32_t>(mail->files.size()), 0, {}};
   FileProgress progress{callback, context, ProgressSize(info.size)};
-  result = ReadLines(file, &progress, [&scan](char* line, size_t length, uint64_t offset) {
-    return HandleSmtpLine(&scan, line, length, offset);
+  result = ReadLines(file, &progress, [&scan](const char* line, const LineFields& fields,
+                                               uint64_t offset) {
+    return HandleSmtpLine(scan.get(), line, fields, offset);
   });
-  if (result == kOk && scan.added != 0) {
+  if (result == kOk && scan->added != 0) {
     mail->files.push_back(LogFileEntry{day, file, info.name});
     file = nullptr;
   }
@@ -271,34 +359,40 @@ uint64_t KeyHash(const MessageKey& key) {
   return h ^ (h >> 32);
 }
 
-inline uint32_t KeyTag(uint64_t hash) { return static_cast<uint32_t>(hash >> 32) | 1u; }
+inline uint8_t KeyTag(uint64_t hash) { return static_cast<uint8_t>(hash >> 56); }
 
 bool SameKey(const MailRecord* record, const MessageKey& key) {
   return std::memcmp(record->key.bytes, key.bytes, kMessageKeySize) == 0;
 }
 
-void BuildKeyLookup(MailIndex* mail) {
+ResultCode BuildKeyLookup(MailIndex* mail) {
   size_t count = mail->index.size();
   size_t capacity = 16;
   while (capacity * 3 < count * 4) capacity *= 2;  // at most three quarters full
-  mail->keySlots.assign(capacity, 0);
+  if (!mail->keySlots.Reserve(capacity) || !mail->keyTags.Reserve(capacity)) return kErrNoMemory;
+  mail->keySlots.count = capacity;
+  mail->keyTags.count = capacity;
+  std::memset(mail->keySlots.items, 0, capacity * sizeof(uint32_t));
+  std::memset(mail->keyTags.items, 0, capacity);
   const size_t mask = capacity - 1;
   for (size_t position = 0; position < count; ++position) {
     const MailRecord* record = IndexRecord(mail, position);
     const uint64_t hash = KeyHash(record->key);
-    const uint32_t tag = KeyTag(hash);
+    const uint8_t tag = KeyTag(hash);
     size_t i = hash & mask;
     bool present = false;
     for (; mail->keySlots[i] != 0; i = (i + 1) & mask) {
-      const uint64_t slot = mail->keySlots[i];
-      if (static_cast<uint32_t>(slot >> 32) == tag &&
-          SameKey(IndexRecord(mail, static_cast<uint32_t>(slot) - 1), record->key)) {
+      if (mail->keyTags[i] == tag && SameKey(IndexRecord(mail, mail->keySlots[i] - 1), record->key)) {
         present = true;  // an earlier record of this key stays the one found
         break;
       }
     }
-    if (!present) mail->keySlots[i] = (uint64_t{tag} << 32) | (position + 1);
+    if (!present) {
+      mail->keySlots[i] = static_cast<uint32_t>(position + 1);
+      mail->keyTags[i] = tag;
+    }
   }
+  return kOk;
 }
 
 // ---- RBL and postponer passes ------------------------------------------------
@@ -348,58 +442,51 @@ ResultCode ScanDayFiles(const wchar_t* logDir, const std::vector<ScanDay>& days,
       GetPathSize(path.c_str(), &size);
       FileProgress progress{callback, context, ProgressSize(size)};
       uint32_t fileIndex = static_cast<uint32_t>(mail->files.size());
-      result = ReadLines(file, &progress, [&](char* line, size_t length, uint64_t offset) {
-        return handleLine(line, length, offset, fileIndex, day.day);
+      result = ReadLines(file, &progress, [&](const char* line, const LineFields& fields,
+                                              uint64_t offset) {
+        return handleLine(line, fields, offset, fileIndex, day.day);
       });
       if (result != kOk) {
         std::fclose(file);
         return result;
       }
-      mail->files.push_back(LogFileEntry{0, file, name});
+      mail->files.push_back(LogFileEntry{day.day, file, name});
     }
   }
   return kOk;
 }
 
 // Key of field `index` read straight from the line, without splitting it.
-bool PeekKey(const char* line, size_t length, uint32_t index, MessageKey* key) {
-  const char* cursor = line;
-  const char* end = line + length;
-  for (uint32_t i = 0; i < index; ++i) {
-    const char* stop = static_cast<const char*>(std::memchr(cursor, ';', static_cast<size_t>(end - cursor)));
-    if (stop == nullptr) return false;
-    cursor = stop + 1;
-  }
+bool PeekKey(const char* line, const LineFields& fields, uint32_t index, MessageKey* key) {
+  const char* cursor = nullptr;
+  if (!FieldFrom(line, fields, index, &cursor)) return false;
+  const char* end = line + fields.length;
   while (cursor < end && IsBlank(*cursor)) ++cursor;
   DecodeMessageKey(cursor, static_cast<size_t>(end - cursor), key);
   return true;
 }
 
 // Kind field of a postponer line: 'S', 'E' or 0 for any other kind.
-char PostKind(const char* line, size_t length) {
-  const char* end = line + length;
-  const char* cursor = line;
-  for (int i = 0; i < 2; ++i) {
-    const char* stop = static_cast<const char*>(std::memchr(cursor, ';', static_cast<size_t>(end - cursor)));
-    if (stop == nullptr) return 0;
-    cursor = stop + 1;
-  }
+char PostKind(const char* line, const LineFields& fields) {
+  const char* cursor = nullptr;
+  if (!FieldFrom(line, fields, kPostFieldKind, &cursor)) return 0;
+  const char* end = line + (fields.count > kPostFieldKind ? fields.at[kPostFieldKind] : fields.length);
   while (cursor < end && IsBlank(*cursor)) ++cursor;
   if (cursor >= end || (*cursor != 'S' && *cursor != 'E')) return 0;
   const char* after = cursor + 1;
   while (after < end && IsBlank(*after)) ++after;
-  return (after == end || *after == ';') ? *cursor : 0;
+  return after == end ? *cursor : 0;
 }
 
-ResultCode HandleRblLine(MailIndex* mail, char* line, size_t length, uint64_t offset,
-                         uint32_t fileIndex) {
+ResultCode HandleRblLine(MailIndex* mail, LineCopy* copy, const char* text,
+                         const LineFields& scanned, uint64_t offset, uint32_t fileIndex) {
   // Most lines belong to no candidate: look the key up before splitting.
   MessageKey key;
-  if (!PeekKey(line, length, kRblFieldMessageId, &key)) return kOk;
+  if (!PeekKey(text, scanned, kRblFieldMessageId, &key)) return kOk;
   MailRecord* record = FindRecordByKey(mail, key);
   if (record == nullptr || (record->flags & kMsgHasRbl) != 0) return kOk;
   char* fields[kRblFields];
-  SplitLogFields(line, length, fields, kRblFields);
+  SplitScanned(copy->Take(text, scanned.length), scanned, fields, kRblFields);
   record->rblOffset = static_cast<uint32_t>(offset);
   record->rblFile = fileIndex;
   record->flags |= kMsgHasRbl;
@@ -410,20 +497,26 @@ ResultCode HandleRblLine(MailIndex* mail, char* line, size_t length, uint64_t of
   } else {
     record->flags |= kMsgPassedRbl;
   }
-  record->rblFlags = ParseHexNumber(fields[kRblFieldFlags]);
+  if (mail->rblFlagMask != 0 && (ParseHexNumber(fields[kRblFieldFlags]) & mail->rblFlagMask) != 0) {
+    record->flags |= kMsgRblFlagsMatch;
+  }
   return kOk;
 }
 
-ResultCode HandlePostLine(MailIndex* mail, char* line, size_t length, uint64_t offset,
-                          uint32_t fileIndex, TimeValue day) {
-  char kind0 = PostKind(line, length);
+ResultCode HandlePostLine(MailIndex* mail, LineCopy* copy, const char* text,
+                          const LineFields& scanned, uint64_t offset, uint32_t fileIndex,
+                          TimeValue day) {
+  char kind0 = PostKind(text, scanned);
   MessageKey peeked;
   uint32_t idField = kind0 != 0 ? kPostFieldAnnounceId : kPostFieldMessageId;
-  if (!PeekKey(line, length, idField, &peeked)) return kOk;
-  const MailRecord* candidate = FindRecordByKey(mail, peeked);
-  if (candidate == nullptr || (candidate->flags & kMsgPassedRbl) == 0) return kOk;
+  if (!PeekKey(text, scanned, idField, &peeked)) return kOk;
+  const size_t candidatePosition = FindPositionByKey(mail, peeked);
+  if (candidatePosition == SIZE_MAX ||
+      (IndexRecord(mail, candidatePosition)->flags & kMsgPassedRbl) == 0) {
+    return kOk;
+  }
   char* fields[kPostFields];
-  SplitLogFields(line, length, fields, kPostFields);
+  SplitScanned(copy->Take(text, scanned.length), scanned, fields, kPostFields);
   uint64_t ticks = 0;
   if (ParseTimeOfDay(fields[kLogFieldTime], &ticks, nullptr, nullptr, nullptr) != kOk) return kOk;
   const char* kind = fields[kPostFieldKind];
@@ -432,42 +525,48 @@ ResultCode HandlePostLine(MailIndex* mail, char* line, size_t length, uint64_t o
   MessageKey key;
   const char* id = fields[announce || ended ? kPostFieldAnnounceId : kPostFieldMessageId];
   DecodeMessageKey(id, std::strlen(id), &key);
-  MailRecord* record = FindRecordByKey(mail, key);
-  if (record == nullptr || (record->flags & kMsgPassedRbl) == 0) return kOk;
+  // The split reads the field the peek read, as a rule: the candidate is the record.
+  const size_t position =
+      CompareMessageKeys(key, peeked) == 0 ? candidatePosition : FindPositionByKey(mail, key);
+  if (position == SIZE_MAX) return kOk;
+  MailRecord* record = IndexRecord(mail, position);
+  if ((record->flags & kMsgPassedRbl) == 0) return kOk;
   if (announce) {
     record->announced += static_cast<uint32_t>(ParseSignedDecimal(fields[kPostFieldAnnounceCount]));
   } else if (ended) {
     record->ended += 1;
   } else {
     record->flags |= PostStatusBit(fields[kPostFieldStatus]);
-    mail->posts.push_back(PostEntry{static_cast<uint32_t>(offset), fileIndex, day, key});
+    (void)day;
+    if (!mail->posts.Append(PostEntry{static_cast<uint32_t>(position), fileIndex,
+                                      static_cast<uint32_t>(offset)})) {
+      return kErrNoMemory;
+    }
   }
   return kOk;
 }
 
-bool PostBefore(const PostEntry& a, const PostEntry& b) {
-  int keys = CompareMessageKeys(a.key, b.key);
-  if (keys != 0) return keys < 0;
-  if (a.day != b.day) return a.day < b.day;
-  return a.offset < b.offset;
-}
-
+// Key, then day, then offset: positions stand for keys, one per key in key order.
 void SettlePostEntries(MailIndex* mail) {
-  std::make_heap(mail->posts.begin(), mail->posts.end(), PostBefore);
-  std::sort_heap(mail->posts.begin(), mail->posts.end(), PostBefore);
+  const LogFileEntry* files = mail->files.data();
+  auto before = [files](const PostEntry& a, const PostEntry& b) {
+    if (a.position != b.position) return a.position < b.position;
+    if (files[a.fileIndex].day != files[b.fileIndex].day) {
+      return files[a.fileIndex].day < files[b.fileIndex].day;
+    }
+    return a.offset < b.offset;
+  };
+  std::make_heap(mail->posts.begin(), mail->posts.end(), before);
+  std::sort_heap(mail->posts.begin(), mail->posts.end(), before);
   size_t count = mail->posts.size();
   for (size_t run = 0; run < count;) {
     size_t next = run + 1;
-    while (next < count && CompareMessageKeys(mail->posts[next].key, mail->posts[run].key) == 0) {
-      ++next;
-    }
-    MailRecord* record = FindRecordByKey(mail, mail->posts[run].key);
-    if (record != nullptr) {
-      record->flags |= kMsgHasPost;
-      record->firstPost = static_cast<uint32_t>(run);
-      if (record->ended != 0 && record->announced <= record->ended) {
-        record->flags = (record->flags & ~kMsgPend) | kMsgFin;
-      }
+    while (next < count && mail->posts[next].position == mail->posts[run].position) ++next;
+    MailRecord* record = IndexRecord(mail, mail->posts[run].position);
+    record->flags |= kMsgHasPost;
+    record->firstPost = static_cast<uint32_t>(run);
+    if (record->ended != 0 && record->announced <= record->ended) {
+      record->flags = (record->flags & ~kMsgPend) | kMsgFin;
     }
     run = next;
   }
@@ -529,8 +628,9 @@ uint32_t SplitLogFields(char* line, size_t length, char** fields, uint32_t maxFi
 ResultCode MailIndexCreate(MailIndex* mail) {
   if (mail == nullptr) return kErrInvalidArgument;
   if (!mail->store.Reserve(kInitialStore)) return kErrNoMemory;
-  mail->index.reserve(kInitialRecords);
-  mail->posts.reserve(kInitialRecords);
+  if (!mail->index.Reserve(kInitialRecords) || !mail->posts.Reserve(kInitialRecords)) {
+    return kErrNoMemory;
+  }
   return kOk;
 }
 
@@ -540,16 +640,18 @@ void MailIndexRelease(MailIndex* mail) {
     if (entry.file != nullptr) std::fclose(entry.file);
   }
   mail->store.Free();
-  std::vector<uint32_t>().swap(mail->index);
+  mail->index.Free();
   std::vector<LogFileEntry>().swap(mail->files);
-  std::vector<PostEntry>().swap(mail->posts);
-  std::vector<uint64_t>().swap(mail->keySlots);
+  mail->posts.Free();
+  mail->keySlots.Free();
+  mail->keyTags.Free();
 }
 
 ResultCode RunSmtpPass(const wchar_t* logDir, const SearchConditions* conditions,
                        MailProgressFn callback, void* context, MailIndex* mail) {
   if (logDir == nullptr || conditions == nullptr || mail == nullptr) return kErrInvalidArgument;
   mail->sortColumn = conditions->sortColumn;
+  mail->rblFlagMask = conditions->rblFlagMask;
   PassCounter counter;
   counter.expected = ExpectedFiles(conditions);
   for (uint32_t direction : {kMsgIn, kMsgOut}) {
@@ -562,19 +664,24 @@ ResultCode RunSmtpPass(const wchar_t* logDir, const SearchConditions* conditions
   // comparisons, so the same order, without a trip to the store for each.
   // The first eight key bytes go along; the rest is read from the store
   // only when those are equal.
+  // The prefix is held as two 32-bit halves: 12 bytes an entry.
   struct KeyedOffset {
-    uint64_t high;
+    uint32_t high;
+    uint32_t low;
     uint32_t offset;
   };
   auto fill = [mail](std::vector<KeyedOffset>* keyed) {
     keyed->resize(mail->index.size());
     for (size_t i = 0; i < keyed->size(); ++i) {
-      (*keyed)[i] = KeyedOffset{KeyOrderPrefix(IndexRecord(mail, i)->key), mail->index[i]};
+      const uint64_t prefix = KeyOrderPrefix(IndexRecord(mail, i)->key);
+      (*keyed)[i] = KeyedOffset{static_cast<uint32_t>(prefix >> 32), static_cast<uint32_t>(prefix),
+                                mail->index[i]};
     }
   };
   const uint8_t* store = mail->store.data();
   auto byKey = [store](const KeyedOffset& a, const KeyedOffset& b) {
     if (a.high != b.high) return a.high < b.high;
+    if (a.low != b.low) return a.low < b.low;
     return CompareMessageKeys(reinterpret_cast<const MailRecord*>(store + a.offset)->key,
                               reinterpret_cast<const MailRecord*>(store + b.offset)->key) < 0;
   };
@@ -584,8 +691,7 @@ ResultCode RunSmtpPass(const wchar_t* logDir, const SearchConditions* conditions
     SortAsHeapSortWould(&keyed, byKey, fill);
     for (size_t i = 0; i < keyed.size(); ++i) mail->index[i] = keyed[i].offset;
   }
-  BuildKeyLookup(mail);
-  return kOk;
+  return BuildKeyLookup(mail);
 }
 
 std::vector<ScanDay> BuildScanDays(MailIndex* mail, uint32_t selectionBit, uint32_t window) {
@@ -602,7 +708,7 @@ std::vector<ScanDay> BuildScanDays(MailIndex* mail, uint32_t selectionBit, uint3
   for (size_t i = 0; i < mail->index.size(); ++i) {
     const MailRecord* record = IndexRecord(mail, i);
     if ((record->flags & selectionBit) == 0) continue;
-    addDay(StartOfDay(record->time), record->flags & kMsgDirections);
+    addDay(StartOfDay(RecordTime(mail, record)), record->flags & kMsgDirections);
   }
   std::vector<ScanDay> base = days;
   for (const ScanDay& day : base) {
@@ -615,52 +721,63 @@ ResultCode RunRblPass(const wchar_t* logDir, MailProgressFn callback, void* cont
                       MailIndex* mail) {
   if (logDir == nullptr || mail == nullptr) return kErrInvalidArgument;
   std::vector<ScanDay> days = BuildScanDays(mail, kMsgAccepted, kRblWindow);
+  auto copy = std::make_unique<LineCopy>();
   return ScanDayFiles(logDir, days, L"rbl", L"rbl-out", 25, callback, context, mail,
-                      [mail](char* line, size_t length, uint64_t offset, uint32_t fileIndex,
-                             TimeValue) { return HandleRblLine(mail, line, length, offset, fileIndex); });
+                      [mail, &copy](const char* line, const LineFields& fields, uint64_t offset,
+                                    uint32_t fileIndex, TimeValue) {
+                        return HandleRblLine(mail, copy.get(), line, fields, offset, fileIndex);
+                      });
 }
 
 ResultCode RunPostponerPass(const wchar_t* logDir, uint32_t postmax, MailProgressFn callback,
                             void* context, MailIndex* mail) {
   if (logDir == nullptr || mail == nullptr) return kErrInvalidArgument;
   std::vector<ScanDay> days = BuildScanDays(mail, kMsgPassedRbl, postmax);
+  auto copy = std::make_unique<LineCopy>();
   ResultCode result = ScanDayFiles(
       logDir, days, L"postponer", L"postponer-out", 50, callback, context, mail,
-      [mail](char* line, size_t length, uint64_t offset, uint32_t fileIndex, TimeValue day) {
-        return HandlePostLine(mail, line, length, offset, fileIndex, day);
+      [mail, &copy](const char* line, const LineFields& fields, uint64_t offset,
+                    uint32_t fileIndex, TimeValue day) {
+        return HandlePostLine(mail, copy.get(), line, fields, offset, fileIndex, day);
       });
   if (result != kOk) return result;
+  mail->keySlots.Free();  // no lookups after this pass
+  mail->keyTags.Free();
   SettlePostEntries(mail);
   return kOk;
 }
 
-MailRecord* FindRecordByKey(MailIndex* mail, const MessageKey& key) {
+size_t FindPositionByKey(MailIndex* mail, const MessageKey& key) {
   if (!mail->keySlots.empty()) {
     const uint64_t hash = KeyHash(key);
-    const uint32_t tag = KeyTag(hash);
+    const uint8_t tag = KeyTag(hash);
     const size_t mask = mail->keySlots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
-      const uint64_t slot = mail->keySlots[i];
-      if (slot == 0) return nullptr;
-      if (static_cast<uint32_t>(slot >> 32) != tag) continue;
-      MailRecord* record = IndexRecord(mail, static_cast<uint32_t>(slot) - 1);
-      if (SameKey(record, key)) return record;
+      const uint32_t slot = mail->keySlots[i];
+      if (slot == 0) return SIZE_MAX;
+      if (mail->keyTags[i] != tag) continue;
+      const size_t position = slot - 1;
+      if (SameKey(IndexRecord(mail, position), key)) return position;
     }
   }
   size_t low = 0;
   size_t high = mail->index.size();
   while (low < high) {
     size_t middle = low + (high - low) / 2;
-    MailRecord* record = IndexRecord(mail, middle);
-    int order = CompareMessageKeys(key, record->key);
-    if (order == 0) return record;
+    int order = CompareMessageKeys(key, IndexRecord(mail, middle)->key);
+    if (order == 0) return middle;
     if (order < 0) {
       high = middle;
     } else {
       low = middle + 1;
     }
   }
-  return nullptr;
+  return SIZE_MAX;
+}
+
+MailRecord* FindRecordByKey(MailIndex* mail, const MessageKey& key) {
+  const size_t position = FindPositionByKey(mail, key);
+  return position == SIZE_MAX ? nullptr : IndexRecord(mail, position);
 }
 
 size_t ReadIndexedLine(const MailIndex* mail, uint32_t fileIndex, uint32_t offset, char* buffer,
@@ -682,30 +799,40 @@ constexpr size_t kLineMax = 32767;
 constexpr size_t kSpanMax = size_t{1} << 20;
 constexpr size_t kLoneSpan = 4096;
 
-// A window of one file: bytes [start, start + length) of it.
+// A mapped window of one file: bytes [start, start + length) of it.
 struct FileSpan {
-  std::vector<char> bytes;
+  MappedView view;
+  const char* bytes = nullptr;
   uint64_t start = 0;
   size_t length = 0;
   bool atEnd = false;
+  ~FileSpan() { MappedFileUnmap(&view); }
 };
 
-// Fills the span from `offset` with `size` bytes (fewer at the end of file).
+// Maps the span from `offset` with `size` bytes (fewer at the end of file).
 void ReadSpan(FILE* file, uint64_t offset, size_t size, FileSpan* span) {
+  MappedFileUnmap(&span->view);
   span->start = offset;
   span->length = 0;
+  span->bytes = nullptr;
   span->atEnd = true;
-  span->bytes.resize(size);
-  if (SeekStream(file, offset) != kOk) return;
-  span->length = std::fread(span->bytes.data(), 1, size, file);
-  span->atEnd = span->length < size;
+  MappedFile* mapped = nullptr;
+  uint64_t fileSize = 0;
+  if (MappedFileOpen(file, &mapped, &fileSize) != kOk) return;
+  if (MappedFileMap(mapped, offset, size, &span->view) == kOk) {
+    span->bytes = span->view.bytes;
+    span->length = span->view.length;
+    span->atEnd = offset >= fileSize || span->length < size;
+  }
+  MappedFileClose(mapped);
 }
 
 // The line at `offset` if the span holds it whole: cut at CR or LF, at most
 // kLineMax bytes, cut again at a NUL.
 bool LineInSpan(const FileSpan& span, uint64_t offset, const char** line, size_t* length) {
   if (offset < span.start || offset - span.start > span.length) return false;
-  const char* begin = span.bytes.data() + (offset - span.start);
+  if (span.bytes == nullptr) return false;
+  const char* begin = span.bytes + (offset - span.start);
   const size_t avail = span.length - static_cast<size_t>(offset - span.start);
   const size_t limit = std::min(avail, kLineMax);
   const char* end = begin + limit;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,11 @@ struct SearchConditions;
 
 using MailProgressFn = int (*)(void* context, int overall, int item, const wchar_t* text);
 
-// One candidate message. Records lie back to back in the store, each
-// followed by its sort text and padded to 8 bytes.
+// One candidate message: 56 bytes. Records lie back to back in the store,
+// each followed by its sort text (only for the from, to and ip orders) and
+// padded to 4 bytes. The message's time is its SMTP file's day plus
+// `seconds`; the RBL flags are kept as kMsgRblFlagsMatch, the one thing the
+// filter asks of them.
 struct MailRecord {
   uint32_t smtpOffset;
   uint32_t smtpFile;
@@ -25,29 +29,30 @@ struct MailRecord {
   uint32_t firstPost;
   uint32_t announced;
   uint32_t ended;
-  uint32_t sortTextSize;  // bytes of sort text after the record
-  TimeValue time;
+  uint32_t seconds;  // time of day of the SMTP line
   uint32_t flags;
-  uint32_t smtpFlags;
-  uint32_t rblFlags;
   MessageKey key;
 };
+
+// Set on a record whose linked RBL line's flags meet the f-rbl mask.
+constexpr uint32_t kMsgRblFlagsMatch = 0x04000000;
 
 inline const char* RecordSortText(const MailRecord* record) {
   return reinterpret_cast<const char*>(record + 1);
 }
 
 struct LogFileEntry {
-  TimeValue day = 0;     // SMTP files only
+  TimeValue day = 0;     // the day of the file
   FILE* file = nullptr;  // null when the file could not be opened
   std::wstring name;     // without directory
 };
 
+// A postponer status line of the message whose first record (in key order)
+// stands at index position `position`.
 struct PostEntry {
-  uint32_t offset;
+  uint32_t position;
   uint32_t fileIndex;
-  TimeValue day;
-  MessageKey key;
+  uint32_t offset;
 };
 
 struct ScanDay {
@@ -77,20 +82,71 @@ struct RecordStore {
   void Free();
 };
 
+// A growable array of plain items on realloc, which remaps the pages of
+// large blocks: growing never holds two copies, unlike a vector's doubling.
+template <typename T>
+struct PodBuffer {
+  T* items = nullptr;
+  size_t count = 0;
+  size_t capacity = 0;
+
+  PodBuffer() = default;
+  PodBuffer(const PodBuffer&) = delete;
+  PodBuffer& operator=(const PodBuffer&) = delete;
+  ~PodBuffer() { Free(); }
+  size_t size() const { return count; }
+  bool empty() const { return count == 0; }
+  T* begin() { return items; }
+  T* end() { return items + count; }
+  const T* begin() const { return items; }
+  const T* end() const { return items + count; }
+  T& operator[](size_t i) { return items[i]; }
+  const T& operator[](size_t i) const { return items[i]; }
+  // Room for `wanted` items; false when it cannot be had.
+  bool Reserve(size_t wanted) {
+    if (wanted <= capacity) return true;
+    void* grown = std::realloc(items, wanted * sizeof(T));
+    if (grown == nullptr) return false;
+    items = static_cast<T*>(grown);
+    capacity = wanted;
+    return true;
+  }
+  // Appends an item, growing by half; false when memory runs out.
+  bool Append(const T& item) {
+    if (count == capacity && !Reserve(capacity + capacity / 2 + 1024)) return false;
+    items[count++] = item;
+    return true;
+  }
+  void Free() {
+    std::free(items);
+    items = nullptr;
+    count = 0;
+    capacity = 0;
+  }
+};
+
 struct MailIndex {
   RecordStore store;                // records
-  std::vector<uint32_t> index;      // byte offsets into store
+  PodBuffer<uint32_t> index;        // byte offsets into store
   std::vector<LogFileEntry> files;
-  std::vector<PostEntry> posts;
+  PodBuffer<PostEntry> posts;
   uint32_t sortColumn = 0;          // decides the sort text kept per record
-  // Hash index built after the key sort: open-addressed slots of
-  // (key hash tag << 32) | (index position + 1), at most 3/4 full; the first
-  // record of each key in index order is entered.
-  std::vector<uint64_t> keySlots;
+  uint32_t rblFlagMask = 0;         // the f-rbl mask, tested in the RBL pass
+  // Hash index built after the key sort and dropped after the postponer
+  // pass: open-addressed slots of index position + 1 with a tag byte of the
+  // key's hash beside each, at most 3/4 full; the first record of each key
+  // in index order is entered.
+  PodBuffer<uint32_t> keySlots;
+  PodBuffer<uint8_t> keyTags;
 };
 
 inline MailRecord* IndexRecord(MailIndex* mail, size_t position) {
   return reinterpret_cast<MailRecord*>(mail->store.data() + mail->index[position]);
+}
+
+// The record's time: its SMTP file's day plus the time of day of its line.
+inline TimeValue RecordTime(const MailIndex* mail, const MailRecord* record) {
+  return mail->files[record->smtpFile].day + TimeValue{record->seconds} * kTicksPerSecond;
 }
 
 // Sorts *items into the order a heap sort (std::make_heap, std::sort_heap)
@@ -129,6 +185,8 @@ std::vector<ScanDay> BuildScanDays(MailIndex* mail, uint32_t selectionBit, uint3
 // The first record with this key in index order (through the hash index once
 // the SMTP pass has built it, else by binary search), or null.
 MailRecord* FindRecordByKey(MailIndex* mail, const MessageKey& key);
+// The index position of that record, or SIZE_MAX.
+size_t FindPositionByKey(MailIndex* mail, const MessageKey& key);
 
 // The line at offset of file fileIndex, cut at CR or LF; empty when the file
 // is unknown or not open or the read fails. buffer holds at least 32 768 bytes.

@@ -37,9 +37,10 @@ int CompareValues(T a, T b) {
   return a < b ? -1 : (a > b ? 1 : 0);
 }
 
+// The client address kept as sort text for the ip order.
 uint32_t SortAddress(const MailRecord* record) {
   uint32_t value = 0;
-  if (record->sortTextSize >= 4) std::memcpy(&value, RecordSortText(record), 4);
+  std::memcpy(&value, RecordSortText(record), 4);
   return value;
 }
 
@@ -54,29 +55,30 @@ bool RecordMatchesFilter(const MailRecord* record, const SearchConditions* condi
       (flags & wanted & kMsgPostStatuses) == 0) {
     return false;
   }
-  if (conditions->rblFlagMask != 0 && (record->rblFlags & conditions->rblFlagMask) == 0) {
-    return false;
-  }
+  if (conditions->rblFlagMask != 0 && (flags & kMsgRblFlagsMatch) == 0) return false;
   return true;
 }
 
-int CompareRecordsByColumn(const MailRecord* a, const MailRecord* b, uint32_t column) {
+int CompareRecordsByColumn(const MailIndex* mail, const MailRecord* a, const MailRecord* b,
+                           uint32_t column) {
+  const TimeValue timeA = RecordTime(mail, a);
+  const TimeValue timeB = RecordTime(mail, b);
   int order = 0;
   switch (column) {
     case 1:
     case 2:
       order = CompareTextNoCase(RecordSortText(a), RecordSortText(b));
-      if (order == 0) order = CompareValues(a->time, b->time);
+      if (order == 0) order = CompareValues(timeA, timeB);
       if (order == 0) order = CompareMessageKeys(a->key, b->key);
       return order;
     case 3:
       order = CompareValues(SortAddress(a), SortAddress(b));
-      return order != 0 ? order : CompareValues(a->time, b->time);
+      return order != 0 ? order : CompareValues(timeA, timeB);
     case 4:
       order = CompareMessageKeys(a->key, b->key);
-      return order != 0 ? order : CompareValues(a->time, b->time);
+      return order != 0 ? order : CompareValues(timeA, timeB);
     default:
-      order = CompareValues(a->time, b->time);
+      order = CompareValues(timeA, timeB);
       if (order == 0) {
         order = CompareValues(static_cast<int32_t>(a->smtpOffset),
                               static_cast<int32_t>(b->smtpOffset));
@@ -125,12 +127,12 @@ void SortMatches(MailIndex* mail, std::vector<uint32_t>* matches, uint32_t colum
                  bool descending) {
   const uint8_t* store = mail->store.data();
   if (column != 1 && column != 2) {
-    auto fill = [store, matches, column](std::vector<SortEntry>* entries) {
+    auto fill = [mail, store, matches, column](std::vector<SortEntry>* entries) {
       entries->resize(matches->size());
       for (size_t i = 0; i < entries->size(); ++i) {
         const auto* record = reinterpret_cast<const MailRecord*>(store + (*matches)[i]);
         uint32_t tie = column == 3 ? SortAddress(record) : record->smtpOffset;
-        (*entries)[i] = SortEntry{record->time, (*matches)[i], tie};
+        (*entries)[i] = SortEntry{RecordTime(mail, record), (*matches)[i], tie};
       }
     };
     auto before = [store, column, descending](const SortEntry& a, const SortEntry& b) {
@@ -143,8 +145,8 @@ void SortMatches(MailIndex* mail, std::vector<uint32_t>* matches, uint32_t colum
     for (size_t i = 0; i < entries.size(); ++i) (*matches)[i] = entries[i].offset;
     return;
   }
-  auto before = [store, column, descending](uint32_t a, uint32_t b) {
-    int order = CompareRecordsByColumn(reinterpret_cast<const MailRecord*>(store + a),
+  auto before = [mail, store, column, descending](uint32_t a, uint32_t b) {
+    int order = CompareRecordsByColumn(mail, reinterpret_cast<const MailRecord*>(store + a),
                                        reinterpret_cast<const MailRecord*>(store + b), column);
     return descending ? order > 0 : order < 0;
   };
@@ -170,9 +172,10 @@ void RequestBlockLines(const MailIndex* mail, const MailRecord* record,
     lines->push_back(LineRequest{record->rblFile, record->rblOffset, 0, 0});
   }
   if ((record->flags & kMsgHasPost) != 0) {
+    const uint32_t position = mail->posts[record->firstPost].position;
     for (size_t i = record->firstPost; i < mail->posts.size(); ++i) {
       const PostEntry& entry = mail->posts[i];
-      if (CompareMessageKeys(entry.key, record->key) != 0) break;
+      if (entry.position != position) break;
       lines->push_back(LineRequest{entry.fileIndex, entry.offset, 0, 0});
     }
   }
@@ -193,8 +196,9 @@ bool WriteBlock(FILE* out, const MailIndex* mail, const MailRecord* record,
     return false;
   }
   if ((record->flags & kMsgHasPost) != 0) {
+    const uint32_t position = mail->posts[record->firstPost].position;
     for (size_t i = record->firstPost; i < mail->posts.size(); ++i) {
-      if (CompareMessageKeys(mail->posts[i].key, record->key) != 0) break;
+      if (mail->posts[i].position != position) break;
       if (!WriteLine(out, "post|", text, lines[(*next)++])) return false;
     }
   }

@@ -24,9 +24,11 @@ ResultCode RunSearch(const wchar_t* logDir, SearchConditions* conditions,
                      uint32_t* matchCount);
 
 struct MailRecord;
+struct MailIndex;
 
 // The status filter: direction-independent state and RBL flag conditions.
 bool RecordMatchesFilter(const MailRecord* record, const SearchConditions* conditions);
 
 // Order of two records by sort column (0 time, 1 from, 2 to, 3 ip, 4 id).
-int CompareRecordsByColumn(const MailRecord* a, const MailRecord* b, uint32_t column);
+int CompareRecordsByColumn(const MailIndex* mail, const MailRecord* a, const MailRecord* b,
+                           uint32_t column);

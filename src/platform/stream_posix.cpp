@@ -52,13 +52,26 @@ ssize_t TextWrite(void* cookie, const char* data, size_t size) {
   auto* text = static_cast<TextCookie*>(cookie);
   char* out = text->raw;
   size_t used = 0;
-  for (size_t i = 0; i < size; ++i) {
-    if (used + 2 > kTextBufferSize) {
+  size_t at = 0;
+  while (at < size) {
+    // Copies up to the next LF (or what fits), then writes it as CR LF.
+    const void* found = memchr(data + at, '\n', size - at);
+    const size_t run = (found != nullptr ? static_cast<size_t>(static_cast<const char*>(found) - data)
+                                         : size) - at;
+    const size_t room = kTextBufferSize - used - 2;
+    const size_t take = run < room ? run : room;
+    memcpy(out + used, data + at, take);
+    used += take;
+    at += take;
+    if (take == run && found != nullptr) {
+      out[used++] = '\r';
+      out[used++] = '\n';
+      ++at;
+    }
+    if (used + 2 >= kTextBufferSize) {
       if (!WriteAll(text->fd, out, used)) return -1;
       used = 0;
     }
-    if (data[i] == '\n') out[used++] = '\r';
-    out[used++] = data[i];
   }
   if (used > 0 && !WriteAll(text->fd, out, used)) return -1;
   return static_cast<ssize_t>(size);

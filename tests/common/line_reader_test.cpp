@@ -76,3 +76,47 @@ TEST_F(LineReaderTest, LongLinesComeInFgetsPieces) {
 }
 
 }  // namespace
+
+// The mapped reader gives the buffered reader's pieces, across window ends too.
+TEST_F(LineReaderTest, MappedPiecesEqualBufferedPieces) {
+  std::mt19937 random(3);
+  const char bytes[] = {'a', ';', '\r', '\n', '\0', '\xff'};
+  for (int round = 0; round < 12; ++round) {
+    std::string data;
+    const size_t target = 1000 + random() % 300000;
+    while (data.size() < target) {
+      size_t length = random() % 200;
+      if (random() % 40 == 0) length = 32760 + random() % 16;  // around the piece limit
+      for (size_t i = 0; i < length; ++i) data += bytes[random() % sizeof bytes];
+      data += '\n';
+    }
+    if (round % 2 == 1) data.pop_back();  // no LF at the end
+    Put(data);
+    FILE* in = OpenStream(path_.wstring().c_str(), "rb");
+    ASSERT_NE(in, nullptr);
+    std::vector<Piece> expected;
+    LineReader buffered;
+    ASSERT_EQ(LineReaderInit(&buffered, in, 0), kOk);
+    LinePiece plain;
+    while (LineReaderNext(&buffered, &plain) == 1) {
+      expected.push_back({std::string(plain.text, plain.length), plain.offset, plain.consumed});
+    }
+    LineReaderFree(&buffered);
+    MappedLineReader reader;
+    ASSERT_EQ(MappedLineReaderInit(&reader, in, 65536 + random() % 4096), kOk);
+    LineView piece;
+    size_t count = 0;
+    int rc;
+    while ((rc = MappedLineReaderNext(&reader, &piece)) == 1) {
+      ASSERT_LT(count, expected.size());
+      const Piece& want = expected[count++];
+      EXPECT_EQ(std::string(piece.text, piece.length), want.text) << round << " " << count;
+      EXPECT_EQ(piece.offset, want.offset);
+      EXPECT_EQ(piece.consumed, want.consumed);
+    }
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(count, expected.size());
+    MappedLineReaderFree(&reader);
+    std::fclose(in);
+  }
+}
