@@ -24,3 +24,13 @@ int64_t TellStream(FILE* stream);
 // Writes the stream's buffer and forces the file's data to the disk.
 // kErrWriteFault when either step fails, kErrInvalidArgument for null.
 ResultCode FlushStreamToDisk(FILE* stream);
+
+// Next byte of a stream without taking its lock (the caller is the stream's
+// only user), or EOF.
+inline int StreamGetByte(FILE* stream) {
+#if defined(_WIN32)
+  return _getc_nolock(stream);
+#else
+  return getc_unlocked(stream);
+#endif
+}
