@@ -79,7 +79,8 @@ enum class UserFolder {
 // root. createFlag asks to create a missing folder (callers pass 0).
 ResultCode GetUserFolder(UserFolder folder, int createFlag, std::wstring* out);
 
-// Result code of an errno value; fallback for numbers without a mapping.
+// Result code of a system error number (errno; on Windows a Windows error,
+// as MapWinError); fallback for numbers without a mapping.
 // ENOENT gives -3 (file not found); callers meaning a directory use
 // MapErrnoNotFound with -4.
 ResultCode MapErrno(int err, ResultCode fallback);
@@ -93,6 +94,7 @@ ResultCode MapErrnoNotFound(int err, ResultCode fallback, ResultCode notFound);
 ResultCode MapWinError(unsigned long error, ResultCode fallback);
 #endif
 
-// errno of the calling thread, so callers outside the platform layer need
+// The calling thread's last system error (errno; GetLastError on Windows),
+// so callers outside the platform layer need
 // no OS header.
 int LastSystemError();

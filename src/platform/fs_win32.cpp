@@ -6,7 +6,6 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <cerrno>
 #include <string>
 
 #include "platform/win32_util.h"
@@ -304,28 +303,13 @@ ResultCode MapWinError(unsigned long error, ResultCode fallback) {
   }
 }
 
+// On Windows the system's error numbers are the Windows errors.
 ResultCode MapErrnoNotFound(int err, ResultCode fallback, ResultCode notFound) {
-  return err == ENOENT ? notFound : MapErrno(err, fallback);
+  return err == ERROR_FILE_NOT_FOUND ? notFound : MapErrno(err, fallback);
 }
 
-// The C runtime's errno values (streams opened through it).
 ResultCode MapErrno(int err, ResultCode fallback) {
-  switch (err) {
-    case 0: return kOk;
-    case ENOENT: return kErrFileNotFound;
-    case ENOTDIR: return kErrPathNotFound;
-    case ENOMEM: case EFAULT: return kErrNoMemory;
-    case EACCES: case EPERM: case EROFS: case EISDIR: return kErrAccessDenied;
-    case EEXIST: case ENOTEMPTY: return kErrAlreadyExists;
-    case ENOSPC: case EFBIG: return kErrDiskFull;
-    case ENAMETOOLONG: return kErrInvalidName;
-    case EBADF: return kErrInvalidHandle;
-    case EINVAL: return kErrInvalidArgument;
-    case EBUSY: return kErrSharingViolation;
-    case ENOSYS: return kErrNotSupported;
-    case ENXIO: case ENODEV: return kErrDeviceNotReady;
-    default: return fallback;
-  }
+  return MapWinError(static_cast<unsigned long>(err), fallback);
 }
 
-int LastSystemError() { return errno; }
+int LastSystemError() { return static_cast<int>(GetLastError()); }

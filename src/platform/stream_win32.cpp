@@ -12,27 +12,25 @@
 
 namespace {
 
-thread_local int gLastError = 0;
+thread_local DWORD gLastError = 0;
 
-int ErrnoOf(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: case ERROR_INVALID_NAME:
-    case ERROR_INVALID_DRIVE: case ERROR_BAD_NETPATH: case ERROR_BAD_NET_NAME:
-      return ENOENT;
-    case ERROR_ACCESS_DENIED: case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION:
-    case ERROR_WRITE_PROTECT:
-      return EACCES;
-    case ERROR_FILE_EXISTS: case ERROR_ALREADY_EXISTS: return EEXIST;
-    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return ENOSPC;
-    case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
-    case ERROR_NOT_ENOUGH_MEMORY: case ERROR_OUTOFMEMORY: return ENOMEM;
-    case ERROR_NOT_READY: return ENXIO;
-    default: return EINVAL;
+// The Windows error of a runtime failure that left only errno.
+DWORD WinErrorOf(int err) {
+  switch (err) {
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case EACCES: return ERROR_ACCESS_DENIED;
+    case EEXIST: return ERROR_FILE_EXISTS;
+    case ENOSPC: return ERROR_DISK_FULL;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case EBADF: return ERROR_INVALID_HANDLE;
+    case EMFILE: return ERROR_TOO_MANY_OPEN_FILES;
+    default: return ERROR_INVALID_PARAMETER;
   }
 }
 
-FILE* Fail(int error) {
-  gLastError = errno = error;
+FILE* Fail(DWORD error) {
+  gLastError = error;
+  SetLastError(error);
   return nullptr;
 }
 
@@ -49,36 +47,36 @@ HANDLE OpenHandle(const wchar_t* path, char kind) {
 }  // namespace
 
 FILE* OpenStream(const wchar_t* path, const char* mode) {
-  if (path == nullptr || mode == nullptr || path[0] == L'\0') return Fail(EINVAL);
+  if (path == nullptr || mode == nullptr || path[0] == L'\0') return Fail(ERROR_INVALID_PARAMETER);
   const char kind = mode[0];
-  if (kind != 'r' && kind != 'w' && kind != 'a') return Fail(EINVAL);
+  if (kind != 'r' && kind != 'w' && kind != 'a') return Fail(ERROR_INVALID_PARAMETER);
   const bool text = strchr(mode, 't') != nullptr;
   HANDLE handle = OpenHandle(path, kind);
-  if (handle == INVALID_HANDLE_VALUE) return Fail(ErrnoOf(GetLastError()));
+  if (handle == INVALID_HANDLE_VALUE) return Fail(GetLastError());
   int flags = text ? _O_TEXT : _O_BINARY;
   if (kind == 'r') flags |= _O_RDONLY;
   if (kind == 'a') flags |= _O_APPEND;
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
   if (fd < 0) {
     CloseHandle(handle);
-    return Fail(EMFILE);
+    return Fail(ERROR_TOO_MANY_OPEN_FILES);
   }
   char crtMode[3] = {kind, text ? 't' : 'b', 0};
   FILE* stream = _fdopen(fd, crtMode);
   if (stream == nullptr) {
-    const int saved = errno;
+    const DWORD error = WinErrorOf(errno);
     _close(fd);
-    return Fail(saved);
+    return Fail(error);
   }
   return stream;
 }
 
-int StreamLastError() { return gLastError != 0 ? gLastError : errno; }
+int StreamLastError() { return static_cast<int>(gLastError != 0 ? gLastError : GetLastError()); }
 
 ResultCode FlushStreamToDisk(FILE* stream) {
   if (stream == nullptr) return kErrInvalidArgument;
   if (fflush(stream) != 0) {
-    gLastError = errno;
+    gLastError = WinErrorOf(errno);
     return kErrWriteFault;
   }
   HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
@@ -87,7 +85,7 @@ ResultCode FlushStreamToDisk(FILE* stream) {
     // Devices and read-only handles have nothing to flush.
     if (error != ERROR_INVALID_HANDLE && error != ERROR_ACCESS_DENIED &&
         error != ERROR_INVALID_FUNCTION) {
-      gLastError = ErrnoOf(error);
+      gLastError = error;
       return kErrWriteFault;
     }
   }
@@ -97,7 +95,7 @@ ResultCode FlushStreamToDisk(FILE* stream) {
 ResultCode SeekStream(FILE* stream, uint64_t offset) {
   if (stream == nullptr) return kErrInvalidArgument;
   if (_fseeki64(stream, static_cast<__int64>(offset), SEEK_SET) != 0) {
-    gLastError = errno;
+    gLastError = WinErrorOf(errno);
     return kErrReadFault;
   }
   return kOk;
