@@ -15,16 +15,17 @@
 
 namespace {
 
-// Binary mode once, before the first write.
-FILE* BinaryStream(StandardStream stream) {
-  static const bool binary = [] {
+// Binary standard streams from the start, before anything is written to them
+// (the listings write to stdout directly).
+struct BinaryStandardStreams {
+  BinaryStandardStreams() {
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
-    return true;
-  }();
-  (void)binary;
-  return stream == kStandardOut ? stdout : stderr;
-}
+  }
+};
+const BinaryStandardStreams gBinaryStandardStreams;
+
+FILE* BinaryStream(StandardStream stream) { return stream == kStandardOut ? stdout : stderr; }
 
 // The console behind a stream, or null when it goes to a pipe or a file.
 HANDLE ConsoleOf(StandardStream stream) {

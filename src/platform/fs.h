@@ -59,6 +59,9 @@ ResultCode GetExecutablePath(std::wstring* out);
 // Value of an environment variable; false when it is not set.
 bool GetEnvironmentValue(const wchar_t* name, std::wstring* out);
 
+// Sets an environment variable of this process (null value: removes it).
+bool SetEnvironmentValue(const wchar_t* name, const wchar_t* value);
+
 // Flushes a file's or a directory's contents to the disk (after an atomic
 // save: the file, then its directory).
 ResultCode SyncPathToDisk(const wchar_t* path);

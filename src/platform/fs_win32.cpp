@@ -118,9 +118,10 @@ ResultCode GetPathAttributes(const wchar_t* path, PathAttributes* out) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) {
     const DWORD error = GetLastError();
+    // Missing: the name, a folder on its way, the drive, or the network share.
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-        error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH ||
-        error == ERROR_BAD_NET_NAME || error == ERROR_INVALID_DRIVE) {
+        error == ERROR_INVALID_NAME || error == ERROR_BAD_PATHNAME || error == ERROR_BAD_NETPATH ||
+        error == ERROR_BAD_NET_NAME || error == ERROR_BAD_DEV_TYPE || error == ERROR_INVALID_DRIVE) {
       return kOk;
     }
     return MapWinError(error, kErrFailed);
@@ -226,6 +227,10 @@ bool GetEnvironmentValue(const wchar_t* name, std::wstring* out) {
   value.resize(length < needed ? length : 0);
   *out = std::move(value);
   return true;
+}
+
+bool SetEnvironmentValue(const wchar_t* name, const wchar_t* value) {
+  return name != nullptr && SetEnvironmentVariableW(name, value) != 0;
 }
 
 ResultCode SyncPathToDisk(const wchar_t* path) {

@@ -1,5 +1,6 @@
 // Interrupt and termination requests through the console control handler,
-// abort through the C runtime's SIGABRT.
+// abort (and signals raised inside the process) through the C runtime's
+// signal handling.
 #include "platform/signals.h"
 
 #include <windows.h>
@@ -39,7 +40,7 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 void OnRuntimeSignal(int number) {
   // The runtime resets the handler before calling it: install it again.
   signal(number, OnRuntimeSignal);
-  Deliver(number == SIGABRT ? kSignalAbort : kSignalTerminate);
+  Deliver(number == SIGABRT ? kSignalAbort : number == SIGINT ? kSignalInterrupt : kSignalTerminate);
 }
 
 }  // namespace
@@ -49,6 +50,7 @@ bool InstallSignalHandlers(SignalCallback callback) {
   for (LONG& ignored : const_cast<LONG(&)[4]>(g_ignored)) ignored = 0;
   signal(SIGABRT, OnRuntimeSignal);
   signal(SIGTERM, OnRuntimeSignal);
+  signal(SIGINT, OnRuntimeSignal);  // raise(SIGINT) inside the process
   return SetConsoleCtrlHandler(OnConsoleControl, TRUE) != 0;
 }
 
@@ -56,12 +58,14 @@ void IgnoreSignal(SignalKind kind) {
   if (kind < 4) InterlockedExchange(&g_ignored[kind], 1);
   if (kind == kSignalAbort) signal(SIGABRT, SIG_IGN);
   if (kind == kSignalTerminate) signal(SIGTERM, SIG_IGN);
+  if (kind == kSignalInterrupt) signal(SIGINT, SIG_IGN);
 }
 
 void RestoreDefaultSignals() {
   SetConsoleCtrlHandler(OnConsoleControl, FALSE);
   signal(SIGABRT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
+  signal(SIGINT, SIG_DFL);
   g_callback = nullptr;
 }
 

@@ -2,7 +2,6 @@
 #include "common/dir_enum.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -59,15 +58,6 @@ TEST_F(DirEnumTest, MaskMatchesWithoutCase) {
   EXPECT_EQ(List(L"*b*"), (std::set<std::wstring>{L"rbl20080427.log", L"sub.log"}));
   EXPECT_EQ(List(L"*.*").count(L"noext"), 1u);  // as on Windows, names without a dot too
   EXPECT_EQ(List(L"*").count(L".."), 1u);  // callers skip entries without 0x8000
-}
-
-TEST_F(DirEnumTest, AFifoIsNeitherFileNorDirectory) {
-  ASSERT_EQ(mkfifo((folder_ / "smtp20080429.log").c_str(), 0600), 0);
-  DirEnum* handle = nullptr;
-  FileInfo info;
-  ASSERT_EQ(DirEnumOpen(Mask(L"smtp20080429.log").c_str(), 0x43, &handle, &info), kOk);
-  EXPECT_EQ(info.mode & 0xC000u, 0u);
-  DirEnumClose(handle);
 }
 
 TEST_F(DirEnumTest, FileInfoModeAndSize) {

@@ -18,7 +18,7 @@ std::string Value(const std::string& line, int code) {
 }
 
 fs::path Scratch() {
-  fs::path folder = fs::temp_directory_path() / ("varno_usage_" + std::to_string(getpid()));
+  fs::path folder = fs::temp_directory_path() / ("varno_usage_" + std::to_string(CurrentProcessId()));
   fs::create_directories(folder / "logs");
   return folder;
 }
@@ -126,7 +126,7 @@ TEST(Usage, HeldNamesLocksAndFailingPostprocessor) {
   const fs::path folder = Scratch();
   const std::string logs = "--srcdir=" + (folder / "logs").string();
   const std::string out = "--outdir=" + (folder / "out").string();
-  const std::wstring name = L"varno-usage-" + std::to_wstring(getpid());
+  const std::wstring name = L"varno-usage-" + std::to_wstring(CurrentProcessId());
   const std::string narrow(name.begin(), name.end());
   JobEvent* event = nullptr;
   ASSERT_EQ(CreateJobEvent(name.c_str(), &event), 0);

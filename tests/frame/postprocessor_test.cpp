@@ -3,12 +3,13 @@
 #include "frame/postprocessor.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "platform/console.h"
+#include "platform/fs.h"
 #include <vector>
 
 #include "frame/command_line.h"
@@ -19,7 +20,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::wstring kRecorder = fs::path(std::string(VARNO_BIN_DIR) + "/argv_recorder").wstring();
+// Built beside the program, with its file-name extension.
+const std::wstring kRecorder =
+    (fs::path(VARNO_BIN_DIR) / ("argv_recorder" + fs::path(VARNO_BIN).extension().string())).wstring();
 
 // A command line as the option loop leaves it right after --exec=...
 CommandLine* MakeCommandLine(std::vector<const wchar_t*> rest) {
@@ -51,7 +54,7 @@ std::vector<std::wstring> ReadLines(const fs::path& path) {
 
 fs::path MakeFolder(const char* tag) {
   fs::path dir = fs::temp_directory_path() /
-                 ("varno_post_" + std::to_string(getpid()) + "_" + tag);
+                 ("varno_post_" + std::to_string(CurrentProcessId()) + "_" + tag);
   fs::remove_all(dir);
   fs::create_directories(dir);
   return dir;
@@ -114,7 +117,7 @@ TEST(ParsePostprocessor, WithoutSemicolonNothingIsStored) {
 void ExpectRecordedArguments(int wait) {
   fs::path dir = MakeFolder(wait ? "wait" : "nowait");
   fs::path out = dir / "argv.txt";
-  setenv("VARNO_ARGV_FILE", out.c_str(), 1);
+  SetEnvironmentValue(L"VARNO_ARGV_FILE", fs::path(out.c_str()).wstring().c_str());
   CommandLine* commandLine = MakeCommandLine({L"a b", L"c\\", L"d e\\", L"-x", L";"});
   ASSERT_NE(commandLine, nullptr);
   NodeTree* list = nullptr;
@@ -122,9 +125,9 @@ void ExpectRecordedArguments(int wait) {
   std::vector<std::wstring> commands = Commands(list, nullptr);
   ASSERT_EQ(commands.size(), 1u);
   ASSERT_EQ(RunPostprocessor(commands[0].c_str(), nullptr, wait), kOk);
-  unsetenv("VARNO_ARGV_FILE");
+  SetEnvironmentValue(L"VARNO_ARGV_FILE", nullptr);
   if (!wait) {
-    for (int step = 0; step < 2000 && !fs::exists(out); ++step) usleep(10000);
+    for (int step = 0; step < 2000 && !fs::exists(out); ++step) SleepMilliseconds(10);
   }
   std::vector<std::wstring> split;
   SplitRawCommandLine(commands[0].c_str(), &split);

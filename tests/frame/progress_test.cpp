@@ -3,13 +3,14 @@
 #include "frame/progress.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "platform/console.h"
+#include "platform/fs.h"
 
 #include "frame/jobs.h"
 #include "common/time.h"
@@ -20,7 +21,7 @@ namespace {
 
 fs::path MakeFolder(const char* tag) {
   fs::path dir = fs::temp_directory_path() /
-                 ("varno_progress_" + std::to_string(getpid()) + "_" + tag);
+                 ("varno_progress_" + std::to_string(CurrentProcessId()) + "_" + tag);
   fs::remove_all(dir);
   fs::create_directories(dir);
   return dir;
@@ -112,7 +113,7 @@ TEST(ProgressFile, FailuresLeaveNoRecordAndReportsWithoutOneDoNothing) {
 
 TEST(ProgressCallback, ReportsUntilTheJobIsCancelled) {
   fs::path dir = MakeFolder("callback");
-  setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+  SetEnvironmentValue(L"XDG_RUNTIME_DIR", fs::path(dir.c_str()).wstring().c_str());
   ProgressContext context{};
   ASSERT_EQ(OpenProgressFile(dir.wstring().c_str(), L"p.txt", &context.progress), kOk);
   ASSERT_EQ(CreateJobEvent(L"progress-callback-test", &context.event), kOk);
@@ -126,7 +127,7 @@ TEST(ProgressCallback, ReportsUntilTheJobIsCancelled) {
   EXPECT_EQ(ProgressCallback(nullptr, 1, 1, L"x"), 0);
   CloseJobEvent(context.event);
   CloseProgressFile(context.progress);
-  unsetenv("XDG_RUNTIME_DIR");
+  SetEnvironmentValue(L"XDG_RUNTIME_DIR", nullptr);
   fs::remove_all(dir);
 }
 

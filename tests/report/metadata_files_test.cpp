@@ -1,11 +1,12 @@
 #include "report/metadata_files.h"
 
+#include "platform/console.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -156,7 +157,7 @@ TEST(MetadataFiles, NamesGiveKindAndDate) {
 }
 
 TEST(MetadataFiles, ScanFindsDaysInTheFolderAndItsTypeFolders) {
-  const fs::path root = fs::temp_directory_path() / ("varno_report_scan_" + std::to_string(getpid()));
+  const fs::path root = fs::temp_directory_path() / ("varno_report_scan_" + std::to_string(CurrentProcessId()));
   fs::remove_all(root);
   fs::create_directories(root / "_smtpstat");
   fs::create_directories(root / "_kelb_cs");
@@ -170,10 +171,10 @@ TEST(MetadataFiles, ScanFindsDaysInTheFolderAndItsTypeFolders) {
   ASSERT_EQ(ScanMetadataFolder(root.wstring().c_str(), &days), kOk);
   ASSERT_EQ(days.size(), 3u);
   EXPECT_EQ(days[20240311][kKindSmtpIn], (root / "_smtp20240311.csv").wstring());
-  EXPECT_EQ(days[20240311][kKindRblChart], (root / "_smtpstat/_rbl20240311.csv").wstring());
+  EXPECT_EQ(days[20240311][kKindRblChart], (root / "_smtpstat" / "_rbl20240311.csv").wstring());
   EXPECT_TRUE(days[20240311][kKindRblIn].empty());
   EXPECT_EQ(days[20240312][kKindRblIn], (root / "_rbl20240312.csv").wstring());
-  EXPECT_EQ(days[20240313][kKindHttpTr], (root / "_kelb_cs/_kelb-tr20240313.csv").wstring());
+  EXPECT_EQ(days[20240313][kKindHttpTr], (root / "_kelb_cs" / "_kelb-tr20240313.csv").wstring());
 
   MetadataFile file;
   EXPECT_EQ(ReadMetadataFile(kKindSmtpIn, (root / "_smtp20240311.csv").wstring().c_str(), &file), kOk);

@@ -1,12 +1,13 @@
 #include "report/report_page.h"
 
+#include "platform/console.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -26,7 +27,7 @@ std::string ReadAll(const fs::path& path) {
 struct Folder {
   fs::path root;
   explicit Folder(const std::string& tag) {
-    root = fs::temp_directory_path() / ("varno_report_" + tag + "_" + std::to_string(getpid()));
+    root = fs::temp_directory_path() / ("varno_report_" + tag + "_" + std::to_string(CurrentProcessId()));
     fs::remove_all(root);
     fs::create_directories(root);
   }

@@ -92,17 +92,6 @@ TEST_F(StatStateTest, NothingDoneStillSavesTheFile) {
   EXPECT_EQ(ReadFileBytes(Path(L"_varno.stat")), "a = 1\r\n");
 }
 
-TEST_F(StatStateTest, SaveRemovesTemporariesOfDeadProcessesOnly) {
-  // 999999999 is above every pid limit; process 1 always runs.
-  const wchar_t* stale[] = {L"_varno.stat.999999999.tmp", L"_varno.last.999999999.tmp"};
-  const wchar_t* kept[] = {L"_varno.stat.1.tmp", L"_varno.stat.x.tmp", L"_varno.last.1.tmp"};
-  for (const wchar_t* name : stale) WriteFileBytes(Path(name), "x");
-  for (const wchar_t* name : kept) WriteFileBytes(Path(name), "x");
-  EXPECT_EQ(SaveStatState(dir_.c_str(), kStatAll), kOk);
-  for (const wchar_t* name : stale) EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(Path(name))));
-  for (const wchar_t* name : kept) EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(Path(name))));
-}
-
 TEST_F(StatStateTest, BackupIsMadeOnceOnly) {
   WriteFileBytes(Path(L"_varno.stat"), "a = 1\r\n");
   EXPECT_EQ(BackupStatState(dir_.c_str()), kOk);

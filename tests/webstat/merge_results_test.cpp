@@ -3,7 +3,6 @@
 #include "webstat/merge_results.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "common/time.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ struct Folder {
   Folder() {
     static int counter = 0;
     root = fs::temp_directory_path() /
-           ("varno_merge_" + std::to_string(getpid()) + "_" + std::to_string(counter++));
+           ("varno_merge_" + std::to_string(CurrentProcessId()) + "_" + std::to_string(counter++));
     fs::remove_all(root);
     fs::create_directories(root);
   }
@@ -141,7 +141,7 @@ TEST(MergeResultsTest, StandardInputWhenNoNames) {
   const fs::path in = folder.root / "stdin.txt";
   const fs::path out = folder.root / "out.txt";
   Write(in, "TUH;carol;5\n");
-  ASSERT_NE(std::freopen(in.c_str(), "r", stdin), nullptr);
+  ASSERT_NE(std::freopen(in.string().c_str(), "r", stdin), nullptr);
   OutputSettings settings;
   EXPECT_EQ(MergeResults({}, &settings, out.wstring().c_str()), kOk);
   EXPECT_TRUE(HasLine(Read(out), "TUH;carol;5"));
