@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -186,13 +185,10 @@ TEST(CrossProcess, PostprocessorsGetQuotedArgumentsWaitedForOrNot) {
 
   const fs::path notWaited = folders.root / "not_waited.txt";
   const fs::path gate = folders.root / "gate";
-  static std::string gateSetting;  // putenv keeps the pointer
-  gateSetting = "VARNO_ARGV_GATE=" + gate.string();
-  putenv(gateSetting.data());
+  ASSERT_TRUE(SetEnvironmentValue(L"VARNO_ARGV_GATE", gate.wstring().c_str()));
   RunVarno(folders.root, folders.Args({"--stat=SMTP-IN", "--exec-nowait=" + recorder.string(), notWaited.string(),
                                        "x y", ";"}));
-  static char noGate[] = "VARNO_ARGV_GATE=";
-  putenv(noGate);
+  SetEnvironmentValue(L"VARNO_ARGV_GATE", nullptr);
   EXPECT_FALSE(fs::exists(notWaited));
   std::ofstream(gate).put('x');
   ASSERT_TRUE(WaitForFile(notWaited));

@@ -1,6 +1,4 @@
 // The built program's usage messages, help, version and exit codes.
-#include "frame/jobs.h"
-#include "stat/stat_mode.h"
 #include "stat_support.h"
 
 namespace {
@@ -122,21 +120,10 @@ TEST(Usage, HelpListsTheSectionsAndHidesDiagnostics) {
   fs::remove_all(folder);
 }
 
-TEST(Usage, HeldNamesLocksAndFailingPostprocessor) {
+TEST(Usage, FailingPostprocessorAndConsoleCopy) {
   const fs::path folder = Scratch();
   const std::string logs = "--srcdir=" + (folder / "logs").string();
   const std::string out = "--outdir=" + (folder / "out").string();
-  const std::wstring name = L"varno-usage-" + std::to_wstring(CurrentProcessId());
-  const std::string narrow(name.begin(), name.end());
-  JobEvent* event = nullptr;
-  ASSERT_EQ(CreateJobEvent(name.c_str(), &event), 0);
-  const Outcome held = RunVarno({"--search=from=x", "--jobname=" + narrow, "/nonexistent"}, folder);
-  CloseJobEvent(event);
-  EXPECT_EQ(held.err, "Failed to initialize unique job.\n Name: \"" + narrow + "\"\n EC: -7\n");
-  ASSERT_EQ(TakeStatLocks((folder / "out").wstring().c_str(), 0x10), 0);
-  const Outcome locked = RunVarno({"--stat=SMTP", logs, out}, folder);
-  ReleaseStatLocks();
-  EXPECT_EQ(locked.err, "Another instance already running.\nOne or more error occured during execution. EC:-27\n");
   const Outcome post = RunVarno({"--stat=SMTP-IN", logs, out, "--exec=/nonexistent/varno-post", "a b", ";", "-v"}, folder);
   EXPECT_EQ(post.exitCode, 1);
   EXPECT_EQ(post.err,

@@ -1,5 +1,6 @@
 // Post-processor command lines: collected up to ";", quoted for the raw
-// splitter, and started with exactly the arguments it gives back.
+// splitter, and run in order until the first failure. The arguments a child
+// receives are checked end to end (cross_process_test).
 #include "frame/postprocessor.h"
 
 #include <gtest/gtest.h>
@@ -7,14 +8,12 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-
-#include "platform/console.h"
-#include "platform/fs.h"
 #include <vector>
 
-#include "frame/command_line.h"
 #include "common/node_tree.h"
-#include "platform/command_line_split.h"
+#include "frame/command_line.h"
+#include "platform/console.h"
+#include "platform/fs.h"
 
 namespace fs = std::filesystem;
 
@@ -111,40 +110,6 @@ TEST(ParsePostprocessor, WithoutSemicolonNothingIsStored) {
   if (list != nullptr) TreeDestroy(list);
   CommandLineFree(last);
   CommandLineFree(unended);
-}
-
-// The recorder receives exactly what the raw splitter makes of the stored line.
-void ExpectRecordedArguments(int wait) {
-  fs::path dir = MakeFolder(wait ? "wait" : "nowait");
-  fs::path out = dir / "argv.txt";
-  SetEnvironmentValue(L"VARNO_ARGV_FILE", fs::path(out.c_str()).wstring().c_str());
-  CommandLine* commandLine = MakeCommandLine({L"a b", L"c\\", L"d e\\", L"-x", L";"});
-  ASSERT_NE(commandLine, nullptr);
-  NodeTree* list = nullptr;
-  ASSERT_EQ(ParsePostprocessor(kRecorder.c_str(), wait, commandLine, &list), kOk);
-  std::vector<std::wstring> commands = Commands(list, nullptr);
-  ASSERT_EQ(commands.size(), 1u);
-  ASSERT_EQ(RunPostprocessor(commands[0].c_str(), nullptr, wait), kOk);
-  SetEnvironmentValue(L"VARNO_ARGV_FILE", nullptr);
-  if (!wait) {
-    for (int step = 0; step < 2000 && !fs::exists(out); ++step) SleepMilliseconds(10);
-  }
-  std::vector<std::wstring> split;
-  SplitRawCommandLine(commands[0].c_str(), &split);
-  ASSERT_FALSE(split.empty());
-  split.erase(split.begin());
-  std::vector<std::wstring> recorded = ReadLines(out);
-  EXPECT_EQ(recorded, split);
-  EXPECT_EQ(recorded, (std::vector<std::wstring>{L"a b", L"c\\\\", L"d e\\", L"-x"}));
-  TreeDestroy(list);
-  CommandLineFree(commandLine);
-  fs::remove_all(dir);
-}
-
-TEST(RunPostprocessor, StartsWithTheSplitArgumentsWaitingOrNot) {
-  ASSERT_TRUE(fs::exists(kRecorder)) << "build the argv_recorder target";
-  ExpectRecordedArguments(1);
-  ExpectRecordedArguments(0);
 }
 
 TEST(RunPostprocessorList, RunsInOrderAndStopsAtTheFirstFailure) {
