@@ -24,8 +24,8 @@ HANDLE CreateLockHandle(const wchar_t* path) {
 }
 
 // A leftover marked read-only refuses a delete-on-close create; it is made
-// writable again and reused. A held lock fails with a sharing violation
-// before the attribute matters, so the holder's file is never touched.
+// writable again and reused. A file that another process holds still
+// refuses the retry, with a sharing violation.
 bool ClearReadOnlyLeftover(const wchar_t* path) {
   DWORD attributes = GetFileAttributesW(path);
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
