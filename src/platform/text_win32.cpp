@@ -12,6 +12,34 @@ void PlatformInitLocale() { setlocale(LC_ALL, ""); }
 
 namespace {
 
+// Folding tables built once with CharLowerBuffA/W over every code: matching
+// folds a character per comparison, so a table lookup keeps it cheap.
+struct FoldTables {
+  char narrow[256];
+  wchar_t wide[65536];
+  FoldTables() {
+    for (int i = 0; i < 256; ++i) narrow[i] = static_cast<char>(i);
+    CharLowerBuffA(narrow + 1, 255);
+    for (int i = 0; i < 65536; ++i) wide[i] = static_cast<wchar_t>(i);
+    // Surrogates are no characters of their own: they stay as they are.
+    CharLowerBuffW(wide + 1, 0xD800 - 1);
+    CharLowerBuffW(wide + 0xE000, 0x10000 - 0xE000);
+  }
+};
+
+const FoldTables& Tables() {
+  static const FoldTables* tables = new FoldTables;
+  return *tables;
+}
+
+}  // namespace
+
+char FoldCharA(char c) { return Tables().narrow[static_cast<unsigned char>(c)]; }
+
+wchar_t FoldCharW(wchar_t c) { return Tables().wide[static_cast<unsigned short>(c)]; }
+
+namespace {
+
 size_t WideLength(const wchar_t* text, size_t length) {
   return length == static_cast<size_t>(-1) ? wcslen(text) : length;
 }

@@ -1,3 +1,5 @@
+// Path macros on POSIX: the installation root, the folder macros and the XDG
+// folders.
 #include "common/paths.h"
 
 #include <gtest/gtest.h>
@@ -14,15 +16,6 @@ std::wstring Expanded(const wchar_t* text) {
   std::wstring out = L"junk";
   EXPECT_EQ(ExpandPath(text, 0, &out), kOk) << text;
   return out;
-}
-
-ResultCode ExpandResult(const wchar_t* text) {
-  std::wstring out = L"junk";
-  ResultCode result = ExpandPath(text, 0, &out);
-  if (result != kOk) {
-    EXPECT_TRUE(out.empty());
-  }
-  return result;
 }
 
 // The test executable sits in <build>/bin, so the installation root is <build>/.
@@ -48,17 +41,6 @@ TEST(ExpandPath, InstallationMacros) {
   EXPECT_EQ(Expanded(L"@@x:/htdocs/logs/"), root + L"htdocs/logs/");
   EXPECT_EQ(Expanded(L"@@x:c//a\\\\b"), root + L"conf/a/b");
   EXPECT_EQ(Expanded(L"@@x:\\a//b\\"), root + L"a/b/");
-}
-
-TEST(ExpandPath, BadMacroNames) {
-  // Unknown names, a macro without ':', 12 or 13 characters, a character of no single byte.
-  for (const wchar_t* bad : {L"@@x:lb", L"@@y:", L"@@x", L"@@", L"@@/x", L"@@ha!:", L"@@x:aaaaaaaaaa/",
-                             L"@@x:aaaaaaaaaaa/", L"@@x:\x20AC"}) {
-    EXPECT_EQ(ExpandResult(bad), kErrInvalidName) << bad;
-  }
-  EXPECT_EQ(ExpandResult(L"@@hd!:l///////"), kOk);
-  std::wstring out;
-  EXPECT_EQ(ExpandPath(nullptr, 0, &out), kErrInvalidArgument);
 }
 
 TEST(ExpandPath, FolderMacros) {
@@ -90,54 +72,6 @@ TEST(ExpandPath, FolderMacros) {
   setenv("HOME", savedHome.c_str(), 1);
   if (savedConfig) setenv("XDG_CONFIG_HOME", config.c_str(), 1);
   if (savedData) setenv("XDG_DATA_HOME", data.c_str(), 1);
-}
-
-TEST(JoinPath, SeparatorsAndTrailingFlag) {
-  EXPECT_EQ(JoinPath(L"a", L"b", false), L"a/b");
-  EXPECT_EQ(JoinPath(L"a/", L"b", false), L"a/b");
-  EXPECT_EQ(JoinPath(L"a\\", L"b\\c", true), L"a/b/c/");
-  EXPECT_EQ(JoinPath(nullptr, L"x\\y", false), L"x/y");
-  EXPECT_EQ(JoinPath(L"/root", L"f.txt", false), L"/root/f.txt");
-}
-
-class DirectoryTreeTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/varno-paths-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    base_ = std::wstring(pattern, pattern + sizeof pattern - 1);
-  }
-  void TearDown() override {
-    std::string command = "rm -rf '" + std::string(base_.begin(), base_.end()) + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-  }
-  std::wstring base_;
-};
-
-TEST_F(DirectoryTreeTest, CreatesEveryLevel) {
-  std::wstring deep = base_ + L"/a/b\\\\c//";
-  EXPECT_EQ(CreateDirectoryTree(deep.c_str()), kOk);
-  EXPECT_TRUE(DirectoryExists((base_ + L"/a/b/c").c_str()));
-  EXPECT_EQ(CreateDirectoryTree(deep.c_str()), kOk);
-  EXPECT_EQ(CreateDirectoryTree((base_ + L"/a/b/d").c_str()), kOk);
-  EXPECT_TRUE(DirectoryExists((base_ + L"/a/b/d").c_str()));
-  EXPECT_FALSE(FileExists((base_ + L"/a").c_str()));
-}
-
-TEST_F(DirectoryTreeTest, FailuresAndArguments) {
-  EXPECT_EQ(CreateDirectoryTree(nullptr), kErrInvalidArgument);
-  EXPECT_EQ(CreateDirectoryTree(L""), kErrPathNotFound);
-  EXPECT_EQ(CreateDirectoryTree(L"/"), kOk);
-  std::wstring file = base_ + L"/file";
-  FILE* f = fopen(std::string(file.begin(), file.end()).c_str(), "w");
-  ASSERT_NE(f, nullptr);
-  fclose(f);
-  EXPECT_TRUE(FileExists(file.c_str()));
-  EXPECT_FALSE(DirectoryExists(file.c_str()));
-  EXPECT_EQ(CreateDirectoryTree((file + L"/sub").c_str()), kErrBadPath);
-  EXPECT_EQ(CreateDirectoryTree(file.c_str()), kErrBadPath);
-  EXPECT_FALSE(FileExists((base_ + L"/missing").c_str()));
-  EXPECT_FALSE(DirectoryExists(nullptr));
 }
 
 }  // namespace

@@ -3,23 +3,43 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "common/time.h"
-#include "db_server.h"
+#include "platform/console.h"
+#include "platform/fs.h"
 
 namespace {
 
-using dbtest::ReadFile;
-using dbtest::WriteFile;
 namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A path as the program joins it: with this platform's separator.
+std::wstring Joined(std::wstring path) {
+  for (wchar_t& c : path) {
+    if (IsPathSeparator(c)) c = kPathSeparator;
+  }
+  return path;
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
 
 struct Folder {
   fs::path path;
   Folder() {
     static int counter = 0;
     path = fs::temp_directory_path() /
-           ("varno_feed_state_" + std::to_string(getpid()) + "_" + std::to_string(counter++));
+           ("varno_feed_state_" + std::to_string(CurrentProcessId()) + "_" + std::to_string(counter++));
     fs::remove_all(path);
     fs::create_directories(path);
   }
@@ -58,9 +78,9 @@ TEST(FeedConfigFile, KeysDefaultsTablesAndPaths) {
   EXPECT_EQ(in.nodeid, "gw-7");
   EXPECT_EQ(in.table, "gw_inbound");
   EXPECT_EQ(out.table, "gw_outbound");
-  EXPECT_EQ(in.cursorPath, L"/logs/mail_1-dbf.stat");
-  EXPECT_EQ(in.pendingPath, L"/logs/mail_1-dbf-pendin.stat");
-  EXPECT_EQ(out.pendingPath, L"/logs/mail_1-dbf-pendout.stat");
+  EXPECT_EQ(in.cursorPath, Joined(L"/logs/mail_1-dbf.stat"));
+  EXPECT_EQ(in.pendingPath, Joined(L"/logs/mail_1-dbf-pendin.stat"));
+  EXPECT_EQ(out.pendingPath, Joined(L"/logs/mail_1-dbf-pendout.stat"));
   ReleaseFeedConfig(&in);
   ReleaseFeedConfig(&out);
 }

@@ -109,10 +109,12 @@ TEST_F(StatLargeLogTest, OverlappingRunsAreRefusedAndDisjointOnesRunSideBySide) 
                 fs::copy_options::overwrite_existing);
   Running first = StartVarno(ws.Args({"--stat=SMTP-IN"}), ws.root);
   ASSERT_TRUE(WaitForItemProgress(ws.out / "_varno.run", 60000));
-  // SMTP covers SMTP-IN, which the first run holds.
-  Outcome second = RunVarno(ws.Args({"--stat=SMTP"}), ws.root);
-  // RBL-IN shares no type with it.
-  Outcome third = RunVarno(ws.Args({"--stat=RBL-IN", "--progress=rbl.run"}), ws.root);
+  // SMTP covers SMTP-IN, which the first run holds; RBL-IN shares no type
+  // with it. Both start at once, so that they end while the first still runs.
+  Running secondRun = StartVarno(ws.Args({"--stat=SMTP"}), ws.root);
+  Running thirdRun = StartVarno(ws.Args({"--stat=RBL-IN", "--progress=rbl.run"}), ws.root);
+  Outcome second = Wait(secondRun);
+  Outcome third = Wait(thirdRun);
   const bool firstStillRunning = fs::exists(ws.out / "_varno_SMTP-IN.lock");
   Outcome done = Wait(first);
   EXPECT_EQ(second.exitCode, 1);
