@@ -2,7 +2,7 @@
 // folder, removed at the end, whole-file reads and writes, counting in texts.
 #pragma once
 
-#include <unistd.h>
+#include "platform/console.h"
 
 #include <filesystem>
 #include <fstream>
@@ -39,7 +39,7 @@ struct Folder {
   explicit Folder(const std::string& tag = "t") {
     static int counter = 0;
     path = fs::temp_directory_path() /
-           ("varno_" + tag + "_" + std::to_string(getpid()) + "_" + std::to_string(counter++));
+           ("varno_" + tag + "_" + std::to_string(CurrentProcessId()) + "_" + std::to_string(counter++));
     fs::remove_all(path);
     fs::create_directories(path);
   }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds varno plain, sanitized and with the fuzzers,
-# and runs every test. Exits non-zero on the first failure.
+# Installs what is missing, builds varno plain, sanitized, with the fuzzers and
+# for Windows, and runs every test (the Windows ones under Wine). Exits non-zero
+# on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -61,4 +62,30 @@ for fuzzer in build-fuzz/bin/*_fuzz; do
     || { tail -n 40 "build-fuzz/$name.log"; exit 1; }
   tail -n 1 "build-fuzz/$name.log"
 done
+
+echo "== Windows build (MinGW-w64), tests under Wine"
+win_start=$SECONDS
+win_need=()
+for pkg in g++-mingw-w64-x86-64 wine64; do
+  dpkg -s "$pkg" >/dev/null 2>&1 || win_need+=("$pkg")
+done
+if [ ${#win_need[@]} -gt 0 ]; then
+  echo "Installing: ${win_need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${win_need[@]}"
+fi
+cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DVARNO_WERROR=ON >/dev/null
+cmake --build build-win -j "$JOBS"
+# One Wine server for the whole session, stopped however the run ends.
+stop_wine() { build-win/wine-run.sh --server-stop >/dev/null 2>&1 || true; }
+trap 'stop_wine; stop_db' EXIT
+build-win/wine-run.sh --server-start
+echo "-- varno.exe --help prints what varno --help prints"
+diff <(build/bin/varno --help) <(build-win/wine-run.sh build-win/bin/varno.exe --help)
+ctest --test-dir build-win --output-on-failure -j 2
+stop_wine
+trap stop_db EXIT
+echo "-- Windows part: $((SECONDS - win_start)) s"
 echo "All tests passed."

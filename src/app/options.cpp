@@ -13,6 +13,7 @@
 #include "doctor/search_conditions.h"
 #include "stat/stat_types.h"
 #include "webstat/webstat_conditions.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -90,7 +91,7 @@ const wchar_t* ReadCNumber(const wchar_t* p, uint64_t limit, uint64_t* value) {
 bool EqualsNoCase(const wchar_t* a, size_t length, const wchar_t* b) {
   if (wcslen(b) != length) return false;
   for (size_t i = 0; i < length; ++i) {
-    if (towlower(static_cast<wint_t>(a[i])) != towlower(static_cast<wint_t>(b[i]))) return false;
+    if (FoldCharW(a[i]) != FoldCharW(b[i])) return false;
   }
   return true;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/stream.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -32,8 +33,7 @@ bool SameKey(const std::string& a, const char* b) {
   const size_t n = std::strlen(b);
   if (a.size() != n) return false;
   for (size_t i = 0; i < n; ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
+    if (FoldCharA(a[i]) != FoldCharA(b[i])) {
       return false;
     }
   }

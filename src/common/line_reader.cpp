@@ -107,7 +107,7 @@ ResultCode ReadLineAt(FILE* file, uint64_t offset, char* buffer, size_t capacity
   size_t used = 0;
   bool sawAny = false;
   while (used < limit) {
-    const int c = getc_unlocked(file);
+    const int c = StreamGetByte(file);
     if (c == EOF) break;
     sawAny = true;
     if (c == '\n' || c == '\r') break;

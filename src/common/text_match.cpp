@@ -11,13 +11,15 @@
 #include <emmintrin.h>
 #endif
 
+#include "platform/text.h"
+
 namespace {
 
 inline unsigned Code(char c) { return static_cast<unsigned char>(c); }
 inline unsigned Code(wchar_t c) { return static_cast<unsigned>(c); }
 
-inline char Fold(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-inline wchar_t Fold(wchar_t c) { return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c))); }
+inline char Fold(char c) { return FoldCharA(c); }
+inline wchar_t Fold(wchar_t c) { return FoldCharW(c); }
 
 template <typename Ch>
 inline bool Same(bool ignoreCase, Ch a, Ch b) {

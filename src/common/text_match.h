@@ -7,7 +7,7 @@
 
 // '*' matches a run of characters, '?' one character. The run after a '*' is
 // found by a single forward scan without backtracking. A missing text or
-// pattern is 0; ignoreCase folds each character with tolower / towlower.
+// pattern is 0; ignoreCase folds each character with FoldCharA / FoldCharW.
 int WildcardMatch(int ignoreCase, const char* text, const char* pattern);
 int WildcardMatchWide(int ignoreCase, const wchar_t* text, const wchar_t* pattern);
 

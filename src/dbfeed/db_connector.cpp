@@ -11,8 +11,6 @@
 #include "common/time.h"
 #include "frame/console.h"
 
-const char* const kClientLibraryNames[] = {"libmariadb.so.3", "libmysqlclient.so.21", nullptr};
-
 namespace {
 
 // Every name must be exported; the order is the load order.
@@ -158,7 +156,7 @@ void MaskNulBytes(char* text, size_t length) {
 ResultCode LoadConnector(DbConnector* connector, const char* const* names) {
   if (connector == nullptr) return kErrInvalidArgument;
   *connector = DbConnector{};
-  if (DynamicLibraryOpen(names ? names : kClientLibraryNames, &connector->library) != kOk) {
+  if (DynamicLibraryOpen(names ? names : kMysqlClientLibraryNames, &connector->library) != kOk) {
     return kErrConnectorLoad;
   }
   void* addresses[kEntryCount];

@@ -35,10 +35,7 @@ struct DbConnector {
   DbEntries entries;
 };
 
-// Library names tried in order; the list ends with null.
-extern const char* const kClientLibraryNames[];
-
-// Loads the first library of `names` (null: kClientLibraryNames), resolves
+// Loads the first library of `names` (null: the system's kMysqlClientLibraryNames), resolves
 // all 28 names and initialises it: 0, -17 for a missing library or name,
 // -43 when mysql_server_init fails (the library is then unloaded again).
 ResultCode LoadConnector(DbConnector* connector, const char* const* names);

@@ -14,7 +14,7 @@
 #include "platform/types.h"
 
 // Where a run finds its configuration folder and client library; null
-// members take the defaults ("@@x:c/" and kClientLibraryNames).
+// members take the defaults ("@@x:c/" and kMysqlClientLibraryNames).
 struct FeedRunSettings {
   const wchar_t* confDir = nullptr;
   const char* const* libraryNames = nullptr;

@@ -209,7 +209,8 @@ void AppendCharacter(std::string* out, const Conversion& conv, bool narrow, va_l
     char c = static_cast<char>(va_arg(*args, int));
     AppendPadded(out, std::string(1, c), 1, conv);
   } else {
-    wchar_t c = static_cast<wchar_t>(va_arg(*args, wint_t));
+    // A wide character arrives promoted to an int (wint_t may be narrower).
+    wchar_t c = static_cast<wchar_t>(va_arg(*args, unsigned));
     AppendPadded(out, WideToMultibyte(&c, 1), 1, conv);
   }
 }

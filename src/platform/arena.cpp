@@ -1,10 +1,13 @@
 // Arena: blocks are carved from chunks; freed blocks go to a free list per
 // power-of-two size class and are reused. Large blocks get their own chunk.
+// Chunks come from the arena's own heap where the system has private heaps.
 #include "platform/arena.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+
+#include "platform/heap_memory.h"
 
 namespace {
 
@@ -51,6 +54,7 @@ size_t ClassSize(int sizeClass) { return size_t{16} << sizeClass; }
 }  // namespace
 
 struct Arena {
+  HeapMemory* heap;  // where the chunks come from (null: the C library)
   Chunk* chunks;     // every chunk, small and large
   char* cursor;      // free space of the current small chunk
   char* limit;
@@ -60,7 +64,7 @@ struct Arena {
 namespace {
 
 Chunk* NewChunk(Arena* arena, size_t payload) {
-  void* memory = std::malloc(sizeof(Chunk) + payload);
+  void* memory = HeapMemoryAlloc(arena->heap, sizeof(Chunk) + payload);
   if (memory == nullptr) return nullptr;
   Chunk* chunk = static_cast<Chunk*>(memory);
   chunk->size = payload;
@@ -85,16 +89,21 @@ void* AllocLarge(Arena* arena, size_t size) {
 
 Arena* ArenaCreate() {
   Arena* arena = static_cast<Arena*>(std::calloc(1, sizeof(Arena)));
+  if (arena != nullptr) arena->heap = HeapMemoryCreate();
   return arena;
 }
 
 void ArenaDestroy(Arena* arena) {
   if (arena == nullptr) return;
-  Chunk* chunk = arena->chunks;
-  while (chunk != nullptr) {
-    Chunk* next = chunk->next;
-    std::free(chunk);
-    chunk = next;
+  if (arena->heap != nullptr) {
+    HeapMemoryDestroy(arena->heap);  // every chunk at once
+  } else {
+    Chunk* chunk = arena->chunks;
+    while (chunk != nullptr) {
+      Chunk* next = chunk->next;
+      HeapMemoryFree(nullptr, chunk);
+      chunk = next;
+    }
   }
   std::free(arena);
 }
@@ -135,7 +144,7 @@ ResultCode ArenaFree(Arena* arena, void* block) {
     else arena->chunks = chunk->next;
     if (chunk->next != nullptr) chunk->next->previous = chunk->previous;
     header->magic = 0;
-    std::free(chunk);
+    HeapMemoryFree(arena->heap, chunk);
     return kOk;
   }
   if (header->sizeClass >= kClassCount) return kErrFailed;

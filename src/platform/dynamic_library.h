@@ -5,6 +5,10 @@
 
 struct DynamicLibrary;
 
+// Names the MySQL client library is installed under on this system, in the
+// order tried, ended by null ("libmysql.dll" on Windows).
+extern const char* const kMysqlClientLibraryNames[];
+
 // Loads the first library of the null-terminated list of names that the
 // system can load. kErrNotFound when none can be loaded.
 ResultCode DynamicLibraryOpen(const char* const* names, DynamicLibrary** out);

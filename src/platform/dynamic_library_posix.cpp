@@ -3,6 +3,8 @@
 
 #include <dlfcn.h>
 
+const char* const kMysqlClientLibraryNames[] = {"libmariadb.so.3", "libmysqlclient.so.21", nullptr};
+
 ResultCode DynamicLibraryOpen(const char* const* names, DynamicLibrary** out) {
   if (names == nullptr || out == nullptr) return kErrInvalidArgument;
   *out = nullptr;

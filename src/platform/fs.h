@@ -59,6 +59,9 @@ ResultCode GetExecutablePath(std::wstring* out);
 // Value of an environment variable; false when it is not set.
 bool GetEnvironmentValue(const wchar_t* name, std::wstring* out);
 
+// Sets an environment variable of this process (null value: removes it).
+bool SetEnvironmentValue(const wchar_t* name, const wchar_t* value);
+
 // Flushes a file's or a directory's contents to the disk (after an atomic
 // save: the file, then its directory).
 ResultCode SyncPathToDisk(const wchar_t* path);
@@ -79,7 +82,8 @@ enum class UserFolder {
 // root. createFlag asks to create a missing folder (callers pass 0).
 ResultCode GetUserFolder(UserFolder folder, int createFlag, std::wstring* out);
 
-// Result code of an errno value; fallback for numbers without a mapping.
+// Result code of a system error number (errno; on Windows a Windows error,
+// as MapWinError); fallback for numbers without a mapping.
 // ENOENT gives -3 (file not found); callers meaning a directory use
 // MapErrnoNotFound with -4.
 ResultCode MapErrno(int err, ResultCode fallback);
@@ -87,6 +91,13 @@ ResultCode MapErrno(int err, ResultCode fallback);
 // Like MapErrno, with the code that ENOENT stands for given by the caller.
 ResultCode MapErrnoNotFound(int err, ResultCode fallback, ResultCode notFound);
 
-// errno of the calling thread, so callers outside the platform layer need
+#if defined(_WIN32)
+// Result code of a Windows error number (GetLastError); fallback for numbers
+// without a mapping. ERROR_FILE_NOT_FOUND gives -3, ERROR_PATH_NOT_FOUND -4.
+ResultCode MapWinError(unsigned long error, ResultCode fallback);
+#endif
+
+// The calling thread's last system error (errno; GetLastError on Windows),
+// so callers outside the platform layer need
 // no OS header.
 int LastSystemError();

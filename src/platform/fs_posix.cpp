@@ -173,6 +173,12 @@ bool GetEnvironmentValue(const wchar_t* name, std::wstring* out) {
   return true;
 }
 
+bool SetEnvironmentValue(const wchar_t* name, const wchar_t* value) {
+  if (name == nullptr) return false;
+  if (value == nullptr) return unsetenv(Bytes(name).c_str()) == 0;
+  return setenv(Bytes(name).c_str(), Bytes(value).c_str(), 1) == 0;
+}
+
 ResultCode SyncPathToDisk(const wchar_t* path) {
   if (path == nullptr) return kErrInvalidArgument;
   int fd = OpenNoWait(Bytes(path).c_str(), O_RDONLY, 0, kOpenRegular | kOpenDirectories);

@@ -8,7 +8,7 @@
 // Splits the command line into arguments by the raw command-line rules and
 // starts the first one as program (searched in PATH when it has no slash),
 // in workDir when given. With wait, blocks until the process ends; its exit
-// code is not looked at. kErrFailed when waiting fails; a start failure is
+// code is not looked at. kErrNothingGiven when waiting fails; a start failure is
 // mapped from the system error with fallback kErrFailed.
 ResultCode StartProcess(const wchar_t* commandLine, const wchar_t* workDir, int wait);
 

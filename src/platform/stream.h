@@ -9,10 +9,11 @@
 // Opens a stream. Modes: "rb", "wb", "ab" are binary; "wt" and "at" are text
 // mode, where every "\n" written becomes "\r\n" on disk; "rt" reads text mode,
 // accepting LF and CR LF line ends (a CR right before a LF is dropped).
-// Returns null on failure with the reason left in errno (see StreamLastError).
+// Returns null on failure with the reason kept for StreamLastError.
 FILE* OpenStream(const wchar_t* path, const char* mode);
 
-// Error number of the last failed stream operation of this thread (errno).
+// System error number (as MapErrno reads it) of the last failed stream
+// operation of this thread.
 int StreamLastError();
 
 // Moves to a byte offset from the start (64-bit). kErrReadFault on failure.
@@ -24,3 +25,13 @@ int64_t TellStream(FILE* stream);
 // Writes the stream's buffer and forces the file's data to the disk.
 // kErrWriteFault when either step fails, kErrInvalidArgument for null.
 ResultCode FlushStreamToDisk(FILE* stream);
+
+// Next byte of a stream without taking its lock (the caller is the stream's
+// only user), or EOF.
+inline int StreamGetByte(FILE* stream) {
+#if defined(_WIN32)
+  return _getc_nolock(stream);
+#else
+  return getc_unlocked(stream);
+#endif
+}

@@ -1,7 +1,9 @@
 // Conversions between the program's wide text and the locale's multibyte text.
 #pragma once
 
+#include <cctype>
 #include <cstddef>
+#include <cwctype>
 #include <string>
 
 #include "platform/types.h"
@@ -20,3 +22,18 @@ std::wstring MultibyteToWide(const char* text, size_t length = static_cast<size_
 // Wide -> 8-bit "ANSI" text for matching (CharLower/WideCharToMultiByte on Windows).
 // Returns false when a character has no single-byte or multibyte form.
 bool WideToAnsi(const wchar_t* text, size_t length, std::string* out);
+
+// Lower-case form of one character as the system folds case for matching:
+// CharLowerA/CharLowerW on Windows, tolower/towlower in the current locale
+// elsewhere.
+#if defined(_WIN32)
+char FoldCharA(char c);
+wchar_t FoldCharW(wchar_t c);
+#else
+inline char FoldCharA(char c) {
+  return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
+inline wchar_t FoldCharW(wchar_t c) {
+  return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+}
+#endif

@@ -5,6 +5,7 @@
 
 #include "frame/console.h"
 #include "stat/stat_handlers.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ StatType g_table[kStatTypeRowCount] = {
 
 bool EqualNoCase(const wchar_t* a, const wchar_t* b) {
   for (; *a != L'\0' && *b != L'\0'; ++a, ++b) {
-    if (towlower(static_cast<wint_t>(*a)) != towlower(static_cast<wint_t>(*b))) return false;
+    if (FoldCharW(*a) != FoldCharW(*b)) return false;
   }
   return *a == *b;
 }

@@ -89,8 +89,11 @@ class OptionRun {
     SetDiagnosticFile(copy.wstring().c_str());
     result = ParseOptions(line_, &context, kParseNoDiagnosticFile);
     SetDiagnosticFile(nullptr);
-    std::ifstream in(copy, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text;
+    {
+      std::ifstream in(copy, std::ios::binary);  // closed before the removal
+      text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     for (char c : text) {
       if (c != '\r') messages.push_back(c);
     }

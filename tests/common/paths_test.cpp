@@ -1,20 +1,18 @@
+// Paths on every platform: macro names, joining, directory trees.
 #include "common/paths.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <string>
 
+#include "platform/console.h"
 #include "platform/fs.h"
 
 namespace {
 
-std::wstring Expanded(const wchar_t* text) {
-  std::wstring out = L"junk";
-  EXPECT_EQ(ExpandPath(text, 0, &out), kOk) << text;
-  return out;
-}
+namespace fs = std::filesystem;
 
 ResultCode ExpandResult(const wchar_t* text) {
   std::wstring out = L"junk";
@@ -25,35 +23,18 @@ ResultCode ExpandResult(const wchar_t* text) {
   return result;
 }
 
-// The test executable sits in <build>/bin, so the installation root is <build>/.
-std::wstring InstallRoot() {
-  std::wstring exe;
-  EXPECT_EQ(GetExecutablePath(&exe), kOk);
-  std::wstring dir = exe.substr(0, exe.rfind(L'/') + 1);
-  std::wstring parent = dir.substr(0, dir.rfind(L'/', dir.size() - 2) + 1);
-  return parent;
-}
-
-TEST(ExpandPath, InstallationMacros) {
-  std::wstring root = InstallRoot();
-  ASSERT_FALSE(root.empty());
-  EXPECT_EQ(Expanded(L"@@x:"), root);
-  EXPECT_EQ(Expanded(L"@@m:"), root);
-  EXPECT_EQ(Expanded(L"@@x:B"), root + L"bin/");
-  EXPECT_EQ(Expanded(L"@@x:q"), root);
-  EXPECT_EQ(Expanded(L"@@x:l"), root + L"log/");
-  EXPECT_EQ(Expanded(L"@@x:c/"), root + L"conf/");
-  EXPECT_EQ(Expanded(L"@@x:b"), root + L"bin/");
-  EXPECT_EQ(Expanded(L"@@x:t"), root + L"tmp/");
-  EXPECT_EQ(Expanded(L"@@x:/htdocs/logs/"), root + L"htdocs/logs/");
-  EXPECT_EQ(Expanded(L"@@x:c//a\\\\b"), root + L"conf/a/b");
-  EXPECT_EQ(Expanded(L"@@x:\\a//b\\"), root + L"a/b/");
+// A path as JoinPath writes it: every separator the platform's own.
+std::wstring Joined(std::wstring path) {
+  for (wchar_t& c : path) {
+    if (IsPathSeparator(c)) c = kPathSeparator;
+  }
+  return path;
 }
 
 TEST(ExpandPath, BadMacroNames) {
   // Unknown names, a macro without ':', 12 or 13 characters, a character of no single byte.
   for (const wchar_t* bad : {L"@@x:lb", L"@@y:", L"@@x", L"@@", L"@@/x", L"@@ha!:", L"@@x:aaaaaaaaaa/",
-                             L"@@x:aaaaaaaaaaa/", L"@@x:\x20AC"}) {
+                             L"@@x:aaaaaaaaaaa/", L"@@x:\x4E2D"}) {
     EXPECT_EQ(ExpandResult(bad), kErrInvalidName) << bad;
   }
   EXPECT_EQ(ExpandResult(L"@@hd!:l///////"), kOk);
@@ -61,35 +42,52 @@ TEST(ExpandPath, BadMacroNames) {
   EXPECT_EQ(ExpandPath(nullptr, 0, &out), kErrInvalidArgument);
 }
 
-TEST(ExpandPath, FolderMacros) {
-  EXPECT_EQ(Expanded(L"@@c:"), L"/usr/local/share/Vexmoor/");
-  EXPECT_EQ(Expanded(L"@@c:c"), L"/usr/local/share/Vexmoor/conf/");
-  EXPECT_EQ(Expanded(L"@@w:x"), L"/");
-  EXPECT_EQ(Expanded(L"@@w:/x"), L"/x");
-  EXPECT_EQ(Expanded(L"@@s:"), L"/usr/lib/");
-  EXPECT_EQ(Expanded(L"@@ha:l"), L"/var/lib/log/");
-  EXPECT_EQ(Expanded(L"@@hd:"), L"/etc/skel/.config/");
-  EXPECT_EQ(Expanded(L"@@hd!:"), L"/etc/skel/.local/share/");
+TEST(JoinPath, SeparatorsAndTrailingFlag) {
+  EXPECT_EQ(JoinPath(L"a", L"b", false), Joined(L"a/b"));
+  EXPECT_EQ(JoinPath(L"a/", L"b", false), Joined(L"a/b"));
+  EXPECT_EQ(JoinPath(L"a\\", L"b\\c", true), Joined(L"a/b/c/"));
+  EXPECT_EQ(JoinPath(nullptr, L"x\\y", false), Joined(L"x/y"));
+  EXPECT_EQ(JoinPath(L"/root", L"f.txt", false), Joined(L"/root/f.txt"));
+}
 
-  std::string savedHome = getenv("HOME") ? getenv("HOME") : "";
-  const char* savedConfig = getenv("XDG_CONFIG_HOME");
-  std::string config = savedConfig ? savedConfig : "";
-  const char* savedData = getenv("XDG_DATA_HOME");
-  std::string data = savedData ? savedData : "";
-  setenv("HOME", "/home/tester", 1);
-  unsetenv("XDG_CONFIG_HOME");
-  unsetenv("XDG_DATA_HOME");
-  EXPECT_EQ(Expanded(L"@@h:"), L"/home/tester/.config/");
-  EXPECT_EQ(Expanded(L"@@h!:t/x"), L"/home/tester/.local/share/tmp/x");
-  setenv("XDG_CONFIG_HOME", "/cfg/", 1);
-  EXPECT_EQ(Expanded(L"@@h:c"), L"/cfg/conf/");
-  unsetenv("HOME");
-  unsetenv("XDG_CONFIG_HOME");
-  // Without any user folder the executable's own directory is used.
-  EXPECT_EQ(Expanded(L"@@h:"), InstallRoot() + L"bin/");
-  setenv("HOME", savedHome.c_str(), 1);
-  if (savedConfig) setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-  if (savedData) setenv("XDG_DATA_HOME", data.c_str(), 1);
+class DirectoryTreeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int counter = 0;
+    const fs::path base = fs::temp_directory_path() / ("varno-paths-" + std::to_string(CurrentProcessId()) +
+                                                       "-" + std::to_string(counter++));
+    fs::remove_all(base);
+    fs::create_directories(base);
+    base_ = base.wstring();
+  }
+  void TearDown() override { fs::remove_all(fs::path(base_)); }
+  std::wstring base_;
+};
+
+TEST_F(DirectoryTreeTest, CreatesEveryLevel) {
+  std::wstring deep = base_ + L"/a/b\\\\c//";
+  EXPECT_EQ(CreateDirectoryTree(deep.c_str()), kOk);
+  EXPECT_TRUE(DirectoryExists((base_ + L"/a/b/c").c_str()));
+  EXPECT_EQ(CreateDirectoryTree(deep.c_str()), kOk);
+  EXPECT_EQ(CreateDirectoryTree((base_ + L"/a/b/d").c_str()), kOk);
+  EXPECT_TRUE(DirectoryExists((base_ + L"/a/b/d").c_str()));
+  EXPECT_FALSE(FileExists((base_ + L"/a").c_str()));
+}
+
+TEST_F(DirectoryTreeTest, FailuresAndArguments) {
+  EXPECT_EQ(CreateDirectoryTree(nullptr), kErrInvalidArgument);
+  EXPECT_EQ(CreateDirectoryTree(L""), kErrPathNotFound);
+  EXPECT_EQ(CreateDirectoryTree(L"/"), kOk);
+  std::wstring file = base_ + L"/file";
+  FILE* f = fopen(fs::path(file).string().c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fclose(f);
+  EXPECT_TRUE(FileExists(file.c_str()));
+  EXPECT_FALSE(DirectoryExists(file.c_str()));
+  EXPECT_EQ(CreateDirectoryTree((file + L"/sub").c_str()), kErrBadPath);
+  EXPECT_EQ(CreateDirectoryTree(file.c_str()), kErrBadPath);
+  EXPECT_FALSE(FileExists((base_ + L"/missing").c_str()));
+  EXPECT_FALSE(DirectoryExists(nullptr));
 }
 
 }  // namespace

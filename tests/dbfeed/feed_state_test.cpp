@@ -5,16 +5,16 @@
 
 #include <string>
 
+#include "../scratch.h"
 #include "common/time.h"
-#include "db_server.h"
 
 namespace {
 
-using dbtest::ReadFile;
-using dbtest::WriteFile;
 namespace fs = std::filesystem;
 
 using Folder = scratch::Folder;
+using scratch::ReadFile;
+using scratch::WriteFile;
 
 TEST(FeedConfigFile, MissingFileAndValuesThatWouldBreakAStatementAreRefused) {
   Folder folder;

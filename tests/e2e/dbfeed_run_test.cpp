@@ -318,7 +318,7 @@ TEST_F(DbfeedRun, KillAtRandomPointsThenRerunStoresEachMessageOnceWithFinalFlags
   for (int attempt = 0; attempt < 12; ++attempt) {
     Running run = install.Start({"--dbfeed=kill", install.logs.string()});
     std::this_thread::sleep_for(std::chrono::milliseconds(delay(random)));
-    if (kill(run.pid, SIGKILL) == 0) ++killedRuns;
+    if (kill(static_cast<pid_t>(run.process), SIGKILL) == 0) ++killedRuns;
     Wait(run);
   }
   EXPECT_GT(killedRuns, 0);

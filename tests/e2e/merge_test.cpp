@@ -18,17 +18,13 @@ std::string Folded(std::string text) {
 // next; without hostile lines, whose stray traffic lines would be looked up in
 // earlier days.
 void Generate(const fs::path& dir, const std::string& start, int days, int seed) {
-  std::string command = "'";
-  command += (fs::path(VARNO_BIN_DIR) / "genproxy").string();
-  command += "' --quiet --close-at-end --hostile-rate 0 --lines-per-day 4000 --out '";
-  command += dir.string();
-  command += "' --start ";
-  command += start;
-  command += " --days ";
-  command += std::to_string(days);
-  command += " --seed ";
-  command += std::to_string(seed);
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  const fs::path genproxy = fs::path(VARNO_BIN_DIR) / ("genproxy" + fs::path(VARNO_BIN).extension().string());
+  Running run = StartProgram(genproxy.string(),
+                             {"--quiet", "--close-at-end", "--hostile-rate", "0", "--lines-per-day", "4000",
+                              "--out", dir.string(), "--start", start, "--days", std::to_string(days),
+                              "--seed", std::to_string(seed)},
+                             dir.parent_path());
+  ASSERT_EQ(Wait(run).exitCode, 0);
 }
 
 TEST(MergeTest, FailuresPrintTheirCodeAndLeaveNoOutput) {

@@ -4,12 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -19,8 +13,7 @@
 #include <vector>
 
 #include "../scratch.h"
-
-extern char** environ;
+#include "platform/console.h"
 
 namespace stat_e2e {
 
@@ -60,42 +53,28 @@ struct Workspace {
 
 // A started program; Wait() collects the exit code and the output.
 struct Running {
-  pid_t pid = -1;
+  intptr_t process = 0;  // the system's handle or id of the child; 0 when none
   fs::path outPath;
   fs::path errPath;
 };
 
-// The environment is LC_ALL, PATH and the entries of extraEnv ("NAME=value").
-inline Running StartProgram(const std::string& path, const std::vector<std::string>& args,
-                            const fs::path& folder, const std::vector<std::string>& extraEnv = {}) {
-  Running run;
-  static int counter = 0;
-  const std::string tag = std::to_string(getpid()) + "_" + std::to_string(counter++);
-  run.outPath = folder / ("stdout_" + tag);
-  run.errPath = folder / ("stderr_" + tag);
-  fs::create_directories(folder);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, run.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, run.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::string program = path;
-  std::vector<std::string> copies = args;
-  std::vector<char*> argv;
-  argv.push_back(program.data());
-  for (std::string& arg : copies) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env = {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin"};
-  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-  std::vector<char*> envp;
-  for (std::string& entry : env) envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  int spawned = posix_spawn(&run.pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  EXPECT_EQ(spawned, 0);
-  if (spawned != 0) run.pid = -1;
-  return run;
-}
+// Starts path with args in the current folder, standard input empty, standard
+// output and error into files in folder (program_runner_<os>.cpp). The
+// environment is LC_ALL, PATH and the entries of extraEnv ("NAME=value").
+Running StartProgram(const std::string& path, const std::vector<std::string>& args,
+                     const fs::path& folder, const std::vector<std::string>& extraEnv = {});
+
+// Waits for the program's end: its exit code, 128 + the signal when killed.
+int WaitProgram(Running& run);
+
+// Whether a test can send a started program an interrupt (Ctrl+C).
+bool CanInterruptPrograms();
+
+// Sends the program an interrupt (Ctrl+C).
+bool InterruptProgram(const Running& run);
+
+// Makes a FIFO at path where the system has them; false on failure.
+bool MakeFifoWhereSupported(const fs::path& path);
 
 inline Running StartVarno(const std::vector<std::string>& args, const fs::path& folder) {
   return StartProgram(VARNO_BIN, args, folder);
@@ -103,12 +82,7 @@ inline Running StartVarno(const std::vector<std::string>& args, const fs::path& 
 
 inline Outcome Wait(Running& run) {
   Outcome outcome;
-  if (run.pid > 0) {
-    int status = 0;
-    waitpid(run.pid, &status, 0);
-    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.pid = -1;
-  }
+  if (run.process != 0) outcome.exitCode = WaitProgram(run);
   outcome.out = ReadFile(run.outPath);
   outcome.err = ReadFile(run.errPath);
   std::error_code ignored;

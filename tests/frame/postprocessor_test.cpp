@@ -1,26 +1,27 @@
 // Post-processor command lines: collected up to ";", quoted for the raw
-// splitter, and started with exactly the arguments it gives back.
+// splitter, and run in order until the first failure. The arguments a child
+// receives are checked end to end (cross_process_test).
 #include "frame/postprocessor.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "../scratch.h"
-#include "frame/command_line.h"
 #include "common/node_tree.h"
-#include "platform/command_line_split.h"
+#include "frame/command_line.h"
+#include "platform/console.h"
+#include "platform/fs.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::wstring kRecorder = fs::path(std::string(VARNO_BIN_DIR) + "/argv_recorder").wstring();
+// Built beside the program, with its file-name extension.
+const std::wstring kRecorder =
+    (fs::path(VARNO_BIN_DIR) / ("argv_recorder" + fs::path(VARNO_BIN).extension().string())).wstring();
 
 // A command line as the option loop leaves it right after --exec=...
 CommandLine* MakeCommandLine(std::vector<const wchar_t*> rest) {
@@ -32,12 +33,13 @@ CommandLine* MakeCommandLine(std::vector<const wchar_t*> rest) {
   return commandLine;
 }
 
-std::vector<std::wstring> Commands(NodeTree* list) {
+std::vector<std::wstring> Commands(NodeTree* list, std::vector<uint32_t>* ids) {
   std::vector<std::wstring> commands;
   if (list == nullptr) return commands;
   for (TreeNode* node = TreeFirstChild(list); node != nullptr; node = TreeNextSibling(node)) {
     commands.emplace_back(static_cast<const wchar_t*>(TreeNodeData(node)));
     EXPECT_EQ(TreeNodeDataSize(node), (commands.back().size() + 1) * sizeof(wchar_t));
+    if (ids != nullptr) ids->push_back(TreeNodeId(node));
   }
   return commands;
 }
@@ -49,37 +51,91 @@ std::vector<std::wstring> ReadLines(const fs::path& path) {
   return lines;
 }
 
-// The recorder receives exactly what the raw splitter makes of the stored line.
-void ExpectRecordedArguments(int wait) {
-  scratch::Folder dir("post");
-  const fs::path out = dir / "argv.txt";
-  setenv("VARNO_ARGV_FILE", out.c_str(), 1);
-  CommandLine* commandLine = MakeCommandLine({L"a b", L"c\\", L"d e\\", L"-x", L";"});
+fs::path MakeFolder(const char* tag) {
+  fs::path dir = fs::temp_directory_path() /
+                 ("varno_post_" + std::to_string(CurrentProcessId()) + "_" + tag);
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir;
+}
+
+TEST(ParsePostprocessor, CollectsElementsUpToTheSemicolon) {
+  CommandLine* commandLine = MakeCommandLine({L"a b", L"c\\", L";", L"--stat=ALL"});
   ASSERT_NE(commandLine, nullptr);
   NodeTree* list = nullptr;
-  ASSERT_EQ(ParsePostprocessor(kRecorder.c_str(), wait, commandLine, &list), kOk);
-  std::vector<std::wstring> commands = Commands(list);
+  ASSERT_EQ(ParsePostprocessor(L"notify.cmd", 1, commandLine, &list), kOk);
+  std::vector<uint32_t> ids;
+  std::vector<std::wstring> commands = Commands(list, &ids);
   ASSERT_EQ(commands.size(), 1u);
-  ASSERT_EQ(RunPostprocessor(commands[0].c_str(), nullptr, wait), kOk);
-  unsetenv("VARNO_ARGV_FILE");
-  if (!wait) {
-    for (int step = 0; step < 2000 && !fs::exists(out); ++step) usleep(10000);
-  }
-  std::vector<std::wstring> split;
-  SplitRawCommandLine(commands[0].c_str(), &split);
-  ASSERT_FALSE(split.empty());
-  split.erase(split.begin());
-  std::vector<std::wstring> recorded = ReadLines(out);
-  EXPECT_EQ(recorded, split);
-  EXPECT_EQ(recorded, (std::vector<std::wstring>{L"a b", L"c\\\\", L"d e\\", L"-x"}));
+  EXPECT_EQ(commands[0], L"notify.cmd \"a b\" c\\\\");
+  EXPECT_EQ(ids[0], 1u);
+  // The option loop goes on after the ";".
+  const OptionSpec noOptions[] = {{0, nullptr, kArgNone, nullptr, nullptr}};
+  int row = -1;
+  const wchar_t* argument = nullptr;
+  EXPECT_EQ(NextOption(commandLine, 0, noOptions, &row, &argument), kOptUnknown);
+  EXPECT_STREQ(argument, L"--stat=ALL");
   TreeDestroy(list);
   CommandLineFree(commandLine);
 }
 
-TEST(RunPostprocessor, StartsWithTheSplitArgumentsWaitingOrNot) {
+TEST(ParsePostprocessor, OptionsInsideTheCommandAreTakenAsTheyAre) {
+  CommandLine* commandLine =
+      MakeCommandLine({L"-v", L"--stat=ALL", L"--", L"-", L";", L"x", L";"});
+  ASSERT_NE(commandLine, nullptr);
+  NodeTree* list = nullptr;
+  ASSERT_EQ(ParsePostprocessor(L"first", 0, commandLine, &list), kOk);
+  ASSERT_EQ(ParsePostprocessor(L"second", 1, commandLine, &list), kOk);
+  std::vector<uint32_t> ids;
+  std::vector<std::wstring> commands = Commands(list, &ids);
+  ASSERT_EQ(commands.size(), 2u);
+  EXPECT_EQ(commands[0], L"first -v --stat=ALL -- -");
+  EXPECT_EQ(commands[1], L"second x");
+  EXPECT_EQ(ids[0], 0u);
+  EXPECT_EQ(ids[1], 1u);
+  TreeDestroy(list);
+  CommandLineFree(commandLine);
+}
+
+TEST(ParsePostprocessor, WithoutSemicolonNothingIsStored) {
+  CommandLine* last = MakeCommandLine({});
+  ASSERT_NE(last, nullptr);
+  NodeTree* list = nullptr;
+  EXPECT_EQ(ParsePostprocessor(L"x", 1, last, &list), kErrInvalidValue);
+  EXPECT_TRUE(Commands(list, nullptr).empty());
+  CommandLine* unended = MakeCommandLine({L"a", L";;", L"b"});
+  ASSERT_NE(unended, nullptr);
+  EXPECT_EQ(ParsePostprocessor(L"x", 1, unended, &list), kErrInvalidValue);
+  EXPECT_TRUE(Commands(list, nullptr).empty());
+  if (list != nullptr) TreeDestroy(list);
+  CommandLineFree(last);
+  CommandLineFree(unended);
+}
+
+TEST(RunPostprocessorList, RunsInOrderAndStopsAtTheFirstFailure) {
   ASSERT_TRUE(fs::exists(kRecorder)) << "build the argv_recorder target";
-  ExpectRecordedArguments(1);
-  ExpectRecordedArguments(0);
+  fs::path dir = MakeFolder("list");
+  std::wstring first = fs::path(dir / "1.txt").wstring();
+  std::wstring third = fs::path(dir / "3.txt").wstring();
+  CommandLine* commandLine = MakeCommandLine({first.c_str(), L"one", L";", third.c_str(), L";"});
+  ASSERT_NE(commandLine, nullptr);
+  NodeTree* list = nullptr;
+  ASSERT_EQ(ParsePostprocessor(kRecorder.c_str(), 1, commandLine, &list), kOk);
+  EXPECT_EQ(RunPostprocessorList(list), kOk);
+  EXPECT_EQ(ReadLines(dir / "1.txt"), std::vector<std::wstring>{L"one"});
+
+  CommandLine* broken = MakeCommandLine({L";"});
+  ASSERT_EQ(ParsePostprocessor(L"/nonexistent/varno-no-such-tool", 1, broken, &list), kOk);
+  ASSERT_EQ(ParsePostprocessor(kRecorder.c_str(), 1, commandLine, &list), kOk);
+  fs::remove(dir / "1.txt");
+  EXPECT_LT(RunPostprocessorList(list), 0);
+  EXPECT_TRUE(fs::exists(dir / "1.txt"));   // ran before the failing one
+  EXPECT_FALSE(fs::exists(dir / "3.txt"));  // skipped after it
+  EXPECT_EQ(RunPostprocessorList(nullptr), kOk);
+  TreeDestroy(list);
+  CommandLineFree(commandLine);
+  CommandLineFree(broken);
+  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -3,12 +3,12 @@
 #include "frame/progress.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <functional>
 #include <string>
 
 #include "../scratch.h"
+#include "platform/fs.h"
 #include "common/time.h"
 #include "frame/jobs.h"
 
@@ -66,7 +66,7 @@ TEST(ProgressFile, LinesOfEachFormKeepMissingValuesAndCutTexts) {
 
 TEST(ProgressCallback, ReportsUntilTheJobIsCancelled) {
   scratch::Folder dir("progress");
-  setenv("XDG_RUNTIME_DIR", dir.path.c_str(), 1);
+  SetEnvironmentValue(L"XDG_RUNTIME_DIR", dir.Wide().c_str());
   ProgressContext context{};
   ASSERT_EQ(OpenProgressFile(dir.Wide().c_str(), L"p.txt", &context.progress), kOk);
   ASSERT_EQ(CreateJobEvent(L"progress-callback-test", &context.event), kOk);
@@ -80,7 +80,7 @@ TEST(ProgressCallback, ReportsUntilTheJobIsCancelled) {
   EXPECT_EQ(ProgressCallback(nullptr, 1, 1, L"x"), 0);
   CloseJobEvent(context.event);
   CloseProgressFile(context.progress);
-  unsetenv("XDG_RUNTIME_DIR");
+  SetEnvironmentValue(L"XDG_RUNTIME_DIR", nullptr);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "report/metadata_files.h"
 
+#include "platform/console.h"
+
 #include <gtest/gtest.h>
 
 #include <string>

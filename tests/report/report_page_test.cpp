@@ -1,5 +1,7 @@
 #include "report/report_page.h"
 
+#include "platform/console.h"
+
 #include <gtest/gtest.h>
 
 #include <string>

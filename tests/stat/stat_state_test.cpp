@@ -83,15 +83,13 @@ TEST_F(StatStateTest, FailedTemporaryWriteLeavesTheOldFile) {
   EXPECT_EQ(scratch::ReadFile(Path("_varno.stat")), old);
 }
 
-TEST_F(StatStateTest, SaveRemovesTemporariesOfDeadProcessesOnly) {
-  // 999999999 is above every pid limit; process 1 always runs.
-  const char* stale[] = {"_varno.stat.999999999.tmp", "_varno.last.999999999.tmp"};
-  const char* kept[] = {"_varno.stat.1.tmp", "_varno.stat.x.tmp", "_varno.last.1.tmp"};
-  for (const char* name : stale) scratch::WriteFile(Path(name), "x");
-  for (const char* name : kept) scratch::WriteFile(Path(name), "x");
-  EXPECT_EQ(SaveStatState(dir_.c_str(), kStatAll), kOk);
-  for (const char* name : stale) EXPECT_FALSE(Exists(name));
-  for (const char* name : kept) EXPECT_TRUE(Exists(name));
+TEST_F(StatStateTest, BackupIsMadeOnceOnly) {
+  scratch::WriteFile(Path("_varno.stat"), "a = 1\r\n");
+  EXPECT_EQ(BackupStatState(dir_.c_str()), kOk);
+  EXPECT_EQ(scratch::ReadFile(Path("_varno.last")), "a = 1\r\n");
+  scratch::WriteFile(Path("_varno.stat"), "a = 2\r\n");
+  EXPECT_EQ(BackupStatState(dir_.c_str()), kOk);
+  EXPECT_EQ(scratch::ReadFile(Path("_varno.last")), "a = 1\r\n");
 }
 
 }  // namespace

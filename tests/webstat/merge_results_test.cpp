@@ -3,7 +3,6 @@
 #include "webstat/merge_results.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -11,6 +10,7 @@
 
 #include "../scratch.h"
 #include "common/time.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -117,7 +117,7 @@ TEST(MergeResultsTest, StandardInputWhenNoNames) {
   const fs::path in = folder.path / "stdin.txt";
   const fs::path out = folder.path / "out.txt";
   WriteFile(in, "TUH;carol;5\n");
-  ASSERT_NE(std::freopen(in.c_str(), "r", stdin), nullptr);
+  ASSERT_NE(std::freopen(in.string().c_str(), "r", stdin), nullptr);
   OutputSettings settings;
   EXPECT_EQ(MergeResults({}, &settings, out.wstring().c_str()), kOk);
   EXPECT_TRUE(HasLine(ReadFile(out), "TUH;carol;5"));

@@ -1,3 +1,4 @@
+// File layer on POSIX: attributes, copies, renames, permissions, directories.
 #include "platform/fs.h"
 
 #include <gtest/gtest.h>
@@ -5,10 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
-#include "platform/arena.h"
 
 namespace {
 
@@ -95,24 +94,6 @@ TEST_F(FsTest, MakeDirectoryResults) {
   EXPECT_EQ(MakeDirectory(Path("x/y").c_str()), kErrPathNotFound);
   EXPECT_EQ(RemoveEmptyDirectory(Path("d").c_str()), kOk);
   EXPECT_EQ(MakeDirectory(nullptr), kErrInvalidArgument);
-}
-
-TEST(Arena, BlocksAreReusedAndAligned) {
-  Arena* arena = ArenaCreate();
-  ASSERT_NE(arena, nullptr);
-  void* small = ArenaAlloc(arena, 24);
-  ASSERT_NE(small, nullptr);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(small) % 16, 0u);
-  EXPECT_EQ(ArenaFree(arena, small), kOk);
-  EXPECT_EQ(ArenaFree(arena, small), kErrFailed);  // a second free is refused
-  EXPECT_EQ(ArenaAlloc(arena, 30), small);         // same size class
-  void* large = ArenaAlloc(arena, 1 << 20);
-  ASSERT_NE(large, nullptr);
-  std::memset(large, 0xAB, 1 << 20);
-  EXPECT_EQ(ArenaFree(arena, large), kOk);
-  for (int i = 0; i < 10000; ++i) ASSERT_NE(ArenaAlloc(arena, static_cast<size_t>(i % 300)), nullptr);
-  EXPECT_EQ(ArenaFree(arena, nullptr), kErrInvalidArgument);
-  ArenaDestroy(arena);
 }
 
 }  // namespace
