@@ -1,12 +1,14 @@
-// Shared by the fuzz targets that run a real reader over files: a private
-// temporary folder per process, whole-file writes and reads.
+// Shared by the fuzz targets: a private temporary folder per process,
+// whole-file writes and reads, and the small checks several targets make.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <unistd.h>
 
 #include "frame/console.h"
@@ -47,6 +49,45 @@ inline std::string ReadBytes(const std::string& path) {
   while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) bytes.append(chunk, got);
   std::fclose(in);
   return bytes;
+}
+
+// Length of the longest run of bytes holding none of the line-end bytes.
+inline size_t LongestLine(std::string_view bytes, std::string_view ends = "\n") {
+  size_t longest = 0;
+  size_t run = 0;
+  for (char c : bytes) {
+    run = ends.find(c) != std::string_view::npos ? 0 : run + 1;
+    if (run > longest) longest = run;
+  }
+  return longest;
+}
+
+// How often the piece stands in the text, overlapping places counted.
+inline size_t CountOf(std::string_view text, std::string_view piece) {
+  size_t count = 0;
+  for (size_t at = text.find(piece); at != std::string_view::npos; at = text.find(piece, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// Bytes become wide characters two at a time, so any code unit can appear;
+// a NUL unit becomes the list separator ';'.
+inline std::wstring WideUnits(const uint8_t* data, size_t size) {
+  std::wstring text;
+  for (size_t i = 0; i + 1 < size; i += 2) {
+    wchar_t c = static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
+    text.push_back(c == 0 ? L';' : c);
+  }
+  return text;
+}
+
+// Aborts when a parsed condition list holds an empty value (those are stored as "*").
+inline void CheckNoEmptyValue(char** list) {
+  if (list == nullptr) return;
+  for (char** p = list; *p != nullptr; ++p) {
+    if ((*p)[0] == '\0') std::abort();
+  }
 }
 
 }  // namespace fuzz

@@ -12,29 +12,10 @@
 #include <vector>
 
 #include "common/time.h"
+#include "fuzz_files.h"
 #include "webstat/merge_results.h"
 
 namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::string bytes;
-  FILE* in = std::fopen(path.c_str(), "rb");
-  if (in == nullptr) return bytes;
-  char chunk[65536];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) bytes.append(chunk, got);
-  std::fclose(in);
-  return bytes;
-}
-
-bool HasLongLine(const uint8_t* data, size_t size) {
-  size_t length = 0;
-  for (size_t i = 0; i < size; ++i) {
-    length = data[i] == '\n' ? 0 : length + 1;
-    if (length > 16000) return true;
-  }
-  return false;
-}
 
 std::vector<std::string> SortedLines(const std::string& bytes) {
   std::vector<std::string> lines;
@@ -49,8 +30,6 @@ std::vector<std::string> SortedLines(const std::string& bytes) {
   return lines;
 }
 
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -58,10 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string input = base + ".in";
   static const std::string first = base + ".1";
   static const std::string second = base + ".2";
-  FILE* out = std::fopen(input.c_str(), "wb");
-  if (out == nullptr) return 0;
-  std::fwrite(data, 1, size, out);
-  std::fclose(out);
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  fuzz::WriteBytes(input, bytes.data(), bytes.size());
 
   // The first byte picks the merging run's units and quantum. The series gets
   // a line per quantum between its first and last bucket, and series dates
@@ -74,10 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   settings.quantumCount = 24 * 366 * (1 + (pick >> 2));
   settings.topCount = 0;
 
-  if (MergeResults({Wide(input)}, &settings, Wide(first).c_str()) != kOk) std::abort();
-  if (settings.unitDivisor == 0 && !HasLongLine(data, size)) {
-    if (MergeResults({Wide(first)}, &settings, Wide(second).c_str()) != kOk) std::abort();
-    if (SortedLines(ReadAll(first)) != SortedLines(ReadAll(second))) std::abort();
+  if (MergeResults({fuzz::Wide(input)}, &settings, fuzz::Wide(first).c_str()) != kOk) std::abort();
+  if (settings.unitDivisor == 0 && fuzz::LongestLine(bytes) <= 16000) {
+    const ResultCode again = MergeResults({fuzz::Wide(first)}, &settings, fuzz::Wide(second).c_str());
+    if (again != kOk) std::abort();
+    if (SortedLines(fuzz::ReadBytes(first)) != SortedLines(fuzz::ReadBytes(second))) std::abort();
   }
   std::remove(input.c_str());
   std::remove(first.c_str());

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/output_settings.h"
+#include "fuzz_files.h"
 #include "platform/text.h"
 #include "webstat/webstat_conditions.h"
 #include "webstat/webstat_run.h"
@@ -27,13 +28,6 @@ const std::string& Folder() {
     return std::string(made);
   }();
   return folder;
-}
-
-void WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) std::abort();
-  if (size > 0) std::fwrite(data, 1, size, file);
-  std::fclose(file);
 }
 
 // The first byte picks the outputs, the sort column and a condition.
@@ -62,8 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The input is split between two days at a point the second byte picks.
   size_t split = size > 0 ? (data[0] * size) / 256 : 0;
   const std::string folder = Folder();
-  WriteBytes(folder + "/kelb20240311.log", data, split);
-  WriteBytes(folder + "/kelb20240312.log", data + split, size - split);
+  const char* bytes = reinterpret_cast<const char*>(data);
+  fuzz::WriteBytes(folder + "/kelb20240311.log", bytes, split);
+  fuzz::WriteBytes(folder + "/kelb20240312.log", bytes + split, size - split);
   WebstatConditions conditions;
   OutputSettings settings;
   Configure(choice, &conditions, &settings);

@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "fuzz_files.h"
 #include "platform/text.h"
 #include "report/report_page.h"
 
@@ -27,12 +28,6 @@ bool IsValidUtf8(const std::string& text) {
   return true;
 }
 
-size_t CountOf(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -40,10 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path =
       "/tmp/varno-report-fuzz-" + std::to_string(std::random_device()()) + ".csv";
   const uint32_t kind = data[0] % kKindCount;
-  FILE* out = std::fopen(path.c_str(), "wb");
-  if (out == nullptr) return 0;
-  std::fwrite(data + 1, 1, size - 1, out);
-  std::fclose(out);
+  fuzz::WriteBytes(path, reinterpret_cast<const char*>(data) + 1, size - 1);
 
   ReportData report;
   report.days.emplace_back();
@@ -54,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::remove(path.c_str());
   std::string html;
   RenderReportPage(report, "fuzz", &html);
-  if (CountOf(html, "<script") != 1 || html.find('\0') != std::string::npos || !IsValidUtf8(html)) {
+  if (fuzz::CountOf(html, "<script") != 1 || html.find('\0') != std::string::npos || !IsValidUtf8(html)) {
     std::abort();
   }
   return 0;

@@ -7,15 +7,9 @@
 
 #include "common/mail_log.h"
 #include "doctor/search_conditions.h"
+#include "fuzz_files.h"
 
 namespace {
-
-void CheckLists(char** list) {
-  if (list == nullptr) return;
-  for (char** p = list; *p != nullptr; ++p) {
-    if ((*p)[0] == '\0') std::abort();  // empty values are stored as "*"
-  }
-}
 
 bool IsReleased(const SearchConditions& c) {
   return c.flags == 0 && c.from == nullptr && c.to == nullptr && c.ip == nullptr &&
@@ -26,12 +20,7 @@ bool IsReleased(const SearchConditions& c) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // Bytes become wide characters two at a time, so any code unit can appear.
-  std::wstring text;
-  for (size_t i = 0; i + 1 < size; i += 2) {
-    wchar_t c = static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
-    text.push_back(c == 0 ? L';' : c);
-  }
+  const std::wstring text = fuzz::WideUnits(data, size);
   SearchConditions conditions;
   ResultCode result = ParseSearchConditions(text.c_str(), &conditions);
   if (result != kOk) {
@@ -40,10 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   if ((conditions.ipRanges == nullptr) != (conditions.ipRangeCount == 0)) std::abort();
-  CheckLists(conditions.from);
-  CheckLists(conditions.to);
-  CheckLists(conditions.ip);
-  CheckLists(conditions.id);
+  fuzz::CheckNoEmptyValue(conditions.from);
+  fuzz::CheckNoEmptyValue(conditions.to);
+  fuzz::CheckNoEmptyValue(conditions.ip);
+  fuzz::CheckNoEmptyValue(conditions.id);
   if ((conditions.flags & kMsgStateBits) != 0) std::abort();
   NormaliseSearchConditions(&conditions);
   if ((conditions.flags & kMsgDirections) == 0 || conditions.postmax == 0 ||

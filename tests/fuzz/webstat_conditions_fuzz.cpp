@@ -6,15 +6,9 @@
 #include <string>
 
 #include "webstat/webstat_conditions.h"
+#include "fuzz_files.h"
 
 namespace {
-
-void CheckList(char** list) {
-  if (list == nullptr) return;
-  for (char** p = list; *p != nullptr; ++p) {
-    if ((*p)[0] == '\0') std::abort();  // empty values are stored as "*"
-  }
-}
 
 bool IsReleased(const WebstatConditions& c) {
   return c.user == nullptr && c.host == nullptr && c.ip == nullptr && c.code == nullptr &&
@@ -26,12 +20,7 @@ bool IsReleased(const WebstatConditions& c) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // Bytes become wide characters two at a time, so any code unit can appear.
-  std::wstring text;
-  for (size_t i = 0; i + 1 < size; i += 2) {
-    wchar_t c = static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
-    text.push_back(c == 0 ? L';' : c);
-  }
+  const std::wstring text = fuzz::WideUnits(data, size);
   WebstatConditions conditions;
   ResultCode result = ParseWebstatConditions(text.c_str(), &conditions);
   if (result != kOk) {
@@ -40,11 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   if ((conditions.ipRanges == nullptr) != (conditions.ipRangeCount == 0)) std::abort();
-  CheckList(conditions.user);
-  CheckList(conditions.host);
-  CheckList(conditions.ip);
-  CheckList(conditions.code);
-  CheckList(conditions.content);
+  fuzz::CheckNoEmptyValue(conditions.user);
+  fuzz::CheckNoEmptyValue(conditions.host);
+  fuzz::CheckNoEmptyValue(conditions.ip);
+  fuzz::CheckNoEmptyValue(conditions.code);
+  fuzz::CheckNoEmptyValue(conditions.content);
   if ((conditions.phaseMask & ~3u) != 0) std::abort();
   if (conditions.volumeSign < -1 || conditions.volumeSign > 1) std::abort();
   if (conditions.wfUncategorised != 0 && conditions.wfcatActive == 0) std::abort();
