@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <string>
 
 #include "common/time.h"
@@ -13,7 +12,7 @@
 #include "fuzz_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string base = "/tmp/varno-feed-fuzz-" + std::to_string(std::random_device()());
+  static const std::string base = fuzz::TempBase("feed");
   static const TimeValue day = MakeTime(2024, 3, 11, 0, 0, 0);
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
@@ -57,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Configuration file: loads or is refused, never breaks a statement.
   const std::string conf = base + "-dbf.conf";
   fuzz::WriteBytes(conf, bytes.data(), bytes.size());
-  const std::string confDir = "/tmp/";
+  const std::string confDir = fuzz::TempRoot() + "/";
   const std::string job = base.substr(confDir.size()) + "-dbf";
   const ResultCode opened = LoadFeedConfig(fuzz::Wide(confDir).c_str(), L"/tmp",
                                            fuzz::Wide(job).c_str(), kFeedIncoming, &config);

@@ -15,15 +15,39 @@
 
 namespace fuzz {
 
-// A folder of this process below $TMPDIR (or /tmp), created on first use.
+// $TMPDIR, else memory-backed /dev/shm when writable (the readers' files are
+// rewritten and flushed to disk for every input), else /tmp.
+inline std::string TempRoot() {
+  const char* base = std::getenv("TMPDIR");
+  if (base != nullptr && *base != 0) return base;
+  return access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+}
+
+// A path of this process below TempRoot, named after the target's tag.
+inline std::string TempBase(const char* tag) {
+  return TempRoot() + "/varno-" + tag + "-fuzz-" + std::to_string(getpid());
+}
+
+// Creates the folder TempBase(tag), removed with its files when the process
+// exits normally (after a crash it stays, for a look at the files).
+inline std::string MakeFolder(const char* tag) {
+  static std::string made;
+  made = TempBase(tag);
+  std::error_code error;
+  std::filesystem::create_directories(made, error);
+  if (error) std::abort();
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(made, ignored);
+  });
+  return made;
+}
+
+// MakeFolder's folder, made on first use together with the console layer
+// that the runs of whole modes write through.
 inline const std::string& Folder(const char* tag) {
   static const std::string folder = [tag] {
-    const char* base = std::getenv("TMPDIR");
-    std::string path = std::string(base != nullptr && *base != 0 ? base : "/tmp") + "/varno_" +
-                       tag + "_" + std::to_string(getpid());
-    std::error_code error;
-    std::filesystem::create_directories(path, error);
-    if (error) std::abort();
+    std::string path = MakeFolder(tag);
     const wchar_t* argv[] = {L"fuzz"};
     ConsoleStart(1, argv);
     return path;

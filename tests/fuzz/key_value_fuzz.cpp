@@ -5,14 +5,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <string>
 
 #include "common/key_value_file.h"
 #include "fuzz_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string base = "/tmp/varno-kv-fuzz-" + std::to_string(std::random_device()());
+  static const std::string base = fuzz::TempBase("kv");
   static const std::wstring input(base.begin(), base.end());
   static const std::wstring first = input + L".1";
   static const std::wstring second = input + L".2";

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -33,7 +32,7 @@ std::vector<std::string> SortedLines(const std::string& bytes) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string base = "/tmp/varno-merge-fuzz-" + std::to_string(std::random_device()());
+  static const std::string base = fuzz::TempBase("merge");
   static const std::string input = base + ".in";
   static const std::string first = base + ".1";
   static const std::string second = base + ".2";

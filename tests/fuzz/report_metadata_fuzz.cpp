@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <string>
 
 #include "fuzz_files.h"
@@ -32,8 +31,7 @@ bool IsValidUtf8(const std::string& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  static const std::string path =
-      "/tmp/varno-report-fuzz-" + std::to_string(std::random_device()()) + ".csv";
+  static const std::string path = fuzz::TempBase("report") + ".csv";
   const uint32_t kind = data[0] % kKindCount;
   fuzz::WriteBytes(path, reinterpret_cast<const char*>(data) + 1, size - 1);
 
