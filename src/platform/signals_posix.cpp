@@ -9,6 +9,7 @@
 namespace {
 
 SignalCallback g_callback = nullptr;
+bool g_taken[NSIG] = {};  // signals whose handler this layer set
 
 int SignalNumber(SignalKind kind) {
   switch (kind) {
@@ -35,12 +36,26 @@ void SetDisposition(int number, void (*handler)(int)) {
   sigaction(number, &action, nullptr);
 }
 
+// True when another part of this process (a fuzzer or sanitizer runtime, say)
+// has set its own handler; a freshly started program has none, since exec
+// resets every handler.
+bool HasForeignHandler(int number) {
+  struct sigaction current {};
+  if (sigaction(number, nullptr, &current) != 0) return false;
+  if ((current.sa_flags & SA_SIGINFO) != 0) return current.sa_sigaction != nullptr;
+  return current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN &&
+         current.sa_handler != OnSignal;
+}
+
 }  // namespace
 
 bool InstallSignalHandlers(SignalCallback callback) {
   g_callback = callback;
   for (SignalKind kind : {kSignalInterrupt, kSignalTerminate, kSignalAbort}) {
-    SetDisposition(SignalNumber(kind), OnSignal);
+    int number = SignalNumber(kind);
+    if (HasForeignHandler(number)) continue;
+    SetDisposition(number, OnSignal);
+    g_taken[number] = true;
   }
   return true;
 }
@@ -52,7 +67,10 @@ void IgnoreSignal(SignalKind kind) {
 
 void RestoreDefaultSignals() {
   for (SignalKind kind : {kSignalInterrupt, kSignalTerminate, kSignalAbort}) {
-    SetDisposition(SignalNumber(kind), SIG_DFL);
+    int number = SignalNumber(kind);
+    if (!g_taken[number]) continue;
+    SetDisposition(number, SIG_DFL);
+    g_taken[number] = false;
   }
 }
 

@@ -1,40 +1,19 @@
 // Fuzz target: two days of proxy log holding the fuzz input go through a whole
 // web statistics run (ParseDayLog, the re-parse of doubts, the summary and the
 // search output); the run ends with 0 or -28 and leaves a result file.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "common/output_settings.h"
+#include "fuzz_files.h"
 #include "platform/text.h"
 #include "webstat/webstat_conditions.h"
 #include "webstat/webstat_run.h"
 
 namespace {
-
-const std::string& Folder() {
-  static const std::string folder = [] {
-    // Memory-backed when available: the logs are rewritten on every input.
-    char name[] = "/dev/shm/varno_proxy_fuzz_XXXXXX";
-    if (access("/dev/shm", W_OK) != 0) std::memcpy(name, "/tmp/varno_proxy_fuzz_XXXXXX", 29);
-    const char* made = mkdtemp(name);
-    if (made == nullptr) std::abort();
-    return std::string(made);
-  }();
-  return folder;
-}
-
-void WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) std::abort();
-  if (size > 0) std::fwrite(data, 1, size, file);
-  std::fclose(file);
-}
 
 // The first byte picks the outputs, the sort column and a condition.
 void Configure(uint8_t choice, WebstatConditions* conditions, OutputSettings* settings) {
@@ -61,9 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   --size;
   // The input is split between two days at a point the second byte picks.
   size_t split = size > 0 ? (data[0] * size) / 256 : 0;
-  const std::string folder = Folder();
-  WriteBytes(folder + "/kelb20240311.log", data, split);
-  WriteBytes(folder + "/kelb20240312.log", data + split, size - split);
+  static const std::string folder = fuzz::MakeFolder("proxy");
+  const char* bytes = reinterpret_cast<const char*>(data);
+  fuzz::WriteBytes(folder + "/kelb20240311.log", bytes, split);
+  fuzz::WriteBytes(folder + "/kelb20240312.log", bytes + split, size - split);
   WebstatConditions conditions;
   OutputSettings settings;
   Configure(choice, &conditions, &settings);

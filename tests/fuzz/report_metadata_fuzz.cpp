@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <string>
 
 #include "fuzz_files.h"
@@ -28,18 +27,11 @@ bool IsValidUtf8(const std::string& text) {
   return true;
 }
 
-size_t CountOf(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  static const std::string path =
-      "/tmp/varno-report-fuzz-" + std::to_string(std::random_device()()) + ".csv";
+  static const std::string path = fuzz::TempBase("report") + ".csv";
   const uint32_t kind = data[0] % kKindCount;
   fuzz::WriteBytes(path, reinterpret_cast<const char*>(data) + 1, size - 1);
 
@@ -52,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::remove(path.c_str());
   std::string html;
   RenderReportPage(report, "fuzz", &html);
-  if (CountOf(html, "<script") != 1 || html.find('\0') != std::string::npos || !IsValidUtf8(html)) {
+  if (fuzz::CountOf(html, "<script") != 1 || html.find('\0') != std::string::npos || !IsValidUtf8(html)) {
     std::abort();
   }
   return 0;

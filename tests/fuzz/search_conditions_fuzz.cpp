@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "fuzz_files.h"
 #include "common/mail_log.h"
 #include "doctor/search_conditions.h"
+#include "fuzz_files.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ bool IsReleased(const SearchConditions& c) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::wstring text = fuzz::ConditionText(data, size);
+  const std::wstring text = fuzz::WideUnits(data, size);
   SearchConditions conditions;
   ResultCode result = ParseSearchConditions(text.c_str(), &conditions);
   if (result != kOk) {
@@ -29,10 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   if ((conditions.ipRanges == nullptr) != (conditions.ipRangeCount == 0)) std::abort();
-  fuzz::CheckPatternList(conditions.from);
-  fuzz::CheckPatternList(conditions.to);
-  fuzz::CheckPatternList(conditions.ip);
-  fuzz::CheckPatternList(conditions.id);
+  fuzz::CheckNoEmptyValue(conditions.from);
+  fuzz::CheckNoEmptyValue(conditions.to);
+  fuzz::CheckNoEmptyValue(conditions.ip);
+  fuzz::CheckNoEmptyValue(conditions.id);
   if ((conditions.flags & kMsgStateBits) != 0) std::abort();
   NormaliseSearchConditions(&conditions);
   if ((conditions.flags & kMsgDirections) == 0 || conditions.postmax == 0 ||

@@ -17,12 +17,6 @@ namespace {
 
 const char* const kLogs[3][2] = {{"smtp", "smtp-out"}, {"rbl", "rbl-out"}, {"postponer", "postponer-out"}};
 
-size_t CountOf(const std::string& text, const std::string& piece) {
-  size_t count = 0;
-  for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++count;
-  return count;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -54,11 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if ((result == kOk) != (matches != 0)) std::abort();
   // Lines longer than the reader's limit come in pieces, each read as a line.
   const std::string smtp = fuzz::ReadBytes(folder + "/smtp20240311.log");
-  const size_t smtpLines = CountOf(smtp, "\n") + 1 + smtp.size() / 32767;
+  const size_t smtpLines = fuzz::CountOf(smtp, "\n") + 1 + smtp.size() / 32767;
   if (matches > 2 * smtpLines) std::abort();
   if (result == kOk) {
     const std::string text = "\n" + fuzz::ReadBytes(listing);
-    if (CountOf(text, "\nsmtp|") != matches) std::abort();
+    if (fuzz::CountOf(text, "\nsmtp|") != matches) std::abort();
   }
   return 0;
 }

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "fuzz_files.h"
 #include "webstat/webstat_conditions.h"
+#include "fuzz_files.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ bool IsReleased(const WebstatConditions& c) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::wstring text = fuzz::ConditionText(data, size);
+  const std::wstring text = fuzz::WideUnits(data, size);
   WebstatConditions conditions;
   ResultCode result = ParseWebstatConditions(text.c_str(), &conditions);
   if (result != kOk) {
@@ -29,11 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   if ((conditions.ipRanges == nullptr) != (conditions.ipRangeCount == 0)) std::abort();
-  fuzz::CheckPatternList(conditions.user);
-  fuzz::CheckPatternList(conditions.host);
-  fuzz::CheckPatternList(conditions.ip);
-  fuzz::CheckPatternList(conditions.code);
-  fuzz::CheckPatternList(conditions.content);
+  fuzz::CheckNoEmptyValue(conditions.user);
+  fuzz::CheckNoEmptyValue(conditions.host);
+  fuzz::CheckNoEmptyValue(conditions.ip);
+  fuzz::CheckNoEmptyValue(conditions.code);
+  fuzz::CheckNoEmptyValue(conditions.content);
   if ((conditions.phaseMask & ~3u) != 0) std::abort();
   if (conditions.volumeSign < -1 || conditions.volumeSign > 1) std::abort();
   if (conditions.wfUncategorised != 0 && conditions.wfcatActive == 0) std::abort();
