@@ -508,8 +508,7 @@ ResultCode HandleRblLine(MailIndex* mail, LineCopy* copy, const char* text,
 }
 
 ResultCode HandlePostLine(MailIndex* mail, LineCopy* copy, const char* text,
-                          const LineFields& scanned, uint64_t offset, uint32_t fileIndex,
-                          TimeValue day) {
+                          const LineFields& scanned, uint64_t offset, uint32_t fileIndex) {
   char kind0 = PostKind(text, scanned);
   MessageKey peeked;
   uint32_t idField = kind0 != 0 ? kPostFieldAnnounceId : kPostFieldMessageId;
@@ -541,7 +540,6 @@ ResultCode HandlePostLine(MailIndex* mail, LineCopy* copy, const char* text,
     record->ended += 1;
   } else {
     record->flags |= PostStatusBit(fields[kPostFieldStatus]);
-    (void)day;
     if (!mail->posts.Append(PostEntry{static_cast<uint32_t>(position), fileIndex,
                                       static_cast<uint32_t>(offset)})) {
       return kErrNoMemory;
@@ -740,8 +738,8 @@ ResultCode RunPostponerPass(const wchar_t* logDir, uint32_t postmax, MailProgres
   ResultCode result = ScanDayFiles(
       logDir, days, L"postponer", L"postponer-out", 50, callback, context, mail,
       [mail, &copy](const char* line, const LineFields& fields, uint64_t offset,
-                    uint32_t fileIndex, TimeValue day) {
-        return HandlePostLine(mail, copy.get(), line, fields, offset, fileIndex, day);
+                    uint32_t fileIndex, TimeValue) {
+        return HandlePostLine(mail, copy.get(), line, fields, offset, fileIndex);
       });
   if (result != kOk) return result;
   mail->keySlots.Free();  // no lookups after this pass
@@ -857,13 +855,20 @@ ResultCode ReadIndexedLines(const MailIndex* mail, std::vector<LineRequest>* req
                             std::vector<char>* text) {
   if (mail == nullptr || requests == nullptr || text == nullptr) return kErrInvalidArgument;
   const size_t count = requests->size();
+  // File and offset as one number beside the request's place: a direct sort.
+  struct Placed {
+    uint64_t where;
+    uint32_t request;
+  };
+  std::vector<Placed> places(count);
+  for (size_t i = 0; i < count; ++i) {
+    const LineRequest& request = (*requests)[i];
+    places[i] = Placed{(uint64_t{request.fileIndex} << 32) | request.offset, static_cast<uint32_t>(i)};
+  }
+  std::sort(places.begin(), places.end(),
+            [](const Placed& a, const Placed& b) { return a.where < b.where; });
   std::vector<uint32_t> order(count);
-  for (size_t i = 0; i < count; ++i) order[i] = static_cast<uint32_t>(i);
-  const LineRequest* all = requests->data();
-  std::sort(order.begin(), order.end(), [all](uint32_t a, uint32_t b) {
-    if (all[a].fileIndex != all[b].fileIndex) return all[a].fileIndex < all[b].fileIndex;
-    return all[a].offset < all[b].offset;
-  });
+  for (size_t i = 0; i < count; ++i) order[i] = places[i].request;
   text->clear();
   FileSpan span;
   uint32_t spanFile = UINT32_MAX;
