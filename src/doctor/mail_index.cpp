@@ -361,6 +361,12 @@ uint64_t KeyHash(const MessageKey& key) {
 
 inline uint8_t KeyTag(uint64_t hash) { return static_cast<uint8_t>(hash >> 56); }
 
+constexpr size_t kTaggedLimit = (size_t{1} << 24) - 1;
+
+inline uint32_t SlotPositionMask(const MailIndex* mail) {
+  return mail->keyTagged ? 0x00FFFFFFu : 0xFFFFFFFFu;
+}
+
 bool SameKey(const MailRecord* record, const MessageKey& key) {
   return std::memcmp(record->key.bytes, key.bytes, kMessageKeySize) == 0;
 }
@@ -369,28 +375,26 @@ ResultCode BuildKeyLookup(MailIndex* mail) {
   size_t count = mail->index.size();
   size_t capacity = 16;
   while (capacity * 3 < count * 4) capacity *= 2;  // at most three quarters full
-  if (!mail->keySlots.Reserve(capacity) || !mail->keyTags.Reserve(capacity)) return kErrNoMemory;
+  if (!mail->keySlots.Reserve(capacity)) return kErrNoMemory;
   mail->keySlots.count = capacity;
-  mail->keyTags.count = capacity;
   std::memset(mail->keySlots.items, 0, capacity * sizeof(uint32_t));
-  std::memset(mail->keyTags.items, 0, capacity);
+  mail->keyTagged = count < kTaggedLimit;
   const size_t mask = capacity - 1;
   for (size_t position = 0; position < count; ++position) {
     const MailRecord* record = IndexRecord(mail, position);
     const uint64_t hash = KeyHash(record->key);
-    const uint8_t tag = KeyTag(hash);
+    const uint32_t tagged = mail->keyTagged ? uint32_t{KeyTag(hash)} << 24 : 0;
     size_t i = hash & mask;
     bool present = false;
     for (; mail->keySlots[i] != 0; i = (i + 1) & mask) {
-      if (mail->keyTags[i] == tag && SameKey(IndexRecord(mail, mail->keySlots[i] - 1), record->key)) {
+      const uint32_t slot = mail->keySlots[i];
+      if ((slot & ~SlotPositionMask(mail)) == tagged &&
+          SameKey(IndexRecord(mail, (slot & SlotPositionMask(mail)) - 1), record->key)) {
         present = true;  // an earlier record of this key stays the one found
         break;
       }
     }
-    if (!present) {
-      mail->keySlots[i] = static_cast<uint32_t>(position + 1);
-      mail->keyTags[i] = tag;
-    }
+    if (!present) mail->keySlots[i] = tagged | static_cast<uint32_t>(position + 1);
   }
   return kOk;
 }
@@ -504,8 +508,7 @@ ResultCode HandleRblLine(MailIndex* mail, LineCopy* copy, const char* text,
 }
 
 ResultCode HandlePostLine(MailIndex* mail, LineCopy* copy, const char* text,
-                          const LineFields& scanned, uint64_t offset, uint32_t fileIndex,
-                          TimeValue day) {
+                          const LineFields& scanned, uint64_t offset, uint32_t fileIndex) {
   char kind0 = PostKind(text, scanned);
   MessageKey peeked;
   uint32_t idField = kind0 != 0 ? kPostFieldAnnounceId : kPostFieldMessageId;
@@ -537,7 +540,6 @@ ResultCode HandlePostLine(MailIndex* mail, LineCopy* copy, const char* text,
     record->ended += 1;
   } else {
     record->flags |= PostStatusBit(fields[kPostFieldStatus]);
-    (void)day;
     if (!mail->posts.Append(PostEntry{static_cast<uint32_t>(position), fileIndex,
                                       static_cast<uint32_t>(offset)})) {
       return kErrNoMemory;
@@ -644,7 +646,6 @@ void MailIndexRelease(MailIndex* mail) {
   std::vector<LogFileEntry>().swap(mail->files);
   mail->posts.Free();
   mail->keySlots.Free();
-  mail->keyTags.Free();
 }
 
 ResultCode RunSmtpPass(const wchar_t* logDir, const SearchConditions* conditions,
@@ -737,12 +738,11 @@ ResultCode RunPostponerPass(const wchar_t* logDir, uint32_t postmax, MailProgres
   ResultCode result = ScanDayFiles(
       logDir, days, L"postponer", L"postponer-out", 50, callback, context, mail,
       [mail, &copy](const char* line, const LineFields& fields, uint64_t offset,
-                    uint32_t fileIndex, TimeValue day) {
-        return HandlePostLine(mail, copy.get(), line, fields, offset, fileIndex, day);
+                    uint32_t fileIndex, TimeValue) {
+        return HandlePostLine(mail, copy.get(), line, fields, offset, fileIndex);
       });
   if (result != kOk) return result;
   mail->keySlots.Free();  // no lookups after this pass
-  mail->keyTags.Free();
   SettlePostEntries(mail);
   return kOk;
 }
@@ -750,13 +750,14 @@ ResultCode RunPostponerPass(const wchar_t* logDir, uint32_t postmax, MailProgres
 size_t FindPositionByKey(MailIndex* mail, const MessageKey& key) {
   if (!mail->keySlots.empty()) {
     const uint64_t hash = KeyHash(key);
-    const uint8_t tag = KeyTag(hash);
+    const uint32_t positionMask = SlotPositionMask(mail);
+    const uint32_t tagged = mail->keyTagged ? uint32_t{KeyTag(hash)} << 24 : 0;
     const size_t mask = mail->keySlots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
       const uint32_t slot = mail->keySlots[i];
       if (slot == 0) return SIZE_MAX;
-      if (mail->keyTags[i] != tag) continue;
-      const size_t position = slot - 1;
+      if ((slot & ~positionMask) != tagged) continue;
+      const size_t position = (slot & positionMask) - 1;
       if (SameKey(IndexRecord(mail, position), key)) return position;
     }
   }
@@ -854,13 +855,20 @@ ResultCode ReadIndexedLines(const MailIndex* mail, std::vector<LineRequest>* req
                             std::vector<char>* text) {
   if (mail == nullptr || requests == nullptr || text == nullptr) return kErrInvalidArgument;
   const size_t count = requests->size();
+  // File and offset as one number beside the request's place: a direct sort.
+  struct Placed {
+    uint64_t where;
+    uint32_t request;
+  };
+  std::vector<Placed> places(count);
+  for (size_t i = 0; i < count; ++i) {
+    const LineRequest& request = (*requests)[i];
+    places[i] = Placed{(uint64_t{request.fileIndex} << 32) | request.offset, static_cast<uint32_t>(i)};
+  }
+  std::sort(places.begin(), places.end(),
+            [](const Placed& a, const Placed& b) { return a.where < b.where; });
   std::vector<uint32_t> order(count);
-  for (size_t i = 0; i < count; ++i) order[i] = static_cast<uint32_t>(i);
-  const LineRequest* all = requests->data();
-  std::sort(order.begin(), order.end(), [all](uint32_t a, uint32_t b) {
-    if (all[a].fileIndex != all[b].fileIndex) return all[a].fileIndex < all[b].fileIndex;
-    return all[a].offset < all[b].offset;
-  });
+  for (size_t i = 0; i < count; ++i) order[i] = places[i].request;
   text->clear();
   FileSpan span;
   uint32_t spanFile = UINT32_MAX;

@@ -133,11 +133,12 @@ struct MailIndex {
   uint32_t sortColumn = 0;          // decides the sort text kept per record
   uint32_t rblFlagMask = 0;         // the f-rbl mask, tested in the RBL pass
   // Hash index built after the key sort and dropped after the postponer
-  // pass: open-addressed slots of index position + 1 with a tag byte of the
-  // key's hash beside each, at most 3/4 full; the first record of each key
+  // pass: open-addressed 32-bit slots of index position + 1, at most 3/4
+  // full; below 2^24 records a tag byte of the key's hash stands in the top
+  // byte, so that most misses need no record. The first record of each key
   // in index order is entered.
   PodBuffer<uint32_t> keySlots;
-  PodBuffer<uint8_t> keyTags;
+  bool keyTagged = false;
 };
 
 inline MailRecord* IndexRecord(MailIndex* mail, size_t position) {

@@ -90,11 +90,12 @@ int CompareRecordsByColumn(const MailIndex* mail, const MailRecord* a, const Mai
 namespace {
 
 // What the time and address orders of CompareRecordsByColumn look at,
-// copied next to the record's offset; `tie` is the address for column 3, the
-// SMTP offset (compared as signed) for the time order. Keys are read from the
-// store when needed.
+// copied next to the record's offset in 12 bytes: the time as whole seconds
+// after the earliest match (log times are whole seconds), `tie` the address
+// for column 3, the SMTP offset (compared as signed) for the time order.
+// Keys are read from the store when needed.
 struct SortEntry {
-  TimeValue time;
+  uint32_t time;
   uint32_t offset;
   uint32_t tie;
 };
@@ -126,13 +127,22 @@ int CompareEntries(const uint8_t* store, const SortEntry& a, const SortEntry& b,
 void SortMatches(MailIndex* mail, std::vector<uint32_t>* matches, uint32_t column,
                  bool descending) {
   const uint8_t* store = mail->store.data();
-  if (column != 1 && column != 2) {
-    auto fill = [mail, store, matches, column](std::vector<SortEntry>* entries) {
+  TimeValue first = ~TimeValue{0};
+  TimeValue last = 0;
+  for (uint32_t offset : *matches) {
+    const TimeValue time = RecordTime(mail, reinterpret_cast<const MailRecord*>(store + offset));
+    first = std::min(first, time);
+    last = std::max(last, time);
+  }
+  const bool secondsFit = (last - first) / kTicksPerSecond <= UINT32_MAX;
+  if (column != 1 && column != 2 && secondsFit) {
+    auto fill = [mail, store, matches, column, first](std::vector<SortEntry>* entries) {
       entries->resize(matches->size());
       for (size_t i = 0; i < entries->size(); ++i) {
         const auto* record = reinterpret_cast<const MailRecord*>(store + (*matches)[i]);
         uint32_t tie = column == 3 ? SortAddress(record) : record->smtpOffset;
-        (*entries)[i] = SortEntry{RecordTime(mail, record), (*matches)[i], tie};
+        const auto seconds = static_cast<uint32_t>((RecordTime(mail, record) - first) / kTicksPerSecond);
+        (*entries)[i] = SortEntry{seconds, (*matches)[i], tie};
       }
     };
     auto before = [store, column, descending](const SortEntry& a, const SortEntry& b) {
@@ -262,9 +272,11 @@ ResultCode ListMatches(MailIndex* mail, SearchConditions* conditions, const wcha
   int result = Report(callback, context, 75, 100, L"");
   if (result != 0) return result;
   std::vector<uint32_t> matches;
+  matches.reserve(mail->index.size());  // pages are taken only as they fill
   for (size_t i = 0; i < mail->index.size(); ++i) {
     if (RecordMatchesFilter(IndexRecord(mail, i), conditions)) matches.push_back(mail->index[i]);
   }
+  mail->index.Free();  // the listing goes by the matches' store offsets
   *matchCount = static_cast<uint32_t>(matches.size());
   if (matches.empty()) return kErrNotFound;
   uint32_t pageSize = conditions->pageSize;
