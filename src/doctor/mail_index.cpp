@@ -828,6 +828,27 @@ void ReadSpan(FILE* file, uint64_t offset, size_t size, FileSpan* span) {
   MappedFileClose(mapped);
 }
 
+// The first LF, CR or NUL of text[0, length), or null.
+const char* FindLineStop(const char* text, size_t length) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= length; i += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, lf), _mm_cmpeq_epi8(block, cr)),
+                                      _mm_cmpeq_epi8(block, zero));
+    const uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(hits));
+    if (mask != 0) return text + i + static_cast<size_t>(__builtin_ctz(mask));
+  }
+#endif
+  for (; i < length; ++i) {
+    if (text[i] == '\n' || text[i] == '\r' || text[i] == '\0') return text + i;
+  }
+  return nullptr;
+}
+
 // The line at `offset` if the span holds it whole: cut at CR or LF, at most
 // kLineMax bytes, cut again at a NUL.
 bool LineInSpan(const FileSpan& span, uint64_t offset, const char** line, size_t* length) {
@@ -836,14 +857,16 @@ bool LineInSpan(const FileSpan& span, uint64_t offset, const char** line, size_t
   const char* begin = span.bytes + (offset - span.start);
   const size_t avail = span.length - static_cast<size_t>(offset - span.start);
   const size_t limit = std::min(avail, kLineMax);
-  const char* end = begin + limit;
-  const char* lf = static_cast<const char*>(std::memchr(begin, '\n', limit));
-  if (lf != nullptr) end = lf;
-  const char* cr = static_cast<const char*>(std::memchr(begin, '\r', static_cast<size_t>(end - begin)));
-  if (cr != nullptr) end = cr;
-  if (lf == nullptr && cr == nullptr && avail < kLineMax && !span.atEnd) return false;
-  const char* nul = static_cast<const char*>(std::memchr(begin, '\0', static_cast<size_t>(end - begin)));
-  if (nul != nullptr) end = nul;
+  const char* limitEnd = begin + limit;
+  const char* end = FindLineStop(begin, limit);
+  // Whole when an LF or a CR stands within the limit (one after a NUL counts).
+  bool whole = end != nullptr && *end != '\0';
+  if (end != nullptr && !whole) {
+    const size_t rest = static_cast<size_t>(limitEnd - end);
+    whole = std::memchr(end, '\n', rest) != nullptr || std::memchr(end, '\r', rest) != nullptr;
+  }
+  if (end == nullptr) end = limitEnd;
+  if (!whole && avail < kLineMax && !span.atEnd) return false;
   *line = begin;
   *length = static_cast<size_t>(end - begin);
   return true;
