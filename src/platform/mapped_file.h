@@ -28,7 +28,9 @@ ResultCode MappedFileOpen(FILE* stream, MappedFile** file, uint64_t* size);
 // Maps bytes [offset, offset + length) read-only, cut at the file's length
 // as it was at open; an empty range gives an empty view and kOk. Any earlier
 // view of *view is unmapped first. The pages are read ahead for a scan from
-// front to back. kErrReadFault when the system refuses the mapping.
+// front to back. kErrReadFault when the system refuses the mapping. Bytes
+// that another process cuts from the file while it is mapped read as zero
+// (where the system lets a file be cut at all), never as a fault.
 ResultCode MappedFileMap(MappedFile* file, uint64_t offset, size_t length, MappedView* view);
 
 // Unmaps a view (an empty one is ignored) and empties it.
