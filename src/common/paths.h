@@ -26,8 +26,5 @@ bool DirectoryExists(const wchar_t* path);
 // True for a regular file only: a directory, a FIFO or a device is no file.
 bool FileExists(const wchar_t* path);
 
-// Result code of a Windows error number; fallback for unknown numbers.
-ResultCode MapWinError(uint32_t winError, ResultCode fallback);
-
 // Maker's folder below the common-files folder.
 constexpr const wchar_t* kMakerFolder = L"Vexmoor";

@@ -91,11 +91,9 @@ ResultCode MapErrno(int err, ResultCode fallback);
 // Like MapErrno, with the code that ENOENT stands for given by the caller.
 ResultCode MapErrnoNotFound(int err, ResultCode fallback, ResultCode notFound);
 
-#if defined(_WIN32)
 // Result code of a Windows error number (GetLastError); fallback for numbers
 // without a mapping. ERROR_FILE_NOT_FOUND gives -3, ERROR_PATH_NOT_FOUND -4.
-ResultCode MapWinError(unsigned long error, ResultCode fallback);
-#endif
+ResultCode MapWinError(uint32_t error, ResultCode fallback);
 
 // The calling thread's last system error (errno; GetLastError on Windows),
 // so callers outside the platform layer need
