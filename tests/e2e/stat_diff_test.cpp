@@ -76,7 +76,7 @@ TEST(StatDiffTest, GrownDayResumesAfterStoredLinesAndNewerDayStartsFresh) {
   EXPECT_EQ(ReadFile(ws.out / "_varno.last"), stateBefore);
 }
 
-TEST(StatDiffTest, UnchangedStoredDayIsNotReadAgain) {
+TEST(StatDiffTest, UnchangedStoredDayIsNotReadAgainButDateForcesIt) {
   Workspace ws("unchanged");
   WriteFile(ws.logs / "smtp20080427.log", kBaseLines);
   ASSERT_EQ(RunVarno(ws.Args({"--stat=SMTP-IN"}), ws.root).exitCode, 0);
@@ -91,6 +91,14 @@ TEST(StatDiffTest, UnchangedStoredDayIsNotReadAgain) {
   Outcome again = RunVarno(ws.Args({"--stat=SMTP-IN", "--diff"}), ws.root);
   EXPECT_EQ(again.exitCode, 0);
   EXPECT_EQ(again.err, "There is nothing to do.\n");
+  // --date of a day older than the stored one reads it from its start and
+  // leaves the state as it is.
+  const std::string state = ReadFile(ws.out / "_varno.stat");
+  ASSERT_NE(state, "");
+  Outcome forced = RunVarno(ws.Args({"--stat=SMTP-IN", "--date=20080427"}), ws.root);
+  ASSERT_EQ(forced.exitCode, 0) << forced.err;
+  EXPECT_EQ(ReadFile(ws.out / "_smtp20080427.csv"), BaseMetadata());
+  EXPECT_EQ(ReadFile(ws.out / "_varno.stat"), state);
 }
 
 TEST(StatDiffTest, GrownDayWithoutDiffIsReadFromItsStart) {
@@ -101,21 +109,6 @@ TEST(StatDiffTest, GrownDayWithoutDiffIsReadFromItsStart) {
   ASSERT_EQ(RunVarno(ws.Args({"--stat=SMTP-IN"}), ws.root).exitCode, 0);
   const std::string text = ReadFile(ws.out / "_smtp20080428.csv");
   EXPECT_EQ(text.substr(0, text.find("\r\n")), "S;3;3;0");
-}
-
-TEST(StatDiffTest, DateForcesOlderDaysAndDoesNotMoveTheState) {
-  Workspace ws("date");
-  WriteFile(ws.logs / "smtp20080427.log", kBaseLines);
-  ws.CopyFixtureLog("smtp20080428.log");
-  ASSERT_EQ(RunVarno(ws.Args({"--stat=SMTP-IN"}), ws.root).exitCode, 0);
-  fs::remove(ws.out / "_smtp20080427.csv");
-  const std::string state = ReadFile(ws.out / "_varno.stat");
-  ASSERT_NE(state, "");
-  // Older than the stored day, still processed from its start.
-  Outcome o = RunVarno(ws.Args({"--stat=SMTP-IN", "--date=20080427"}), ws.root);
-  ASSERT_EQ(o.exitCode, 0) << o.err;
-  EXPECT_EQ(ReadFile(ws.out / "_smtp20080427.csv"), BaseMetadata());
-  EXPECT_EQ(ReadFile(ws.out / "_varno.stat"), state);
 }
 
 TEST(StatDiffTest, DateWithDiffSkipsOlderDaysAndSavesTheState) {

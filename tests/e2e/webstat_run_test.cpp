@@ -12,15 +12,6 @@ using namespace stat_e2e;
 
 fs::path Fixtures() { return fs::path(VARNO_SOURCE_DIR) / "tests/e2e/fixtures/webstat"; }
 
-std::string Crlf(const std::string& text) {
-  std::string result;
-  for (char c : text) {
-    if (c == '\n') result += '\r';
-    result += c;
-  }
-  return result;
-}
-
 Outcome RunOnFixtures(const Workspace& ws, std::vector<std::string> args) {
   args.push_back(Fixtures().string());
   return RunVarno(args, ws.root);
