@@ -35,7 +35,7 @@ std::string Digest(const std::string& listing) {
   return digest;
 }
 
-TEST(WebstatRun, SummaryThenListingOnStandardOutputAndInAFile) {
+TEST(WebstatRun, SummaryThenListingOnStandardOutputAndInAFileOrSummaryAlone) {
   Workspace ws("both");
   const std::string expected = ReadFile(Fixtures() / "expected_both.txt");
   Outcome plain = RunOnFixtures(ws, {"--webstat="});
@@ -48,10 +48,7 @@ TEST(WebstatRun, SummaryThenListingOnStandardOutputAndInAFile) {
   EXPECT_EQ(filed.out, "");
   EXPECT_EQ(ReadFile(result), Crlf(expected));
   EXPECT_EQ(filed.err, "searching...\n10 item(s) match.\n");
-}
-
-TEST(WebstatRun, SummaryWithIntervalTopUnitsAndQuantum) {
-  Workspace ws("summary");
+  // The summary alone of an interval, with top lists, units and quantum.
   Outcome o = RunOnFixtures(ws, {"--webstat=start=2024/03/11 10:00:00;end=2024/03/12 00:30:00",
                                  "--outform=summary", "--top=2", "--units=KiB", "--quantum=1H"});
   EXPECT_EQ(o.exitCode, 0) << o.err;
