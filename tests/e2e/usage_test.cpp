@@ -44,7 +44,7 @@ TEST(Usage, ExitCodesAndMessages) {
   ExpectUsageCases(cases, Workspace("usage").root);
 }
 
-TEST(Usage, HelpListsTheSectionsAndHidesDiagnostics) {
+TEST(Usage, HelpFailingPostprocessorAndConsoleCopy) {
   const Workspace ws("usage");
   const fs::path& folder = ws.root;
   const Outcome none = RunVarno({}, folder);
@@ -61,11 +61,7 @@ TEST(Usage, HelpListsTheSectionsAndHidesDiagnostics) {
   }
   EXPECT_EQ(RunVarno({"--help"}, folder).out, none.out);
   EXPECT_EQ(RunVarno({"-hv"}, folder).out, none.out);
-}
-
-TEST(Usage, FailingPostprocessorAndConsoleCopy) {
-  const Workspace ws("usage");
-  const fs::path& folder = ws.root;
+  // A failing post-processor and the console copy.
   const std::string logs = "--srcdir=" + (folder / "logs").string();
   const std::string out = "--outdir=" + (folder / "out").string();
   const Outcome post = RunVarno({"--stat=SMTP-IN", logs, out, "--exec=/nonexistent/varno-post", "a b", ";", "-v"}, folder);

@@ -160,7 +160,7 @@ TEST(WebstatRun, PageHeadersCountPagesAndHits) {
   EXPECT_EQ(both.out.rfind("params;start=1601/01/01 00:00:00;end=1601/01/01 00:00:00\n", 0), 0u);
 }
 
-TEST(WebstatRun, NothingFoundLeavesAnEmptyOutputFile) {
+TEST(WebstatRun, NothingFoundLeavesAnEmptyOutputFileALogInCapitalsIsFound) {
   Workspace ws("empty");
   const fs::path result = ws.root / "result.txt";
   WriteFile(result, "old content");
@@ -175,10 +175,7 @@ TEST(WebstatRun, NothingFoundLeavesAnEmptyOutputFile) {
   EXPECT_EQ(noDays.exitCode, 1);
   EXPECT_EQ(noDays.out, "");
   EXPECT_EQ(ReadFile(result), "");
-}
-
-TEST(WebstatRun, ALogNamedInCapitalsIsFound) {
-  Workspace ws("capitals");
+  // A log named in capitals is found.
   fs::copy_file(Fixtures() / "kelb20240311.log", ws.logs / "KELB20240311.LOG");
   Outcome o = RunVarno({"--webstat=user=alice", "--outform=search", ws.logs.string()}, ws.root);
   EXPECT_EQ(o.exitCode, 0) << o.err;
