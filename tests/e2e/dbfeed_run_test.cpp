@@ -342,9 +342,7 @@ TEST_F(DbfeedRun, CancelStopsAfterACommittedBatch) {
   const std::string job = "dbfeedcancel" + std::to_string(getpid());
   Running feed = install.Start({"--dbfeed=c", "--jobname=" + job, install.logs.string()});
   // Cancelled once the first batch is saved.
-  for (int waited = 0; waited < 10000 && !fs::exists(install.logs / "c-dbf-pendin.stat"); waited += 10) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  stat_e2e::WaitForFile(install.logs / "c-dbf-pendin.stat", 10000);
   Outcome cancel = install.Run({"--cancel=" + job});
   EXPECT_EQ(cancel.exitCode, 0) << cancel.err;
   const Outcome stopped = Wait(feed);
