@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/console.h"
 #include "platform/fs.h"
+#include "../scratch.h"
 
 namespace {
 
@@ -52,16 +52,8 @@ TEST(JoinPath, SeparatorsAndTrailingFlag) {
 
 class DirectoryTreeTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    static int counter = 0;
-    const fs::path base = fs::temp_directory_path() / ("varno-paths-" + std::to_string(CurrentProcessId()) +
-                                                       "-" + std::to_string(counter++));
-    fs::remove_all(base);
-    fs::create_directories(base);
-    base_ = base.wstring();
-  }
-  void TearDown() override { fs::remove_all(fs::path(base_)); }
-  std::wstring base_;
+  scratch::Folder folder_{"paths"};
+  std::wstring base_ = folder_.Wide();
 };
 
 TEST_F(DirectoryTreeTest, CreatesEveryLevel) {

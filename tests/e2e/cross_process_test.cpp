@@ -3,46 +3,19 @@
 // other process is the built program or this test program started again, so
 // the same tests run on every platform. The program's messages are read from
 // its --dbg_set_log copy.
-#include <gtest/gtest.h>
-
 #include <chrono>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "frame/jobs.h"
 #include "frame/progress.h"
 #include "platform/fs.h"
 #include "platform/lock_file.h"
 #include "platform/process.h"
+#include "stat_support.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool WaitForFile(const fs::path& path) {
-  for (int step = 0; step < 2000 && !fs::exists(path); ++step) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return fs::exists(path);
-}
-
-// A fresh folder per test, named after the test and a clock reading.
-fs::path Scratch(const char* tag) {
-  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-  fs::path dir = fs::temp_directory_path() / ("varno_xproc_" + std::string(tag) + "_" + std::to_string(now));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir;
-}
+using namespace stat_e2e;
 
 std::wstring Wide(const std::string& text) { return fs::path(text).wstring(); }
 
@@ -72,7 +45,7 @@ void AppendExact(std::wstring* commandLine, const std::wstring& arg) {
 }
 
 // Runs the program with args in dir and waits; its console copy is returned.
-std::string RunVarno(const fs::path& dir, const std::vector<std::string>& args) {
+std::string RunLogged(const fs::path& dir, const std::vector<std::string>& args) {
   const fs::path copy = dir / "console.txt";
   fs::remove(copy);
   std::wstring commandLine;
@@ -95,40 +68,28 @@ void RunChildTest(const char* name, const fs::path& dir) {
   ASSERT_EQ(StartProcess(commandLine.c_str(), dir.wstring().c_str(), 1), kOk);
 }
 
-const std::string kSmtpLog = std::string(VARNO_SOURCE_DIR) + "/tests/e2e/fixtures/stat/logs/smtp20080428.log";
-
-struct StatFolders {
-  fs::path root, logs, out;
-  explicit StatFolders(const char* tag) : root(Scratch(tag)), logs(root / "logs"), out(root / "out") {
-    fs::create_directories(logs);
+// A folder with the fixture log of 2008-04-28 and the options of a run on it.
+struct StatFolders : Workspace {
+  explicit StatFolders(const char* tag) : Workspace(tag) {
     fs::create_directories(out);
-    fs::copy_file(kSmtpLog, logs / "smtp20080428.log");
-  }
-  ~StatFolders() {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-  }
-  std::vector<std::string> Args(std::vector<std::string> more) const {
-    more.push_back("--srcdir=" + logs.string());
-    more.push_back("--outdir=" + out.string());
-    return more;
+    CopyFixtureLog("smtp20080428.log");
   }
 };
 
 TEST(CrossProcess, AJobNameIsHeldOnceAndCancelledFromAnotherProcess) {
-  const fs::path dir = Scratch("job");
+  const scratch::Folder folder("xproc_job");
+  const fs::path& dir = folder.path;
   const std::string name = "xproc-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
   JobEvent* event = nullptr;
   ASSERT_EQ(CreateJobEvent(Wide(name).c_str(), &event), kOk);
-  EXPECT_EQ(RunVarno(dir, {"--search=from=x", "--jobname=" + name, dir.string()}),
+  EXPECT_EQ(RunLogged(dir, {"--search=from=x", "--jobname=" + name, dir.string()}),
             "Failed to initialize unique job.\r\n Name: \"" + name + "\"\r\n EC: -7\r\n");
   EXPECT_EQ(IsJobCancelled(event), 0);
-  EXPECT_EQ(RunVarno(dir, {"--cancel=" + name}), "");
+  EXPECT_EQ(RunLogged(dir, {"--cancel=" + name}), "");
   EXPECT_EQ(IsJobCancelled(event), 1);
   EXPECT_EQ(CloseJobEvent(event), kOk);
   // Nobody holds the name any more: cancelling it is no error.
-  EXPECT_EQ(RunVarno(dir, {"--cancel=" + name}), "");
-  fs::remove_all(dir);
+  EXPECT_EQ(RunLogged(dir, {"--cancel=" + name}), "");
 }
 
 TEST(CrossProcess, AHeldInstanceLockRefusesTheRunAndAReadOnlyLeftoverIsReused) {
@@ -136,7 +97,7 @@ TEST(CrossProcess, AHeldInstanceLockRefusesTheRunAndAReadOnlyLeftoverIsReused) {
   const fs::path lockPath = folders.out / "_varno_SMTP-IN.lock";
   LockFile* held = nullptr;
   ASSERT_EQ(LockFileOpen(lockPath.wstring().c_str(), &held), kOk);
-  EXPECT_EQ(RunVarno(folders.root, folders.Args({"--stat=SMTP-IN"})),
+  EXPECT_EQ(RunLogged(folders.root, folders.Args({"--stat=SMTP-IN"})),
             "Another instance already running.\r\nOne or more error occured during execution. EC:-27\r\n");
   EXPECT_FALSE(fs::exists(folders.out / "_smtp20080428.csv"));
   LockFileClose(held);
@@ -146,13 +107,14 @@ TEST(CrossProcess, AHeldInstanceLockRefusesTheRunAndAReadOnlyLeftoverIsReused) {
   std::ofstream(lockPath).put('x');
   fs::permissions(lockPath, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
-  RunVarno(folders.root, folders.Args({"--stat=SMTP-IN"}));
+  RunLogged(folders.root, folders.Args({"--stat=SMTP-IN"}));
   EXPECT_TRUE(fs::exists(folders.out / "_smtp20080428.csv"));
   EXPECT_FALSE(fs::exists(lockPath));
 }
 
 TEST(CrossProcess, ProgressFileIsReadableByAnotherProcessWhileWritten) {
-  const fs::path dir = Scratch("progress");
+  const scratch::Folder folder("xproc_progress");
+  const fs::path& dir = folder.path;
   ProgressFile* progress = nullptr;
   ASSERT_EQ(OpenProgressFile(dir.wstring().c_str(), L"progress.txt", &progress), kOk);
   ReportStatProgress(progress, 40, 7, 1, 2, L"a", L"b");
@@ -162,7 +124,6 @@ TEST(CrossProcess, ProgressFileIsReadableByAnotherProcessWhileWritten) {
   CloseProgressFile(progress);
   EXPECT_EQ(ReadFile(dir / "seen.txt"), "40;7;1;2;a;b\r\n50;7;1;2;a;b\r\n");
   EXPECT_FALSE(fs::exists(dir / "progress.txt"));
-  fs::remove_all(dir);
 }
 
 // The child side: appends what it reads of the progress file to seen.txt.
@@ -179,19 +140,19 @@ TEST(CrossProcess, PostprocessorsGetQuotedArgumentsWaitedForOrNot) {
   const fs::path recorder = BuiltProgram("argv_recorder");
   ASSERT_TRUE(fs::exists(recorder)) << "build the argv_recorder target";
   const fs::path waited = folders.root / "waited.txt";
-  RunVarno(folders.root, folders.Args({"--stat=SMTP-IN", "--exec=" + recorder.string(), waited.string(), "a b",
+  RunLogged(folders.root, folders.Args({"--stat=SMTP-IN", "--exec=" + recorder.string(), waited.string(), "a b",
                                        "c\\", "d e\\", "-x", ";"}));
   EXPECT_EQ(ReadFile(waited), "a b\nc\\\\\nd e\\\n-x\n");
 
   const fs::path notWaited = folders.root / "not_waited.txt";
   const fs::path gate = folders.root / "gate";
   ASSERT_TRUE(SetEnvironmentValue(L"VARNO_ARGV_GATE", gate.wstring().c_str()));
-  RunVarno(folders.root, folders.Args({"--stat=SMTP-IN", "--exec-nowait=" + recorder.string(), notWaited.string(),
+  RunLogged(folders.root, folders.Args({"--stat=SMTP-IN", "--exec-nowait=" + recorder.string(), notWaited.string(),
                                        "x y", ";"}));
   SetEnvironmentValue(L"VARNO_ARGV_GATE", nullptr);
   EXPECT_FALSE(fs::exists(notWaited));
   std::ofstream(gate).put('x');
-  ASSERT_TRUE(WaitForFile(notWaited));
+  ASSERT_TRUE(WaitForFile(notWaited, 20000));
   EXPECT_EQ(ReadFile(notWaited), "x y\n");
 }
 

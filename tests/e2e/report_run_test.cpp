@@ -60,7 +60,7 @@ class ReportRun : public ::testing::Test {
 
 Workspace* ReportRun::workspace_ = nullptr;
 
-TEST_F(ReportRun, PageShowsTheExampleDaysChartsAndTopLists) {
+TEST_F(ReportRun, PageShowsTheExampleDaysChartsAndTopListsAndTakesDaysAndOutput) {
   const fs::path out = workspace_->out;
   const Outcome run = RunReport({out.string()}, workspace_->root);
   ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -102,17 +102,16 @@ TEST_F(ReportRun, PageShowsTheExampleDaysChartsAndTopLists) {
   EXPECT_EQ(CountOf(html, "data-kind=\"HTTP-TR\""), trafficDays);
   EXPECT_EQ(CountOf(html, "data-kind=\"HTTP-WF\""), FilesStartingWith(out / "_kelb_cs", "_kelb-wf"));
   EXPECT_EQ(CountOf(html, "malformed"), 0u);
-}
 
-TEST_F(ReportRun, DaysAndOutputOptions) {
+  // --days and --output.
   const fs::path page = workspace_->root / "two.html";
-  const Outcome run = RunReport({workspace_->out.string(), "--days", "2", "--output=" + page.string()},
+  const Outcome two = RunReport({workspace_->out.string(), "--days", "2", "--output=" + page.string()},
                                 workspace_->root);
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  const std::string html = ReadFile(page);
-  EXPECT_EQ(CountOf(html, "<details class=\"day\""), 2u);
-  EXPECT_EQ(CountOf(html, "d20240311"), 0u);
-  EXPECT_EQ(CountOf(html, "2 day(s), 2024-03-12 to 2024-03-13"), 1u);
+  ASSERT_EQ(two.exitCode, 0) << two.err;
+  const std::string twoDays = ReadFile(page);
+  EXPECT_EQ(CountOf(twoDays, "<details class=\"day\""), 2u);
+  EXPECT_EQ(CountOf(twoDays, "d20240311"), 0u);
+  EXPECT_EQ(CountOf(twoDays, "2 day(s), 2024-03-12 to 2024-03-13"), 1u);
 }
 
 // The metadata generator's post-processor hook refreshes the page after a run.

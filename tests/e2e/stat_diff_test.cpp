@@ -54,7 +54,7 @@ std::string StateValue(const fs::path& out, const std::string& key) {
   return text.substr(start, text.find("\r\n", start) - start);
 }
 
-TEST(StatDiffTest, GrownDayResumesAfterStoredLinesAndNewerDayStartsFresh) {
+TEST(StatDiffTest, GrownDayResumesAfterStoredLinesNewerDayStartsFreshAndNoDiffRereads) {
   Workspace ws("diff");
   WriteFile(ws.logs / "smtp20080427.log", kBaseLines);
   Outcome first = RunVarno(ws.Args({"--stat=SMTP-IN"}), ws.root);
@@ -74,9 +74,14 @@ TEST(StatDiffTest, GrownDayResumesAfterStoredLinesAndNewerDayStartsFresh) {
                 ",2,06:30:00");
   // The state as it was before this run is kept as "_varno.last".
   EXPECT_EQ(ReadFile(ws.out / "_varno.last"), stateBefore);
+  // Without --diff a grown stored day is read from its start.
+  AppendFile(ws.logs / "smtp20080428.log", "3;07:00:00;0;a;b;192.0.2.1;A--;12AC\r\n");
+  ASSERT_EQ(RunVarno(ws.Args({"--stat=SMTP-IN"}), ws.root).exitCode, 0);
+  const std::string text = ReadFile(ws.out / "_smtp20080428.csv");
+  EXPECT_EQ(text.substr(0, text.find("\r\n")), "S;3;3;0");
 }
 
-TEST(StatDiffTest, UnchangedStoredDayIsNotReadAgain) {
+TEST(StatDiffTest, UnchangedStoredDayIsNotReadAgainButDateForcesIt) {
   Workspace ws("unchanged");
   WriteFile(ws.logs / "smtp20080427.log", kBaseLines);
   ASSERT_EQ(RunVarno(ws.Args({"--stat=SMTP-IN"}), ws.root).exitCode, 0);
@@ -91,29 +96,12 @@ TEST(StatDiffTest, UnchangedStoredDayIsNotReadAgain) {
   Outcome again = RunVarno(ws.Args({"--stat=SMTP-IN", "--diff"}), ws.root);
   EXPECT_EQ(again.exitCode, 0);
   EXPECT_EQ(again.err, "There is nothing to do.\n");
-}
-
-TEST(StatDiffTest, GrownDayWithoutDiffIsReadFromItsStart) {
-  Workspace ws("nodiff");
-  ws.CopyFixtureLog("smtp20080428.log");
-  ASSERT_EQ(RunVarno(ws.Args({"--stat=SMTP-IN"}), ws.root).exitCode, 0);
-  AppendFile(ws.logs / "smtp20080428.log", "3;07:00:00;0;a;b;192.0.2.1;A--;12AC\r\n");
-  ASSERT_EQ(RunVarno(ws.Args({"--stat=SMTP-IN"}), ws.root).exitCode, 0);
-  const std::string text = ReadFile(ws.out / "_smtp20080428.csv");
-  EXPECT_EQ(text.substr(0, text.find("\r\n")), "S;3;3;0");
-}
-
-TEST(StatDiffTest, DateForcesOlderDaysAndDoesNotMoveTheState) {
-  Workspace ws("date");
-  WriteFile(ws.logs / "smtp20080427.log", kBaseLines);
-  ws.CopyFixtureLog("smtp20080428.log");
-  ASSERT_EQ(RunVarno(ws.Args({"--stat=SMTP-IN"}), ws.root).exitCode, 0);
-  fs::remove(ws.out / "_smtp20080427.csv");
+  // --date of a day older than the stored one reads it from its start and
+  // leaves the state as it is.
   const std::string state = ReadFile(ws.out / "_varno.stat");
   ASSERT_NE(state, "");
-  // Older than the stored day, still processed from its start.
-  Outcome o = RunVarno(ws.Args({"--stat=SMTP-IN", "--date=20080427"}), ws.root);
-  ASSERT_EQ(o.exitCode, 0) << o.err;
+  Outcome forced = RunVarno(ws.Args({"--stat=SMTP-IN", "--date=20080427"}), ws.root);
+  ASSERT_EQ(forced.exitCode, 0) << forced.err;
   EXPECT_EQ(ReadFile(ws.out / "_smtp20080427.csv"), BaseMetadata());
   EXPECT_EQ(ReadFile(ws.out / "_varno.stat"), state);
 }

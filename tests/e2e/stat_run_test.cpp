@@ -43,7 +43,6 @@ TEST(StatRunTest, AllTypesWriteEveryMetadataFileAndTheState) {
   EXPECT_EQ(o.exitCode, 0) << o.err;
   EXPECT_EQ(o.out, "");
   ExpectSameTree(FixtureDir() / "expected", ws.out);
-  const std::string smtp27 = SizeOf(ws.logs / "smtp20080427.log");
   const std::string smtp28 = SizeOf(ws.logs / "smtp20080428.log");
   // Line counts include the lines without a time and the pieces of the long line.
   std::vector<std::string> expected = {
@@ -58,7 +57,6 @@ TEST(StatRunTest, AllTypesWriteEveryMetadataFileAndTheState) {
       "last_bip = 2008-04-27," + SizeOf(ws.logs / "rbl20080427.log") + ",11,12:00:00",
   };
   EXPECT_EQ(StateLines(ws.out), expected);
-  (void)smtp27;
   // The first run has no state to back up; lock and progress files are gone.
   EXPECT_FALSE(fs::exists(ws.out / "_varno.last"));
   EXPECT_FALSE(fs::exists(ws.out / "_varno.run"));
@@ -76,9 +74,15 @@ TEST(StatRunTest, TopAndUnitsShapeTheTopListsAndSizes) {
   ExpectSameTree(FixtureDir() / "expected_units_top", ws.out);
 }
 
-TEST(StatRunTest, MissingLogIsReportedAtVerbosityTwoAndIsNoError) {
+TEST(StatRunTest, EmptyFolderMissingLogsAndProgressLines) {
   Workspace ws("missing");
+  // An empty log folder: nothing to do, the state saved all the same.
+  Outcome empty = RunVarno(ws.Args({"--stat=ALL"}), ws.root);
+  EXPECT_EQ(empty.exitCode, 0) << empty.err;
+  EXPECT_EQ(empty.err, "There is nothing to do.\n");
+  EXPECT_EQ(ReadFile(ws.out / "_varno.stat"), "");
   ws.CopyFixtureLog("smtp20080427.log");
+  // A missing log is reported at verbosity two only and is no error.
   Outcome quiet = RunVarno(ws.Args({"--stat=SMTP-IN", "--date=20080426"}), ws.root);
   EXPECT_EQ(quiet.exitCode, 0) << quiet.err;
   EXPECT_EQ(quiet.err, "");
@@ -93,14 +97,12 @@ TEST(StatRunTest, MissingLogIsReportedAtVerbosityTwoAndIsNoError) {
   EXPECT_TRUE(fs::exists(ws.out / "_smtp20080427.csv"));
   EXPECT_FALSE(fs::exists(ws.out / "_smtp20080426.csv"));
   EXPECT_FALSE(fs::exists(ws.out / "_rbl20080427.csv"));
-}
-
-TEST(StatRunTest, EmptyLogFolderHasNothingToDo) {
-  Workspace ws("empty");
-  Outcome o = RunVarno(ws.Args({"--stat=ALL"}), ws.root);
-  EXPECT_EQ(o.exitCode, 0) << o.err;
-  EXPECT_EQ(o.err, "There is nothing to do.\n");
-  EXPECT_EQ(ReadFile(ws.out / "_varno.stat"), "");  // saved all the same
+  // Verbosity one: a line per item and log.
+  Outcome verbose = RunVarno(ws.Args({"--stat=SMTP-IN,SMTP-CHART", "-v", "--date=20080427"}), ws.root);
+  EXPECT_EQ(verbose.exitCode, 0) << verbose.err;
+  EXPECT_EQ(verbose.err,
+            " SMTP-IN    : processing smtp20080427.log\n"
+            " SMTP-CHART : processing smtp20080427.log\n");
 }
 
 TEST(StatRunTest, ScanIgnoresNamesThatAreNotExactlyADate) {
@@ -114,16 +116,6 @@ TEST(StatRunTest, ScanIgnoresNamesThatAreNotExactlyADate) {
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(files[0].first, "_smtp20080428.csv");
   EXPECT_EQ(files[0].second, ReadFile(FixtureDir() / "expected/_smtp20080428.csv"));
-}
-
-TEST(StatRunTest, ProgressLinesAtVerbosityOne) {
-  Workspace ws("verbose");
-  ws.CopyFixtureLog("smtp20080428.log");
-  Outcome o = RunVarno(ws.Args({"--stat=SMTP-IN,SMTP-CHART", "-v"}), ws.root);
-  EXPECT_EQ(o.exitCode, 0) << o.err;
-  EXPECT_EQ(o.err,
-            " SMTP-IN    : processing smtp20080428.log\n"
-            " SMTP-CHART : processing smtp20080428.log\n");
 }
 
 }  // namespace

@@ -122,6 +122,16 @@ inline bool WaitForItemProgress(const fs::path& progressFile, int milliseconds) 
 }
 
 
+// text with every LF written as CR LF, as an --output file holds it.
+inline std::string Crlf(const std::string& text) {
+  std::string result;
+  for (char c : text) {
+    if (c == '\n') result += '\r';
+    result += c;
+  }
+  return result;
+}
+
 inline bool WaitForFile(const fs::path& path, int milliseconds) {
   for (int waited = 0; waited < milliseconds; waited += 10) {
     if (fs::exists(path)) return true;

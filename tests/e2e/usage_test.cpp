@@ -1,29 +1,12 @@
 // The built program's usage messages, help, version and exit codes.
-#include "stat_support.h"
+#include "usage_support.h"
 
 namespace {
 
 using namespace stat_e2e;
 
-const std::string kTry = "Try 'varno --help' for more information.\n";
-const std::string kFailed = "An error occured.\n";
-const std::string kBanner =
-    "varno log analysis utility\nVersion 1.0.0\nCopyright (C) Vexmoor. All rights reserved.\n";
-
-std::string Usage(const std::string& line) { return line + "\n" + kTry + kFailed; }
-std::string Value(const std::string& line, int code) {
-  return line + "\nAn error occured. EC: " + std::to_string(code) + "\n";
-}
-
-struct Case {
-  std::vector<std::string> args;
-  int exitCode;
-  std::string out;
-  std::string err;
-};
-
 TEST(Usage, ExitCodesAndMessages) {
-  const Case cases[] = {
+  const UsageCase cases[] = {
       {{"--version"}, 0, kBanner, ""},
       {{"--vers"}, 0, kBanner, ""},
       {{"--help", "--version"}, 1, "", Usage("You may not specify more than one option.")},
@@ -58,18 +41,10 @@ TEST(Usage, ExitCodesAndMessages) {
       {{"--stat=SMTP", "--exec=notify.sh", "a"}, 1, "", Value("Invalid argument to postprocessor.", -29)},
       {{"--dbg_set_log=/nonexistent-varno-dir/x.txt", "--version"}, 0, kBanner, ""},
   };
-  const Workspace ws("usage");
-  const fs::path& folder = ws.root;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.args[0].substr(0, 60));
-    const Outcome o = RunVarno(c.args, folder);
-    EXPECT_EQ(o.exitCode, c.exitCode);
-    EXPECT_EQ(o.out, c.out);
-    EXPECT_EQ(o.err, c.err);
-  }
+  ExpectUsageCases(cases, Workspace("usage").root);
 }
 
-TEST(Usage, HelpListsTheSectionsAndHidesDiagnostics) {
+TEST(Usage, HelpFailingPostprocessorAndConsoleCopy) {
   const Workspace ws("usage");
   const fs::path& folder = ws.root;
   const Outcome none = RunVarno({}, folder);
@@ -86,11 +61,7 @@ TEST(Usage, HelpListsTheSectionsAndHidesDiagnostics) {
   }
   EXPECT_EQ(RunVarno({"--help"}, folder).out, none.out);
   EXPECT_EQ(RunVarno({"-hv"}, folder).out, none.out);
-}
-
-TEST(Usage, FailingPostprocessorAndConsoleCopy) {
-  const Workspace ws("usage");
-  const fs::path& folder = ws.root;
+  // A failing post-processor and the console copy.
   const std::string logs = "--srcdir=" + (folder / "logs").string();
   const std::string out = "--outdir=" + (folder / "out").string();
   const Outcome post = RunVarno({"--stat=SMTP-IN", logs, out, "--exec=/nonexistent/varno-post", "a b", ";", "-v"}, folder);

@@ -9,32 +9,19 @@
 #include <filesystem>
 #include <string>
 
+#include "../scratch.h"
 #include "frame/jobs.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-fs::path MakeFolder(const char* tag) {
-  fs::path dir = fs::temp_directory_path() /
-                 ("varno_jobs_posix_" + std::to_string(getpid()) + "_" + tag);
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir;
-}
-
 // Job events live in a runtime folder of this test alone.
 class JobEventTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    runtime_ = MakeFolder("runtime");
-    setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("XDG_RUNTIME_DIR");
-    fs::remove_all(runtime_);
-  }
-  fs::path runtime_;
+  void SetUp() override { setenv("XDG_RUNTIME_DIR", runtime_.path.c_str(), 1); }
+  void TearDown() override { unsetenv("XDG_RUNTIME_DIR"); }
+  scratch::Folder runtime_{"jobs_runtime"};
 };
 
 int ExitCodeOf(pid_t pid) {
@@ -72,20 +59,13 @@ void SayReady(int fd) {
   close(fd);
 }
 
-// A child running job "name": exits 0 once it sees the cancellation.
+// A child holding job "name" until it is killed.
 pid_t StartJob(const wchar_t* name) {
   return StartChild([name](int ready) {
     JobEvent* event = nullptr;
     if (CreateJobEvent(name, &event) != kOk) _exit(3);
     SayReady(ready);
-    for (int step = 0; step < 2000; ++step) {
-      if (IsJobCancelled(event)) {
-        CloseJobEvent(event);
-        _exit(0);
-      }
-      usleep(10000);
-    }
-    _exit(1);
+    for (;;) pause();
   });
 }
 
@@ -103,7 +83,8 @@ TEST_F(JobEventTest, NameIsFreeAgainAfterTheJobWasKilled) {
 }
 
 TEST(OpenLockFile, WaitsUntilAnotherProcessReleasesIt) {
-  fs::path dir = MakeFolder("wait") / "missing";
+  const scratch::Folder folder("jobs_wait");
+  const fs::path dir = folder / "missing";
   pid_t holder = StartChild([&dir](int ready) {
     LockFile* lock = OpenLockFile(dir.wstring().c_str(), L"feed", 0);
     if (lock == nullptr) _exit(1);
@@ -117,7 +98,6 @@ TEST(OpenLockFile, WaitsUntilAnotherProcessReleasesIt) {
   EXPECT_NE(lock, nullptr);
   EXPECT_EQ(ExitCodeOf(holder), 0);
   LockFileClose(lock);
-  fs::remove_all(dir.parent_path());
 }
 
 }  // namespace

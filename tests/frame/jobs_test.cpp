@@ -8,19 +8,11 @@
 #include <fstream>
 #include <string>
 
-#include "platform/console.h"
+#include "../scratch.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-fs::path MakeFolder(const char* tag) {
-  fs::path dir = fs::temp_directory_path() /
-                 ("varno_jobs_" + std::to_string(CurrentProcessId()) + "_" + tag);
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir;
-}
 
 TEST(CheckJobName, LowersStopsAtABlankAndRejectsOtherCharacters) {
   const std::pair<const wchar_t*, const wchar_t*> good[] = {
@@ -46,7 +38,8 @@ struct LockTable {
 };
 
 TEST(InstanceLocks, FirstFailureEndsTheWalkAndEarlierLocksStayHeld) {
-  fs::path dir = MakeFolder("partial");
+  const scratch::Folder folder("jobs_partial");
+  const fs::path& dir = folder.path;
   LockTable holder;
   ASSERT_EQ(TakeInstanceLocks(dir.wstring().c_str(), 2, holder.rows), kOk);
   LockTable second;
@@ -57,11 +50,11 @@ TEST(InstanceLocks, FirstFailureEndsTheWalkAndEarlierLocksStayHeld) {
   ReleaseInstanceLocks(second.rows);
   ReleaseInstanceLocks(holder.rows);
   EXPECT_TRUE(fs::is_empty(dir));
-  fs::remove_all(dir);
 }
 
 TEST(OpenLockFile, ReadOnlyLeftoverIsReusedAndTheLockIsExclusive) {
-  fs::path dir = MakeFolder("lck");
+  const scratch::Folder folder("jobs_lck");
+  const fs::path& dir = folder.path;
   fs::path path = dir / "feed.lck";
   std::ofstream(path).put('x');
   fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
@@ -71,7 +64,6 @@ TEST(OpenLockFile, ReadOnlyLeftoverIsReusedAndTheLockIsExclusive) {
   EXPECT_EQ(OpenLockFile(dir.wstring().c_str(), L"feed", 0), nullptr);
   LockFileClose(lock);
   EXPECT_FALSE(fs::exists(path));
-  fs::remove_all(dir);
 }
 
 }  // namespace

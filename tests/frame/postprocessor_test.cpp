@@ -14,6 +14,7 @@
 #include "frame/command_line.h"
 #include "platform/console.h"
 #include "platform/fs.h"
+#include "../scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -49,14 +50,6 @@ std::vector<std::wstring> ReadLines(const fs::path& path) {
   std::vector<std::wstring> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(fs::path(line).wstring());
   return lines;
-}
-
-fs::path MakeFolder(const char* tag) {
-  fs::path dir = fs::temp_directory_path() /
-                 ("varno_post_" + std::to_string(CurrentProcessId()) + "_" + tag);
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir;
 }
 
 TEST(ParsePostprocessor, CollectsElementsUpToTheSemicolon) {
@@ -114,7 +107,8 @@ TEST(ParsePostprocessor, WithoutSemicolonNothingIsStored) {
 
 TEST(RunPostprocessorList, RunsInOrderAndStopsAtTheFirstFailure) {
   ASSERT_TRUE(fs::exists(kRecorder)) << "build the argv_recorder target";
-  fs::path dir = MakeFolder("list");
+  const scratch::Folder folder("post_list");
+  const fs::path& dir = folder.path;
   std::wstring first = fs::path(dir / "1.txt").wstring();
   std::wstring third = fs::path(dir / "3.txt").wstring();
   CommandLine* commandLine = MakeCommandLine({first.c_str(), L"one", L";", third.c_str(), L";"});
@@ -135,7 +129,6 @@ TEST(RunPostprocessorList, RunsInOrderAndStopsAtTheFirstFailure) {
   TreeDestroy(list);
   CommandLineFree(commandLine);
   CommandLineFree(broken);
-  fs::remove_all(dir);
 }
 
 }  // namespace

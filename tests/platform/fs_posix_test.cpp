@@ -3,43 +3,21 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "../scratch.h"
 
 namespace {
 
+using scratch::ReadFile;
+
 class FsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/varno-fs-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    ASSERT_EQ(std::system(("chmod -R u+w '" + dir_ + "'; rm -rf '" + dir_ + "'").c_str()), 0);
-  }
-  std::wstring Path(const char* leaf) const {
-    std::string path = dir_ + "/" + leaf;
-    return std::wstring(path.begin(), path.end());
-  }
-  void Write(const char* leaf, const std::string& bytes) const {
-    FILE* f = fopen((dir_ + "/" + leaf).c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
-  }
-  std::string Read(const char* leaf) const {
-    std::string bytes;
-    FILE* f = fopen((dir_ + "/" + leaf).c_str(), "rb");
-    if (f == nullptr) return "<missing>";
-    for (int c; (c = fgetc(f)) != EOF;) bytes.push_back(static_cast<char>(c));
-    fclose(f);
-    return bytes;
-  }
-  std::string dir_;
+  std::wstring Path(const char* leaf) const { return folder_.Wide(leaf); }
+  void Write(const char* leaf, const std::string& bytes) const { scratch::WriteFile(folder_ / leaf, bytes); }
+  std::string Read(const char* leaf) const { return ReadFile(folder_ / leaf); }
+  scratch::Folder folder_{"fs"};
 };
 
 TEST_F(FsTest, AttributesOfFilesDirectoriesAndMissingPaths) {
@@ -72,11 +50,11 @@ TEST_F(FsTest, CopyRenameDeleteAndReadOnly) {
   Write("c", "new");
   EXPECT_EQ(RenameReplacing(Path("c").c_str(), Path("a").c_str()), kOk);
   EXPECT_EQ(Read("a"), "new");
-  EXPECT_EQ(Read("c"), "<missing>");
+  EXPECT_FALSE(std::filesystem::exists(folder_ / "c"));
   EXPECT_EQ(SyncPathToDisk(Path("a").c_str()), kOk);
   EXPECT_EQ(SyncPathToDisk(Path("").c_str()), kOk);
 
-  ASSERT_EQ(std::system(("chmod a-w '" + dir_ + "/a'").c_str()), 0);
+  ASSERT_EQ(std::system(("chmod a-w '" + (folder_ / "a").string() + "'").c_str()), 0);
   PathAttributes attributes;
   ASSERT_EQ(GetPathAttributes(Path("a").c_str(), &attributes), kOk);
   EXPECT_TRUE(attributes.readOnly);

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/console.h"
+#include "../scratch.h"
 #include "platform/dir_search.h"
 #include "platform/stream.h"
 
@@ -17,10 +17,9 @@ namespace fs = std::filesystem;
 
 class FsWin32Test : public ::testing::Test {
  protected:
-  void SetUp() override { fs::create_directories(dir_); }
-  void TearDown() override { fs::remove_all(dir_); }
   std::wstring Backslashed() const { return fs::path(dir_).make_preferred().wstring(); }
-  fs::path dir_ = fs::temp_directory_path() / ("varno-fs-win32-" + std::to_string(CurrentProcessId()));
+  scratch::Folder folder_{"fs_win32"};
+  const fs::path& dir_ = folder_.path;
 };
 
 TEST_F(FsWin32Test, EveryPathFormNamesTheSameFile) {

@@ -4,28 +4,16 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
-#include "platform/console.h"
+#include "../scratch.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
 class StreamTest : public ::testing::Test {
  protected:
-  void SetUp() override { fs::create_directories(folder_); }
-  void TearDown() override { fs::remove_all(folder_); }
-  std::wstring Path(const char* name) const { return (folder_ / name).wstring(); }
-  std::string Bytes(const char* name) const {
-    std::ifstream in(folder_ / name, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-  }
+  std::wstring Path(const char* name) const { return folder_.Wide(name); }
+  std::string Bytes(const char* name) const { return scratch::ReadFile(folder_ / name); }
   void Write(const char* name, const char* mode, const std::string& bytes) const {
     FILE* out = OpenStream(Path(name).c_str(), mode);
     ASSERT_NE(out, nullptr);
@@ -41,7 +29,7 @@ class StreamTest : public ::testing::Test {
     if (in != nullptr) std::fclose(in);
     return all;
   }
-  fs::path folder_ = fs::temp_directory_path() / ("varno-stream-" + std::to_string(CurrentProcessId()));
+  scratch::Folder folder_{"stream"};
 };
 
 TEST_F(StreamTest, TextAndBinaryModes) {
