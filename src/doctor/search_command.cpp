@@ -167,11 +167,27 @@ void SortMatches(MailIndex* mail, std::vector<uint32_t>* matches, uint32_t colum
 // Records listed per chunk: their lines are read together, in file order.
 constexpr size_t kChunkRecords = 16384;
 
-bool WriteLine(FILE* out, const char* prefix, const std::vector<char>& text,
-               const LineRequest& line) {
-  return std::fputs(prefix, out) != EOF &&
-         std::fwrite(text.data() + line.textStart, 1, line.textLength, out) == line.textLength &&
-         std::fputc('\n', out) != EOF;
+// The listing of one chunk is built in memory and written with one call:
+// per-line stdio calls (each taking the stream's lock) cost more than the copy.
+void AppendText(std::vector<char>* out, const char* text, size_t length) {
+  out->insert(out->end(), text, text + length);
+}
+
+void AppendDecimal(std::vector<char>* out, unsigned long value) {
+  char digits[24];
+  size_t start = sizeof(digits);
+  do {
+    digits[--start] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  AppendText(out, digits + start, sizeof(digits) - start);
+}
+
+void AppendLine(std::vector<char>* out, const char* prefix, size_t prefixLength,
+                const std::vector<char>& text, const LineRequest& line) {
+  AppendText(out, prefix, prefixLength);
+  AppendText(out, text.data() + line.textStart, line.textLength);
+  out->push_back('\n');
 }
 
 // The lines of one record's block, in the order the block writes them.
@@ -191,28 +207,29 @@ void RequestBlockLines(const MailIndex* mail, const MailRecord* record,
   }
 }
 
-// Writes one message block from its lines (*next is the first of them, as
-// RequestBlockLines asked for them); false when a write fails.
-bool WriteBlock(FILE* out, const MailIndex* mail, const MailRecord* record,
-                const std::vector<LineRequest>& lines,
-                const std::vector<char>& text, size_t* next) {
-  const char* direction = (record->flags & kMsgIn) != 0 ? "in" : "out";
-  if (std::fprintf(out, "smtp|%s;%lu;%lu|", direction, static_cast<unsigned long>(record->ended),
-                   static_cast<unsigned long>(record->announced)) < 0 ||
-      !WriteLine(out, "", text, lines[(*next)++])) {
-    return false;
+// Appends one message block from its lines (*next is the first of them, as
+// RequestBlockLines asked for them).
+void AppendBlock(std::vector<char>* out, const MailIndex* mail, const MailRecord* record,
+                 const std::vector<LineRequest>& lines, const std::vector<char>& text,
+                 size_t* next) {
+  if ((record->flags & kMsgIn) != 0) {
+    AppendText(out, "smtp|in;", 8);
+  } else {
+    AppendText(out, "smtp|out;", 9);
   }
-  if ((record->flags & kMsgHasRbl) != 0 && !WriteLine(out, "rbl|", text, lines[(*next)++])) {
-    return false;
-  }
+  AppendDecimal(out, record->ended);
+  out->push_back(';');
+  AppendDecimal(out, record->announced);
+  AppendLine(out, "|", 1, text, lines[(*next)++]);
+  if ((record->flags & kMsgHasRbl) != 0) AppendLine(out, "rbl|", 4, text, lines[(*next)++]);
   if ((record->flags & kMsgHasPost) != 0) {
     const uint32_t position = mail->posts[record->firstPost].position;
     for (size_t i = record->firstPost; i < mail->posts.size(); ++i) {
       if (mail->posts[i].position != position) break;
-      if (!WriteLine(out, "post|", text, lines[(*next)++])) return false;
+      AppendLine(out, "post|", 5, text, lines[(*next)++]);
     }
   }
-  return std::fputc('\n', out) != EOF;
+  out->push_back('\n');
 }
 
 ResultCode WriteListing(FILE* out, MailIndex* mail, const std::vector<uint32_t>& matches,
@@ -222,6 +239,7 @@ ResultCode WriteListing(FILE* out, MailIndex* mail, const std::vector<uint32_t>&
   const size_t count = matches.size();
   std::vector<LineRequest> lines;
   std::vector<char> text;
+  std::vector<char> listing;
   for (size_t chunk = 0; chunk < count; chunk += kChunkRecords) {
     const size_t chunkEnd = std::min(count, chunk + kChunkRecords);
     lines.clear();
@@ -231,6 +249,7 @@ ResultCode WriteListing(FILE* out, MailIndex* mail, const std::vector<uint32_t>&
     }
     ResultCode result = ReadIndexedLines(mail, &lines, &text);
     if (result != kOk) return result;
+    listing.clear();
     size_t next = 0;
     for (size_t i = chunk; i < chunkEnd; ++i) {
       if (i % kProgressRecords == 0) {
@@ -240,15 +259,21 @@ ResultCode WriteListing(FILE* out, MailIndex* mail, const std::vector<uint32_t>&
       unsigned long ordinal = static_cast<unsigned long>(i + 1);
       if (pageSize != 0 && (ordinal == 1 || pageSize == 1 || ordinal % pageSize == 1)) {
         ++page;
-        if (std::fprintf(out, "#[%lu;%lu;%lu;%lu]\n\n", static_cast<unsigned long>(page),
-                         static_cast<unsigned long>(pageCount), ordinal,
-                         static_cast<unsigned long>(count)) < 0) {
-          return kOk;
-        }
+        AppendText(&listing, "#[", 2);
+        AppendDecimal(&listing, page);
+        listing.push_back(';');
+        AppendDecimal(&listing, pageCount);
+        listing.push_back(';');
+        AppendDecimal(&listing, ordinal);
+        listing.push_back(';');
+        AppendDecimal(&listing, static_cast<unsigned long>(count));
+        AppendText(&listing, "]\n\n", 3);
       }
       const auto* record = reinterpret_cast<const MailRecord*>(mail->store.data() + matches[i]);
-      if (!WriteBlock(out, mail, record, lines, text, &next)) return kOk;
+      AppendBlock(&listing, mail, record, lines, text, &next);
     }
+    // A failed write ends the listing quietly, as before.
+    if (std::fwrite(listing.data(), 1, listing.size(), out) != listing.size()) return kOk;
   }
   return kOk;
 }
