@@ -129,7 +129,11 @@ void SortMatches(MailIndex* mail, std::vector<uint32_t>* matches, uint32_t colum
   const uint8_t* store = mail->store.data();
   TimeValue first = ~TimeValue{0};
   TimeValue last = 0;
-  for (uint32_t offset : *matches) {
+  for (size_t i = 0; i < matches->size(); ++i) {
+    if (i + kPrefetchDistance < matches->size()) {
+      PrefetchStoreBytes(store, (*matches)[i + kPrefetchDistance]);
+    }
+    const uint32_t offset = (*matches)[i];
     const TimeValue time = RecordTime(mail, reinterpret_cast<const MailRecord*>(store + offset));
     first = std::min(first, time);
     last = std::max(last, time);
@@ -139,6 +143,9 @@ void SortMatches(MailIndex* mail, std::vector<uint32_t>* matches, uint32_t colum
     auto fill = [mail, store, matches, column, first](std::vector<SortEntry>* entries) {
       entries->resize(matches->size());
       for (size_t i = 0; i < entries->size(); ++i) {
+        if (i + kPrefetchDistance < entries->size()) {
+          PrefetchStoreBytes(store, (*matches)[i + kPrefetchDistance]);
+        }
         const auto* record = reinterpret_cast<const MailRecord*>(store + (*matches)[i]);
         uint32_t tie = column == 3 ? SortAddress(record) : record->smtpOffset;
         const auto seconds = static_cast<uint32_t>((RecordTime(mail, record) - first) / kTicksPerSecond);
@@ -244,6 +251,9 @@ ResultCode WriteListing(FILE* out, MailIndex* mail, const std::vector<uint32_t>&
     const size_t chunkEnd = std::min(count, chunk + kChunkRecords);
     lines.clear();
     for (size_t i = chunk; i < chunkEnd; ++i) {
+      if (i + kPrefetchDistance < chunkEnd) {
+        PrefetchStoreBytes(mail->store.data(), matches[i + kPrefetchDistance]);
+      }
       RequestBlockLines(mail, reinterpret_cast<const MailRecord*>(mail->store.data() + matches[i]),
                         &lines);
     }
@@ -299,6 +309,7 @@ ResultCode ListMatches(MailIndex* mail, SearchConditions* conditions, const wcha
   std::vector<uint32_t> matches;
   matches.reserve(mail->index.size());  // pages are taken only as they fill
   for (size_t i = 0; i < mail->index.size(); ++i) {
+    PrefetchIndexRecord(mail, i + kPrefetchDistance);
     if (RecordMatchesFilter(IndexRecord(mail, i), conditions)) matches.push_back(mail->index[i]);
   }
   mail->index.Free();  // the listing goes by the matches' store offsets
