@@ -174,7 +174,7 @@ void SortMatches(MailIndex* mail, std::vector<uint32_t>* matches, uint32_t colum
 // Records listed per chunk: their lines are read together, in file order.
 constexpr size_t kChunkRecords = 16384;
 
-// The listing of one chunk is built in memory and written with one call:
+// The listing is built in memory and written in pieces of about a megabyte:
 // per-line stdio calls (each taking the stream's lock) cost more than the copy.
 void AppendText(std::vector<char>* out, const char* text, size_t length) {
   out->insert(out->end(), text, text + length);
@@ -239,6 +239,17 @@ void AppendBlock(std::vector<char>* out, const MailIndex* mail, const MailRecord
   out->push_back('\n');
 }
 
+// The listing buffer is written out when it reaches this size.
+constexpr size_t kListingFlush = size_t{1} << 20;
+
+// Writes and empties the buffer; false when the write fails, which ends the
+// listing quietly.
+bool WriteOut(FILE* out, std::vector<char>* listing) {
+  const bool written = std::fwrite(listing->data(), 1, listing->size(), out) == listing->size();
+  listing->clear();
+  return written;
+}
+
 ResultCode WriteListing(FILE* out, MailIndex* mail, const std::vector<uint32_t>& matches,
                         uint32_t pageSize, uint32_t pageCount, SearchProgressFn callback,
                         void* context) {
@@ -259,7 +270,6 @@ ResultCode WriteListing(FILE* out, MailIndex* mail, const std::vector<uint32_t>&
     }
     ResultCode result = ReadIndexedLines(mail, &lines, &text);
     if (result != kOk) return result;
-    listing.clear();
     size_t next = 0;
     for (size_t i = chunk; i < chunkEnd; ++i) {
       if (i % kProgressRecords == 0) {
@@ -281,9 +291,9 @@ ResultCode WriteListing(FILE* out, MailIndex* mail, const std::vector<uint32_t>&
       }
       const auto* record = reinterpret_cast<const MailRecord*>(mail->store.data() + matches[i]);
       AppendBlock(&listing, mail, record, lines, text, &next);
+      if (listing.size() >= kListingFlush && !WriteOut(out, &listing)) return kOk;
     }
-    // A failed write ends the listing quietly, as before.
-    if (std::fwrite(listing.data(), 1, listing.size(), out) != listing.size()) return kOk;
+    if (!WriteOut(out, &listing)) return kOk;
   }
   return kOk;
 }
