@@ -381,6 +381,7 @@ ResultCode BuildKeyLookup(MailIndex* mail) {
   mail->keyTagged = count < kTaggedLimit;
   const size_t mask = capacity - 1;
   for (size_t position = 0; position < count; ++position) {
+    PrefetchIndexRecord(mail, position + kPrefetchDistance);
     const MailRecord* record = IndexRecord(mail, position);
     const uint64_t hash = KeyHash(record->key);
     const uint32_t tagged = mail->keyTagged ? uint32_t{KeyTag(hash)} << 24 : 0;
@@ -707,6 +708,7 @@ std::vector<ScanDay> BuildScanDays(MailIndex* mail, uint32_t selectionBit, uint3
     }
   };
   for (size_t i = 0; i < mail->index.size(); ++i) {
+    PrefetchIndexRecord(mail, i + kPrefetchDistance);
     const MailRecord* record = IndexRecord(mail, i);
     if ((record->flags & selectionBit) == 0) continue;
     addDay(StartOfDay(RecordTime(mail, record)), record->flags & kMsgDirections);

@@ -145,6 +145,18 @@ inline MailRecord* IndexRecord(MailIndex* mail, size_t position) {
   return reinterpret_cast<MailRecord*>(mail->store.data() + mail->index[position]);
 }
 
+// Loops over the index in key order touch the store at random: asking for a
+// record some steps ahead hides most of the cache misses.
+constexpr size_t kPrefetchDistance = 16;
+
+inline void PrefetchStoreBytes(const uint8_t* store, uint32_t offset) {
+  __builtin_prefetch(store + offset);
+}
+
+inline void PrefetchIndexRecord(const MailIndex* mail, size_t position) {
+  if (position < mail->index.size()) PrefetchStoreBytes(mail->store.data(), mail->index[position]);
+}
+
 // The record's time: its SMTP file's day plus the time of day of its line.
 inline TimeValue RecordTime(const MailIndex* mail, const MailRecord* record) {
   return mail->files[record->smtpFile].day + TimeValue{record->seconds} * kTicksPerSecond;

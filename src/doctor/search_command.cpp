@@ -129,7 +129,11 @@ void SortMatches(MailIndex* mail, std::vector<uint32_t>* matches, uint32_t colum
   const uint8_t* store = mail->store.data();
   TimeValue first = ~TimeValue{0};
   TimeValue last = 0;
-  for (uint32_t offset : *matches) {
+  for (size_t i = 0; i < matches->size(); ++i) {
+    if (i + kPrefetchDistance < matches->size()) {
+      PrefetchStoreBytes(store, (*matches)[i + kPrefetchDistance]);
+    }
+    const uint32_t offset = (*matches)[i];
     const TimeValue time = RecordTime(mail, reinterpret_cast<const MailRecord*>(store + offset));
     first = std::min(first, time);
     last = std::max(last, time);
@@ -139,6 +143,9 @@ void SortMatches(MailIndex* mail, std::vector<uint32_t>* matches, uint32_t colum
     auto fill = [mail, store, matches, column, first](std::vector<SortEntry>* entries) {
       entries->resize(matches->size());
       for (size_t i = 0; i < entries->size(); ++i) {
+        if (i + kPrefetchDistance < entries->size()) {
+          PrefetchStoreBytes(store, (*matches)[i + kPrefetchDistance]);
+        }
         const auto* record = reinterpret_cast<const MailRecord*>(store + (*matches)[i]);
         uint32_t tie = column == 3 ? SortAddress(record) : record->smtpOffset;
         const auto seconds = static_cast<uint32_t>((RecordTime(mail, record) - first) / kTicksPerSecond);
@@ -167,11 +174,27 @@ void SortMatches(MailIndex* mail, std::vector<uint32_t>* matches, uint32_t colum
 // Records listed per chunk: their lines are read together, in file order.
 constexpr size_t kChunkRecords = 16384;
 
-bool WriteLine(FILE* out, const char* prefix, const std::vector<char>& text,
-               const LineRequest& line) {
-  return std::fputs(prefix, out) != EOF &&
-         std::fwrite(text.data() + line.textStart, 1, line.textLength, out) == line.textLength &&
-         std::fputc('\n', out) != EOF;
+// The listing is built in memory and written in pieces of about a megabyte:
+// per-line stdio calls (each taking the stream's lock) cost more than the copy.
+void AppendText(std::vector<char>* out, const char* text, size_t length) {
+  out->insert(out->end(), text, text + length);
+}
+
+void AppendDecimal(std::vector<char>* out, unsigned long value) {
+  char digits[24];
+  size_t start = sizeof(digits);
+  do {
+    digits[--start] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  AppendText(out, digits + start, sizeof(digits) - start);
+}
+
+void AppendLine(std::vector<char>* out, const char* prefix, size_t prefixLength,
+                const std::vector<char>& text, const LineRequest& line) {
+  AppendText(out, prefix, prefixLength);
+  AppendText(out, text.data() + line.textStart, line.textLength);
+  out->push_back('\n');
 }
 
 // The lines of one record's block, in the order the block writes them.
@@ -191,28 +214,40 @@ void RequestBlockLines(const MailIndex* mail, const MailRecord* record,
   }
 }
 
-// Writes one message block from its lines (*next is the first of them, as
-// RequestBlockLines asked for them); false when a write fails.
-bool WriteBlock(FILE* out, const MailIndex* mail, const MailRecord* record,
-                const std::vector<LineRequest>& lines,
-                const std::vector<char>& text, size_t* next) {
-  const char* direction = (record->flags & kMsgIn) != 0 ? "in" : "out";
-  if (std::fprintf(out, "smtp|%s;%lu;%lu|", direction, static_cast<unsigned long>(record->ended),
-                   static_cast<unsigned long>(record->announced)) < 0 ||
-      !WriteLine(out, "", text, lines[(*next)++])) {
-    return false;
+// Appends one message block from its lines (*next is the first of them, as
+// RequestBlockLines asked for them).
+void AppendBlock(std::vector<char>* out, const MailIndex* mail, const MailRecord* record,
+                 const std::vector<LineRequest>& lines, const std::vector<char>& text,
+                 size_t* next) {
+  if ((record->flags & kMsgIn) != 0) {
+    AppendText(out, "smtp|in;", 8);
+  } else {
+    AppendText(out, "smtp|out;", 9);
   }
-  if ((record->flags & kMsgHasRbl) != 0 && !WriteLine(out, "rbl|", text, lines[(*next)++])) {
-    return false;
-  }
+  AppendDecimal(out, record->ended);
+  out->push_back(';');
+  AppendDecimal(out, record->announced);
+  AppendLine(out, "|", 1, text, lines[(*next)++]);
+  if ((record->flags & kMsgHasRbl) != 0) AppendLine(out, "rbl|", 4, text, lines[(*next)++]);
   if ((record->flags & kMsgHasPost) != 0) {
     const uint32_t position = mail->posts[record->firstPost].position;
     for (size_t i = record->firstPost; i < mail->posts.size(); ++i) {
       if (mail->posts[i].position != position) break;
-      if (!WriteLine(out, "post|", text, lines[(*next)++])) return false;
+      AppendLine(out, "post|", 5, text, lines[(*next)++]);
     }
   }
-  return std::fputc('\n', out) != EOF;
+  out->push_back('\n');
+}
+
+// The listing buffer is written out when it reaches this size.
+constexpr size_t kListingFlush = size_t{1} << 20;
+
+// Writes and empties the buffer; false when the write fails, which ends the
+// listing quietly.
+bool WriteOut(FILE* out, std::vector<char>* listing) {
+  const bool written = std::fwrite(listing->data(), 1, listing->size(), out) == listing->size();
+  listing->clear();
+  return written;
 }
 
 ResultCode WriteListing(FILE* out, MailIndex* mail, const std::vector<uint32_t>& matches,
@@ -222,10 +257,14 @@ ResultCode WriteListing(FILE* out, MailIndex* mail, const std::vector<uint32_t>&
   const size_t count = matches.size();
   std::vector<LineRequest> lines;
   std::vector<char> text;
+  std::vector<char> listing;
   for (size_t chunk = 0; chunk < count; chunk += kChunkRecords) {
     const size_t chunkEnd = std::min(count, chunk + kChunkRecords);
     lines.clear();
     for (size_t i = chunk; i < chunkEnd; ++i) {
+      if (i + kPrefetchDistance < chunkEnd) {
+        PrefetchStoreBytes(mail->store.data(), matches[i + kPrefetchDistance]);
+      }
       RequestBlockLines(mail, reinterpret_cast<const MailRecord*>(mail->store.data() + matches[i]),
                         &lines);
     }
@@ -240,15 +279,21 @@ ResultCode WriteListing(FILE* out, MailIndex* mail, const std::vector<uint32_t>&
       unsigned long ordinal = static_cast<unsigned long>(i + 1);
       if (pageSize != 0 && (ordinal == 1 || pageSize == 1 || ordinal % pageSize == 1)) {
         ++page;
-        if (std::fprintf(out, "#[%lu;%lu;%lu;%lu]\n\n", static_cast<unsigned long>(page),
-                         static_cast<unsigned long>(pageCount), ordinal,
-                         static_cast<unsigned long>(count)) < 0) {
-          return kOk;
-        }
+        AppendText(&listing, "#[", 2);
+        AppendDecimal(&listing, page);
+        listing.push_back(';');
+        AppendDecimal(&listing, pageCount);
+        listing.push_back(';');
+        AppendDecimal(&listing, ordinal);
+        listing.push_back(';');
+        AppendDecimal(&listing, static_cast<unsigned long>(count));
+        AppendText(&listing, "]\n\n", 3);
       }
       const auto* record = reinterpret_cast<const MailRecord*>(mail->store.data() + matches[i]);
-      if (!WriteBlock(out, mail, record, lines, text, &next)) return kOk;
+      AppendBlock(&listing, mail, record, lines, text, &next);
+      if (listing.size() >= kListingFlush && !WriteOut(out, &listing)) return kOk;
     }
+    if (!WriteOut(out, &listing)) return kOk;
   }
   return kOk;
 }
@@ -274,6 +319,7 @@ ResultCode ListMatches(MailIndex* mail, SearchConditions* conditions, const wcha
   std::vector<uint32_t> matches;
   matches.reserve(mail->index.size());  // pages are taken only as they fill
   for (size_t i = 0; i < mail->index.size(); ++i) {
+    PrefetchIndexRecord(mail, i + kPrefetchDistance);
     if (RecordMatchesFilter(IndexRecord(mail, i), conditions)) matches.push_back(mail->index[i]);
   }
   mail->index.Free();  // the listing goes by the matches' store offsets
