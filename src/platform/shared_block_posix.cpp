@@ -1,7 +1,11 @@
-// Named shared memory blocks through shm_open and mmap.
+// Named shared memory blocks through shm_open and mmap. Every handle holds a
+// shared flock on the object, so a name that nobody holds (its holders
+// crashed) is found stale and starts afresh, as a Windows object would have
+// vanished with its last handle.
 #include "platform/shared_block.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +20,7 @@ struct SharedBlock {
   char name[256];  // "/" + the block's name, kept for unlinking
   void* view;
   size_t size;
+  int fd;  // open for its shared lock
   bool created;
 };
 
@@ -53,12 +58,21 @@ ResultCode SharedBlockOpen(const wchar_t* name, size_t size, SharedBlock** block
     }
   } else if (errno == EEXIST) {
     fd = shm_open(result->name, O_RDWR, 0600);
-    // The creator may not have sized it yet; the caller waits for its magic.
-    struct stat info;
-    if (fd >= 0 && fstat(fd, &info) == 0 && info.st_size < static_cast<off_t>(size) &&
-        ftruncate(fd, static_cast<off_t>(size)) != 0) {
-      close(fd);
-      fd = -1;
+    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      // Nobody holds it: left by a crashed process; start it zero-filled.
+      result->created = true;
+      if (ftruncate(fd, 0) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        close(fd);
+        fd = -1;
+      }
+    } else {
+      // The creator may not have sized it yet; the caller waits for its magic.
+      struct stat info;
+      if (fd >= 0 && fstat(fd, &info) == 0 && info.st_size < static_cast<off_t>(size) &&
+          ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        close(fd);
+        fd = -1;
+      }
     }
   }
   if (fd < 0) {
@@ -66,12 +80,14 @@ ResultCode SharedBlockOpen(const wchar_t* name, size_t size, SharedBlock** block
     return kErrNoMemory;
   }
   void* mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  close(fd);
-  if (mapping == MAP_FAILED) {
+  if (mapping == MAP_FAILED || flock(fd, LOCK_SH) != 0) {
+    if (mapping != MAP_FAILED) munmap(mapping, size);
+    close(fd);
     if (result->created) shm_unlink(result->name);
     delete result;
     return kErrNoMemory;
   }
+  result->fd = fd;
   result->view = mapping;
   result->size = size;
   *existed = !result->created;
@@ -84,6 +100,7 @@ void SharedBlockClose(SharedBlock* block) {
   if (block == nullptr) return;
   munmap(block->view, block->size);
   if (block->created) shm_unlink(block->name);
+  close(block->fd);
   delete block;
 }
 
