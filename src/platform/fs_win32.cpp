@@ -137,17 +137,6 @@ ResultCode GetPathAttributes(const wchar_t* path, PathAttributes* out) {
   return kOk;
 }
 
-ResultCode GetPathSize(const wchar_t* path, uint64_t* size) {
-  if (size == nullptr) return kErrInvalidArgument;
-  *size = 0;
-  PathAttributes attributes;
-  ResultCode result = GetPathAttributes(path, &attributes);
-  if (result != kOk) return result;
-  if (!attributes.exists) return kErrFileNotFound;
-  *size = attributes.size;
-  return kOk;
-}
-
 ResultCode RemoveFile(const wchar_t* path) {
   if (path == nullptr) return kErrInvalidArgument;
   return DeleteFileW(path) ? kOk : LastError(kErrFailed);

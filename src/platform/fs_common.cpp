@@ -1,7 +1,20 @@
-// The Windows error numbers' result codes: a plain table, built on every
-// platform so that the codes a Windows error stands for are one list.
+// The parts of the file interface that need no system call of their own:
+// built on every platform, so each stands once.
 #include "platform/fs.h"
 
+ResultCode GetPathSize(const wchar_t* path, uint64_t* size) {
+  if (size == nullptr) return kErrInvalidArgument;
+  *size = 0;
+  PathAttributes attributes;
+  ResultCode result = GetPathAttributes(path, &attributes);
+  if (result != kOk) return result;
+  if (!attributes.exists) return kErrFileNotFound;
+  *size = attributes.size;
+  return kOk;
+}
+
+// The Windows error numbers' result codes: a plain table, so that the codes a
+// Windows error stands for are one list on every platform.
 ResultCode MapWinError(uint32_t error, ResultCode fallback) {
   switch (error) {
     case 0: return kOk;
