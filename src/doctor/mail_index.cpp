@@ -46,36 +46,21 @@ struct LineFields {
   uint32_t at[kMaxSeparators];
 };
 
-void AddSeparators(uint32_t mask, size_t base, LineFields* fields) {
-  while (mask != 0 && fields->count < kMaxSeparators) {
-    fields->at[fields->count++] = static_cast<uint32_t>(base + static_cast<size_t>(__builtin_ctz(mask)));
-    mask &= mask - 1;
-  }
-}
-
+// One pass of the shared field splitter; a line with more fields than are
+// kept still reports its length up to its first NUL.
 void ScanLine(const char* line, size_t length, LineFields* fields) {
-  fields->count = 0;
-  size_t i = 0;
-#if defined(__SSE2__)
-  const __m128i semicolon = _mm_set1_epi8(';');
-  const __m128i zero = _mm_setzero_si128();
-  for (; i + 16 <= length; i += 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + i));
-    const uint32_t nul = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, zero)));
-    uint32_t separators = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, semicolon)));
-    if (nul != 0) {
-      AddSeparators(separators & ((nul & (0u - nul)) - 1), i, fields);
-      fields->length = i + static_cast<size_t>(__builtin_ctz(nul));
-      return;
-    }
-    AddSeparators(separators, i, fields);
+  TextView views[kMaxSeparators + 1];
+  const uint32_t found = SplitFields(line, length, ';', views, kMaxSeparators + 1);
+  fields->count = found == 0 ? 0 : found - 1;
+  for (uint32_t i = 0; i < fields->count; ++i) {
+    fields->at[i] = static_cast<uint32_t>(views[i].text + views[i].length - line);
   }
-#endif
-  for (; i < length; ++i) {
-    if (line[i] == '\0') break;
-    if (line[i] == ';' && fields->count < kMaxSeparators) fields->at[fields->count++] = static_cast<uint32_t>(i);
+  size_t end = found == 0 ? 0 : static_cast<size_t>(views[found - 1].text + views[found - 1].length - line);
+  if (found == kMaxSeparators + 1 && end < length && line[end] == ';') {
+    const void* nul = std::memchr(line + end, '\0', length - end);
+    end = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - line) : length;
   }
-  fields->length = i;
+  fields->length = end;
 }
 
 // Start of field `index` and the line's end, or false when the line has fewer fields.
