@@ -245,7 +245,9 @@ constexpr size_t kListingFlush = size_t{1} << 20;
 // Writes and empties the buffer; false when the write fails, which ends the
 // listing quietly.
 bool WriteOut(FILE* out, std::vector<char>* listing) {
-  const bool written = std::fwrite(listing->data(), 1, listing->size(), out) == listing->size();
+  // An empty vector's data may be null, which fwrite must not be given.
+  const bool written =
+      listing->empty() || std::fwrite(listing->data(), 1, listing->size(), out) == listing->size();
   listing->clear();
   return written;
 }

@@ -140,7 +140,8 @@ ResultCode ReplaceFileAtomically(const wchar_t* outputDir, const wchar_t* finalN
   const std::wstring final = JoinPath(outputDir, finalName, false);
   FILE* out = OpenStream(temp.c_str(), "wb");
   if (out == nullptr) return kErrCannotCreate;
-  ResultCode written = fwrite(bytes, 1, length, out) == length ? kOk : kErrWriteFault;
+  // An empty state has no bytes at all (bytes may be null).
+  ResultCode written = length == 0 || fwrite(bytes, 1, length, out) == length ? kOk : kErrWriteFault;
   if (fclose(out) != 0 && written == kOk) written = kErrWriteFault;
   return CommitTemporary(temp, final, written);
 }
