@@ -8,17 +8,27 @@ cd "$(dirname "$0")/.."
 FUZZ_SECONDS=${FUZZ_SECONDS:-20}
 JOBS=${JOBS:-$(nproc)}
 
-need=()
-for pkg in cmake ninja-build g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev mawk \
-    mariadb-server libmariadb-dev chromium; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
-done
-if [ ${#need[@]} -gt 0 ]; then
+# install_missing [apt-get options --] PACKAGE...: installs the packages that
+# are not installed yet.
+install_missing() {
+  local options=()
+  if [ "${1:-}" != "${1#-}" ]; then
+    while [ "$1" != "--" ]; do options+=("$1"); shift; done
+    shift
+  fi
+  local need=()
+  for pkg in "$@"; do
+    dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
+  done
+  [ ${#need[@]} -gt 0 ] || return 0
   echo "Installing: ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq "${need[@]}"
-fi
+  apt-get install -y -qq "${options[@]}" "${need[@]}"
+}
+
+install_missing cmake ninja-build g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev mawk \
+  mariadb-server libmariadb-dev chromium
 
 # One private MariaDB server for the whole run (the database feed's tests),
 # stopped by its PID however the run ends.
@@ -65,16 +75,7 @@ done
 
 echo "== Windows build (MinGW-w64), tests under Wine"
 win_start=$SECONDS
-win_need=()
-for pkg in g++-mingw-w64-x86-64 wine64; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || win_need+=("$pkg")
-done
-if [ ${#win_need[@]} -gt 0 ]; then
-  echo "Installing: ${win_need[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${win_need[@]}"
-fi
+install_missing --no-install-recommends -- g++-mingw-w64-x86-64 wine64
 cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
   -DCMAKE_BUILD_TYPE=Release -DVARNO_WERROR=ON >/dev/null
 cmake --build build-win -j "$JOBS"
