@@ -119,45 +119,70 @@ ResultCode ReadLineAt(FILE* file, uint64_t offset, char* buffer, size_t capacity
   return kOk;
 }
 
-ResultCode MappedLineReaderInit(MappedLineReader* reader, FILE* file, size_t window) {
+ResultCode BlockLineReaderInit(BlockLineReader* reader, FILE* file, size_t size) {
   if (reader == nullptr || file == nullptr) return kErrInvalidArgument;
-  *reader = MappedLineReader{};
-  reader->window = window < (size_t{64} << 10) ? (size_t{64} << 10) : window;
-  return MappedFileOpen(file, &reader->file, &reader->size);
-}
-
-int MappedLineReaderNext(MappedLineReader* reader, LineView* piece) {
-  if (reader == nullptr || piece == nullptr || reader->file == nullptr) return kErrInvalidArgument;
-  const uint64_t cursor = reader->cursor;
-  if (cursor >= reader->size) return 0;
-  uint64_t viewEnd = reader->viewStart + reader->view.length;
-  // A piece needs up to kLinePieceMax + 1 bytes in view (its LF included):
-  // the next window starts at the piece when fewer are left.
-  if (reader->view.bytes == nullptr || cursor < reader->viewStart ||
-      (viewEnd - cursor <= kLinePieceMax && viewEnd < reader->size)) {
-    if (MappedFileMap(reader->file, cursor, reader->window, &reader->view) != kOk) {
-      return kErrReadFault;
-    }
-    reader->viewStart = cursor;
-    viewEnd = cursor + reader->view.length;
-    if (reader->view.length == 0) return 0;
+  *reader = BlockLineReader{};
+  reader->file = file;
+  reader->capacity = size < (size_t{64} << 10) ? (size_t{64} << 10) : size;
+  for (char*& block : reader->blocks) {
+    block = static_cast<char*>(std::malloc(reader->capacity));
+    if (block == nullptr) return kErrNoMemory;
   }
-  const char* start = reader->view.bytes + (cursor - reader->viewStart);
-  const size_t avail = static_cast<size_t>(viewEnd - cursor);
-  const size_t window = avail < kLinePieceMax ? avail : kLinePieceMax;
-  const char* lineFeed = static_cast<const char*>(std::memchr(start, '\n', window));
-  const size_t length = lineFeed != nullptr ? static_cast<size_t>(lineFeed - start) : window;
-  piece->text = start;
-  piece->length = length;
-  piece->offset = cursor;
-  reader->cursor = cursor + length + (lineFeed != nullptr ? 1 : 0);
-  piece->consumed = reader->cursor;
-  return 1;
+  return kOk;
 }
 
-void MappedLineReaderFree(MappedLineReader* reader) {
+namespace {
+
+// Moves the unread bytes to the front of the other block and reads after
+// them. false on a read error.
+bool FillOtherBlock(BlockLineReader* reader) {
+  const int next = 1 - reader->current;
+  const size_t kept = reader->end - reader->begin;
+  std::memcpy(reader->blocks[next], reader->blocks[reader->current] + reader->begin, kept);
+  const uint64_t base = reader->baseOffset + reader->begin;
+  size_t got = 0;
+  if (ReadStreamAt(reader->file, base + kept, reader->blocks[next] + kept,
+                   reader->capacity - kept, &got) != kOk) {
+    return false;
+  }
+  reader->current = next;
+  reader->baseOffset = base;
+  reader->begin = 0;
+  reader->end = kept + got;
+  reader->atEnd = got < reader->capacity - kept;
+  ++reader->fills;
+  return true;
+}
+
+}  // namespace
+
+int BlockLineReaderNext(BlockLineReader* reader, LineView* piece) {
+  if (reader == nullptr || piece == nullptr || reader->blocks[1] == nullptr) {
+    return kErrInvalidArgument;
+  }
+  for (;;) {
+    const size_t avail = reader->end - reader->begin;
+    const size_t window = avail < kLinePieceMax ? avail : kLinePieceMax;
+    const char* start = reader->blocks[reader->current] + reader->begin;
+    const char* lineFeed = static_cast<const char*>(std::memchr(start, '\n', window));
+    if (lineFeed == nullptr && avail < kLinePieceMax && !reader->atEnd) {
+      if (!FillOtherBlock(reader)) return kErrReadFault;
+      continue;
+    }
+    const size_t length = lineFeed != nullptr ? static_cast<size_t>(lineFeed - start) : window;
+    if (length == 0 && lineFeed == nullptr) return 0;
+    piece->text = start;
+    piece->length = length;
+    piece->offset = reader->baseOffset + reader->begin;
+    reader->begin += length + (lineFeed != nullptr ? 1 : 0);
+    piece->consumed = reader->baseOffset + reader->begin;
+    piece->block = reader->fills;
+    return 1;
+  }
+}
+
+void BlockLineReaderFree(BlockLineReader* reader) {
   if (reader == nullptr) return;
-  MappedFileUnmap(&reader->view);
-  MappedFileClose(reader->file);
-  *reader = MappedLineReader{};
+  for (char* block : reader->blocks) std::free(block);
+  *reader = BlockLineReader{};
 }

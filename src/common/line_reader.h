@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "platform/mapped_file.h"
 #include "platform/types.h"
 
 constexpr size_t kLinePieceMax = 32767;
@@ -48,32 +47,38 @@ void LineReaderFree(LineReader* reader);
 ResultCode ReadLineAt(FILE* file, uint64_t offset, char* buffer, size_t capacity,
                       size_t* length);
 
-// A piece of a mapped file: read-only and not terminated.
+// A piece read by a BlockLineReader: read-only and not terminated.
 struct LineView {
-  const char* text = nullptr;  // valid until the next call
+  const char* text = nullptr;  // valid as long as its block is (see below)
   size_t length = 0;           // bytes of text, without the LF
   uint64_t offset = 0;         // file offset where the piece starts
   uint64_t consumed = 0;       // file offset behind the piece (its LF included)
+  uint64_t block = 0;          // number of the fill that brought the piece
 };
 
-// The same pieces as LineReader gives, read through mapped windows of the
-// file as long as it was when the reader started: no copy of the bytes.
-struct MappedLineReader {
-  MappedFile* file = nullptr;
-  uint64_t size = 0;
-  uint64_t cursor = 0;
-  uint64_t viewStart = 0;
-  size_t window = 0;
-  MappedView view;
+// The same pieces as LineReader gives, read with large positioned reads into
+// two blocks in turn: a fill reads into the block that was not read last, so
+// the pieces of one block stay valid while the pieces of the next come. A
+// caller that holds pieces must let go of those of block n before it asks
+// for a piece after the first one of block n + 1.
+struct BlockLineReader {
+  FILE* file = nullptr;
+  char* blocks[2] = {nullptr, nullptr};
+  size_t capacity = 0;     // bytes of each block
+  int current = 0;         // the block pieces come from
+  size_t begin = 0;        // next unread byte of the current block
+  size_t end = 0;          // end of the data in it
+  uint64_t baseOffset = 0; // file offset of its first byte
+  uint64_t fills = 0;
+  bool atEnd = false;
 };
 
-constexpr size_t kMappedWindow = size_t{8} << 20;
+constexpr size_t kBlockReaderSize = size_t{1} << 20;
 
-// The stream is opened "rb" and read from offset 0; windows of `window`
-// bytes (at least 64 KiB) are mapped in turn. Failures of the mapping give
-// their code.
-ResultCode MappedLineReaderInit(MappedLineReader* reader, FILE* file,
-                                size_t window = kMappedWindow);
-// 1 a piece, 0 end of file, kErrReadFault when a window cannot be mapped.
-int MappedLineReaderNext(MappedLineReader* reader, LineView* piece);
-void MappedLineReaderFree(MappedLineReader* reader);
+// Reads the stream (opened "rb") from offset 0 in blocks of `size` bytes (at
+// least 64 KiB); kErrNoMemory when the blocks cannot be had.
+ResultCode BlockLineReaderInit(BlockLineReader* reader, FILE* file,
+                               size_t size = kBlockReaderSize);
+// 1 a piece, 0 end of file, kErrReadFault on a read error.
+int BlockLineReaderNext(BlockLineReader* reader, LineView* piece);
+void BlockLineReaderFree(BlockLineReader* reader);

@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 #endif
 #include <memory>
+#include <utility>
 
 #include "common/dir_enum.h"
 #include "common/line_reader.h"
@@ -23,7 +24,6 @@
 namespace {
 
 constexpr size_t kInitialRecords = 10000;
-constexpr size_t kInitialStore = 720000;
 constexpr uint32_t kProgressLines = 10000;
 constexpr uint64_t kProgressSizeCap = 0x7FFFFFFF;
 constexpr size_t kSortTextMax = 128;
@@ -111,28 +111,25 @@ int Report(MailProgressFn callback, void* context, int overall, int item, const 
   return callback != nullptr ? callback(context, overall, item, text) : 0;
 }
 
-// The pieces of a file, each handed to handleLine(text, fields, offset) as a
+// The pieces of a file, each handed to handleLine(piece, fields) as a
 // read-only view with its field boundaries, cut at its first NUL as a C
-// string of the piece would be.
-template <typename LineFn>
-ResultCode ReadLines(FILE* file, FileProgress* progress, LineFn handleLine) {
-  MappedLineReader reader;
-  ResultCode result = MappedLineReaderInit(&reader, file);
-  if (result != kOk) {
-    MappedLineReaderFree(&reader);
-    return result;
-  }
+// string of the piece would be. finish() runs while the reader's blocks are
+// still there, for a handler that holds pieces.
+template <typename LineFn, typename FinishFn>
+ResultCode ReadLines(FILE* file, FileProgress* progress, LineFn handleLine, FinishFn finish) {
+  BlockLineReader reader;
+  ResultCode result = BlockLineReaderInit(&reader, file);
   LineView piece;
   LineFields fields;
   int got = 0;
-  while ((got = MappedLineReaderNext(&reader, &piece)) == 1) {
+  while (result == kOk && (got = BlockLineReaderNext(&reader, &piece)) == 1) {
     ScanLine(piece.text, piece.length, &fields);
-    result = handleLine(piece.text, fields, piece.offset);
+    result = handleLine(piece, fields);
     if (result == kOk) result = TickLine(progress, piece.consumed);
-    if (result != kOk) break;
   }
   if (result == kOk && got < 0) result = got;
-  MappedLineReaderFree(&reader);
+  if (result == kOk) result = finish();
+  BlockLineReaderFree(&reader);
   return result;
 }
 
@@ -179,41 +176,26 @@ bool ClientMatches(const char* client, const SearchConditions* conditions) {
                                conditions->ipRangeCount) != 0;
 }
 
-size_t SortTextSize(uint32_t column, const char* sender, const char* recipients) {
-  if (column == 1) return std::min(std::strlen(sender), kSortTextMax) + 1;
-  if (column == 2) return std::min(std::strcspn(recipients, ","), kSortTextMax) + 1;
-  if (column == 3) return 4;
-  return 0;
-}
-
-void FillSortText(uint32_t column, const char* sender, const char* recipients, const char* client,
-                  char* out) {
-  if (column == 1 || column == 2) {
-    const char* text = column == 1 ? sender : recipients;
-    size_t length = column == 1 ? std::strlen(text) : std::strcspn(text, ",");
-    length = std::min(length, kSortTextMax);
-    std::memcpy(out, text, length);
-    out[length] = '\0';
-  } else if (column == 3) {
+// The record's sort reference for the from, to and ip orders.
+ResultCode AppendSortRef(MailIndex* mail, const char* sender, const char* recipients,
+                         const char* client) {
+  const uint32_t column = mail->sortColumn;
+  if (column == 3) {
     uint32_t address = 0;
     ParseIPv4(client, &address);
-    uint32_t value = AddressOrderValue(address);
-    std::memcpy(out, &value, 4);
+    return mail->sortRefs.Append(AddressOrderValue(address)) ? kOk : kErrNoMemory;
   }
-}
-
-ResultCode AppendRecord(MailIndex* mail, const MailRecord& record, const char* sender,
-                        const char* recipients, const char* client) {
-  size_t textSize = SortTextSize(mail->sortColumn, sender, recipients);
-  size_t total = (sizeof(MailRecord) + textSize + 3) & ~static_cast<size_t>(3);
-  size_t at = mail->store.size();
-  if (at + total > UINT32_MAX) return kErrNoMemory;
-  if (!mail->store.Resize(at + total)) return kErrNoMemory;
-  if (!mail->index.Append(static_cast<uint32_t>(at))) return kErrNoMemory;
-  auto* stored = reinterpret_cast<MailRecord*>(mail->store.data() + at);
-  *stored = record;
-  FillSortText(mail->sortColumn, sender, recipients, client, reinterpret_cast<char*>(stored + 1));
-  return kOk;
+  if (column != 1 && column != 2) return kOk;
+  const char* text = column == 1 ? sender : recipients;
+  const size_t length = std::min(column == 1 ? std::strlen(text) : std::strcspn(text, ","), kSortTextMax);
+  const size_t at = mail->sortTexts.size();
+  if (at + length + 1 > UINT32_MAX || !mail->sortTexts.Reserve(at + length + 1 + at / 2)) {
+    return kErrNoMemory;
+  }
+  std::memcpy(mail->sortTexts.items + at, text, length);
+  mail->sortTexts.items[at + length] = '\0';
+  mail->sortTexts.count = at + length + 1;
+  return mail->sortRefs.Append(static_cast<uint32_t>(at)) ? kOk : kErrNoMemory;
 }
 
 ResultCode HandleSmtpLine(SmtpScan* scan, const char* text, const LineFields& scanned,
@@ -243,15 +225,18 @@ ResultCode HandleSmtpLine(SmtpScan* scan, const char* text, const LineFields& sc
   }
   const char* id = fields[kSmtpFieldMessageId];
   if (conditions->id != nullptr && !MatchPatternList(conditions->id, id, 1)) return kOk;
-  MailRecord record{};
-  DecodeMessageKey(id, std::strlen(id), &record.key);
   const uint32_t smtpFlags = ParseHexNumber(fields[kSmtpFieldFlags]);
   if (conditions->smtpFlagMask != 0 && (smtpFlags & conditions->smtpFlagMask) == 0) return kOk;
+  MailIndex* mail = scan->mail;
+  if (mail->records.size() >= UINT32_MAX - 1) return kErrNoMemory;  // positions + 1 fit 32 bits
+  MailRecord record{};
+  DecodeMessageKey(id, std::strlen(id), &record.key);
   record.smtpOffset = static_cast<uint32_t>(offset);
-  record.smtpFile = scan->fileIndex;
-  record.seconds = static_cast<uint32_t>(ticks / kTicksPerSecond);
-  record.flags = flags;
-  ResultCode stored = AppendRecord(scan->mail, record, sender, recipients, client);
+  record.smtpFile = static_cast<uint16_t>(scan->fileIndex);
+  record.stamp = static_cast<uint32_t>(ticks / kTicksPerSecond) & kSecondsMask;
+  SetRecordFlags(&record, flags);
+  ResultCode stored = AppendSortRef(mail, sender, recipients, client);
+  if (stored == kOk && !mail->records.Append(record)) stored = kErrNoMemory;
   if (stored == kOk) ++scan->added;
   return stored;
 }
@@ -283,16 +268,19 @@ ResultCode ScanSmtpFile(const wchar_t* logDir, const FileInfo& info, TimeValue d
                         MailIndex* mail) {
   int result = Report(callback, context, counter->Overall(), 0, info.name);
   if (result != 0) return result;
+  if (mail->files.size() >= kMaxLogFiles) return kErrNoMemory;
   std::wstring path = JoinPath(logDir, info.name, false);
   FILE* file = OpenStream(path.c_str(), "rb");
   if (file == nullptr) return kErrOpenFailed;
   auto scan = std::make_unique<SmtpScan>();
   *scan = SmtpScan{conditions, mail, day, direction, static_cast<uint32_t>(mail->files.size()), 0, {}};
   FileProgress progress{callback, context, ProgressSize(info.size)};
-  result = ReadLines(file, &progress, [&scan](const char* line, const LineFields& fields,
-                                               uint64_t offset) {
-    return HandleSmtpLine(scan.get(), line, fields, offset);
-  });
+  result = ReadLines(
+      file, &progress,
+      [&scan](const LineView& piece, const LineFields& fields) {
+        return HandleSmtpLine(scan.get(), piece.text, fields, piece.offset);
+      },
+      [] { return kOk; });
   if (result == kOk && scan->added != 0) {
     mail->files.push_back(LogFileEntry{day, file, info.name});
     file = nullptr;
@@ -332,6 +320,8 @@ ResultCode ScanSmtpDirection(const wchar_t* logDir, uint32_t direction,
   return result == kErrNoMoreEntries ? kOk : result;
 }
 
+// ---- Key lookup ----------------------------------------------------------------
+
 uint64_t KeyHash(const MessageKey& key) {
   uint64_t a, b;
   uint32_t c;
@@ -344,46 +334,162 @@ uint64_t KeyHash(const MessageKey& key) {
   return h ^ (h >> 32);
 }
 
-inline uint8_t KeyTag(uint64_t hash) { return static_cast<uint8_t>(hash >> 56); }
-
 constexpr size_t kTaggedLimit = (size_t{1} << 24) - 1;
 
-inline uint32_t SlotPositionMask(const MailIndex* mail) {
+bool SameKey(const MailRecord& record, const MessageKey& key) {
+  return std::memcmp(record.key.bytes, key.bytes, kMessageKeySize) == 0;
+}
+
+// Where the probing for a key starts, its tag, and the slot bits that hold
+// a position.
+struct KeyProbe {
+  size_t slot;
+  uint32_t tag;
+};
+
+inline uint32_t PositionMask(const MailIndex* mail) {
   return mail->keyTagged ? 0x00FFFFFFu : 0xFFFFFFFFu;
 }
 
-bool SameKey(const MailRecord* record, const MessageKey& key) {
-  return std::memcmp(record->key.bytes, key.bytes, kMessageKeySize) == 0;
+inline KeyProbe StartProbe(const MailIndex* mail, uint64_t hash) {
+  // The high half of the hash picks the slot (a multiply instead of a
+  // division), the low byte is the tag.
+  const size_t slot = static_cast<size_t>(((hash >> 32) * mail->keySlots.size()) >> 32);
+  return KeyProbe{slot, mail->keyTagged ? static_cast<uint32_t>(hash & 0xFF) << 24 : 0};
+}
+
+inline size_t NextSlot(const MailIndex* mail, size_t slot) {
+  return slot + 1 == mail->keySlots.size() ? 0 : slot + 1;
+}
+
+// The slot from *slot on that is empty (0) or carries the tag; its value.
+inline uint32_t ProbeTag(const MailIndex* mail, uint32_t tag, size_t* slot) {
+  const uint32_t mask = ~PositionMask(mail);
+  for (;; *slot = NextSlot(mail, *slot)) {
+    const uint32_t value = mail->keySlots[*slot];
+    if (value == 0 || (value & mask) == tag) return value;
+  }
+}
+
+// Probing from `probe` to the record with this key: its position or SIZE_MAX.
+size_t FinishProbe(const MailIndex* mail, const MessageKey& key, KeyProbe probe) {
+  for (;;) {
+    const uint32_t value = ProbeTag(mail, probe.tag, &probe.slot);
+    if (value == 0) return SIZE_MAX;
+    const size_t position = (value & PositionMask(mail)) - 1;
+    if (SameKey(mail->records[position], key)) return position;
+    probe.slot = NextSlot(mail, probe.slot);
+  }
 }
 
 ResultCode BuildKeyLookup(MailIndex* mail) {
-  size_t count = mail->index.size();
-  size_t capacity = 16;
-  while (capacity * 3 < count * 4) capacity *= 2;  // at most three quarters full
-  if (!mail->keySlots.Reserve(capacity)) return kErrNoMemory;
+  const size_t count = mail->records.size();
+  const size_t capacity = count + count / 3 + 16;  // at most three quarters full
+  if (capacity > UINT32_MAX || !mail->keySlots.Reserve(capacity)) return kErrNoMemory;
   mail->keySlots.count = capacity;
   std::memset(mail->keySlots.items, 0, capacity * sizeof(uint32_t));
   mail->keyTagged = count < kTaggedLimit;
-  const size_t mask = capacity - 1;
+  constexpr size_t kAhead = 16;
   for (size_t position = 0; position < count; ++position) {
-    PrefetchIndexRecord(mail, position + kPrefetchDistance);
-    const MailRecord* record = IndexRecord(mail, position);
-    const uint64_t hash = KeyHash(record->key);
-    const uint32_t tagged = mail->keyTagged ? uint32_t{KeyTag(hash)} << 24 : 0;
-    size_t i = hash & mask;
-    bool present = false;
-    for (; mail->keySlots[i] != 0; i = (i + 1) & mask) {
-      const uint32_t slot = mail->keySlots[i];
-      if ((slot & ~SlotPositionMask(mail)) == tagged &&
-          SameKey(IndexRecord(mail, (slot & SlotPositionMask(mail)) - 1), record->key)) {
-        present = true;  // an earlier record of this key stays the one found
+    if (position + kAhead < count) {
+      const uint64_t ahead = KeyHash(mail->records[position + kAhead].key);
+      __builtin_prefetch(&mail->keySlots[StartProbe(mail, ahead).slot]);
+    }
+    const MessageKey& key = mail->records[position].key;
+    KeyProbe probe = StartProbe(mail, KeyHash(key));
+    bool present = false;  // an earlier record of this key stays the one found
+    for (;;) {
+      const uint32_t value = ProbeTag(mail, probe.tag, &probe.slot);
+      if (value == 0) break;
+      if (SameKey(mail->records[(value & PositionMask(mail)) - 1], key)) {
+        present = true;
         break;
       }
+      probe.slot = NextSlot(mail, probe.slot);
     }
-    if (!present) mail->keySlots[i] = tagged | static_cast<uint32_t>(position + 1);
+    if (!present) mail->keySlots[probe.slot] = probe.tag | static_cast<uint32_t>(position + 1);
   }
   return kOk;
 }
+
+// A line waiting for the lookup of its key.
+struct PendingLine {
+  const char* text;
+  LineFields fields;
+  uint64_t offset;
+  MessageKey key;
+  KeyProbe probe;
+  uint32_t value;  // the slot value found ahead: empty or the tag's
+  bool probed;
+};
+
+// Looks keys up for a run of lines with their cache misses overlapped: a
+// line's slot is asked for when it comes, its record kDepth lines later,
+// and it is handled kDepth lines after that, in line order. The lines stay
+// the reader's: a caller flushes before their block goes.
+template <typename HandleFn>
+struct LookupQueue {
+  static constexpr size_t kDepth = 8;
+  static constexpr size_t kSize = 2 * kDepth;
+  const MailIndex* mail;
+  HandleFn handle;  // (const PendingLine&, size_t position) -> ResultCode
+  PendingLine ring[kSize];
+  size_t head = 0;  // lines taken
+  size_t tail = 0;  // lines handled
+  uint64_t block = 0;
+
+  LookupQueue(const MailIndex* index, HandleFn handler) : mail(index), handle(handler) {}
+
+  // Takes a line whose key is `key`.
+  ResultCode Push(const LineView& piece, const LineFields& fields, const MessageKey& key) {
+    ResultCode result = kOk;
+    if (piece.block != block) {
+      result = Flush();  // the block before goes with the next fill
+      block = piece.block;
+    }
+    PendingLine& line = ring[head % kSize];
+    line.text = piece.text;
+    line.fields = fields;
+    line.offset = piece.offset;
+    line.key = key;
+    line.probed = false;
+    line.probe = StartProbe(mail, KeyHash(key));
+    __builtin_prefetch(&mail->keySlots[line.probe.slot]);
+    ++head;
+    if (head - tail > kDepth) Probe(&ring[(head - 1 - kDepth) % kSize]);
+    if (result == kOk && head - tail == kSize) result = HandleOldest();
+    return result;
+  }
+
+  ResultCode Flush() {
+    ResultCode result = kOk;
+    while (tail != head && result == kOk) result = HandleOldest();
+    tail = head;
+    return result;
+  }
+
+  void Probe(PendingLine* line) {
+    line->value = ProbeTag(mail, line->probe.tag, &line->probe.slot);
+    line->probed = true;
+    if (line->value != 0) {
+      __builtin_prefetch(&mail->records[(line->value & PositionMask(mail)) - 1]);
+    }
+  }
+
+  ResultCode HandleOldest() {
+    PendingLine& line = ring[tail % kSize];
+    ++tail;
+    if (!line.probed) Probe(&line);
+    size_t position = SIZE_MAX;
+    if (line.value != 0) {
+      position = (line.value & PositionMask(mail)) - 1;
+      if (!SameKey(mail->records[position], line.key)) {
+        position = FinishProbe(mail, line.key, KeyProbe{NextSlot(mail, line.probe.slot), line.probe.tag});
+      }
+    }
+    return handle(line, position);
+  }
+};
 
 // ---- RBL and postponer passes ------------------------------------------------
 
@@ -402,11 +508,14 @@ std::wstring DayFileName(const wchar_t* prefix, TimeValue day) {
   return name;
 }
 
-template <typename LineFn>
+// Reads the day files of a pass. For each file, startFile(fileIndex) comes
+// first, then handleLine(piece, fields, fileIndex) per line and finish()
+// while the lines are still readable.
+template <typename StartFn, typename LineFn, typename FinishFn>
 ResultCode ScanDayFiles(const wchar_t* logDir, const std::vector<ScanDay>& days,
                         const wchar_t* inPrefix, const wchar_t* outPrefix, int base,
                         MailProgressFn callback, void* context, MailIndex* mail,
-                        LineFn handleLine) {
+                        StartFn startFile, LineFn handleLine, FinishFn finish) {
   PassCounter counter;
   counter.base = base;
   counter.limit = base + 25;
@@ -422,6 +531,7 @@ ResultCode ScanDayFiles(const wchar_t* logDir, const std::vector<ScanDay>& days,
       if (result != 0) return result;
       ++counter.done;
       if (FileListed(mail, name.c_str())) continue;
+      if (mail->files.size() >= kMaxLogFiles) return kErrNoMemory;
       std::wstring path = JoinPath(logDir, name.c_str(), false);
       FILE* file = OpenStream(path.c_str(), "rb");
       if (file == nullptr) {
@@ -431,11 +541,14 @@ ResultCode ScanDayFiles(const wchar_t* logDir, const std::vector<ScanDay>& days,
       uint64_t size = 0;
       GetPathSize(path.c_str(), &size);
       FileProgress progress{callback, context, ProgressSize(size)};
-      uint32_t fileIndex = static_cast<uint32_t>(mail->files.size());
-      result = ReadLines(file, &progress, [&](const char* line, const LineFields& fields,
-                                              uint64_t offset) {
-        return handleLine(line, fields, offset, fileIndex, day.day);
-      });
+      const auto fileIndex = static_cast<uint32_t>(mail->files.size());
+      startFile(fileIndex);
+      result = ReadLines(
+          file, &progress,
+          [&](const LineView& piece, const LineFields& fields) {
+            return handleLine(piece, fields, fileIndex);
+          },
+          finish);
       if (result != kOk) {
         std::fclose(file);
         return result;
@@ -468,44 +581,56 @@ char PostKind(const char* line, const LineFields& fields) {
   return after == end ? *cursor : 0;
 }
 
-ResultCode HandleRblLine(MailIndex* mail, LineCopy* copy, const char* text,
-                         const LineFields& scanned, uint64_t offset, uint32_t fileIndex) {
-  // Most lines belong to no candidate: look the key up before splitting.
-  MessageKey key;
-  if (!PeekKey(text, scanned, kRblFieldMessageId, &key)) return kOk;
-  MailRecord* record = FindRecordByKey(mail, key);
-  if (record == nullptr || (record->flags & kMsgHasRbl) != 0) return kOk;
+ResultCode HandleRblLine(MailIndex* mail, LineCopy* copy, const PendingLine& line,
+                         size_t position, uint32_t fileIndex) {
+  if (position == SIZE_MAX) return kOk;
+  MailRecord& record = mail->records[position];
+  uint32_t flags = RecordFlags(record);
+  if ((flags & kMsgHasRbl) != 0) return kOk;
   char* fields[kRblFields];
-  SplitScanned(copy->Take(text, scanned.length), scanned, fields, kRblFields);
-  record->rblOffset = static_cast<uint32_t>(offset);
-  record->rblFile = fileIndex;
-  record->flags |= kMsgHasRbl;
-  if (WildcardMatch(1, fields[kRblFieldVirus], "VIRUS")) record->flags |= kMsgVirus;
-  if (WildcardMatch(1, fields[kRblFieldSpam], "SPAM")) record->flags |= kMsgSpam;
+  SplitScanned(copy->Take(line.text, line.fields.length), line.fields, fields, kRblFields);
+  record.rblOffset = static_cast<uint32_t>(line.offset);
+  record.rblFile = static_cast<uint16_t>(fileIndex);
+  flags |= kMsgHasRbl;
+  if (WildcardMatch(1, fields[kRblFieldVirus], "VIRUS")) flags |= kMsgVirus;
+  if (WildcardMatch(1, fields[kRblFieldSpam], "SPAM")) flags |= kMsgSpam;
   if (ParseSignedDecimal(fields[kRblFieldVerdict]) == kRblVerdictStopped) {
-    record->flags = (record->flags & ~kMsgPend) | kMsgStop;
-  } else {
-    record->flags |= kMsgPassedRbl;
+    flags = (flags & ~kMsgPend) | kMsgStop;
   }
   if (mail->rblFlagMask != 0 && (ParseHexNumber(fields[kRblFieldFlags]) & mail->rblFlagMask) != 0) {
-    record->flags |= kMsgRblFlagsMatch;
+    flags |= kMsgRblFlagsMatch;
   }
+  SetRecordFlags(&record, flags);
   return kOk;
 }
 
-ResultCode HandlePostLine(MailIndex* mail, LineCopy* copy, const char* text,
-                          const LineFields& scanned, uint64_t offset, uint32_t fileIndex) {
-  char kind0 = PostKind(text, scanned);
-  MessageKey peeked;
-  uint32_t idField = kind0 != 0 ? kPostFieldAnnounceId : kPostFieldMessageId;
-  if (!PeekKey(text, scanned, idField, &peeked)) return kOk;
-  const size_t candidatePosition = FindPositionByKey(mail, peeked);
-  if (candidatePosition == SIZE_MAX ||
-      (IndexRecord(mail, candidatePosition)->flags & kMsgPassedRbl) == 0) {
-    return kOk;
+// Adds to a 16-bit count of the record, moving it to bigCounts when it leaves 16 bits.
+void AddCount(MailIndex* mail, size_t position, uint16_t MailRecord::*field,
+              uint32_t BigCounts::*big, uint32_t amount) {
+  MailRecord& record = mail->records[position];
+  const uint16_t small = record.*field;
+  if (small != kCountElsewhere) {
+    const uint32_t sum = small + amount;  // wraps as the 32-bit count would
+    if (sum < kCountElsewhere) {
+      record.*field = static_cast<uint16_t>(sum);
+      return;
+    }
+    record.*field = kCountElsewhere;
+    mail->bigCounts[static_cast<uint32_t>(position)].*big = sum;
+    return;
   }
+  mail->bigCounts[static_cast<uint32_t>(position)].*big += amount;
+}
+
+bool PassedRbl(const MailRecord& record) {
+  return (RecordFlags(record) & kMsgPassedRbl) != 0;
+}
+
+ResultCode HandlePostLine(MailIndex* mail, LineCopy* copy, const PendingLine& line,
+                          size_t candidatePosition) {
+  if (candidatePosition == SIZE_MAX || !PassedRbl(mail->records[candidatePosition])) return kOk;
   char* fields[kPostFields];
-  SplitScanned(copy->Take(text, scanned.length), scanned, fields, kPostFields);
+  SplitScanned(copy->Take(line.text, line.fields.length), line.fields, fields, kPostFields);
   uint64_t ticks = 0;
   if (ParseTimeOfDay(fields[kLogFieldTime], &ticks, nullptr, nullptr, nullptr) != kOk) return kOk;
   const char* kind = fields[kPostFieldKind];
@@ -516,107 +641,57 @@ ResultCode HandlePostLine(MailIndex* mail, LineCopy* copy, const char* text,
   DecodeMessageKey(id, std::strlen(id), &key);
   // The split reads the field the peek read, as a rule: the candidate is the record.
   const size_t position =
-      CompareMessageKeys(key, peeked) == 0 ? candidatePosition : FindPositionByKey(mail, key);
+      CompareMessageKeys(key, line.key) == 0 ? candidatePosition : FindPositionByKey(mail, key);
   if (position == SIZE_MAX) return kOk;
-  MailRecord* record = IndexRecord(mail, position);
-  if ((record->flags & kMsgPassedRbl) == 0) return kOk;
+  MailRecord& record = mail->records[position];
+  if (!PassedRbl(record)) return kOk;
   if (announce) {
-    record->announced += static_cast<uint32_t>(ParseSignedDecimal(fields[kPostFieldAnnounceCount]));
+    AddCount(mail, position, &MailRecord::announced, &BigCounts::announced,
+             static_cast<uint32_t>(ParseSignedDecimal(fields[kPostFieldAnnounceCount])));
   } else if (ended) {
-    record->ended += 1;
+    AddCount(mail, position, &MailRecord::ended, &BigCounts::ended, 1);
   } else {
-    record->flags |= PostStatusBit(fields[kPostFieldStatus]);
-    if (!mail->posts.Append(PostEntry{static_cast<uint32_t>(position), fileIndex,
-                                      static_cast<uint32_t>(offset)})) {
+    SetRecordFlags(&record, RecordFlags(record) | PostStatusBit(fields[kPostFieldStatus]));
+    if (mail->posts.size() >= UINT32_MAX - 1) return kErrNoMemory;
+    if (!mail->posts.Append(PostLink{static_cast<uint32_t>(line.offset), record.lastPost})) {
       return kErrNoMemory;
     }
+    record.lastPost = static_cast<uint32_t>(mail->posts.size());
   }
   return kOk;
 }
 
-// Key, then day, then offset: positions stand for keys, one per key in key order.
-void SettlePostEntries(MailIndex* mail) {
-  const LogFileEntry* files = mail->files.data();
-  auto before = [files](const PostEntry& a, const PostEntry& b) {
-    if (a.position != b.position) return a.position < b.position;
-    if (files[a.fileIndex].day != files[b.fileIndex].day) {
-      return files[a.fileIndex].day < files[b.fileIndex].day;
+// A message with status lines whose deliveries all ended is finished.
+void SettleFinishedMessages(MailIndex* mail) {
+  for (size_t position = 0; position < mail->records.size(); ++position) {
+    MailRecord& record = mail->records[position];
+    if (record.lastPost == 0 || record.ended == 0) continue;
+    const uint32_t ended = RecordEnded(mail, position);
+    if (ended != 0 && RecordAnnounced(mail, position) <= ended) {
+      SetRecordFlags(&record, (RecordFlags(record) & ~kMsgPend) | kMsgFin);
     }
-    return a.offset < b.offset;
-  };
-  std::make_heap(mail->posts.begin(), mail->posts.end(), before);
-  std::sort_heap(mail->posts.begin(), mail->posts.end(), before);
-  size_t count = mail->posts.size();
-  for (size_t run = 0; run < count;) {
-    size_t next = run + 1;
-    while (next < count && mail->posts[next].position == mail->posts[run].position) ++next;
-    MailRecord* record = IndexRecord(mail, mail->posts[run].position);
-    record->flags |= kMsgHasPost;
-    record->firstPost = static_cast<uint32_t>(run);
-    if (record->ended != 0 && record->announced <= record->ended) {
-      record->flags = (record->flags & ~kMsgPend) | kMsgFin;
-    }
-    run = next;
   }
 }
 
 }  // namespace
 
-bool RecordStore::Reserve(size_t size) {
-  if (size <= capacity) return true;
-  void* grown = std::realloc(bytes, size);
-  if (grown == nullptr) return false;
-  bytes = static_cast<uint8_t*>(grown);
-  capacity = size;
-  return true;
+uint32_t RecordAnnounced(const MailIndex* mail, size_t position) {
+  const uint16_t small = mail->records[position].announced;
+  if (small != kCountElsewhere) return small;
+  auto found = mail->bigCounts.find(static_cast<uint32_t>(position));
+  return found != mail->bigCounts.end() ? found->second.announced : 0;
 }
 
-bool RecordStore::Resize(size_t size) {
-  if (size > capacity && !Reserve(std::max(size, capacity * 2))) return false;
-  if (size > used) std::memset(bytes + used, 0, size - used);
-  used = size;
-  return true;
-}
-
-void RecordStore::Free() {
-  std::free(bytes);
-  bytes = nullptr;
-  used = 0;
-  capacity = 0;
-}
-
-uint32_t SplitLogFields(char* line, size_t length, char** fields, uint32_t maxFields) {
-  char* begin[32];
-  char* end[32];
-  if (maxFields > 32) maxFields = 32;
-  uint32_t count = 0;
-  char* cursor = line;
-  char* lineEnd = line + length;
-  while (count < maxFields) {
-    char* stop = static_cast<char*>(std::memchr(cursor, ';', static_cast<size_t>(lineEnd - cursor)));
-    begin[count] = cursor;
-    end[count] = stop != nullptr ? stop : lineEnd;
-    ++count;
-    if (stop == nullptr) break;
-    cursor = stop + 1;
-  }
-  for (uint32_t i = 0; i < count; ++i) {
-    char* b = begin[i];
-    char* e = end[i];
-    while (b < e && IsBlank(*b)) ++b;
-    while (e > b && IsBlank(e[-1])) --e;
-    *e = '\0';
-    fields[i] = b;
-  }
-  // Missing fields are the line's own terminating NUL, as writable as the rest.
-  for (uint32_t i = count; i < maxFields; ++i) fields[i] = lineEnd;
-  return count;
+uint32_t RecordEnded(const MailIndex* mail, size_t position) {
+  const uint16_t small = mail->records[position].ended;
+  if (small != kCountElsewhere) return small;
+  auto found = mail->bigCounts.find(static_cast<uint32_t>(position));
+  return found != mail->bigCounts.end() ? found->second.ended : 0;
 }
 
 ResultCode MailIndexCreate(MailIndex* mail) {
   if (mail == nullptr) return kErrInvalidArgument;
-  if (!mail->store.Reserve(kInitialStore)) return kErrNoMemory;
-  if (!mail->index.Reserve(kInitialRecords) || !mail->posts.Reserve(kInitialRecords)) {
+  if (!mail->records.Reserve(kInitialRecords) || !mail->posts.Reserve(kInitialRecords)) {
     return kErrNoMemory;
   }
   return kOk;
@@ -627,10 +702,13 @@ void MailIndexRelease(MailIndex* mail) {
   for (LogFileEntry& entry : mail->files) {
     if (entry.file != nullptr) std::fclose(entry.file);
   }
-  mail->store.Free();
-  mail->index.Free();
+  mail->records.Free();
   std::vector<LogFileEntry>().swap(mail->files);
   mail->posts.Free();
+  std::vector<PostFileRange>().swap(mail->postFiles);
+  std::unordered_map<uint32_t, BigCounts>().swap(mail->bigCounts);
+  mail->sortRefs.Free();
+  mail->sortTexts.Free();
   mail->keySlots.Free();
 }
 
@@ -647,41 +725,10 @@ ResultCode RunSmtpPass(const wchar_t* logDir, const SearchConditions* conditions
         ScanSmtpDirection(logDir, direction, conditions, callback, context, &counter, mail);
     if (result != kOk) return result;
   }
-  // The heap sort runs on copies of the keys next to their offsets: the same
-  // comparisons, so the same order, without a trip to the store for each.
-  // The first eight key bytes go along; the rest is read from the store
-  // only when those are equal.
-  // The prefix is held as two 32-bit halves: 12 bytes an entry.
-  struct KeyedOffset {
-    uint32_t high;
-    uint32_t low;
-    uint32_t offset;
-  };
-  auto fill = [mail](std::vector<KeyedOffset>* keyed) {
-    keyed->resize(mail->index.size());
-    for (size_t i = 0; i < keyed->size(); ++i) {
-      const uint64_t prefix = KeyOrderPrefix(IndexRecord(mail, i)->key);
-      (*keyed)[i] = KeyedOffset{static_cast<uint32_t>(prefix >> 32), static_cast<uint32_t>(prefix),
-                                mail->index[i]};
-    }
-  };
-  const uint8_t* store = mail->store.data();
-  auto byKey = [store](const KeyedOffset& a, const KeyedOffset& b) {
-    if (a.high != b.high) return a.high < b.high;
-    if (a.low != b.low) return a.low < b.low;
-    return CompareMessageKeys(reinterpret_cast<const MailRecord*>(store + a.offset)->key,
-                              reinterpret_cast<const MailRecord*>(store + b.offset)->key) < 0;
-  };
-  {
-    std::vector<KeyedOffset> keyed;
-    fill(&keyed);
-    SortAsHeapSortWould(&keyed, byKey, fill);
-    for (size_t i = 0; i < keyed.size(); ++i) mail->index[i] = keyed[i].offset;
-  }
   return BuildKeyLookup(mail);
 }
 
-std::vector<ScanDay> BuildScanDays(MailIndex* mail, uint32_t selectionBit, uint32_t window) {
+std::vector<ScanDay> BuildScanDays(const MailIndex* mail, uint32_t selectionBit, uint32_t window) {
   std::vector<ScanDay> days;
   auto addDay = [&days](TimeValue day, uint32_t directions) {
     auto at = std::lower_bound(days.begin(), days.end(), day,
@@ -692,11 +739,14 @@ std::vector<ScanDay> BuildScanDays(MailIndex* mail, uint32_t selectionBit, uint3
       days.insert(at, ScanDay{directions, day});
     }
   };
-  for (size_t i = 0; i < mail->index.size(); ++i) {
-    PrefetchIndexRecord(mail, i + kPrefetchDistance);
-    const MailRecord* record = IndexRecord(mail, i);
-    if ((record->flags & selectionBit) == 0) continue;
-    addDay(StartOfDay(RecordTime(mail, record)), record->flags & kMsgDirections);
+  // The records of one SMTP file lie together and share its day and
+  // direction: one of them adds what they all would.
+  uint32_t lastFile = UINT32_MAX;
+  for (const MailRecord& record : mail->records) {
+    const uint32_t flags = RecordFlags(record);
+    if ((flags & selectionBit) == 0 || record.smtpFile == lastFile) continue;
+    lastFile = record.smtpFile;
+    addDay(StartOfDay(RecordTime(mail, record)), flags & kMsgDirections);
   }
   std::vector<ScanDay> base = days;
   for (const ScanDay& day : base) {
@@ -710,11 +760,21 @@ ResultCode RunRblPass(const wchar_t* logDir, MailProgressFn callback, void* cont
   if (logDir == nullptr || mail == nullptr) return kErrInvalidArgument;
   std::vector<ScanDay> days = BuildScanDays(mail, kMsgAccepted, kRblWindow);
   auto copy = std::make_unique<LineCopy>();
-  return ScanDayFiles(logDir, days, L"rbl", L"rbl-out", 25, callback, context, mail,
-                      [mail, &copy](const char* line, const LineFields& fields, uint64_t offset,
-                                    uint32_t fileIndex, TimeValue) {
-                        return HandleRblLine(mail, copy.get(), line, fields, offset, fileIndex);
-                      });
+  uint32_t fileIndex = 0;
+  auto handle = [mail, &copy, &fileIndex](const PendingLine& line, size_t position) {
+    return HandleRblLine(mail, copy.get(), line, position, fileIndex);
+  };
+  auto queue = std::make_unique<LookupQueue<decltype(handle)>>(mail, handle);
+  return ScanDayFiles(
+      logDir, days, L"rbl", L"rbl-out", 25, callback, context, mail,
+      [&fileIndex](uint32_t index) { fileIndex = index; },
+      [&queue](const LineView& piece, const LineFields& fields, uint32_t) {
+        // Most lines belong to no candidate: the key is looked up before splitting.
+        MessageKey key;
+        if (!PeekKey(piece.text, fields, kRblFieldMessageId, &key)) return kOk;
+        return queue->Push(piece, fields, key);
+      },
+      [&queue] { return queue->Flush(); });
 }
 
 ResultCode RunPostponerPass(const wchar_t* logDir, uint32_t postmax, MailProgressFn callback,
@@ -722,50 +782,40 @@ ResultCode RunPostponerPass(const wchar_t* logDir, uint32_t postmax, MailProgres
   if (logDir == nullptr || mail == nullptr) return kErrInvalidArgument;
   std::vector<ScanDay> days = BuildScanDays(mail, kMsgPassedRbl, postmax);
   auto copy = std::make_unique<LineCopy>();
+  auto handle = [mail, &copy](const PendingLine& line, size_t position) {
+    return HandlePostLine(mail, copy.get(), line, position);
+  };
+  auto queue = std::make_unique<LookupQueue<decltype(handle)>>(mail, handle);
   ResultCode result = ScanDayFiles(
       logDir, days, L"postponer", L"postponer-out", 50, callback, context, mail,
-      [mail, &copy](const char* line, const LineFields& fields, uint64_t offset,
-                    uint32_t fileIndex, TimeValue) {
-        return HandlePostLine(mail, copy.get(), line, fields, offset, fileIndex);
-      });
+      [mail](uint32_t index) {
+        mail->postFiles.push_back(PostFileRange{static_cast<uint32_t>(mail->posts.size()), index});
+      },
+      [&queue](const LineView& piece, const LineFields& fields, uint32_t) {
+        const char kind = PostKind(piece.text, fields);
+        MessageKey key;
+        if (!PeekKey(piece.text, fields, kind != 0 ? kPostFieldAnnounceId : kPostFieldMessageId, &key)) {
+          return kOk;
+        }
+        return queue->Push(piece, fields, key);
+      },
+      [&queue] { return queue->Flush(); });
   if (result != kOk) return result;
   mail->keySlots.Free();  // no lookups after this pass
-  SettlePostEntries(mail);
+  SettleFinishedMessages(mail);
   return kOk;
 }
 
-size_t FindPositionByKey(MailIndex* mail, const MessageKey& key) {
-  if (!mail->keySlots.empty()) {
-    const uint64_t hash = KeyHash(key);
-    const uint32_t positionMask = SlotPositionMask(mail);
-    const uint32_t tagged = mail->keyTagged ? uint32_t{KeyTag(hash)} << 24 : 0;
-    const size_t mask = mail->keySlots.size() - 1;
-    for (size_t i = hash & mask;; i = (i + 1) & mask) {
-      const uint32_t slot = mail->keySlots[i];
-      if (slot == 0) return SIZE_MAX;
-      if ((slot & ~positionMask) != tagged) continue;
-      const size_t position = (slot & positionMask) - 1;
-      if (SameKey(IndexRecord(mail, position), key)) return position;
-    }
-  }
-  size_t low = 0;
-  size_t high = mail->index.size();
-  while (low < high) {
-    size_t middle = low + (high - low) / 2;
-    int order = CompareMessageKeys(key, IndexRecord(mail, middle)->key);
-    if (order == 0) return middle;
-    if (order < 0) {
-      high = middle;
-    } else {
-      low = middle + 1;
-    }
-  }
-  return SIZE_MAX;
+size_t FindPositionByKey(const MailIndex* mail, const MessageKey& key) {
+  if (mail->keySlots.empty()) return SIZE_MAX;
+  return FinishProbe(mail, key, StartProbe(mail, KeyHash(key)));
 }
 
-MailRecord* FindRecordByKey(MailIndex* mail, const MessageKey& key) {
-  const size_t position = FindPositionByKey(mail, key);
-  return position == SIZE_MAX ? nullptr : IndexRecord(mail, position);
+uint32_t PostLinkFile(const MailIndex* mail, size_t link) {
+  auto after = std::upper_bound(
+      mail->postFiles.begin(), mail->postFiles.end(), link,
+      [](size_t value, const PostFileRange& range) { return value < range.firstLink; });
+  return after == mail->postFiles.begin() ? UINT32_MAX : (after - 1)->fileIndex;
 }
 
 size_t ReadIndexedLine(const MailIndex* mail, uint32_t fileIndex, uint32_t offset, char* buffer,
@@ -787,32 +837,26 @@ constexpr size_t kLineMax = 32767;
 constexpr size_t kSpanMax = size_t{1} << 20;
 constexpr size_t kLoneSpan = 4096;
 
-// A mapped window of one file: bytes [start, start + length) of it.
+// Bytes [start, start + length) of one file, read with one positioned read.
 struct FileSpan {
-  MappedView view;
+  std::vector<char> buffer;
   const char* bytes = nullptr;
   uint64_t start = 0;
   size_t length = 0;
   bool atEnd = false;
-  ~FileSpan() { MappedFileUnmap(&view); }
 };
 
-// Maps the span from `offset` with `size` bytes (fewer at the end of file).
+// Reads the span from `offset` with `size` bytes (fewer at the end of file).
 void ReadSpan(FILE* file, uint64_t offset, size_t size, FileSpan* span) {
-  MappedFileUnmap(&span->view);
+  if (span->buffer.size() < size) span->buffer.resize(size);
   span->start = offset;
   span->length = 0;
-  span->bytes = nullptr;
+  span->bytes = span->buffer.data();
   span->atEnd = true;
-  MappedFile* mapped = nullptr;
-  uint64_t fileSize = 0;
-  if (MappedFileOpen(file, &mapped, &fileSize) != kOk) return;
-  if (MappedFileMap(mapped, offset, size, &span->view) == kOk) {
-    span->bytes = span->view.bytes;
-    span->length = span->view.length;
-    span->atEnd = offset >= fileSize || span->length < size;
-  }
-  MappedFileClose(mapped);
+  size_t got = 0;
+  if (ReadStreamAt(file, offset, span->buffer.data(), size, &got) != kOk) return;
+  span->length = got;
+  span->atEnd = got < size;
 }
 
 // The first LF, CR or NUL of text[0, length), or null.

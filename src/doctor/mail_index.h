@@ -1,12 +1,12 @@
 // The messages of one search run: SMTP, RBL and postponer passes over the
-// mail logs, the key-sorted record index and re-reading lines by offset.
+// mail logs, the key lookup and re-reading lines by offset.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/mail_log.h"
@@ -16,30 +16,59 @@ struct SearchConditions;
 
 using MailProgressFn = int (*)(void* context, int overall, int item, const wchar_t* text);
 
-// One candidate message: 56 bytes. Records lie back to back in the store,
-// each followed by its sort text (only for the from, to and ip orders) and
-// padded to 4 bytes. The message's time is its SMTP file's day plus
-// `seconds`; the RBL flags are kept as kMsgRblFlagsMatch, the one thing the
-// filter asks of them.
+// One candidate message, 44 bytes, kept in the order the SMTP pass found
+// them (its position). The message's time is its SMTP file's day plus the
+// time of day in the low 17 bits of `stamp`; the bits above hold its stored
+// flags (PackFlags). Counts that do not fit 16 bits stand in MailIndex::bigCounts.
 struct MailRecord {
-  uint32_t smtpOffset;
-  uint32_t smtpFile;
-  uint32_t rblOffset;
-  uint32_t rblFile;
-  uint32_t firstPost;
-  uint32_t announced;
-  uint32_t ended;
-  uint32_t seconds;  // time of day of the SMTP line
-  uint32_t flags;
   MessageKey key;
+  uint32_t smtpOffset;
+  uint32_t rblOffset;
+  uint32_t lastPost;  // 1 + index of the message's latest PostLink, 0 for none
+  uint32_t stamp;
+  uint16_t smtpFile;
+  uint16_t rblFile;
+  uint16_t announced;
+  uint16_t ended;
 };
+static_assert(sizeof(MailRecord) == 44, "records are kept small: one per message");
 
 // Set on a record whose linked RBL line's flags meet the f-rbl mask.
 constexpr uint32_t kMsgRblFlagsMatch = 0x04000000;
 
-inline const char* RecordSortText(const MailRecord* record) {
-  return reinterpret_cast<const char*>(record + 1);
+// The flags a record stores. Accepted is the absence of reject, passed-RBL
+// is an RBL line without stop, has-post a linked status line.
+constexpr uint32_t kStoredFlags =
+    kMsgDirections | 0x3F0 | kMsgPostStatuses | kMsgHasRbl | kMsgRblFlagsMatch;
+constexpr uint32_t kSecondsBits = 17;
+constexpr uint32_t kSecondsMask = (uint32_t{1} << kSecondsBits) - 1;
+
+// The stored flags in 15 bits: directions, reject..fin, the five postponer
+// statuses, has-RBL and the RBL flag match.
+inline uint32_t PackFlags(uint32_t flags) {
+  return (flags & 0x3) | ((flags >> 2) & 0xFC) | ((flags >> 4) & 0x1F00) |
+         ((flags >> 11) & 0x2000) | ((flags >> 12) & 0x4000);
 }
+
+inline uint32_t UnpackFlags(uint32_t packed) {
+  return (packed & 0x3) | ((packed & 0xFC) << 2) | ((packed & 0x1F00) << 4) |
+         ((packed & 0x2000) << 11) | ((packed & 0x4000) << 12);
+}
+
+// The message's flags as the filter and the listing read them.
+inline uint32_t RecordFlags(const MailRecord& record) {
+  uint32_t flags = UnpackFlags(record.stamp >> kSecondsBits);
+  if ((flags & kMsgReject) == 0) flags |= kMsgAccepted;
+  if ((flags & (kMsgHasRbl | kMsgStop)) == kMsgHasRbl) flags |= kMsgPassedRbl;
+  if (record.lastPost != 0) flags |= kMsgHasPost;
+  return flags;
+}
+
+inline void SetRecordFlags(MailRecord* record, uint32_t flags) {
+  record->stamp = (record->stamp & kSecondsMask) | (PackFlags(flags & kStoredFlags) << kSecondsBits);
+}
+
+inline uint32_t RecordSeconds(const MailRecord& record) { return record.stamp & kSecondsMask; }
 
 struct LogFileEntry {
   TimeValue day = 0;     // the day of the file
@@ -47,39 +76,34 @@ struct LogFileEntry {
   std::wstring name;     // without directory
 };
 
-// A postponer status line of the message whose first record (in key order)
-// stands at index position `position`.
-struct PostEntry {
-  uint32_t position;
-  uint32_t fileIndex;
+// Records name their files in 16 bits.
+constexpr size_t kMaxLogFiles = 0xFFFF;
+
+// A postponer status line of a message: its offset and the message's line
+// before it (1 + index, 0 for none). The file follows from the index
+// (PostFileRange), so a link needs no more.
+struct PostLink {
   uint32_t offset;
+  uint32_t previous;
+};
+
+// The links from firstLink on were read from file fileIndex, up to the
+// next range's firstLink.
+struct PostFileRange {
+  uint32_t firstLink;
+  uint32_t fileIndex;
+};
+
+// A count that left 16 bits: the record holds kCountElsewhere.
+constexpr uint16_t kCountElsewhere = 0xFFFF;
+struct BigCounts {
+  uint32_t announced = 0;
+  uint32_t ended = 0;
 };
 
 struct ScanDay {
   uint32_t directions;
   TimeValue day;
-};
-
-// The records' bytes. The buffer grows with realloc, which gets large blocks
-// by remapping their pages: growing never holds two copies of the records.
-struct RecordStore {
-  uint8_t* bytes = nullptr;
-  size_t used = 0;
-  size_t capacity = 0;
-
-  RecordStore() = default;
-  RecordStore(const RecordStore&) = delete;
-  RecordStore& operator=(const RecordStore&) = delete;
-  ~RecordStore() { Free(); }
-  uint8_t* data() { return bytes; }
-  const uint8_t* data() const { return bytes; }
-  size_t size() const { return used; }
-  // Room for `size` bytes without growing; false when it cannot be had.
-  bool Reserve(size_t size);
-  // Makes the store `size` bytes long, new bytes zeroed; false when it
-  // cannot grow (the store is then unchanged).
-  bool Resize(size_t size);
-  void Free();
 };
 
 // A growable array of plain items on realloc, which remaps the pages of
@@ -126,80 +150,57 @@ struct PodBuffer {
 };
 
 struct MailIndex {
-  RecordStore store;                // records
-  PodBuffer<uint32_t> index;        // byte offsets into store
+  PodBuffer<MailRecord> records;    // in SMTP scan order
   std::vector<LogFileEntry> files;
-  PodBuffer<PostEntry> posts;
-  uint32_t sortColumn = 0;          // decides the sort text kept per record
+  PodBuffer<PostLink> posts;        // in postponer scan order
+  std::vector<PostFileRange> postFiles;
+  std::unordered_map<uint32_t, BigCounts> bigCounts;  // by record position
+  uint32_t sortColumn = 0;          // decides the sort reference kept per record
   uint32_t rblFlagMask = 0;         // the f-rbl mask, tested in the RBL pass
-  // Hash index built after the key sort and dropped after the postponer
-  // pass: open-addressed 32-bit slots of index position + 1, at most 3/4
-  // full; below 2^24 records a tag byte of the key's hash stands in the top
-  // byte, so that most misses need no record. The first record of each key
-  // in index order is entered.
+  // Per record for the from and to orders: the start of its sort text in
+  // sortTexts (up to 128 bytes and a NUL); for the ip order its address value.
+  PodBuffer<uint32_t> sortRefs;
+  PodBuffer<char> sortTexts;
+  // Key lookup from the end of the SMTP pass to the end of the postponer
+  // pass: open-addressed 32-bit slots of position + 1, at most 3/4 full; below
+  // 2^24 records a tag byte of the key's hash stands in the top byte, so that
+  // most misses need no record. The first record of each key is entered.
   PodBuffer<uint32_t> keySlots;
   bool keyTagged = false;
 };
 
-inline MailRecord* IndexRecord(MailIndex* mail, size_t position) {
-  return reinterpret_cast<MailRecord*>(mail->store.data() + mail->index[position]);
+// The record's time: its SMTP file's day plus its time of day.
+inline TimeValue RecordTime(const MailIndex* mail, const MailRecord& record) {
+  return mail->files[record.smtpFile].day + TimeValue{RecordSeconds(record)} * kTicksPerSecond;
 }
 
-// Loops over the index in key order touch the store at random: asking for a
-// record some steps ahead hides most of the cache misses.
-constexpr size_t kPrefetchDistance = 16;
-
-inline void PrefetchStoreBytes(const uint8_t* store, uint32_t offset) {
-  __builtin_prefetch(store + offset);
-}
-
-inline void PrefetchIndexRecord(const MailIndex* mail, size_t position) {
-  if (position < mail->index.size()) PrefetchStoreBytes(mail->store.data(), mail->index[position]);
-}
-
-// The record's time: its SMTP file's day plus the time of day of its line.
-inline TimeValue RecordTime(const MailIndex* mail, const MailRecord* record) {
-  return mail->files[record->smtpFile].day + TimeValue{record->seconds} * kTicksPerSecond;
-}
-
-// Sorts *items into the order a heap sort (std::make_heap, std::sort_heap)
-// with `less` gives. Without ties that order is the only sorted one, so a
-// faster sort is used and checked; with a tie, refill(items) puts the items
-// back in their first order and they are heap-sorted.
-template <typename Item, typename Less, typename Refill>
-void SortAsHeapSortWould(std::vector<Item>* items, Less less, Refill refill) {
-  std::sort(items->begin(), items->end(), less);
-  for (size_t i = 1; i < items->size(); ++i) {
-    if (!less((*items)[i - 1], (*items)[i])) {
-      refill(items);
-      std::make_heap(items->begin(), items->end(), less);
-      std::sort_heap(items->begin(), items->end(), less);
-      return;
-    }
-  }
-}
+// The sums of "S" counts and "E" lines of the record at `position`.
+uint32_t RecordAnnounced(const MailIndex* mail, size_t position);
+uint32_t RecordEnded(const MailIndex* mail, size_t position);
 
 // Reserves the initial sizes; kErrNoMemory on failure.
 ResultCode MailIndexCreate(MailIndex* mail);
 // Closes every file and frees everything.
 void MailIndexRelease(MailIndex* mail);
 
-// Both directions of the conditions; sorts the index by key at the end.
+// Both directions of the conditions; builds the key lookup at the end.
 ResultCode RunSmtpPass(const wchar_t* logDir, const SearchConditions* conditions,
                        MailProgressFn callback, void* context, MailIndex* mail);
 ResultCode RunRblPass(const wchar_t* logDir, MailProgressFn callback, void* context,
                       MailIndex* mail);
+// Links the status lines and settles fin; drops the key lookup.
 ResultCode RunPostponerPass(const wchar_t* logDir, uint32_t postmax, MailProgressFn callback,
                             void* context, MailIndex* mail);
 
 // Days of the records with selectionBit, each followed by window-1 days.
-std::vector<ScanDay> BuildScanDays(MailIndex* mail, uint32_t selectionBit, uint32_t window);
+std::vector<ScanDay> BuildScanDays(const MailIndex* mail, uint32_t selectionBit, uint32_t window);
 
-// The first record with this key in index order (through the hash index once
-// the SMTP pass has built it, else by binary search), or null.
-MailRecord* FindRecordByKey(MailIndex* mail, const MessageKey& key);
-// The index position of that record, or SIZE_MAX.
-size_t FindPositionByKey(MailIndex* mail, const MessageKey& key);
+// The position of the first record (in scan order) with this key, or
+// SIZE_MAX; through the key lookup, which the SMTP pass builds.
+size_t FindPositionByKey(const MailIndex* mail, const MessageKey& key);
+
+// The file a post link was read from.
+uint32_t PostLinkFile(const MailIndex* mail, size_t link);
 
 // The line at offset of file fileIndex, cut at CR or LF; empty when the file
 // is unknown or not open or the read fails. buffer holds at least 32 768 bytes.
@@ -221,9 +222,3 @@ struct LineRequest {
 // kErrNoMemory when the buffers cannot grow.
 ResultCode ReadIndexedLines(const MailIndex* mail, std::vector<LineRequest>* requests,
                             std::vector<char>* text);
-
-// Splits a line (NUL-ended) into at most maxFields ';'-fields, trims bytes up
-// to 32 around each and terminates each in place. Every field, a missing one
-// too (an empty text at the line's end), points into the writable line.
-// line[length] must be the line's NUL. Returns the number of fields present.
-uint32_t SplitLogFields(char* line, size_t length, char** fields, uint32_t maxFields);

@@ -37,17 +37,9 @@ int CompareValues(T a, T b) {
   return a < b ? -1 : (a > b ? 1 : 0);
 }
 
-// The client address kept as sort text for the ip order.
-uint32_t SortAddress(const MailRecord* record) {
-  uint32_t value = 0;
-  std::memcpy(&value, RecordSortText(record), 4);
-  return value;
-}
-
 }  // namespace
 
-bool RecordMatchesFilter(const MailRecord* record, const SearchConditions* conditions) {
-  uint32_t flags = record->flags;
+bool FlagsMatchFilter(uint32_t flags, const SearchConditions* conditions) {
   uint32_t wanted = conditions->flags;
   if ((flags & wanted & kMsgFinalStates) == 0) return false;
   if ((wanted & kMsgRblMarks) != 0 && (flags & wanted & kMsgRblMarks) == 0) return false;
@@ -59,116 +51,48 @@ bool RecordMatchesFilter(const MailRecord* record, const SearchConditions* condi
   return true;
 }
 
-int CompareRecordsByColumn(const MailIndex* mail, const MailRecord* a, const MailRecord* b,
-                           uint32_t column) {
-  const TimeValue timeA = RecordTime(mail, a);
-  const TimeValue timeB = RecordTime(mail, b);
+int CompareRecordsByColumn(const MailIndex* mail, uint32_t a, uint32_t b, uint32_t column) {
+  const MailRecord& recordA = mail->records[a];
+  const MailRecord& recordB = mail->records[b];
+  const TimeValue timeA = RecordTime(mail, recordA);
+  const TimeValue timeB = RecordTime(mail, recordB);
   int order = 0;
   switch (column) {
     case 1:
     case 2:
-      order = CompareTextNoCase(RecordSortText(a), RecordSortText(b));
+      order = CompareTextNoCase(mail->sortTexts.items + mail->sortRefs[a],
+                                mail->sortTexts.items + mail->sortRefs[b]);
       if (order == 0) order = CompareValues(timeA, timeB);
-      if (order == 0) order = CompareMessageKeys(a->key, b->key);
+      if (order == 0) order = CompareMessageKeys(recordA.key, recordB.key);
       return order;
     case 3:
-      order = CompareValues(SortAddress(a), SortAddress(b));
+      order = CompareValues(mail->sortRefs[a], mail->sortRefs[b]);
       return order != 0 ? order : CompareValues(timeA, timeB);
     case 4:
-      order = CompareMessageKeys(a->key, b->key);
+      order = CompareMessageKeys(recordA.key, recordB.key);
       return order != 0 ? order : CompareValues(timeA, timeB);
     default:
       order = CompareValues(timeA, timeB);
       if (order == 0) {
-        order = CompareValues(static_cast<int32_t>(a->smtpOffset),
-                              static_cast<int32_t>(b->smtpOffset));
+        order = CompareValues(static_cast<int32_t>(recordA.smtpOffset),
+                              static_cast<int32_t>(recordB.smtpOffset));
       }
-      return order != 0 ? order : CompareMessageKeys(a->key, b->key);
+      return order != 0 ? order : CompareMessageKeys(recordA.key, recordB.key);
   }
 }
 
 namespace {
 
-// What the time and address orders of CompareRecordsByColumn look at,
-// copied next to the record's offset in 12 bytes: the time as whole seconds
-// after the earliest match (log times are whole seconds), `tie` the address
-// for column 3, the SMTP offset (compared as signed) for the time order.
-// Keys are read from the store when needed.
-struct SortEntry {
-  uint32_t time;
-  uint32_t offset;
-  uint32_t tie;
-};
-
-// CompareRecordsByColumn for columns 0, 3 and 4 on sort entries.
-int CompareEntries(const uint8_t* store, const SortEntry& a, const SortEntry& b, uint32_t column) {
-  auto keys = [store, &a, &b] {
-    return CompareMessageKeys(reinterpret_cast<const MailRecord*>(store + a.offset)->key,
-                              reinterpret_cast<const MailRecord*>(store + b.offset)->key);
-  };
-  int order = 0;
-  switch (column) {
-    case 3:
-      order = CompareValues(a.tie, b.tie);
-      return order != 0 ? order : CompareValues(a.time, b.time);
-    case 4:
-      order = keys();
-      return order != 0 ? order : CompareValues(a.time, b.time);
-    default:
-      order = CompareValues(a.time, b.time);
-      if (order == 0) order = CompareValues(static_cast<int32_t>(a.tie), static_cast<int32_t>(b.tie));
-      return order != 0 ? order : keys();
-  }
-}
-
-// Heap sort of the matching records' offsets by the chosen column. Orders
-// that need no text run on copies of their fields: the same comparisons give
-// the same order, without a trip to the store for each.
-void SortMatches(MailIndex* mail, std::vector<uint32_t>* matches, uint32_t column,
+// Sorts the matches' positions by the column. Records equal in every
+// compared item keep the order the SMTP pass found them in (reversed when
+// descending), so the order is the same whatever the sort does inside.
+void SortMatches(const MailIndex* mail, std::vector<uint32_t>* matches, uint32_t column,
                  bool descending) {
-  const uint8_t* store = mail->store.data();
-  TimeValue first = ~TimeValue{0};
-  TimeValue last = 0;
-  for (size_t i = 0; i < matches->size(); ++i) {
-    if (i + kPrefetchDistance < matches->size()) {
-      PrefetchStoreBytes(store, (*matches)[i + kPrefetchDistance]);
-    }
-    const uint32_t offset = (*matches)[i];
-    const TimeValue time = RecordTime(mail, reinterpret_cast<const MailRecord*>(store + offset));
-    first = std::min(first, time);
-    last = std::max(last, time);
-  }
-  const bool secondsFit = (last - first) / kTicksPerSecond <= UINT32_MAX;
-  if (column != 1 && column != 2 && secondsFit) {
-    auto fill = [mail, store, matches, column, first](std::vector<SortEntry>* entries) {
-      entries->resize(matches->size());
-      for (size_t i = 0; i < entries->size(); ++i) {
-        if (i + kPrefetchDistance < entries->size()) {
-          PrefetchStoreBytes(store, (*matches)[i + kPrefetchDistance]);
-        }
-        const auto* record = reinterpret_cast<const MailRecord*>(store + (*matches)[i]);
-        uint32_t tie = column == 3 ? SortAddress(record) : record->smtpOffset;
-        const auto seconds = static_cast<uint32_t>((RecordTime(mail, record) - first) / kTicksPerSecond);
-        (*entries)[i] = SortEntry{seconds, (*matches)[i], tie};
-      }
-    };
-    auto before = [store, column, descending](const SortEntry& a, const SortEntry& b) {
-      int order = CompareEntries(store, a, b, column);
-      return descending ? order > 0 : order < 0;
-    };
-    std::vector<SortEntry> entries;
-    fill(&entries);
-    SortAsHeapSortWould(&entries, before, fill);
-    for (size_t i = 0; i < entries.size(); ++i) (*matches)[i] = entries[i].offset;
-    return;
-  }
-  auto before = [mail, store, column, descending](uint32_t a, uint32_t b) {
-    int order = CompareRecordsByColumn(mail, reinterpret_cast<const MailRecord*>(store + a),
-                                       reinterpret_cast<const MailRecord*>(store + b), column);
+  std::sort(matches->begin(), matches->end(), [mail, column, descending](uint32_t a, uint32_t b) {
+    int order = CompareRecordsByColumn(mail, a, b, column);
+    if (order == 0) order = CompareValues(a, b);
     return descending ? order > 0 : order < 0;
-  };
-  std::make_heap(matches->begin(), matches->end(), before);
-  std::sort_heap(matches->begin(), matches->end(), before);
+  });
 }
 
 // Records listed per chunk: their lines are read together, in file order.
@@ -197,45 +121,49 @@ void AppendLine(std::vector<char>* out, const char* prefix, size_t prefixLength,
   out->push_back('\n');
 }
 
-// The lines of one record's block, in the order the block writes them.
-void RequestBlockLines(const MailIndex* mail, const MailRecord* record,
-                       std::vector<LineRequest>* lines) {
-  lines->push_back(LineRequest{record->smtpFile, record->smtpOffset, 0, 0});
-  if ((record->flags & kMsgHasRbl) != 0) {
-    lines->push_back(LineRequest{record->rblFile, record->rblOffset, 0, 0});
+// The lines of one record's block, in the order the block writes them;
+// returns the number of its postponer lines.
+uint32_t RequestBlockLines(const MailIndex* mail, const MailRecord& record,
+                           std::vector<LineRequest>* lines) {
+  lines->push_back(LineRequest{record.smtpFile, record.smtpOffset, 0, 0});
+  if ((RecordFlags(record) & kMsgHasRbl) != 0) {
+    lines->push_back(LineRequest{record.rblFile, record.rblOffset, 0, 0});
   }
-  if ((record->flags & kMsgHasPost) != 0) {
-    const uint32_t position = mail->posts[record->firstPost].position;
-    for (size_t i = record->firstPost; i < mail->posts.size(); ++i) {
-      const PostEntry& entry = mail->posts[i];
-      if (entry.position != position) break;
-      lines->push_back(LineRequest{entry.fileIndex, entry.offset, 0, 0});
-    }
+  const size_t first = lines->size();
+  for (uint32_t link = record.lastPost; link != 0; link = mail->posts[link - 1].previous) {
+    lines->push_back(LineRequest{PostLinkFile(mail, link - 1), mail->posts[link - 1].offset, 0, 0});
   }
+  // By day, then offset; the incoming file's line first between equals.
+  const LogFileEntry* files = mail->files.data();
+  std::sort(lines->begin() + static_cast<ptrdiff_t>(first), lines->end(),
+            [files](const LineRequest& a, const LineRequest& b) {
+              if (files[a.fileIndex].day != files[b.fileIndex].day) {
+                return files[a.fileIndex].day < files[b.fileIndex].day;
+              }
+              if (a.offset != b.offset) return a.offset < b.offset;
+              return a.fileIndex < b.fileIndex;
+            });
+  return static_cast<uint32_t>(lines->size() - first);
 }
 
 // Appends one message block from its lines (*next is the first of them, as
 // RequestBlockLines asked for them).
-void AppendBlock(std::vector<char>* out, const MailIndex* mail, const MailRecord* record,
-                 const std::vector<LineRequest>& lines, const std::vector<char>& text,
-                 size_t* next) {
-  if ((record->flags & kMsgIn) != 0) {
+void AppendBlock(std::vector<char>* out, const MailIndex* mail, uint32_t position,
+                 uint32_t postLines, const std::vector<LineRequest>& lines,
+                 const std::vector<char>& text, size_t* next) {
+  const MailRecord& record = mail->records[position];
+  const uint32_t flags = RecordFlags(record);
+  if ((flags & kMsgIn) != 0) {
     AppendText(out, "smtp|in;", 8);
   } else {
     AppendText(out, "smtp|out;", 9);
   }
-  AppendDecimal(out, record->ended);
+  AppendDecimal(out, RecordEnded(mail, position));
   out->push_back(';');
-  AppendDecimal(out, record->announced);
+  AppendDecimal(out, RecordAnnounced(mail, position));
   AppendLine(out, "|", 1, text, lines[(*next)++]);
-  if ((record->flags & kMsgHasRbl) != 0) AppendLine(out, "rbl|", 4, text, lines[(*next)++]);
-  if ((record->flags & kMsgHasPost) != 0) {
-    const uint32_t position = mail->posts[record->firstPost].position;
-    for (size_t i = record->firstPost; i < mail->posts.size(); ++i) {
-      if (mail->posts[i].position != position) break;
-      AppendLine(out, "post|", 5, text, lines[(*next)++]);
-    }
-  }
+  if ((flags & kMsgHasRbl) != 0) AppendLine(out, "rbl|", 4, text, lines[(*next)++]);
+  for (uint32_t i = 0; i < postLines; ++i) AppendLine(out, "post|", 5, text, lines[(*next)++]);
   out->push_back('\n');
 }
 
@@ -252,23 +180,23 @@ bool WriteOut(FILE* out, std::vector<char>* listing) {
   return written;
 }
 
-ResultCode WriteListing(FILE* out, MailIndex* mail, const std::vector<uint32_t>& matches,
+ResultCode WriteListing(FILE* out, const MailIndex* mail, const std::vector<uint32_t>& matches,
                         uint32_t pageSize, uint32_t pageCount, SearchProgressFn callback,
                         void* context) {
   uint32_t page = 0;
   const size_t count = matches.size();
   std::vector<LineRequest> lines;
+  std::vector<uint32_t> postLines;
   std::vector<char> text;
   std::vector<char> listing;
+  constexpr size_t kAhead = 16;
   for (size_t chunk = 0; chunk < count; chunk += kChunkRecords) {
     const size_t chunkEnd = std::min(count, chunk + kChunkRecords);
     lines.clear();
+    postLines.clear();
     for (size_t i = chunk; i < chunkEnd; ++i) {
-      if (i + kPrefetchDistance < chunkEnd) {
-        PrefetchStoreBytes(mail->store.data(), matches[i + kPrefetchDistance]);
-      }
-      RequestBlockLines(mail, reinterpret_cast<const MailRecord*>(mail->store.data() + matches[i]),
-                        &lines);
+      if (i + kAhead < chunkEnd) __builtin_prefetch(&mail->records[matches[i + kAhead]]);
+      postLines.push_back(RequestBlockLines(mail, mail->records[matches[i]], &lines));
     }
     ResultCode result = ReadIndexedLines(mail, &lines, &text);
     if (result != kOk) return result;
@@ -291,8 +219,7 @@ ResultCode WriteListing(FILE* out, MailIndex* mail, const std::vector<uint32_t>&
         AppendDecimal(&listing, static_cast<unsigned long>(count));
         AppendText(&listing, "]\n\n", 3);
       }
-      const auto* record = reinterpret_cast<const MailRecord*>(mail->store.data() + matches[i]);
-      AppendBlock(&listing, mail, record, lines, text, &next);
+      AppendBlock(&listing, mail, matches[i], postLines[i - chunk], lines, text, &next);
       if (listing.size() >= kListingFlush && !WriteOut(out, &listing)) return kOk;
     }
     if (!WriteOut(out, &listing)) return kOk;
@@ -318,19 +245,23 @@ ResultCode ListMatches(MailIndex* mail, SearchConditions* conditions, const wcha
                        bool* outputOpened) {
   int result = Report(callback, context, 75, 100, L"");
   if (result != 0) return result;
+  size_t count = 0;
+  for (const MailRecord& record : mail->records) count += FlagsMatchFilter(RecordFlags(record), conditions);
   std::vector<uint32_t> matches;
-  matches.reserve(mail->index.size());  // pages are taken only as they fill
-  for (size_t i = 0; i < mail->index.size(); ++i) {
-    PrefetchIndexRecord(mail, i + kPrefetchDistance);
-    if (RecordMatchesFilter(IndexRecord(mail, i), conditions)) matches.push_back(mail->index[i]);
+  matches.reserve(count);
+  for (size_t position = 0; position < mail->records.size(); ++position) {
+    if (FlagsMatchFilter(RecordFlags(mail->records[position]), conditions)) {
+      matches.push_back(static_cast<uint32_t>(position));
+    }
   }
-  mail->index.Free();  // the listing goes by the matches' store offsets
   *matchCount = static_cast<uint32_t>(matches.size());
   if (matches.empty()) return kErrNotFound;
   uint32_t pageSize = conditions->pageSize;
   uint32_t pageCount =
       pageSize != 0 ? static_cast<uint32_t>((matches.size() + pageSize - 1) / pageSize) : 1;
   SortMatches(mail, &matches, conditions->sortColumn, conditions->sortDescending != 0);
+  mail->sortRefs.Free();
+  mail->sortTexts.Free();
   result = Report(callback, context, 80, 100, L"");
   if (result != 0) return result;
   FILE* out = stdout;

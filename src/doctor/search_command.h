@@ -23,12 +23,11 @@ ResultCode RunSearch(const wchar_t* logDir, SearchConditions* conditions,
                      const wchar_t* outputFile, SearchProgressFn callback, void* context,
                      uint32_t* matchCount);
 
-struct MailRecord;
 struct MailIndex;
 
-// The status filter: direction-independent state and RBL flag conditions.
-bool RecordMatchesFilter(const MailRecord* record, const SearchConditions* conditions);
+// The status filter on a message's flags: state and RBL flag conditions.
+bool FlagsMatchFilter(uint32_t flags, const SearchConditions* conditions);
 
-// Order of two records by sort column (0 time, 1 from, 2 to, 3 ip, 4 id).
-int CompareRecordsByColumn(const MailIndex* mail, const MailRecord* a, const MailRecord* b,
-                           uint32_t column);
+// Order of the records at two positions by sort column (0 time, 1 from,
+// 2 to, 3 ip, 4 id).
+int CompareRecordsByColumn(const MailIndex* mail, uint32_t a, uint32_t b, uint32_t column);

@@ -19,6 +19,12 @@ int StreamLastError();
 // Moves to a byte offset from the start (64-bit). kErrReadFault on failure.
 ResultCode SeekStream(FILE* stream, uint64_t offset);
 
+// Reads up to `size` bytes at `offset` of a stream opened "rb", past its
+// buffer and whatever its position: *got is short only at the end of the
+// file. kErrReadFault when the system read fails, kErrInvalidArgument for
+// null arguments or a stream without a file of its own.
+ResultCode ReadStreamAt(FILE* stream, uint64_t offset, void* buffer, size_t size, size_t* got);
+
 // Current byte offset, or -1 on failure.
 int64_t TellStream(FILE* stream);
 

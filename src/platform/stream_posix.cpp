@@ -272,3 +272,24 @@ int64_t TellStream(FILE* stream) {
   if (stream == nullptr) return -1;
   return static_cast<int64_t>(::ftello64(stream));
 }
+
+ResultCode ReadStreamAt(FILE* stream, uint64_t offset, void* buffer, size_t size, size_t* got) {
+  if (stream == nullptr || got == nullptr || (buffer == nullptr && size != 0)) {
+    return kErrInvalidArgument;
+  }
+  *got = 0;
+  const int fd = fileno(stream);
+  if (fd < 0) return kErrInvalidArgument;
+  auto* bytes = static_cast<char*>(buffer);
+  while (*got < size) {
+    const ssize_t done = ::pread(fd, bytes + *got, size - *got, static_cast<off_t>(offset + *got));
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      gLastError = errno;
+      return kErrReadFault;
+    }
+    if (done == 0) break;
+    *got += static_cast<size_t>(done);
+  }
+  return kOk;
+}

@@ -105,3 +105,33 @@ int64_t TellStream(FILE* stream) {
   if (stream == nullptr) return -1;
   return static_cast<int64_t>(_ftelli64(stream));
 }
+
+ResultCode ReadStreamAt(FILE* stream, uint64_t offset, void* buffer, size_t size, size_t* got) {
+  if (stream == nullptr || got == nullptr || (buffer == nullptr && size != 0)) {
+    return kErrInvalidArgument;
+  }
+  *got = 0;
+  const intptr_t os = _get_osfhandle(_fileno(stream));
+  if (os == -1 || os == -2) return kErrInvalidArgument;
+  const HANDLE handle = reinterpret_cast<HANDLE>(os);
+  auto* bytes = static_cast<char*>(buffer);
+  while (*got < size) {
+    // A positioned read of a synchronous handle: the offset goes in OVERLAPPED.
+    const uint64_t at = offset + *got;
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    const size_t left = size - *got;
+    const DWORD chunk = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
+    DWORD done = 0;
+    if (!ReadFile(handle, bytes + *got, chunk, &done, &where)) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_HANDLE_EOF) break;
+      gLastError = error;
+      return kErrReadFault;
+    }
+    if (done == 0) break;
+    *got += done;
+  }
+  return kOk;
+}

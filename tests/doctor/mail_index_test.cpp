@@ -1,6 +1,5 @@
-// Differential tests of the doctor's fast paths against the plain ones: the
-// checked sort against the heap sort, and reading many lines by spans against
-// reading each line alone.
+// Differential tests of the doctor's fast paths against the plain ones:
+// reading many lines by spans against reading each line alone.
 #include "doctor/mail_index.h"
 
 #include <gtest/gtest.h>
@@ -15,23 +14,6 @@
 #include "search_fixture.h"
 
 namespace {
-
-TEST(SortAsHeapSortWould, SameOrderAsTheHeapSortWithAndWithoutTies) {
-  std::mt19937 random(5);
-  for (int round = 0; round < 200; ++round) {
-    // Values compared, ids not: a small value range gives ties.
-    const uint32_t range = round % 2 == 0 ? 1000000 : 8;
-    std::vector<std::pair<uint32_t, uint32_t>> items(random() % 300);
-    for (uint32_t i = 0; i < items.size(); ++i) items[i] = {random() % range, i};
-    const auto first = items;
-    auto less = [](const auto& a, const auto& b) { return a.first < b.first; };
-    auto expected = first;
-    std::make_heap(expected.begin(), expected.end(), less);
-    std::sort_heap(expected.begin(), expected.end(), less);
-    SortAsHeapSortWould(&items, less, [&first](auto* refill) { *refill = first; });
-    EXPECT_EQ(items, expected) << "round " << round;
-  }
-}
 
 TEST(ReadIndexedLines, SameLinesAsReadingEachAlone) {
   search_test::LogDir dir;

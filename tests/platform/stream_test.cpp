@@ -52,6 +52,15 @@ TEST_F(StreamTest, SeekTellAndFailures) {
   ASSERT_NE(in, nullptr);
   ASSERT_EQ(SeekStream(in, 300000), kOk);
   EXPECT_EQ(TellStream(in), 300000);
+  // Positioned reads neither use nor move the stream's position.
+  char bytes[8] = {};
+  size_t got = 0;
+  ASSERT_EQ(ReadStreamAt(in, 299998, bytes, sizeof bytes, &got), kOk);
+  EXPECT_EQ(std::string(bytes, got), "aatail");
+  ASSERT_EQ(ReadStreamAt(in, 400000, bytes, sizeof bytes, &got), kOk);
+  EXPECT_EQ(got, 0u);
+  EXPECT_EQ(TellStream(in), 300000);
+  EXPECT_EQ(ReadStreamAt(in, 0, nullptr, 1, &got), kErrInvalidArgument);
   std::fclose(in);
   EXPECT_EQ(OpenStream(Path("none/x.txt").c_str(), "rb"), nullptr);
   EXPECT_NE(StreamLastError(), 0);
