@@ -835,7 +835,10 @@ namespace {
 
 constexpr size_t kLineMax = 32767;
 constexpr size_t kSpanMax = size_t{1} << 20;
-constexpr size_t kLoneSpan = 4096;
+constexpr size_t kLoneSpan = 1024;
+// A read goes on to the next wanted line when fewer bytes than this lie
+// between: reading them costs less than another call.
+constexpr size_t kGapMax = 4096;
 
 // Bytes [start, start + length) of one file, read with one positioned read.
 struct FileSpan {
@@ -936,17 +939,19 @@ ResultCode ReadIndexedLines(const MailIndex* mail, std::vector<LineRequest>* req
     const char* line = nullptr;
     size_t length = 0;
     if (spanFile != request.fileIndex || !LineInSpan(span, request.offset, &line, &length)) {
-      // One read reaches the later lines of this file within kSpanMax.
+      // One read reaches the later lines of this file that follow each other
+      // closely, within kSpanMax.
       uint64_t reach = request.offset;
       for (size_t next = k + 1; next < count; ++next) {
         const LineRequest& ahead = (*requests)[order[next]];
-        if (ahead.fileIndex != request.fileIndex || ahead.offset - request.offset >= kSpanMax) break;
+        if (ahead.fileIndex != request.fileIndex || ahead.offset - request.offset >= kSpanMax ||
+            ahead.offset - reach > kGapMax) {
+          break;
+        }
         reach = ahead.offset;
       }
-      // A line alone is read in a small span first: most lines are short.
-      const size_t size = reach > request.offset
-                              ? static_cast<size_t>(reach - request.offset) + kLineMax + 1
-                              : kLoneSpan;
+      // Most lines are short: the last one gets a small margin first.
+      const size_t size = static_cast<size_t>(reach - request.offset) + kLoneSpan;
       ReadSpan(file, request.offset, size, &span);
       spanFile = request.fileIndex;
       if (!LineInSpan(span, request.offset, &line, &length)) {

@@ -114,11 +114,19 @@ void AppendDecimal(std::vector<char>* out, unsigned long value) {
   AppendText(out, digits + start, sizeof(digits) - start);
 }
 
+// A listing file gets CR LF line ends written here, so that it can be
+// written as bytes (the text mode stream would look for every LF again);
+// standard output gets LF.
+void EndLine(std::vector<char>* out, bool crLf) {
+  if (crLf) out->push_back('\r');
+  out->push_back('\n');
+}
+
 void AppendLine(std::vector<char>* out, const char* prefix, size_t prefixLength,
-                const std::vector<char>& text, const LineRequest& line) {
+                const std::vector<char>& text, const LineRequest& line, bool crLf) {
   AppendText(out, prefix, prefixLength);
   AppendText(out, text.data() + line.textStart, line.textLength);
-  out->push_back('\n');
+  EndLine(out, crLf);
 }
 
 // The lines of one record's block, in the order the block writes them;
@@ -150,7 +158,7 @@ uint32_t RequestBlockLines(const MailIndex* mail, const MailRecord& record,
 // RequestBlockLines asked for them).
 void AppendBlock(std::vector<char>* out, const MailIndex* mail, uint32_t position,
                  uint32_t postLines, const std::vector<LineRequest>& lines,
-                 const std::vector<char>& text, size_t* next) {
+                 const std::vector<char>& text, size_t* next, bool crLf) {
   const MailRecord& record = mail->records[position];
   const uint32_t flags = RecordFlags(record);
   if ((flags & kMsgIn) != 0) {
@@ -161,10 +169,12 @@ void AppendBlock(std::vector<char>* out, const MailIndex* mail, uint32_t positio
   AppendDecimal(out, RecordEnded(mail, position));
   out->push_back(';');
   AppendDecimal(out, RecordAnnounced(mail, position));
-  AppendLine(out, "|", 1, text, lines[(*next)++]);
-  if ((flags & kMsgHasRbl) != 0) AppendLine(out, "rbl|", 4, text, lines[(*next)++]);
-  for (uint32_t i = 0; i < postLines; ++i) AppendLine(out, "post|", 5, text, lines[(*next)++]);
-  out->push_back('\n');
+  AppendLine(out, "|", 1, text, lines[(*next)++], crLf);
+  if ((flags & kMsgHasRbl) != 0) AppendLine(out, "rbl|", 4, text, lines[(*next)++], crLf);
+  for (uint32_t i = 0; i < postLines; ++i) {
+    AppendLine(out, "post|", 5, text, lines[(*next)++], crLf);
+  }
+  EndLine(out, crLf);
 }
 
 // The listing buffer is written out when it reaches this size.
@@ -180,9 +190,9 @@ bool WriteOut(FILE* out, std::vector<char>* listing) {
   return written;
 }
 
-ResultCode WriteListing(FILE* out, const MailIndex* mail, const std::vector<uint32_t>& matches,
-                        uint32_t pageSize, uint32_t pageCount, SearchProgressFn callback,
-                        void* context) {
+ResultCode WriteListing(FILE* out, bool crLf, const MailIndex* mail,
+                        const std::vector<uint32_t>& matches, uint32_t pageSize,
+                        uint32_t pageCount, SearchProgressFn callback, void* context) {
   uint32_t page = 0;
   const size_t count = matches.size();
   std::vector<LineRequest> lines;
@@ -217,9 +227,11 @@ ResultCode WriteListing(FILE* out, const MailIndex* mail, const std::vector<uint
         AppendDecimal(&listing, ordinal);
         listing.push_back(';');
         AppendDecimal(&listing, static_cast<unsigned long>(count));
-        AppendText(&listing, "]\n\n", 3);
+        listing.push_back(']');
+        EndLine(&listing, crLf);
+        EndLine(&listing, crLf);
       }
-      AppendBlock(&listing, mail, matches[i], postLines[i - chunk], lines, text, &next);
+      AppendBlock(&listing, mail, matches[i], postLines[i - chunk], lines, text, &next, crLf);
       if (listing.size() >= kListingFlush && !WriteOut(out, &listing)) return kOk;
     }
     if (!WriteOut(out, &listing)) return kOk;
@@ -266,11 +278,11 @@ ResultCode ListMatches(MailIndex* mail, SearchConditions* conditions, const wcha
   if (result != 0) return result;
   FILE* out = stdout;
   if (outputFile != nullptr) {
-    out = OpenStream(outputFile, "wt");
+    out = OpenStream(outputFile, "wb");  // the listing brings its CR LF
     if (out == nullptr) return kErrCannotCreate;
     *outputOpened = true;
   }
-  result = WriteListing(out, mail, matches, pageSize, pageCount, callback, context);
+  result = WriteListing(out, outputFile != nullptr, mail, matches, pageSize, pageCount, callback, context);
   if (outputFile != nullptr) {
     std::fclose(out);
   } else {
