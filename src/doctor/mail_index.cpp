@@ -429,7 +429,7 @@ struct PendingLine {
 // the reader's: a caller flushes before their block goes.
 template <typename HandleFn>
 struct LookupQueue {
-  static constexpr size_t kDepth = 8;
+  static constexpr size_t kDepth = 16;
   static constexpr size_t kSize = 2 * kDepth;
   const MailIndex* mail;
   HandleFn handle;  // (const PendingLine&, size_t position) -> ResultCode
@@ -912,20 +912,30 @@ ResultCode ReadIndexedLines(const MailIndex* mail, std::vector<LineRequest>* req
                             std::vector<char>* text) {
   if (mail == nullptr || requests == nullptr || text == nullptr) return kErrInvalidArgument;
   const size_t count = requests->size();
-  // File and offset as one number beside the request's place: a direct sort.
-  struct Placed {
-    uint64_t where;
-    uint32_t request;
+  // Counted into their files first, which keeps the listing's order within a
+  // file (mostly offset order already: the listing goes by time); then each
+  // file's requests are sorted by offset unless they are. Requests for no
+  // known file share the last run.
+  const size_t runs = mail->files.size() + 1;
+  auto runOf = [runs](const LineRequest& request) {
+    return std::min<size_t>(request.fileIndex, runs - 1);
   };
-  std::vector<Placed> places(count);
-  for (size_t i = 0; i < count; ++i) {
-    const LineRequest& request = (*requests)[i];
-    places[i] = Placed{(uint64_t{request.fileIndex} << 32) | request.offset, static_cast<uint32_t>(i)};
-  }
-  std::sort(places.begin(), places.end(),
-            [](const Placed& a, const Placed& b) { return a.where < b.where; });
+  std::vector<uint32_t> starts(runs + 1, 0);
+  for (const LineRequest& request : *requests) ++starts[runOf(request) + 1];
+  for (size_t run = 0; run < runs; ++run) starts[run + 1] += starts[run];
   std::vector<uint32_t> order(count);
-  for (size_t i = 0; i < count; ++i) order[i] = places[i].request;
+  {
+    std::vector<uint32_t> fill(starts.begin(), starts.end() - 1);
+    for (size_t i = 0; i < count; ++i) order[fill[runOf((*requests)[i])]++] = static_cast<uint32_t>(i);
+  }
+  auto byOffset = [requests](uint32_t a, uint32_t b) {
+    return (*requests)[a].offset < (*requests)[b].offset;
+  };
+  for (size_t run = 0; run < runs; ++run) {
+    auto first = order.begin() + starts[run];
+    auto last = order.begin() + starts[run + 1];
+    if (!std::is_sorted(first, last, byOffset)) std::sort(first, last, byOffset);
+  }
   text->clear();
   FileSpan span;
   uint32_t spanFile = UINT32_MAX;
