@@ -47,10 +47,13 @@ struct LineFields {
 };
 
 // One pass of the shared field splitter; a line with more fields than are
-// kept still reports its length up to its first NUL.
-void ScanLine(const char* line, size_t length, LineFields* fields) {
+// kept still reports its length up to its first NUL. A scan for fewer
+// fields (a look at the first ones) stops at the last of them, which then
+// ends the length.
+void ScanLine(const char* line, size_t length, LineFields* fields,
+              uint32_t maxFields = kMaxSeparators + 1) {
   TextView views[kMaxSeparators + 1];
-  const uint32_t found = SplitFields(line, length, ';', views, kMaxSeparators + 1);
+  const uint32_t found = SplitFields(line, length, ';', views, maxFields);
   fields->count = found == 0 ? 0 : found - 1;
   for (uint32_t i = 0; i < fields->count; ++i) {
     fields->at[i] = static_cast<uint32_t>(views[i].text + views[i].length - line);
@@ -111,20 +114,17 @@ int Report(MailProgressFn callback, void* context, int overall, int item, const 
   return callback != nullptr ? callback(context, overall, item, text) : 0;
 }
 
-// The pieces of a file, each handed to handleLine(piece, fields) as a
-// read-only view with its field boundaries, cut at its first NUL as a C
-// string of the piece would be. finish() runs while the reader's blocks are
-// still there, for a handler that holds pieces.
+// The pieces of a file, each handed to handleLine(piece) as a read-only
+// view. finish() runs while the reader's blocks are still there, for a
+// handler that holds pieces.
 template <typename LineFn, typename FinishFn>
 ResultCode ReadLines(FILE* file, FileProgress* progress, LineFn handleLine, FinishFn finish) {
   BlockLineReader reader;
   ResultCode result = BlockLineReaderInit(&reader, file);
   LineView piece;
-  LineFields fields;
   int got = 0;
   while (result == kOk && (got = BlockLineReaderNext(&reader, &piece)) == 1) {
-    ScanLine(piece.text, piece.length, &fields);
-    result = handleLine(piece, fields);
+    result = handleLine(piece);
     if (result == kOk) result = TickLine(progress, piece.consumed);
   }
   if (result == kOk && got < 0) result = got;
@@ -196,6 +196,26 @@ ResultCode AppendSortRef(MailIndex* mail, const char* sender, const char* recipi
   mail->sortTexts.items[at + length] = '\0';
   mail->sortTexts.count = at + length + 1;
   return mail->sortRefs.Append(static_cast<uint32_t>(at)) ? kOk : kErrNoMemory;
+}
+
+// False when a from condition turns the line away: its sender is looked at
+// before the line is split, as the split would give it (trimmed, empty when
+// missing), since most lines of a search for a sender are not that sender's.
+bool SenderMayMatch(SmtpScan* scan, const LineView& piece) {
+  if (scan->conditions->from == nullptr) return true;
+  LineFields fields;
+  ScanLine(piece.text, piece.length, &fields, kSmtpFieldSender + 2);
+  const char* begin = nullptr;
+  const char* end = piece.text + fields.length;
+  if (!FieldFrom(piece.text, fields, kSmtpFieldSender, &begin)) {
+    begin = end;
+  } else if (fields.count > kSmtpFieldSender) {
+    end = piece.text + fields.at[kSmtpFieldSender];
+  }
+  while (begin < end && IsBlank(*begin)) ++begin;
+  while (end > begin && IsBlank(end[-1])) --end;
+  char* sender = scan->copy.Take(begin, static_cast<size_t>(end - begin));
+  return MatchPatternList(scan->conditions->from, sender, 1);
 }
 
 ResultCode HandleSmtpLine(SmtpScan* scan, const char* text, const LineFields& scanned,
@@ -277,7 +297,10 @@ ResultCode ScanSmtpFile(const wchar_t* logDir, const FileInfo& info, TimeValue d
   FileProgress progress{callback, context, ProgressSize(info.size)};
   result = ReadLines(
       file, &progress,
-      [&scan](const LineView& piece, const LineFields& fields) {
+      [&scan](const LineView& piece) {
+        if (!SenderMayMatch(scan.get(), piece)) return kOk;
+        LineFields fields;
+        ScanLine(piece.text, piece.length, &fields);
         return HandleSmtpLine(scan.get(), piece.text, fields, piece.offset);
       },
       [] { return kOk; });
@@ -415,7 +438,7 @@ ResultCode BuildKeyLookup(MailIndex* mail) {
 // A line waiting for the lookup of its key.
 struct PendingLine {
   const char* text;
-  LineFields fields;
+  size_t length;
   uint64_t offset;
   MessageKey key;
   KeyProbe probe;
@@ -441,7 +464,7 @@ struct LookupQueue {
   LookupQueue(const MailIndex* index, HandleFn handler) : mail(index), handle(handler) {}
 
   // Takes a line whose key is `key`.
-  ResultCode Push(const LineView& piece, const LineFields& fields, const MessageKey& key) {
+  ResultCode Push(const LineView& piece, const MessageKey& key) {
     ResultCode result = kOk;
     if (piece.block != block) {
       result = Flush();  // the block before goes with the next fill
@@ -449,7 +472,7 @@ struct LookupQueue {
     }
     PendingLine& line = ring[head % kSize];
     line.text = piece.text;
-    line.fields = fields;
+    line.length = piece.length;
     line.offset = piece.offset;
     line.key = key;
     line.probed = false;
@@ -509,7 +532,7 @@ std::wstring DayFileName(const wchar_t* prefix, TimeValue day) {
 }
 
 // Reads the day files of a pass. For each file, startFile(fileIndex) comes
-// first, then handleLine(piece, fields, fileIndex) per line and finish()
+// first, then handleLine(piece, fileIndex) per line and finish()
 // while the lines are still readable.
 template <typename StartFn, typename LineFn, typename FinishFn>
 ResultCode ScanDayFiles(const wchar_t* logDir, const std::vector<ScanDay>& days,
@@ -545,10 +568,7 @@ ResultCode ScanDayFiles(const wchar_t* logDir, const std::vector<ScanDay>& days,
       startFile(fileIndex);
       result = ReadLines(
           file, &progress,
-          [&](const LineView& piece, const LineFields& fields) {
-            return handleLine(piece, fields, fileIndex);
-          },
-          finish);
+          [&](const LineView& piece) { return handleLine(piece, fileIndex); }, finish);
       if (result != kOk) {
         std::fclose(file);
         return result;
@@ -588,7 +608,9 @@ ResultCode HandleRblLine(MailIndex* mail, LineCopy* copy, const PendingLine& lin
   uint32_t flags = RecordFlags(record);
   if ((flags & kMsgHasRbl) != 0) return kOk;
   char* fields[kRblFields];
-  SplitScanned(copy->Take(line.text, line.fields.length), line.fields, fields, kRblFields);
+  LineFields scanned;
+  ScanLine(line.text, line.length, &scanned);
+  SplitScanned(copy->Take(line.text, scanned.length), scanned, fields, kRblFields);
   record.rblOffset = static_cast<uint32_t>(line.offset);
   record.rblFile = static_cast<uint16_t>(fileIndex);
   flags |= kMsgHasRbl;
@@ -630,7 +652,9 @@ ResultCode HandlePostLine(MailIndex* mail, LineCopy* copy, const PendingLine& li
                           size_t candidatePosition) {
   if (candidatePosition == SIZE_MAX || !PassedRbl(mail->records[candidatePosition])) return kOk;
   char* fields[kPostFields];
-  SplitScanned(copy->Take(line.text, line.fields.length), line.fields, fields, kPostFields);
+  LineFields scanned;
+  ScanLine(line.text, line.length, &scanned);
+  SplitScanned(copy->Take(line.text, scanned.length), scanned, fields, kPostFields);
   uint64_t ticks = 0;
   if (ParseTimeOfDay(fields[kLogFieldTime], &ticks, nullptr, nullptr, nullptr) != kOk) return kOk;
   const char* kind = fields[kPostFieldKind];
@@ -768,11 +792,14 @@ ResultCode RunRblPass(const wchar_t* logDir, MailProgressFn callback, void* cont
   return ScanDayFiles(
       logDir, days, L"rbl", L"rbl-out", 25, callback, context, mail,
       [&fileIndex](uint32_t index) { fileIndex = index; },
-      [&queue](const LineView& piece, const LineFields& fields, uint32_t) {
-        // Most lines belong to no candidate: the key is looked up before splitting.
+      [&queue](const LineView& piece, uint32_t) {
+        // Most lines belong to no candidate: the key is looked up on a look
+        // at the first fields, the line is split when it is handled.
+        LineFields fields;
+        ScanLine(piece.text, piece.length, &fields, kRblFieldMessageId + 2);
         MessageKey key;
         if (!PeekKey(piece.text, fields, kRblFieldMessageId, &key)) return kOk;
-        return queue->Push(piece, fields, key);
+        return queue->Push(piece, key);
       },
       [&queue] { return queue->Flush(); });
 }
@@ -791,13 +818,15 @@ ResultCode RunPostponerPass(const wchar_t* logDir, uint32_t postmax, MailProgres
       [mail](uint32_t index) {
         mail->postFiles.push_back(PostFileRange{static_cast<uint32_t>(mail->posts.size()), index});
       },
-      [&queue](const LineView& piece, const LineFields& fields, uint32_t) {
+      [&queue](const LineView& piece, uint32_t) {
+        LineFields fields;
+        ScanLine(piece.text, piece.length, &fields, kPostFieldMessageId + 2);
         const char kind = PostKind(piece.text, fields);
         MessageKey key;
         if (!PeekKey(piece.text, fields, kind != 0 ? kPostFieldAnnounceId : kPostFieldMessageId, &key)) {
           return kOk;
         }
-        return queue->Push(piece, fields, key);
+        return queue->Push(piece, key);
       },
       [&queue] { return queue->Flush(); });
   if (result != kOk) return result;

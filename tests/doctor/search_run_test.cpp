@@ -238,20 +238,51 @@ TEST(SearchRun, EndsWithoutStatusLineStayPendingAndTooFewEndsToo) {
   EXPECT_EQ(ListedIds(Search(dir, L"filter=fin").listing), (Ids{"E2"}));
 }
 
-TEST(SearchRun, DuplicateIdsGetOneRblLineAndOnlyStrictFileNamesAreRead) {
+TEST(SearchRun, DuplicateIdsLinkTheFirstSmtpLineReadAndOnlyStrictFileNamesAreRead) {
   LogDir dir;
-  dir.Write("SMTP20240301.LOG", {Smtp("10:00:00", "a@x", "b@y", "1.1.1.1", "A", "F1"),
-                                 Smtp("10:00:05", "a@x", "b@y", "1.1.1.1", "A", "F1")});
+  // The later of the two F1 lines stands first in its file: it is the one
+  // the RBL and postponer lines join.
+  const std::string early = Smtp("10:00:00", "a@x", "b@y", "1.1.1.1", "A", "F1");
+  const std::string late = Smtp("10:00:05", "a@x", "b@y", "1.1.1.1", "A", "F1");
+  dir.Write("SMTP20240301.LOG", {late, early});
   dir.Write("smtp20240302x.log", {Smtp("10:00:00", "a@x", "b@y", "1.1.1.1", "R", "F2")});
   dir.Write("smtp-out20240302.log", {Smtp("10:00:00", "a@x", "b@y", "1.1.1.1", "R", "F3")});
-  dir.Write("rbl20240301.log", {Rbl("10:00:01", "VIRUS", "", "F1", "0")});
+  const std::string rbl = Rbl("10:00:06", "VIRUS", "", "F1", "0");
+  const std::string post = PostStatus("10:00:07", "F1", "SENT");
+  dir.Write("rbl20240301.log", {rbl});
+  dir.Write("postponer20240301.log", {PostAnnounce("10:00:06", "F1", 1), post});
   SearchOutcome run = Search(dir, L"way=in");
   ASSERT_EQ(run.result, kOk);
-  EXPECT_EQ(ListedIds(run.listing), (std::vector<std::string>{"F1", "F1"}));
-  size_t first = run.listing.find("rbl|");
-  EXPECT_NE(first, std::string::npos);
-  EXPECT_EQ(run.listing.find("rbl|", first + 1), std::string::npos);
+  EXPECT_EQ(run.listing, "smtp|in;0;0|" + early + "\n\n" + "smtp|in;0;1|" + late + "\nrbl|" + rbl +
+                             "\npost|" + post + "\n\n");
   EXPECT_EQ(Search(dir, L"filter=virus").matches, 1u);
+}
+
+TEST(SearchRun, CountsBeyondSixteenBitsAndBelowZeroKeepTheirValue) {
+  struct Case {
+    std::vector<int> announced;
+    size_t ends;
+    const char* counts;  // "ended;announced" as listed
+  };
+  const Case cases[] = {
+      {{70000, -1}, 2, "2;69999"},
+      {{65534}, 1, "1;65534"},
+      {{65535, 1}, 0, "0;65536"},
+      {{-5}, 0, "0;4294967291"},
+      {{3}, 65537, "65537;3"},
+  };
+  for (const Case& c : cases) {
+    LogDir dir;
+    dir.Write("smtp20240301.log", {Smtp("10:00:00", "a@x", "b@y", "1.1.1.1", "A", "C1")});
+    dir.Write("rbl20240301.log", {Rbl("10:00:01", "", "", "C1", "0")});
+    std::vector<std::string> lines;
+    for (int count : c.announced) lines.push_back(PostAnnounce("10:00:02", "C1", count));
+    lines.push_back(PostStatus("10:00:03", "C1", "SENT"));
+    lines.insert(lines.end(), c.ends, PostEnd("10:00:04", "C1"));
+    dir.Write("postponer20240301.log", lines);
+    const std::string listing = Search(dir, L"").listing;
+    EXPECT_EQ(listing.substr(0, listing.find('|', 5)), std::string("smtp|in;") + c.counts) << c.counts;
+  }
 }
 
 TEST(SearchRun, HostileLinesAreSkippedOrKeptWithoutHarm) {
