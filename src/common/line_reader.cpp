@@ -2,6 +2,7 @@
 // terminated in place.
 #include "common/line_reader.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -10,6 +11,7 @@
 namespace {
 
 constexpr size_t kReaderBufferSize = 256 * 1024;
+constexpr size_t kFirstBlock = size_t{64} << 10;
 
 // Moves the unread bytes to the front and reads more. false on a read error.
 bool FillBuffer(LineReader* reader) {
@@ -123,10 +125,11 @@ ResultCode BlockLineReaderInit(BlockLineReader* reader, FILE* file, size_t size)
   if (reader == nullptr || file == nullptr) return kErrInvalidArgument;
   *reader = BlockLineReader{};
   reader->file = file;
-  reader->capacity = size < (size_t{64} << 10) ? (size_t{64} << 10) : size;
-  for (char*& block : reader->blocks) {
-    block = static_cast<char*>(std::malloc(reader->capacity));
-    if (block == nullptr) return kErrNoMemory;
+  reader->capacity = size < kFirstBlock ? kFirstBlock : size;
+  for (int i = 0; i < 2; ++i) {
+    reader->blocks[i] = static_cast<char*>(std::malloc(kFirstBlock));
+    if (reader->blocks[i] == nullptr) return kErrNoMemory;
+    reader->sizes[i] = kFirstBlock;
   }
   return kOk;
 }
@@ -137,19 +140,28 @@ namespace {
 // them. false on a read error.
 bool FillOtherBlock(BlockLineReader* reader) {
   const int next = 1 - reader->current;
+  // A file that goes on past a block is read in larger ones: the other
+  // block holds no piece anyone may still read, so it can move.
+  const size_t wanted = std::min(reader->capacity, reader->sizes[reader->current] * 2);
+  if (reader->fills >= 1 && reader->sizes[next] < wanted) {
+    void* grown = std::realloc(reader->blocks[next], wanted);
+    if (grown == nullptr) return false;
+    reader->blocks[next] = static_cast<char*>(grown);
+    reader->sizes[next] = wanted;
+  }
   const size_t kept = reader->end - reader->begin;
   std::memcpy(reader->blocks[next], reader->blocks[reader->current] + reader->begin, kept);
   const uint64_t base = reader->baseOffset + reader->begin;
   size_t got = 0;
   if (ReadStreamAt(reader->file, base + kept, reader->blocks[next] + kept,
-                   reader->capacity - kept, &got) != kOk) {
+                   reader->sizes[next] - kept, &got) != kOk) {
     return false;
   }
   reader->current = next;
   reader->baseOffset = base;
   reader->begin = 0;
   reader->end = kept + got;
-  reader->atEnd = got < reader->capacity - kept;
+  reader->atEnd = got < reader->sizes[next] - kept;
   ++reader->fills;
   return true;
 }

@@ -64,7 +64,9 @@ struct LineView {
 struct BlockLineReader {
   FILE* file = nullptr;
   char* blocks[2] = {nullptr, nullptr};
-  size_t capacity = 0;     // bytes of each block
+  size_t sizes[2] = {0, 0};  // bytes of each block: they start small and
+                             // double up to `capacity` while the file goes on
+  size_t capacity = 0;
   int current = 0;         // the block pieces come from
   size_t begin = 0;        // next unread byte of the current block
   size_t end = 0;          // end of the data in it
@@ -75,8 +77,8 @@ struct BlockLineReader {
 
 constexpr size_t kBlockReaderSize = size_t{1} << 20;
 
-// Reads the stream (opened "rb") from offset 0 in blocks of `size` bytes (at
-// least 64 KiB); kErrNoMemory when the blocks cannot be had.
+// Reads the stream (opened "rb") from offset 0 in blocks of up to `size`
+// bytes (at least 64 KiB); kErrNoMemory when the blocks cannot be had.
 ResultCode BlockLineReaderInit(BlockLineReader* reader, FILE* file,
                                size_t size = kBlockReaderSize);
 // 1 a piece, 0 end of file, kErrReadFault on a read error.

@@ -187,7 +187,8 @@ ResultCode AppendSortRef(MailIndex* mail, const char* sender, const char* recipi
   }
   if (column != 1 && column != 2) return kOk;
   const char* text = column == 1 ? sender : recipients;
-  const size_t length = std::min(column == 1 ? std::strlen(text) : std::strcspn(text, ","), kSortTextMax);
+  const size_t whole = column == 1 ? std::strlen(text) : std::strcspn(text, ",");
+  const size_t length = std::min(whole, kSortTextMax);
   const size_t at = mail->sortTexts.size();
   if (at + length + 1 > UINT32_MAX || !mail->sortTexts.Reserve(at + length + 1 + at / 2)) {
     return kErrNoMemory;
@@ -507,7 +508,8 @@ struct LookupQueue {
     if (line.value != 0) {
       position = (line.value & PositionMask(mail)) - 1;
       if (!SameKey(mail->records[position], line.key)) {
-        position = FinishProbe(mail, line.key, KeyProbe{NextSlot(mail, line.probe.slot), line.probe.tag});
+        const KeyProbe onward{NextSlot(mail, line.probe.slot), line.probe.tag};
+        position = FinishProbe(mail, line.key, onward);
       }
     }
     return handle(line, position);
@@ -823,9 +825,8 @@ ResultCode RunPostponerPass(const wchar_t* logDir, uint32_t postmax, MailProgres
         ScanLine(piece.text, piece.length, &fields, kPostFieldMessageId + 2);
         const char kind = PostKind(piece.text, fields);
         MessageKey key;
-        if (!PeekKey(piece.text, fields, kind != 0 ? kPostFieldAnnounceId : kPostFieldMessageId, &key)) {
-          return kOk;
-        }
+        const uint32_t idField = kind != 0 ? kPostFieldAnnounceId : kPostFieldMessageId;
+        if (!PeekKey(piece.text, fields, idField, &key)) return kOk;
         return queue->Push(piece, key);
       },
       [&queue] { return queue->Flush(); });
@@ -955,7 +956,9 @@ ResultCode ReadIndexedLines(const MailIndex* mail, std::vector<LineRequest>* req
   std::vector<uint32_t> order(count);
   {
     std::vector<uint32_t> fill(starts.begin(), starts.end() - 1);
-    for (size_t i = 0; i < count; ++i) order[fill[runOf((*requests)[i])]++] = static_cast<uint32_t>(i);
+    for (size_t i = 0; i < count; ++i) {
+      order[fill[runOf((*requests)[i])]++] = static_cast<uint32_t>(i);
+    }
   }
   auto byOffset = [requests](uint32_t a, uint32_t b) {
     return (*requests)[a].offset < (*requests)[b].offset;

@@ -65,7 +65,8 @@ inline uint32_t RecordFlags(const MailRecord& record) {
 }
 
 inline void SetRecordFlags(MailRecord* record, uint32_t flags) {
-  record->stamp = (record->stamp & kSecondsMask) | (PackFlags(flags & kStoredFlags) << kSecondsBits);
+  const uint32_t packed = PackFlags(flags & kStoredFlags) << kSecondsBits;
+  record->stamp = (record->stamp & kSecondsMask) | packed;
 }
 
 inline uint32_t RecordSeconds(const MailRecord& record) { return record.stamp & kSecondsMask; }

@@ -258,7 +258,9 @@ ResultCode ListMatches(MailIndex* mail, SearchConditions* conditions, const wcha
   int result = Report(callback, context, 75, 100, L"");
   if (result != 0) return result;
   size_t count = 0;
-  for (const MailRecord& record : mail->records) count += FlagsMatchFilter(RecordFlags(record), conditions);
+  for (const MailRecord& record : mail->records) {
+    count += FlagsMatchFilter(RecordFlags(record), conditions);
+  }
   std::vector<uint32_t> matches;
   matches.reserve(count);
   for (size_t position = 0; position < mail->records.size(); ++position) {
@@ -282,7 +284,8 @@ ResultCode ListMatches(MailIndex* mail, SearchConditions* conditions, const wcha
     if (out == nullptr) return kErrCannotCreate;
     *outputOpened = true;
   }
-  result = WriteListing(out, outputFile != nullptr, mail, matches, pageSize, pageCount, callback, context);
+  result = WriteListing(out, outputFile != nullptr, mail, matches, pageSize, pageCount, callback,
+                        context);
   if (outputFile != nullptr) {
     std::fclose(out);
   } else {
