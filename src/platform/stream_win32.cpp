@@ -106,17 +106,12 @@ int64_t TellStream(FILE* stream) {
   return static_cast<int64_t>(_ftelli64(stream));
 }
 
-ResultCode ReadStreamAt(FILE* stream, uint64_t offset, void* buffer, size_t size, size_t* got) {
-  if (stream == nullptr || got == nullptr || (buffer == nullptr && size != 0)) {
-    return kErrInvalidArgument;
-  }
-  *got = 0;
-  const intptr_t os = _get_osfhandle(_fileno(stream));
-  if (os == -1 || os == -2) return kErrInvalidArgument;
-  const HANDLE handle = reinterpret_cast<HANDLE>(os);
-  auto* bytes = static_cast<char*>(buffer);
+namespace {
+
+// Reads at `offset` of a synchronous handle, the offset in OVERLAPPED, until
+// `size` bytes or the end of the file.
+ResultCode ReadHandleAt(HANDLE handle, uint64_t offset, char* bytes, size_t size, size_t* got) {
   while (*got < size) {
-    // A positioned read of a synchronous handle: the offset goes in OVERLAPPED.
     const uint64_t at = offset + *got;
     OVERLAPPED where{};
     where.Offset = static_cast<DWORD>(at);
@@ -134,4 +129,27 @@ ResultCode ReadStreamAt(FILE* stream, uint64_t offset, void* buffer, size_t size
     *got += done;
   }
   return kOk;
+}
+
+}  // namespace
+
+ResultCode ReadStreamAt(FILE* stream, uint64_t offset, void* buffer, size_t size, size_t* got) {
+  if (stream == nullptr || got == nullptr || (buffer == nullptr && size != 0)) {
+    return kErrInvalidArgument;
+  }
+  *got = 0;
+  const intptr_t os = _get_osfhandle(_fileno(stream));
+  if (os == -1 || os == -2) return kErrInvalidArgument;
+  const HANDLE handle = reinterpret_cast<HANDLE>(os);
+  // Such a read moves the handle's file pointer, which the stream takes its
+  // own position from: the pointer is put back afterwards.
+  LARGE_INTEGER before{};
+  const LARGE_INTEGER none{};
+  if (!SetFilePointerEx(handle, none, &before, FILE_CURRENT)) {
+    gLastError = GetLastError();
+    return kErrReadFault;
+  }
+  const ResultCode result = ReadHandleAt(handle, offset, static_cast<char*>(buffer), size, got);
+  SetFilePointerEx(handle, before, nullptr, FILE_BEGIN);
+  return result;
 }
