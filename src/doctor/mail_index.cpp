@@ -444,6 +444,7 @@ struct PendingLine {
   MessageKey key;
   KeyProbe probe;
   uint32_t value;  // the slot value found ahead: empty or the tag's
+  char kind;       // what the caller saw of the line (the postponer kind)
   bool probed;
 };
 
@@ -465,7 +466,7 @@ struct LookupQueue {
   LookupQueue(const MailIndex* index, HandleFn handler) : mail(index), handle(handler) {}
 
   // Takes a line whose key is `key`.
-  ResultCode Push(const LineView& piece, const MessageKey& key) {
+  ResultCode Push(const LineView& piece, const MessageKey& key, char kind = 0) {
     ResultCode result = kOk;
     if (piece.block != block) {
       result = Flush();  // the block before goes with the next fill
@@ -474,6 +475,7 @@ struct LookupQueue {
     PendingLine& line = ring[head % kSize];
     line.text = piece.text;
     line.length = piece.length;
+    line.kind = kind;
     line.offset = piece.offset;
     line.key = key;
     line.probed = false;
@@ -662,12 +664,15 @@ ResultCode HandlePostLine(MailIndex* mail, LineCopy* copy, const PendingLine& li
   const char* kind = fields[kPostFieldKind];
   bool announce = std::strcmp(kind, "S") == 0;
   bool ended = std::strcmp(kind, "E") == 0;
-  MessageKey key;
-  const char* id = fields[announce || ended ? kPostFieldAnnounceId : kPostFieldMessageId];
-  DecodeMessageKey(id, std::strlen(id), &key);
-  // The split reads the field the peek read, as a rule: the candidate is the record.
-  const size_t position =
-      CompareMessageKeys(key, line.key) == 0 ? candidatePosition : FindPositionByKey(mail, key);
+  // The split reads the kind the peek read, and so the same key: the
+  // candidate is the record.
+  size_t position = candidatePosition;
+  if ((announce || ended) != (line.kind != 0)) {
+    MessageKey key;
+    const char* id = fields[announce || ended ? kPostFieldAnnounceId : kPostFieldMessageId];
+    DecodeMessageKey(id, std::strlen(id), &key);
+    position = FindPositionByKey(mail, key);
+  }
   if (position == SIZE_MAX) return kOk;
   MailRecord& record = mail->records[position];
   if (!PassedRbl(record)) return kOk;
@@ -827,7 +832,7 @@ ResultCode RunPostponerPass(const wchar_t* logDir, uint32_t postmax, MailProgres
         MessageKey key;
         const uint32_t idField = kind != 0 ? kPostFieldAnnounceId : kPostFieldMessageId;
         if (!PeekKey(piece.text, fields, idField, &key)) return kOk;
-        return queue->Push(piece, key);
+        return queue->Push(piece, key, kind);
       },
       [&queue] { return queue->Flush(); });
   if (result != kOk) return result;
