@@ -9,7 +9,6 @@
 #include <emmintrin.h>
 #endif
 #include <memory>
-#include <utility>
 
 #include "common/dir_enum.h"
 #include "common/line_reader.h"
@@ -395,15 +394,18 @@ inline uint32_t ProbeTag(const MailIndex* mail, uint32_t tag, size_t* slot) {
   }
 }
 
-// Probing from `probe` to the record with this key: its position or SIZE_MAX.
-size_t FinishProbe(const MailIndex* mail, const MessageKey& key, KeyProbe probe) {
+// Probes on from *probe to the slot of the record with this key, or to the
+// empty slot where it would go; the slot's value (0 when empty).
+uint32_t ProbeKey(const MailIndex* mail, const MessageKey& key, KeyProbe* probe) {
   for (;;) {
-    const uint32_t value = ProbeTag(mail, probe.tag, &probe.slot);
-    if (value == 0) return SIZE_MAX;
-    const size_t position = (value & PositionMask(mail)) - 1;
-    if (SameKey(mail->records[position], key)) return position;
-    probe.slot = NextSlot(mail, probe.slot);
+    const uint32_t value = ProbeTag(mail, probe->tag, &probe->slot);
+    if (value == 0 || SameKey(mail->records[(value & PositionMask(mail)) - 1], key)) return value;
+    probe->slot = NextSlot(mail, probe->slot);
   }
+}
+
+size_t PositionOfSlot(const MailIndex* mail, uint32_t value) {
+  return value == 0 ? SIZE_MAX : (value & PositionMask(mail)) - 1;
 }
 
 ResultCode BuildKeyLookup(MailIndex* mail) {
@@ -421,17 +423,10 @@ ResultCode BuildKeyLookup(MailIndex* mail) {
     }
     const MessageKey& key = mail->records[position].key;
     KeyProbe probe = StartProbe(mail, KeyHash(key));
-    bool present = false;  // an earlier record of this key stays the one found
-    for (;;) {
-      const uint32_t value = ProbeTag(mail, probe.tag, &probe.slot);
-      if (value == 0) break;
-      if (SameKey(mail->records[(value & PositionMask(mail)) - 1], key)) {
-        present = true;
-        break;
-      }
-      probe.slot = NextSlot(mail, probe.slot);
+    // An earlier record of this key stays the one found.
+    if (ProbeKey(mail, key, &probe) == 0) {
+      mail->keySlots[probe.slot] = probe.tag | static_cast<uint32_t>(position + 1);
     }
-    if (!present) mail->keySlots[probe.slot] = probe.tag | static_cast<uint32_t>(position + 1);
   }
   return kOk;
 }
@@ -506,13 +501,10 @@ struct LookupQueue {
     PendingLine& line = ring[tail % kSize];
     ++tail;
     if (!line.probed) Probe(&line);
-    size_t position = SIZE_MAX;
-    if (line.value != 0) {
-      position = (line.value & PositionMask(mail)) - 1;
-      if (!SameKey(mail->records[position], line.key)) {
-        const KeyProbe onward{NextSlot(mail, line.probe.slot), line.probe.tag};
-        position = FinishProbe(mail, line.key, onward);
-      }
+    size_t position = PositionOfSlot(mail, line.value);
+    if (position != SIZE_MAX && !SameKey(mail->records[position], line.key)) {
+      line.probe.slot = NextSlot(mail, line.probe.slot);  // a tag alike: probing goes on
+      position = PositionOfSlot(mail, ProbeKey(mail, line.key, &line.probe));
     }
     return handle(line, position);
   }
@@ -843,7 +835,8 @@ ResultCode RunPostponerPass(const wchar_t* logDir, uint32_t postmax, MailProgres
 
 size_t FindPositionByKey(const MailIndex* mail, const MessageKey& key) {
   if (mail->keySlots.empty()) return SIZE_MAX;
-  return FinishProbe(mail, key, StartProbe(mail, KeyHash(key)));
+  KeyProbe probe = StartProbe(mail, KeyHash(key));
+  return PositionOfSlot(mail, ProbeKey(mail, key, &probe));
 }
 
 uint32_t PostLinkFile(const MailIndex* mail, size_t link) {
