@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "platform/stream.h"
 
@@ -12,6 +15,8 @@ namespace {
 
 constexpr size_t kReaderBufferSize = 256 * 1024;
 constexpr size_t kFirstBlock = size_t{64} << 10;
+// Bytes after a block's data that a vector scan may load (and ignore).
+constexpr size_t kBlockPad = 64;
 
 // Moves the unread bytes to the front and reads more. false on a read error.
 bool FillBuffer(LineReader* reader) {
@@ -127,7 +132,7 @@ ResultCode BlockLineReaderInit(BlockLineReader* reader, FILE* file, size_t size)
   reader->file = file;
   reader->capacity = size < kFirstBlock ? kFirstBlock : size;
   for (int i = 0; i < 2; ++i) {
-    reader->blocks[i] = static_cast<char*>(std::malloc(kFirstBlock));
+    reader->blocks[i] = static_cast<char*>(std::malloc(kFirstBlock + kBlockPad));
     if (reader->blocks[i] == nullptr) return kErrNoMemory;
     reader->sizes[i] = kFirstBlock;
   }
@@ -144,7 +149,7 @@ bool FillOtherBlock(BlockLineReader* reader) {
   // block holds no piece anyone may still read, so it can move.
   const size_t wanted = std::min(reader->capacity, reader->sizes[reader->current] * 2);
   if (reader->fills >= 1 && reader->sizes[next] < wanted) {
-    void* grown = std::realloc(reader->blocks[next], wanted);
+    void* grown = std::realloc(reader->blocks[next], wanted + kBlockPad);
     if (grown == nullptr) return false;
     reader->blocks[next] = static_cast<char*>(grown);
     reader->sizes[next] = wanted;
@@ -168,6 +173,79 @@ bool FillOtherBlock(BlockLineReader* reader) {
 
 }  // namespace
 
+namespace {
+
+// Hands out the next `length` bytes as a piece, with the LF after them when
+// there is one.
+void TakePiece(BlockLineReader* reader, size_t length, bool lineFeed, LineView* piece) {
+  piece->text = reader->blocks[reader->current] + reader->begin;
+  piece->length = length;
+  piece->offset = reader->baseOffset + reader->begin;
+  reader->begin += length + (lineFeed ? 1 : 0);
+  piece->consumed = reader->baseOffset + reader->begin;
+  piece->block = reader->fills;
+}
+
+// The index of the first LF of text[0, window), or window when there is
+// none; fields gets the first `wanted` separators before the first NUL. The
+// vector loop loads up to 31 bytes past the window (the block's pad).
+size_t ScanPiece(const char* text, size_t window, char separator, uint32_t wanted,
+                 PieceFields* fields) {
+  fields->count = 0;
+  size_t nul = SIZE_MAX;
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i separators = _mm_set1_epi8(separator);
+  const __m128i lineFeeds = _mm_set1_epi8('\n');
+  const __m128i zeros = _mm_setzero_si128();
+  auto mask = [](__m128i a, __m128i b, __m128i wanted) {
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, wanted))) |
+           (static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(b, wanted))) << 16);
+  };
+  for (; i < window; i += 32) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 16));
+    const uint32_t valid = window - i >= 32 ? ~0u : (1u << (window - i)) - 1;
+    const uint32_t ends = mask(low, high, lineFeeds) & valid;
+    const uint32_t before = ends != 0 ? (1u << __builtin_ctz(ends)) - 1 : valid;
+    if (nul == SIZE_MAX) {
+      uint32_t kept = before;
+      const uint32_t nuls = mask(low, high, zeros) & before;
+      if (nuls != 0) {
+        kept = (1u << __builtin_ctz(nuls)) - 1;
+        nul = i + static_cast<size_t>(__builtin_ctz(nuls));
+      }
+      uint32_t marks = fields->count < wanted ? mask(low, high, separators) & kept : 0;
+      for (; marks != 0 && fields->count < wanted; marks &= marks - 1) {
+        fields->at[fields->count++] = static_cast<uint32_t>(i + static_cast<size_t>(__builtin_ctz(marks)));
+      }
+    }
+    if (ends != 0) {
+      const size_t stop = i + static_cast<size_t>(__builtin_ctz(ends));
+      fields->length = nul == SIZE_MAX ? stop : nul;
+      return stop;
+    }
+  }
+#else
+  for (; i < window && text[i] != '\n'; ++i) {
+    if (nul != SIZE_MAX) continue;
+    if (text[i] == '\0') {
+      nul = i;
+    } else if (text[i] == separator && fields->count < wanted) {
+      fields->at[fields->count++] = static_cast<uint32_t>(i);
+    }
+  }
+  if (i < window) {
+    fields->length = nul == SIZE_MAX ? i : nul;
+    return i;
+  }
+#endif
+  fields->length = nul == SIZE_MAX ? window : nul;
+  return window;
+}
+
+}  // namespace
+
 int BlockLineReaderNext(BlockLineReader* reader, LineView* piece) {
   if (reader == nullptr || piece == nullptr || reader->blocks[1] == nullptr) {
     return kErrInvalidArgument;
@@ -183,13 +261,43 @@ int BlockLineReaderNext(BlockLineReader* reader, LineView* piece) {
     }
     const size_t length = lineFeed != nullptr ? static_cast<size_t>(lineFeed - start) : window;
     if (length == 0 && lineFeed == nullptr) return 0;
-    piece->text = start;
-    piece->length = length;
-    piece->offset = reader->baseOffset + reader->begin;
-    reader->begin += length + (lineFeed != nullptr ? 1 : 0);
-    piece->consumed = reader->baseOffset + reader->begin;
-    piece->block = reader->fills;
+    TakePiece(reader, length, lineFeed != nullptr, piece);
     return 1;
+  }
+}
+
+int BlockLineReaderNextSplit(BlockLineReader* reader, char separator, uint32_t wanted,
+                             LineView* piece, PieceFields* fields) {
+  if (reader == nullptr || piece == nullptr || fields == nullptr || reader->blocks[1] == nullptr) {
+    return kErrInvalidArgument;
+  }
+  for (;;) {
+    const size_t avail = reader->end - reader->begin;
+    const size_t window = avail < kLinePieceMax ? avail : kLinePieceMax;
+    const char* start = reader->blocks[reader->current] + reader->begin;
+    const size_t stop =
+        ScanPiece(start, window, separator, std::min(wanted, kPieceSeparatorsMax), fields);
+    const bool lineFeed = stop < window;
+    if (!lineFeed && avail < kLinePieceMax && !reader->atEnd) {
+      if (!FillOtherBlock(reader)) return kErrReadFault;
+      continue;
+    }
+    if (stop == 0 && !lineFeed) return 0;
+    TakePiece(reader, stop, lineFeed, piece);
+    return 1;
+  }
+}
+
+void CompletePieceFields(const char* text, char separator, PieceFields* fields) {
+  const size_t from = fields->count == 0 ? 0 : fields->at[fields->count - 1] + 1;
+  if (from > fields->length) return;
+  const char* found = text + from;
+  const char* end = text + fields->length;  // no NUL before it
+  while (fields->count < kPieceSeparatorsMax) {
+    found = static_cast<const char*>(std::memchr(found, separator, static_cast<size_t>(end - found)));
+    if (found == nullptr) return;
+    fields->at[fields->count++] = static_cast<uint32_t>(found - text);
+    ++found;
   }
 }
 

@@ -75,7 +75,7 @@ struct BlockLineReader {
   bool atEnd = false;
 };
 
-constexpr size_t kBlockReaderSize = size_t{1} << 20;
+constexpr size_t kBlockReaderSize = size_t{128} << 10;
 
 // Reads the stream (opened "rb") from offset 0 in blocks of up to `size`
 // bytes (at least 64 KiB); kErrNoMemory when the blocks cannot be had.
@@ -83,4 +83,21 @@ ResultCode BlockLineReaderInit(BlockLineReader* reader, FILE* file,
                                size_t size = kBlockReaderSize);
 // 1 a piece, 0 end of file, kErrReadFault on a read error.
 int BlockLineReaderNext(BlockLineReader* reader, LineView* piece);
+
+// The field separators of a piece, found in the pass that finds its end.
+constexpr uint32_t kPieceSeparatorsMax = 16;
+struct PieceFields {
+  size_t length = 0;   // bytes of the piece before its first NUL
+  uint32_t count = 0;  // separators before that NUL, at most kPieceSeparatorsMax
+  uint32_t at[kPieceSeparatorsMax];  // their offsets in the piece
+};
+
+// BlockLineReaderNext that also gives the piece's first `wanted` separators
+// (at most kPieceSeparatorsMax); CompletePieceFields finds the rest.
+int BlockLineReaderNextSplit(BlockLineReader* reader, char separator, uint32_t wanted,
+                             LineView* piece, PieceFields* fields);
+
+// Adds the separators after the first `fields->count` of them, up to
+// kPieceSeparatorsMax, for a piece that BlockLineReaderNextSplit gave.
+void CompletePieceFields(const char* text, char separator, PieceFields* fields);
 void BlockLineReaderFree(BlockLineReader* reader);

@@ -34,35 +34,21 @@ constexpr uint32_t kRblWindow = 2;
 
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
-constexpr uint32_t kMaxSeparators = 16;
+// The field boundaries of a line, found by the reader in the pass that
+// found the line: the first ';'s before the line's first NUL, and the
+// line's length up to that NUL (the length a C string of the line has).
+using LineFields = PieceFields;
 
-// The field boundaries of a line found in one pass: the first ';'s before
-// the line's first NUL, and the line's length up to that NUL (the length a
-// C string of the line has).
-struct LineFields {
-  size_t length = 0;
-  uint32_t count = 0;  // separators found, at most kMaxSeparators
-  uint32_t at[kMaxSeparators];
-};
+// The separators the first look at a line needs: the key of an RBL line
+// (field 7), the kind and both keys of a postponer line (fields 2, 3 and 8).
+constexpr uint32_t kRblPeekSeparators = 7;
+constexpr uint32_t kPostPeekSeparators = 8;
 
-// One pass of the shared field splitter; a line with more fields than are
-// kept still reports its length up to its first NUL. A scan for fewer
-// fields (a look at the first ones) stops at the last of them, which then
-// ends the length.
-void ScanLine(const char* line, size_t length, LineFields* fields,
-              uint32_t maxFields = kMaxSeparators + 1) {
-  TextView views[kMaxSeparators + 1];
-  const uint32_t found = SplitFields(line, length, ';', views, maxFields);
-  fields->count = found == 0 ? 0 : found - 1;
-  for (uint32_t i = 0; i < fields->count; ++i) {
-    fields->at[i] = static_cast<uint32_t>(views[i].text + views[i].length - line);
-  }
-  size_t end = found == 0 ? 0 : static_cast<size_t>(views[found - 1].text + views[found - 1].length - line);
-  if (found == kMaxSeparators + 1 && end < length && line[end] == ';') {
-    const void* nul = std::memchr(line + end, '\0', length - end);
-    end = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - line) : length;
-  }
-  fields->length = end;
+// All separators of a line whose first look found only some.
+LineFields CompleteFields(const char* text, const LineFields& peeked) {
+  LineFields fields = peeked;
+  CompletePieceFields(text, ';', &fields);
+  return fields;
 }
 
 // Start of field `index` and the line's end, or false when the line has fewer fields.
@@ -113,17 +99,25 @@ int Report(MailProgressFn callback, void* context, int overall, int item, const 
   return callback != nullptr ? callback(context, overall, item, text) : 0;
 }
 
-// The pieces of a file, each handed to handleLine(piece) as a read-only
-// view. finish() runs while the reader's blocks are still there, for a
-// handler that holds pieces.
-template <typename LineFn, typename FinishFn>
-ResultCode ReadLines(FILE* file, FileProgress* progress, LineFn handleLine, FinishFn finish) {
+// The pieces of a file, each handed to handleLine(piece, fields) as a
+// read-only view with its fields, which the reader writes where
+// fieldsSlot() says (a handler that keeps lines keeps their fields so).
+// finish() runs while the reader's blocks are still there, for a handler
+// that holds pieces.
+template <typename SlotFn, typename LineFn, typename FinishFn>
+ResultCode ReadLines(FILE* file, FileProgress* progress, uint32_t wantedSeparators,
+                     SlotFn fieldsSlot, LineFn handleLine, FinishFn finish) {
   BlockLineReader reader;
   ResultCode result = BlockLineReaderInit(&reader, file);
   LineView piece;
   int got = 0;
-  while (result == kOk && (got = BlockLineReaderNext(&reader, &piece)) == 1) {
-    result = handleLine(piece);
+  for (;;) {
+    LineFields* fields = fieldsSlot();
+    if (result != kOk || (got = BlockLineReaderNextSplit(&reader, ';', wantedSeparators, &piece,
+                                                             fields)) != 1) {
+      break;
+    }
+    result = handleLine(piece, *fields);
     if (result == kOk) result = TickLine(progress, piece.consumed);
   }
   if (result == kOk && got < 0) result = got;
@@ -201,10 +195,8 @@ ResultCode AppendSortRef(MailIndex* mail, const char* sender, const char* recipi
 // False when a from condition turns the line away: its sender is looked at
 // before the line is split, as the split would give it (trimmed, empty when
 // missing), since most lines of a search for a sender are not that sender's.
-bool SenderMayMatch(SmtpScan* scan, const LineView& piece) {
+bool SenderMayMatch(SmtpScan* scan, const LineView& piece, const LineFields& fields) {
   if (scan->conditions->from == nullptr) return true;
-  LineFields fields;
-  ScanLine(piece.text, piece.length, &fields, kSmtpFieldSender + 2);
   const char* begin = nullptr;
   const char* end = piece.text + fields.length;
   if (!FieldFrom(piece.text, fields, kSmtpFieldSender, &begin)) {
@@ -295,12 +287,14 @@ ResultCode ScanSmtpFile(const wchar_t* logDir, const FileInfo& info, TimeValue d
   auto scan = std::make_unique<SmtpScan>();
   *scan = SmtpScan{conditions, mail, day, direction, static_cast<uint32_t>(mail->files.size()), 0, {}};
   FileProgress progress{callback, context, ProgressSize(info.size)};
+  // A search for a sender looks at the sender first: most lines go no further.
+  const uint32_t wanted = conditions->from != nullptr ? kSmtpFieldSender + 1 : kPieceSeparatorsMax;
+  LineFields fields;
   result = ReadLines(
-      file, &progress,
-      [&scan](const LineView& piece) {
-        if (!SenderMayMatch(scan.get(), piece)) return kOk;
-        LineFields fields;
-        ScanLine(piece.text, piece.length, &fields);
+      file, &progress, wanted, [&fields] { return &fields; },
+      [&scan](const LineView& piece, const LineFields& peeked) {
+        if (!SenderMayMatch(scan.get(), piece, peeked)) return kOk;
+        const LineFields fields = CompleteFields(piece.text, peeked);
         return HandleSmtpLine(scan.get(), piece.text, fields, piece.offset);
       },
       [] { return kOk; });
@@ -433,6 +427,7 @@ ResultCode BuildKeyLookup(MailIndex* mail) {
 
 // A line waiting for the lookup of its key.
 struct PendingLine {
+  LineFields fields;  // written by the reader in place
   const char* text;
   size_t length;
   uint64_t offset;
@@ -460,7 +455,10 @@ struct LookupQueue {
 
   LookupQueue(const MailIndex* index, HandleFn handler) : mail(index), handle(handler) {}
 
-  // Takes a line whose key is `key`.
+  // Where the reader puts the fields of the line that may come next.
+  LineFields* NextFields() { return &ring[head % kSize].fields; }
+
+  // Takes a line whose key is `key` (its fields stand in NextFields()).
   ResultCode Push(const LineView& piece, const MessageKey& key, char kind = 0) {
     ResultCode result = kOk;
     if (piece.block != block) {
@@ -528,13 +526,14 @@ std::wstring DayFileName(const wchar_t* prefix, TimeValue day) {
 }
 
 // Reads the day files of a pass. For each file, startFile(fileIndex) comes
-// first, then handleLine(piece, fileIndex) per line and finish()
-// while the lines are still readable.
-template <typename StartFn, typename LineFn, typename FinishFn>
+// first, then the lines as ReadLines gives them and finish() while the
+// lines are still readable.
+template <typename StartFn, typename SlotFn, typename LineFn, typename FinishFn>
 ResultCode ScanDayFiles(const wchar_t* logDir, const std::vector<ScanDay>& days,
                         const wchar_t* inPrefix, const wchar_t* outPrefix, int base,
                         MailProgressFn callback, void* context, MailIndex* mail,
-                        StartFn startFile, LineFn handleLine, FinishFn finish) {
+                        uint32_t wantedSeparators, StartFn startFile, SlotFn fieldsSlot,
+                        LineFn handleLine, FinishFn finish) {
   PassCounter counter;
   counter.base = base;
   counter.limit = base + 25;
@@ -562,9 +561,7 @@ ResultCode ScanDayFiles(const wchar_t* logDir, const std::vector<ScanDay>& days,
       FileProgress progress{callback, context, ProgressSize(size)};
       const auto fileIndex = static_cast<uint32_t>(mail->files.size());
       startFile(fileIndex);
-      result = ReadLines(
-          file, &progress,
-          [&](const LineView& piece) { return handleLine(piece, fileIndex); }, finish);
+      result = ReadLines(file, &progress, wantedSeparators, fieldsSlot, handleLine, finish);
       if (result != kOk) {
         std::fclose(file);
         return result;
@@ -604,8 +601,7 @@ ResultCode HandleRblLine(MailIndex* mail, LineCopy* copy, const PendingLine& lin
   uint32_t flags = RecordFlags(record);
   if ((flags & kMsgHasRbl) != 0) return kOk;
   char* fields[kRblFields];
-  LineFields scanned;
-  ScanLine(line.text, line.length, &scanned);
+  const LineFields scanned = CompleteFields(line.text, line.fields);
   SplitScanned(copy->Take(line.text, scanned.length), scanned, fields, kRblFields);
   record.rblOffset = static_cast<uint32_t>(line.offset);
   record.rblFile = static_cast<uint16_t>(fileIndex);
@@ -648,8 +644,7 @@ ResultCode HandlePostLine(MailIndex* mail, LineCopy* copy, const PendingLine& li
                           size_t candidatePosition) {
   if (candidatePosition == SIZE_MAX || !PassedRbl(mail->records[candidatePosition])) return kOk;
   char* fields[kPostFields];
-  LineFields scanned;
-  ScanLine(line.text, line.length, &scanned);
+  const LineFields scanned = CompleteFields(line.text, line.fields);
   SplitScanned(copy->Take(line.text, scanned.length), scanned, fields, kPostFields);
   uint64_t ticks = 0;
   if (ParseTimeOfDay(fields[kLogFieldTime], &ticks, nullptr, nullptr, nullptr) != kOk) return kOk;
@@ -789,13 +784,12 @@ ResultCode RunRblPass(const wchar_t* logDir, MailProgressFn callback, void* cont
   };
   auto queue = std::make_unique<LookupQueue<decltype(handle)>>(mail, handle);
   return ScanDayFiles(
-      logDir, days, L"rbl", L"rbl-out", 25, callback, context, mail,
+      logDir, days, L"rbl", L"rbl-out", 25, callback, context, mail, kRblPeekSeparators,
       [&fileIndex](uint32_t index) { fileIndex = index; },
-      [&queue](const LineView& piece, uint32_t) {
-        // Most lines belong to no candidate: the key is looked up on a look
-        // at the first fields, the line is split when it is handled.
-        LineFields fields;
-        ScanLine(piece.text, piece.length, &fields, kRblFieldMessageId + 2);
+      [&queue] { return queue->NextFields(); },
+      [&queue](const LineView& piece, const LineFields& fields) {
+        // Most lines belong to no candidate: the key is looked up straight
+        // from the line, which is split when it is handled.
         MessageKey key;
         if (!PeekKey(piece.text, fields, kRblFieldMessageId, &key)) return kOk;
         return queue->Push(piece, key);
@@ -814,12 +808,12 @@ ResultCode RunPostponerPass(const wchar_t* logDir, uint32_t postmax, MailProgres
   auto queue = std::make_unique<LookupQueue<decltype(handle)>>(mail, handle);
   ResultCode result = ScanDayFiles(
       logDir, days, L"postponer", L"postponer-out", 50, callback, context, mail,
+      kPostPeekSeparators,
       [mail](uint32_t index) {
         mail->postFiles.push_back(PostFileRange{static_cast<uint32_t>(mail->posts.size()), index});
       },
-      [&queue](const LineView& piece, uint32_t) {
-        LineFields fields;
-        ScanLine(piece.text, piece.length, &fields, kPostFieldMessageId + 2);
+      [&queue] { return queue->NextFields(); },
+      [&queue](const LineView& piece, const LineFields& fields) {
         const char kind = PostKind(piece.text, fields);
         MessageKey key;
         const uint32_t idField = kind != 0 ? kPostFieldAnnounceId : kPostFieldMessageId;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -77,8 +78,27 @@ TEST_F(LineReaderTest, LongLinesComeInFgetsPieces) {
 
 }  // namespace
 
+// Reference for the separators of a piece: the first `wanted` ';' before
+// its first NUL, and its length up to that NUL.
+PieceFields ReferenceFields(const std::string& piece, uint32_t wanted) {
+  PieceFields fields;
+  fields.length = std::min(piece.size(), piece.find('\0'));
+  for (size_t i = 0; i < fields.length && fields.count < wanted; ++i) {
+    if (piece[i] == ';') fields.at[fields.count++] = static_cast<uint32_t>(i);
+  }
+  return fields;
+}
+
+void ExpectSameFields(const PieceFields& got, const PieceFields& want, const std::string& where) {
+  EXPECT_EQ(got.length, want.length) << where;
+  ASSERT_EQ(got.count, want.count) << where;
+  for (uint32_t i = 0; i < want.count; ++i) EXPECT_EQ(got.at[i], want.at[i]) << where << " " << i;
+}
+
 // The block reader gives the buffered reader's pieces, across block ends too,
-// and a piece stays readable while the next block is read.
+// and a piece stays readable while the next block is read. Its splitting
+// variant gives the same pieces with their first separators, and the
+// completion finds the rest.
 TEST_F(LineReaderTest, BlockPiecesEqualBufferedPieces) {
   std::mt19937 random(3);
   const char bytes[] = {'a', ';', '\r', '\n', '\0', '\xff'};
@@ -105,14 +125,25 @@ TEST_F(LineReaderTest, BlockPiecesEqualBufferedPieces) {
     LineReaderFree(&buffered);
     BlockLineReader reader;
     ASSERT_EQ(BlockLineReaderInit(&reader, in, 65536 + random() % 4096), kOk);
+    const bool split = round % 3 != 0;
+    const uint32_t wanted = static_cast<uint32_t>(random() % (kPieceSeparatorsMax + 2));
     LineView piece;
     LineView held;  // the piece before, maybe of the block before
+    PieceFields fields;
     size_t count = 0;
     int rc;
-    while ((rc = BlockLineReaderNext(&reader, &piece)) == 1) {
+    while ((rc = split ? BlockLineReaderNextSplit(&reader, ';', wanted, &piece, &fields)
+                       : BlockLineReaderNext(&reader, &piece)) == 1) {
       ASSERT_LT(count, expected.size());
       const Piece& want = expected[count++];
-      EXPECT_EQ(std::string(piece.text, piece.length), want.text) << round << " " << count;
+      const std::string where = std::to_string(round) + " " + std::to_string(count);
+      EXPECT_EQ(std::string(piece.text, piece.length), want.text) << where;
+      if (split) {
+        ExpectSameFields(fields, ReferenceFields(want.text, std::min(wanted, kPieceSeparatorsMax)),
+                         where);
+        CompletePieceFields(piece.text, ';', &fields);
+        ExpectSameFields(fields, ReferenceFields(want.text, kPieceSeparatorsMax), where);
+      }
       EXPECT_EQ(piece.offset, want.offset);
       EXPECT_EQ(piece.consumed, want.consumed);
       if (count > 1) {
