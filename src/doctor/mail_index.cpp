@@ -249,8 +249,10 @@ ResultCode HandleSmtpLine(SmtpScan* scan, const char* text, const LineFields& sc
   SetRecordFlags(&record, flags);
   ResultCode stored = AppendSortRef(mail, sender, recipients, client);
   if (stored == kOk && !mail->records.Append(record)) stored = kErrNoMemory;
-  if (stored == kOk) ++scan->added;
-  return stored;
+  if (stored != kOk) return stored;
+  ++scan->added;
+  KeepLine(mail, scan->fileIndex, offset, text, scanned.length);
+  return kOk;
 }
 
 uint32_t ExpectedFiles(const SearchConditions* conditions) {
@@ -605,6 +607,7 @@ ResultCode HandleRblLine(MailIndex* mail, LineCopy* copy, const PendingLine& lin
   SplitScanned(copy->Take(line.text, scanned.length), scanned, fields, kRblFields);
   record.rblOffset = static_cast<uint32_t>(line.offset);
   record.rblFile = static_cast<uint16_t>(fileIndex);
+  KeepLine(mail, fileIndex, line.offset, line.text, scanned.length);
   flags |= kMsgHasRbl;
   if (WildcardMatch(1, fields[kRblFieldVirus], "VIRUS")) flags |= kMsgVirus;
   if (WildcardMatch(1, fields[kRblFieldSpam], "SPAM")) flags |= kMsgSpam;
@@ -675,6 +678,7 @@ ResultCode HandlePostLine(MailIndex* mail, LineCopy* copy, const PendingLine& li
       return kErrNoMemory;
     }
     record.lastPost = static_cast<uint32_t>(mail->posts.size());
+    KeepLine(mail, mail->postFiles.back().fileIndex, line.offset, line.text, scanned.length);
   }
   return kOk;
 }
@@ -728,6 +732,8 @@ void MailIndexRelease(MailIndex* mail) {
   mail->sortRefs.Free();
   mail->sortTexts.Free();
   mail->keySlots.Free();
+  mail->kept.Free();
+  mail->keptText.Free();
 }
 
 ResultCode RunSmtpPass(const wchar_t* logDir, const SearchConditions* conditions,
@@ -838,6 +844,64 @@ uint32_t PostLinkFile(const MailIndex* mail, size_t link) {
       mail->postFiles.begin(), mail->postFiles.end(), link,
       [](size_t value, const PostFileRange& range) { return value < range.firstLink; });
   return after == mail->postFiles.begin() ? UINT32_MAX : (after - 1)->fileIndex;
+}
+
+namespace {
+
+void LetKeptLinesGo(MailIndex* mail) {
+  mail->kept.Free();
+  mail->keptText.Free();
+  mail->keptBudget = 0;
+}
+
+bool KeptBefore(const KeptLine& line, uint32_t fileIndex, uint64_t offset) {
+  return line.file != fileIndex ? line.file < fileIndex : line.offset < offset;
+}
+
+// The kept line at this file and offset.
+bool FindKeptLine(const MailIndex* mail, uint32_t fileIndex, uint64_t offset, const char** text,
+                  size_t* length) {
+  const KeptLine* found = std::lower_bound(
+      mail->kept.begin(), mail->kept.end(), 0,
+      [fileIndex, offset](const KeptLine& line, int) { return KeptBefore(line, fileIndex, offset); });
+  if (found == mail->kept.end() || found->file != fileIndex || found->offset != offset) return false;
+  *text = mail->keptText.items + found->textStart;
+  *length = found->length;
+  return true;
+}
+
+}  // namespace
+
+void KeepLine(MailIndex* mail, uint32_t fileIndex, uint64_t offset, const char* text,
+              size_t length) {
+  if (mail->keptBudget == 0) return;
+  // Cut as a read at the offset cuts the line: at its first NUL or CR.
+  const void* nul = std::memchr(text, '\0', length);
+  if (nul != nullptr) length = static_cast<size_t>(static_cast<const char*>(nul) - text);
+  const void* cr = std::memchr(text, '\r', length);
+  if (cr != nullptr) length = static_cast<size_t>(static_cast<const char*>(cr) - text);
+  const size_t textUsed = mail->keptText.size() + length;
+  const size_t entriesUsed = (mail->kept.size() + 1) * sizeof(KeptLine);
+  const bool inOrder =
+      mail->kept.empty() || KeptBefore(mail->kept.items[mail->kept.size() - 1], fileIndex, offset);
+  if (!inOrder || fileIndex >= 0xFFFF || offset > UINT32_MAX || length > 0xFFFF ||
+      textUsed + entriesUsed > mail->keptBudget) {
+    LetKeptLinesGo(mail);
+    return;
+  }
+  if (textUsed > mail->keptText.capacity &&
+      !mail->keptText.Reserve(std::min(mail->keptBudget, std::max(textUsed, 2 * mail->keptText.capacity)))) {
+    LetKeptLinesGo(mail);
+    return;
+  }
+  const KeptLine line{static_cast<uint32_t>(offset), static_cast<uint32_t>(mail->keptText.size()),
+                      static_cast<uint16_t>(fileIndex), static_cast<uint16_t>(length)};
+  if (!mail->kept.Append(line)) {
+    LetKeptLinesGo(mail);
+    return;
+  }
+  std::memcpy(mail->keptText.items + mail->keptText.size(), text, length);
+  mail->keptText.count = textUsed;
 }
 
 size_t ReadIndexedLine(const MailIndex* mail, uint32_t fileIndex, uint32_t offset, char* buffer,
@@ -972,7 +1036,10 @@ ResultCode ReadIndexedLines(const MailIndex* mail, std::vector<LineRequest>* req
     if (file == nullptr) continue;
     const char* line = nullptr;
     size_t length = 0;
-    if (spanFile != request.fileIndex || !LineInSpan(span, request.offset, &line, &length)) {
+    const bool inMemory = FindKeptLine(mail, request.fileIndex, request.offset, &line, &length) ||
+                          (spanFile == request.fileIndex &&
+                           LineInSpan(span, request.offset, &line, &length));
+    if (!inMemory) {
       // One read reaches the later lines of this file that follow each other
       // closely, within kSpanMax.
       uint64_t reach = request.offset;

@@ -150,6 +150,17 @@ struct PodBuffer {
   }
 };
 
+// A line of a record kept as a pass read it (see MailIndex::kept).
+struct KeptLine {
+  uint32_t offset;
+  uint32_t textStart;
+  uint16_t file;
+  uint16_t length;
+};
+
+// Kept lines with their entries take at most this many bytes.
+constexpr size_t kKeptLinesMax = size_t{64} << 20;
+
 struct MailIndex {
   PodBuffer<MailRecord> records;    // in SMTP scan order
   std::vector<LogFileEntry> files;
@@ -168,6 +179,13 @@ struct MailIndex {
   // most misses need no record. The first record of each key is entered.
   PodBuffer<uint32_t> keySlots;
   bool keyTagged = false;
+  // The SMTP, RBL and status lines of the records as the passes read them,
+  // cut as ReadIndexedLine cuts them, in file and offset order: listing a
+  // few messages then needs no reads. When they would take more than
+  // keptBudget bytes they are all let go, and the listing reads every line.
+  PodBuffer<KeptLine> kept;
+  PodBuffer<char> keptText;
+  size_t keptBudget = kKeptLinesMax;
 };
 
 // The record's time: its SMTP file's day plus its time of day.
@@ -203,6 +221,11 @@ size_t FindPositionByKey(const MailIndex* mail, const MessageKey& key);
 // The file a post link was read from.
 uint32_t PostLinkFile(const MailIndex* mail, size_t link);
 
+// Keeps a line that a pass read (text[0, length) without its LF) for the
+// listing; lines come in file and offset order.
+void KeepLine(MailIndex* mail, uint32_t fileIndex, uint64_t offset, const char* text,
+              size_t length);
+
 // The line at offset of file fileIndex, cut at CR or LF; empty when the file
 // is unknown or not open or the read fails. buffer holds at least 32 768 bytes.
 size_t ReadIndexedLine(const MailIndex* mail, uint32_t fileIndex, uint32_t offset, char* buffer,
@@ -218,8 +241,8 @@ struct LineRequest {
 };
 
 // Reads the lines of `requests` as ReadIndexedLine would, into *text: the
-// requests are visited in file-offset order and served from large positioned
-// reads that cover many lines each. The requests keep their order.
+// requests are visited in file-offset order and served from the kept lines
+// or from large positioned reads that cover many lines each. The requests keep their order.
 // kErrNoMemory when the buffers cannot grow.
 ResultCode ReadIndexedLines(const MailIndex* mail, std::vector<LineRequest>* requests,
                             std::vector<char>* text);

@@ -1,5 +1,6 @@
 // Differential tests of the doctor's fast paths against the plain ones:
-// reading many lines by spans against reading each line alone.
+// reading many lines by spans or from the kept lines against reading each
+// line alone.
 #include "doctor/mail_index.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +16,22 @@
 
 namespace {
 
+// Keeps every `step`-th line of a.log as a pass would (file 0).
+void KeepLines(MailIndex* mail, const std::string& whole, size_t step) {
+  size_t index = 0;
+  for (size_t start = 0; start < whole.size(); ++index) {
+    size_t end = whole.find('\n', start);
+    if (end == std::string::npos) end = whole.size();
+    const size_t length = std::min<size_t>(end - start, 32767);
+    if (index % step == 0) KeepLine(mail, 0, start, whole.data() + start, length);
+    start += length + (length == end - start ? 1 : 0);
+  }
+}
+
+// Kept lines serve their requests, the others are read; a budget too small
+// lets all of them go.
 TEST(ReadIndexedLines, SameLinesAsReadingEachAlone) {
+ for (const size_t budget : {size_t{0}, kKeptLinesMax, size_t{1000}}) {
   search_test::LogDir dir;
   std::mt19937 random(11);
   std::vector<std::string> lines;
@@ -34,6 +50,14 @@ TEST(ReadIndexedLines, SameLinesAsReadingEachAlone) {
   mail.files.push_back(LogFileEntry{0, nullptr, L"missing.log"});
   mail.files.push_back(LogFileEntry{0, OpenStream(dir.WideFile("b.log").c_str(), "rb"), L"b.log"});
   const std::string whole = dir.Read("a.log");
+  mail.keptBudget = budget;
+  KeepLines(&mail, whole, 3);
+  if (budget == 1000) {
+    EXPECT_TRUE(mail.kept.empty()) << "lines past the budget are let go";
+  }
+  if (budget == kKeptLinesMax) {
+    EXPECT_GT(mail.kept.size(), 100u);
+  }
   std::vector<LineRequest> requests;
   for (int i = 0; i < 3000; ++i) {
     const uint32_t file = random() % 4;  // 3 is no file at all
@@ -53,9 +77,10 @@ TEST(ReadIndexedLines, SameLinesAsReadingEachAlone) {
         ReadIndexedLine(&mail, request.fileIndex, request.offset, buffer.data(), buffer.size());
     ASSERT_EQ(std::string(text.data() + request.textStart, request.textLength),
               std::string(buffer.data(), length))
-        << "file " << request.fileIndex << " offset " << request.offset;
+        << "file " << request.fileIndex << " offset " << request.offset << " budget " << budget;
   }
   MailIndexRelease(&mail);
+ }
 }
 
 }  // namespace
