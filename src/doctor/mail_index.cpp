@@ -404,6 +404,41 @@ size_t PositionOfSlot(const MailIndex* mail, uint32_t value) {
   return value == 0 ? SIZE_MAX : (value & PositionMask(mail)) - 1;
 }
 
+// The key filter's bit of a hash: bits the slot and the tag do not use.
+inline uint64_t FilterBit(const MailIndex* mail, uint64_t hash) {
+  return (hash >> 8) & mail->keyFilterMask;
+}
+
+// False when no record has a key of this hash.
+inline bool KeyMayHaveRecord(const MailIndex* mail, uint64_t hash) {
+  if (mail->keyFilter.empty()) return true;
+  const uint64_t bit = FilterBit(mail, hash);
+  return ((mail->keyFilter[bit >> 6] >> (bit & 63)) & 1) != 0;
+}
+
+// Filters of up to 2^21 bits (256 KiB): larger ones would miss the cache
+// as the slots do.
+constexpr size_t kFilterBitsMax = size_t{1} << 21;
+constexpr size_t kFilterBitsPerRecord = 16;
+
+ResultCode BuildKeyFilter(MailIndex* mail) {
+  const size_t count = mail->records.size();
+  mail->keyFilter.Free();
+  mail->keyFilterMask = 0;
+  if (count == 0 || count > kFilterBitsMax / kFilterBitsPerRecord) return kOk;
+  size_t bits = size_t{1} << 12;
+  while (bits < count * kFilterBitsPerRecord) bits *= 2;
+  if (!mail->keyFilter.Reserve(bits / 64)) return kErrNoMemory;
+  mail->keyFilter.count = bits / 64;
+  std::memset(mail->keyFilter.items, 0, bits / 8);
+  mail->keyFilterMask = bits - 1;
+  for (const MailRecord& record : mail->records) {
+    const uint64_t bit = FilterBit(mail, KeyHash(record.key));
+    mail->keyFilter[bit >> 6] |= uint64_t{1} << (bit & 63);
+  }
+  return kOk;
+}
+
 ResultCode BuildKeyLookup(MailIndex* mail) {
   const size_t count = mail->records.size();
   const size_t capacity = count + count / 3 + 16;  // at most three quarters full
@@ -411,6 +446,8 @@ ResultCode BuildKeyLookup(MailIndex* mail) {
   mail->keySlots.count = capacity;
   std::memset(mail->keySlots.items, 0, capacity * sizeof(uint32_t));
   mail->keyTagged = count < kTaggedLimit;
+  const ResultCode filtered = BuildKeyFilter(mail);
+  if (filtered != kOk) return filtered;
   constexpr size_t kAhead = 16;
   for (size_t position = 0; position < count; ++position) {
     if (position + kAhead < count) {
@@ -467,6 +504,8 @@ struct LookupQueue {
       result = Flush();  // the block before goes with the next fill
       block = piece.block;
     }
+    const uint64_t hash = KeyHash(key);
+    if (!KeyMayHaveRecord(mail, hash)) return result;
     PendingLine& line = ring[head % kSize];
     line.text = piece.text;
     line.length = piece.length;
@@ -474,7 +513,7 @@ struct LookupQueue {
     line.offset = piece.offset;
     line.key = key;
     line.probed = false;
-    line.probe = StartProbe(mail, KeyHash(key));
+    line.probe = StartProbe(mail, hash);
     __builtin_prefetch(&mail->keySlots[line.probe.slot]);
     ++head;
     if (head - tail > kDepth) Probe(&ring[(head - 1 - kDepth) % kSize]);
@@ -732,6 +771,7 @@ void MailIndexRelease(MailIndex* mail) {
   mail->sortRefs.Free();
   mail->sortTexts.Free();
   mail->keySlots.Free();
+  mail->keyFilter.Free();
   mail->kept.Free();
   mail->keptText.Free();
 }
@@ -829,6 +869,7 @@ ResultCode RunPostponerPass(const wchar_t* logDir, uint32_t postmax, MailProgres
       [&queue] { return queue->Flush(); });
   if (result != kOk) return result;
   mail->keySlots.Free();  // no lookups after this pass
+  mail->keyFilter.Free();
   SettleFinishedMessages(mail);
   return kOk;
 }

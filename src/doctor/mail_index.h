@@ -179,6 +179,11 @@ struct MailIndex {
   // most misses need no record. The first record of each key is entered.
   PodBuffer<uint32_t> keySlots;
   bool keyTagged = false;
+  // For few records, one bit per hash of about 16 times as many bits: a
+  // line whose key's bit is clear has no record, which a look at a table
+  // small enough for the cache tells (empty when records are many).
+  PodBuffer<uint64_t> keyFilter;
+  uint64_t keyFilterMask = 0;  // bits - 1
   // The SMTP, RBL and status lines of the records as the passes read them,
   // cut as ReadIndexedLine cuts them, in file and offset order: listing a
   // few messages then needs no reads. When they would take more than

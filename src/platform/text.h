@@ -30,9 +30,13 @@ bool WideToAnsi(const wchar_t* text, size_t length, std::string* out);
 char FoldCharA(char c);
 wchar_t FoldCharW(wchar_t c);
 #else
-inline char FoldCharA(char c) {
-  return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
+// tolower of every byte, taken again when PlatformInitLocale sets the locale:
+// matching folds a byte per compared character.
+struct NarrowFold {
+  char bytes[256];
+};
+extern NarrowFold gNarrowFold;
+inline char FoldCharA(char c) { return gNarrowFold.bytes[static_cast<unsigned char>(c)]; }
 inline wchar_t FoldCharW(wchar_t c) {
   return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
 }

@@ -1,4 +1,5 @@
 // POSIX implementation of the text conversions, on the C library's locale.
+#include <cctype>
 #include <climits>
 #include <clocale>
 #include <cstdlib>
@@ -7,7 +8,19 @@
 
 #include "platform/text.h"
 
-void PlatformInitLocale() { setlocale(LC_ALL, ""); }
+// The fold of the "C" locale, which is in force until PlatformInitLocale.
+static constexpr NarrowFold AsciiFold() {
+  NarrowFold fold{};
+  for (int i = 0; i < 256; ++i) fold.bytes[i] = static_cast<char>(i >= 'A' && i <= 'Z' ? i + 32 : i);
+  return fold;
+}
+
+NarrowFold gNarrowFold = AsciiFold();
+
+void PlatformInitLocale() {
+  setlocale(LC_ALL, "");
+  for (int i = 0; i < 256; ++i) gNarrowFold.bytes[i] = static_cast<char>(std::tolower(i));
+}
 
 static size_t WideLength(const wchar_t* text, size_t length) {
   return length == static_cast<size_t>(-1) ? wcslen(text) : length;
