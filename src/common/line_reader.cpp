@@ -187,12 +187,23 @@ void TakePiece(BlockLineReader* reader, size_t length, bool lineFeed, LineView* 
 }
 
 // The index of the first LF of text[0, window), or window when there is
-// none; fields gets the first `wanted` separators before the first NUL. The
-// vector loop loads up to 31 bytes past the window (the block's pad).
+// none. fields gets the first `wanted` separators before the first NUL, and
+// the length up to that NUL when it was sought: past the wanted separators
+// only the LF is. The vector loop loads up to 31 bytes past the window (the
+// block's pad).
 size_t ScanPiece(const char* text, size_t window, char separator, uint32_t wanted,
                  PieceFields* fields) {
   fields->count = 0;
-  size_t nul = SIZE_MAX;
+  // A stop at `at`: the LF ends both; a NUL ends the fields, and the piece
+  // goes on to its LF.
+  auto stopAt = [text, window, fields](size_t at) {
+    fields->length = at;
+    fields->nulSought = true;
+    if (text[at] == '\n') return at;
+    const void* lineFeed = std::memchr(text + at, '\n', window - at);
+    return lineFeed != nullptr ? static_cast<size_t>(static_cast<const char*>(lineFeed) - text)
+                               : window;
+  };
   size_t i = 0;
 #if defined(__SSE2__)
   const __m128i separators = _mm_set1_epi8(separator);
@@ -202,46 +213,34 @@ size_t ScanPiece(const char* text, size_t window, char separator, uint32_t wante
     return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, wanted))) |
            (static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(b, wanted))) << 16);
   };
-  for (; i < window; i += 32) {
+  for (; i < window && fields->count < wanted; i += 32) {
     const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
     const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 16));
     const uint32_t valid = window - i >= 32 ? ~0u : (1u << (window - i)) - 1;
-    const uint32_t ends = mask(low, high, lineFeeds) & valid;
-    const uint32_t before = ends != 0 ? (1u << __builtin_ctz(ends)) - 1 : valid;
-    if (nul == SIZE_MAX) {
-      uint32_t kept = before;
-      const uint32_t nuls = mask(low, high, zeros) & before;
-      if (nuls != 0) {
-        kept = (1u << __builtin_ctz(nuls)) - 1;
-        nul = i + static_cast<size_t>(__builtin_ctz(nuls));
-      }
-      uint32_t marks = fields->count < wanted ? mask(low, high, separators) & kept : 0;
-      for (; marks != 0 && fields->count < wanted; marks &= marks - 1) {
-        fields->at[fields->count++] = static_cast<uint32_t>(i + static_cast<size_t>(__builtin_ctz(marks)));
-      }
+    const __m128i stopLow = _mm_or_si128(_mm_cmpeq_epi8(low, lineFeeds), _mm_cmpeq_epi8(low, zeros));
+    const __m128i stopHigh = _mm_or_si128(_mm_cmpeq_epi8(high, lineFeeds), _mm_cmpeq_epi8(high, zeros));
+    const uint32_t stops = (static_cast<uint32_t>(_mm_movemask_epi8(stopLow)) |
+                            (static_cast<uint32_t>(_mm_movemask_epi8(stopHigh)) << 16)) & valid;
+    const uint32_t before = stops != 0 ? (1u << __builtin_ctz(stops)) - 1 : valid;
+    for (uint32_t marks = mask(low, high, separators) & before;
+         marks != 0 && fields->count < wanted; marks &= marks - 1) {
+      fields->at[fields->count++] = static_cast<uint32_t>(i + static_cast<size_t>(__builtin_ctz(marks)));
     }
-    if (ends != 0) {
-      const size_t stop = i + static_cast<size_t>(__builtin_ctz(ends));
-      fields->length = nul == SIZE_MAX ? stop : nul;
-      return stop;
-    }
+    if (stops != 0) return stopAt(i + static_cast<size_t>(__builtin_ctz(stops)));
   }
 #else
-  for (; i < window && text[i] != '\n'; ++i) {
-    if (nul != SIZE_MAX) continue;
-    if (text[i] == '\0') {
-      nul = i;
-    } else if (text[i] == separator && fields->count < wanted) {
-      fields->at[fields->count++] = static_cast<uint32_t>(i);
-    }
-  }
-  if (i < window) {
-    fields->length = nul == SIZE_MAX ? i : nul;
-    return i;
+  for (; i < window && fields->count < wanted; ++i) {
+    if (text[i] == '\n' || text[i] == '\0') return stopAt(i);
+    if (text[i] == separator) fields->at[fields->count++] = static_cast<uint32_t>(i);
   }
 #endif
-  fields->length = nul == SIZE_MAX ? window : nul;
-  return window;
+  // The wanted separators are found: the rest of the piece needs only its end.
+  i = std::min(i, window);
+  const void* lineFeed = std::memchr(text + i, '\n', window - i);
+  const size_t stop = lineFeed != nullptr ? static_cast<size_t>(static_cast<const char*>(lineFeed) - text) : window;
+  fields->length = stop;
+  fields->nulSought = false;
+  return stop;
 }
 
 }  // namespace
@@ -291,6 +290,11 @@ int BlockLineReaderNextSplit(BlockLineReader* reader, char separator, uint32_t w
 void CompletePieceFields(const char* text, char separator, PieceFields* fields) {
   const size_t from = fields->count == 0 ? 0 : fields->at[fields->count - 1] + 1;
   if (from > fields->length) return;
+  if (!fields->nulSought) {
+    const void* nul = std::memchr(text + from, '\0', fields->length - from);
+    if (nul != nullptr) fields->length = static_cast<size_t>(static_cast<const char*>(nul) - text);
+    fields->nulSought = true;
+  }
   const char* found = text + from;
   const char* end = text + fields->length;  // no NUL before it
   while (fields->count < kPieceSeparatorsMax) {

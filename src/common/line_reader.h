@@ -87,17 +87,21 @@ int BlockLineReaderNext(BlockLineReader* reader, LineView* piece);
 // The field separators of a piece, found in the pass that finds its end.
 constexpr uint32_t kPieceSeparatorsMax = 16;
 struct PieceFields {
-  size_t length = 0;   // bytes of the piece before its first NUL
+  size_t length = 0;   // bytes of the piece before its first NUL (see nulSought)
   uint32_t count = 0;  // separators before that NUL, at most kPieceSeparatorsMax
+  bool nulSought = false;  // false: length is the piece's, and a NUL may
+                           // stand after the last separator found
   uint32_t at[kPieceSeparatorsMax];  // their offsets in the piece
 };
 
 // BlockLineReaderNext that also gives the piece's first `wanted` separators
-// (at most kPieceSeparatorsMax); CompletePieceFields finds the rest.
+// (at most kPieceSeparatorsMax); once they are found the rest of the piece
+// is only searched for its end. CompletePieceFields finds the rest.
 int BlockLineReaderNextSplit(BlockLineReader* reader, char separator, uint32_t wanted,
                              LineView* piece, PieceFields* fields);
 
-// Adds the separators after the first `fields->count` of them, up to
-// kPieceSeparatorsMax, for a piece that BlockLineReaderNextSplit gave.
+// Cuts the length at the first NUL and adds the separators after the first
+// `fields->count` of them, up to kPieceSeparatorsMax, for a piece that
+// BlockLineReaderNextSplit gave.
 void CompletePieceFields(const char* text, char separator, PieceFields* fields);
 void BlockLineReaderFree(BlockLineReader* reader);

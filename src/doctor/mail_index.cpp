@@ -497,7 +497,8 @@ struct LookupQueue {
   // Where the reader puts the fields of the line that may come next.
   LineFields* NextFields() { return &ring[head % kSize].fields; }
 
-  // Takes a line whose key is `key` (its fields stand in NextFields()).
+  // Takes a line whose key is `key` (its fields stand in NextFields()); a
+  // line whose key the filter knows no record of goes at once.
   ResultCode Push(const LineView& piece, const MessageKey& key, char kind = 0) {
     ResultCode result = kOk;
     if (piece.block != block) {
