@@ -73,6 +73,11 @@ measure() {
   rm -f "$tf"
 }
 
+# median VALUE...: the middle one of the numbers.
+median() {
+  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+}
+
 TABLE_ROWS=()
 
 # add_row LABEL LINES BYTES: one table row from the last measure.

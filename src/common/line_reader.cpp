@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "common/text_match.h"
 #include "platform/stream.h"
 
 namespace {
@@ -290,19 +291,21 @@ int BlockLineReaderNextSplit(BlockLineReader* reader, char separator, uint32_t w
 void CompletePieceFields(const char* text, char separator, PieceFields* fields) {
   const size_t from = fields->count == 0 ? 0 : fields->at[fields->count - 1] + 1;
   if (from > fields->length) return;
-  if (!fields->nulSought) {
-    const void* nul = std::memchr(text + from, '\0', fields->length - from);
-    if (nul != nullptr) fields->length = static_cast<size_t>(static_cast<const char*>(nul) - text);
-    fields->nulSought = true;
+  // The split stops at a NUL; when it stops at its field limit instead, the
+  // NUL is sought past it.
+  TextView views[kPieceSeparatorsMax + 1];
+  const uint32_t room = kPieceSeparatorsMax - fields->count;
+  const uint32_t found = SplitFields(text + from, fields->length - from, separator, views, room + 1);
+  for (uint32_t i = 0; i + 1 < found; ++i) {
+    fields->at[fields->count++] = static_cast<uint32_t>(views[i].text + views[i].length - text);
   }
-  const char* found = text + from;
-  const char* end = text + fields->length;  // no NUL before it
-  while (fields->count < kPieceSeparatorsMax) {
-    found = static_cast<const char*>(std::memchr(found, separator, static_cast<size_t>(end - found)));
-    if (found == nullptr) return;
-    fields->at[fields->count++] = static_cast<uint32_t>(found - text);
-    ++found;
+  size_t end = found == 0 ? from : static_cast<size_t>(views[found - 1].text + views[found - 1].length - text);
+  if (found == room + 1 && end < fields->length) {
+    const void* nul = std::memchr(text + end, '\0', fields->length - end);
+    end = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - text) : fields->length;
   }
+  fields->length = end;
+  fields->nulSought = true;
 }
 
 void BlockLineReaderFree(BlockLineReader* reader) {
