@@ -927,10 +927,11 @@ void KeepLine(MailIndex* mail, uint32_t fileIndex, uint64_t offset, const char* 
   const bool inOrder =
       mail->kept.empty() || KeptBefore(mail->kept.items[mail->kept.size() - 1], fileIndex, offset);
   if (!inOrder || fileIndex >= 0xFFFF || offset > UINT32_MAX || length > 0xFFFF ||
-      textUsed + entriesUsed > mail->keptBudget) {
+      mail->records.size() > kKeptRecordsMax) {
     LetKeptLinesGo(mail);
     return;
   }
+  if (textUsed + entriesUsed > mail->keptBudget) return;  // full: the listing reads it
   if (textUsed > mail->keptText.capacity &&
       !mail->keptText.Reserve(std::min(mail->keptBudget, std::max(textUsed, 2 * mail->keptText.capacity)))) {
     LetKeptLinesGo(mail);
@@ -966,7 +967,7 @@ constexpr size_t kSpanMax = size_t{1} << 20;
 constexpr size_t kLoneSpan = 1024;
 // A read goes on to the next wanted line when fewer bytes than this lie
 // between: reading them costs less than another call.
-constexpr size_t kGapMax = 4096;
+constexpr size_t kGapMax = 16384;
 
 // Bytes [start, start + length) of one file, read with one positioned read.
 struct FileSpan {

@@ -158,8 +158,11 @@ struct KeptLine {
   uint16_t length;
 };
 
-// Kept lines with their entries take at most this many bytes.
+// Kept lines with their entries take at most this many bytes; past this
+// many records they are let go, as a listing that large reads its lines at
+// about the speed of writing them.
 constexpr size_t kKeptLinesMax = size_t{64} << 20;
+constexpr size_t kKeptRecordsMax = 1000000;
 
 struct MailIndex {
   PodBuffer<MailRecord> records;    // in SMTP scan order
@@ -186,8 +189,9 @@ struct MailIndex {
   uint64_t keyFilterMask = 0;  // bits - 1
   // The SMTP, RBL and status lines of the records as the passes read them,
   // cut as ReadIndexedLine cuts them, in file and offset order: listing a
-  // few messages then needs no reads. When they would take more than
-  // keptBudget bytes they are all let go, and the listing reads every line.
+  // few messages then needs no reads. Lines that would take them past
+  // keptBudget bytes are not kept, and the listing reads them; past
+  // kKeptRecordsMax records they are all let go (keptBudget 0).
   PodBuffer<KeptLine> kept;
   PodBuffer<char> keptText;
   size_t keptBudget = kKeptLinesMax;
