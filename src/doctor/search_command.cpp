@@ -122,12 +122,19 @@ void SortMatches(const MailIndex* mail, std::vector<uint32_t>* matches, uint32_t
 constexpr size_t kChunkRecords = 16384;
 
 // The listing is built in memory and written in pieces of about a megabyte:
-// per-line stdio calls (each taking the stream's lock) cost more than the copy.
-void AppendText(std::vector<char>* out, const char* text, size_t length) {
-  out->insert(out->end(), text, text + length);
+// per-line stdio calls (each taking the stream's lock) cost more than the
+// copy. Room for a whole block is made first (ReserveBlock), so that the
+// appends themselves only copy.
+using Listing = PodBuffer<char>;
+
+void AppendText(Listing* out, const char* text, size_t length) {
+  std::memcpy(out->items + out->count, text, length);
+  out->count += length;
 }
 
-void AppendDecimal(std::vector<char>* out, unsigned long value) {
+void AppendChar(Listing* out, char c) { out->items[out->count++] = c; }
+
+void AppendDecimal(Listing* out, unsigned long value) {
   char digits[24];
   size_t start = sizeof(digits);
   do {
@@ -140,16 +147,27 @@ void AppendDecimal(std::vector<char>* out, unsigned long value) {
 // A listing file gets CR LF line ends written here, so that it can be
 // written as bytes (the text mode stream would look for every LF again);
 // standard output gets LF.
-void EndLine(std::vector<char>* out, bool crLf) {
-  if (crLf) out->push_back('\r');
-  out->push_back('\n');
+void EndLine(Listing* out, bool crLf) {
+  if (crLf) AppendChar(out, '\r');
+  AppendChar(out, '\n');
 }
 
-void AppendLine(std::vector<char>* out, const char* prefix, size_t prefixLength,
+void AppendLine(Listing* out, const char* prefix, size_t prefixLength,
                 const std::vector<char>& text, const LineRequest& line, bool crLf) {
   AppendText(out, prefix, prefixLength);
   AppendText(out, text.data() + line.textStart, line.textLength);
   EndLine(out, crLf);
+}
+
+// Room for a page head and a block of `count` lines from lines[first]:
+// their texts plus, per line, at most a prefix, two counts and a line end.
+bool ReserveBlock(Listing* out, const std::vector<LineRequest>& lines, size_t first,
+                  size_t count) {
+  constexpr size_t kPageHeadMax = 128;
+  constexpr size_t kLineExtraMax = 64;
+  size_t need = out->size() + kPageHeadMax + 2;
+  for (size_t i = first; i < first + count; ++i) need += lines[i].textLength + kLineExtraMax;
+  return need <= out->capacity || out->Reserve(std::max(need, 2 * out->capacity));
 }
 
 // The lines of one record's block, in the order the block writes them;
@@ -179,7 +197,7 @@ uint32_t RequestBlockLines(const MailIndex* mail, const MailRecord& record,
 
 // Appends one message block from its lines (*next is the first of them, as
 // RequestBlockLines asked for them).
-void AppendBlock(std::vector<char>* out, const MailIndex* mail, uint32_t position,
+void AppendBlock(Listing* out, const MailIndex* mail, uint32_t position,
                  uint32_t postLines, const std::vector<LineRequest>& lines,
                  const std::vector<char>& text, size_t* next, bool crLf) {
   const MailRecord& record = mail->records[position];
@@ -190,7 +208,7 @@ void AppendBlock(std::vector<char>* out, const MailIndex* mail, uint32_t positio
     AppendText(out, "smtp|out;", 9);
   }
   AppendDecimal(out, RecordEnded(mail, position));
-  out->push_back(';');
+  AppendChar(out, ';');
   AppendDecimal(out, RecordAnnounced(mail, position));
   AppendLine(out, "|", 1, text, lines[(*next)++], crLf);
   if ((flags & kMsgHasRbl) != 0) AppendLine(out, "rbl|", 4, text, lines[(*next)++], crLf);
@@ -205,11 +223,10 @@ constexpr size_t kListingFlush = size_t{1} << 20;
 
 // Writes and empties the buffer; false when the write fails, which ends the
 // listing quietly.
-bool WriteOut(FILE* out, std::vector<char>* listing) {
-  // An empty vector's data may be null, which fwrite must not be given.
+bool WriteOut(FILE* out, Listing* listing) {
   const bool written =
-      listing->empty() || std::fwrite(listing->data(), 1, listing->size(), out) == listing->size();
-  listing->clear();
+      listing->empty() || std::fwrite(listing->items, 1, listing->size(), out) == listing->size();
+  listing->count = 0;
   return written;
 }
 
@@ -221,7 +238,7 @@ ResultCode WriteListing(FILE* out, bool crLf, const MailIndex* mail,
   std::vector<LineRequest> lines;
   std::vector<uint32_t> postLines;
   std::vector<char> text;
-  std::vector<char> listing;
+  Listing listing;
   constexpr size_t kAhead = 16;
   for (size_t chunk = 0; chunk < count; chunk += kChunkRecords) {
     const size_t chunkEnd = std::min(count, chunk + kChunkRecords);
@@ -239,18 +256,21 @@ ResultCode WriteListing(FILE* out, bool crLf, const MailIndex* mail,
         result = Report(callback, context, static_cast<int>(80 + i * 20 / count), 100, nullptr);
         if (result != 0) return result;
       }
+      const size_t blockLines =
+          1 + ((RecordFlags(mail->records[matches[i]]) & kMsgHasRbl) != 0) + postLines[i - chunk];
+      if (!ReserveBlock(&listing, lines, next, blockLines)) return kErrNoMemory;
       unsigned long ordinal = static_cast<unsigned long>(i + 1);
       if (pageSize != 0 && (ordinal == 1 || pageSize == 1 || ordinal % pageSize == 1)) {
         ++page;
         AppendText(&listing, "#[", 2);
         AppendDecimal(&listing, page);
-        listing.push_back(';');
+        AppendChar(&listing, ';');
         AppendDecimal(&listing, pageCount);
-        listing.push_back(';');
+        AppendChar(&listing, ';');
         AppendDecimal(&listing, ordinal);
-        listing.push_back(';');
+        AppendChar(&listing, ';');
         AppendDecimal(&listing, static_cast<unsigned long>(count));
-        listing.push_back(']');
+        AppendChar(&listing, ']');
         EndLine(&listing, crLf);
         EndLine(&listing, crLf);
       }
