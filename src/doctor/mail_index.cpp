@@ -1052,26 +1052,28 @@ ResultCode ReadIndexedLines(const MailIndex* mail, std::vector<LineRequest>* req
   std::vector<uint32_t> starts(runs + 1, 0);
   for (const LineRequest& request : *requests) ++starts[runOf(request) + 1];
   for (size_t run = 0; run < runs; ++run) starts[run + 1] += starts[run];
-  std::vector<uint32_t> order(count);
+  // Each entry holds the request's offset above its index: a run sorts as
+  // plain numbers.
+  std::vector<uint64_t> order(count);
   {
     std::vector<uint32_t> fill(starts.begin(), starts.end() - 1);
     for (size_t i = 0; i < count; ++i) {
-      order[fill[runOf((*requests)[i])]++] = static_cast<uint32_t>(i);
+      order[fill[runOf((*requests)[i])]++] = (uint64_t{(*requests)[i].offset} << 32) | i;
     }
   }
-  auto byOffset = [requests](uint32_t a, uint32_t b) {
-    return (*requests)[a].offset < (*requests)[b].offset;
-  };
   for (size_t run = 0; run < runs; ++run) {
     auto first = order.begin() + starts[run];
     auto last = order.begin() + starts[run + 1];
-    if (!std::is_sorted(first, last, byOffset)) std::sort(first, last, byOffset);
+    if (!std::is_sorted(first, last)) std::sort(first, last);
   }
+  auto requestAt = [requests, &order](size_t k) -> LineRequest& {
+    return (*requests)[static_cast<uint32_t>(order[k])];
+  };
   text->clear();
   FileSpan span;
   uint32_t spanFile = UINT32_MAX;
   for (size_t k = 0; k < count; ++k) {
-    LineRequest& request = (*requests)[order[k]];
+    LineRequest& request = requestAt(k);
     request.textStart = static_cast<uint32_t>(text->size());
     request.textLength = 0;
     if (request.fileIndex >= mail->files.size()) continue;
@@ -1087,7 +1089,7 @@ ResultCode ReadIndexedLines(const MailIndex* mail, std::vector<LineRequest>* req
       // closely, within kSpanMax.
       uint64_t reach = request.offset;
       for (size_t next = k + 1; next < count; ++next) {
-        const LineRequest& ahead = (*requests)[order[next]];
+        const LineRequest& ahead = requestAt(next);
         if (ahead.fileIndex != request.fileIndex || ahead.offset - request.offset >= kSpanMax ||
             ahead.offset - reach > kGapMax) {
           break;
