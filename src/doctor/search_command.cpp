@@ -86,8 +86,10 @@ namespace {
 // Sorts the matches' positions by the column. Records equal in every
 // compared item keep the order the SMTP pass found them in (reversed when
 // descending), so the order is the same whatever the sort does inside.
-// The matches come file by file, each file's mostly in time order already:
-// a few runs in order are merged pairwise instead of sorted again.
+// The matches come file by file, each file's nearly in time order (a line
+// now and then a little early): stretches that an insertion sort with short
+// moves orders are ordered so, in place, and up to kMergedRunsMax of them
+// merged pairwise; anything else is sorted whole.
 void SortMatches(const MailIndex* mail, std::vector<uint32_t>* matches, uint32_t column,
                  bool descending) {
   auto before = [mail, column, descending](uint32_t a, uint32_t b) {
@@ -96,15 +98,36 @@ void SortMatches(const MailIndex* mail, std::vector<uint32_t>* matches, uint32_t
     return descending ? order > 0 : order < 0;
   };
   constexpr size_t kMergedRunsMax = 64;
+  constexpr size_t kMoveMax = 64;
+  uint32_t* m = matches->data();
+  const size_t count = matches->size();
   std::vector<size_t> bounds{0};
-  for (size_t i = 1; i < matches->size() && bounds.size() <= kMergedRunsMax; ++i) {
-    if (before((*matches)[i], (*matches)[i - 1])) bounds.push_back(i);
+  size_t moves = 0;
+  for (size_t i = 1; i < count; ++i) {
+    const uint32_t item = m[i];
+    const size_t start = bounds.back();
+    size_t j = i;
+    while (j > start && i - j < kMoveMax && before(item, m[j - 1])) {
+      m[j] = m[j - 1];
+      --j;
+    }
+    moves += i - j;
+    if (j > start && before(item, m[j - 1])) {
+      // It belongs further back: the stretch ends before it.
+      std::memmove(m + j, m + j + 1, (i - j) * sizeof(uint32_t));
+      m[i] = item;
+      bounds.push_back(i);
+      if (bounds.size() > kMergedRunsMax) break;
+    } else {
+      m[j] = item;
+    }
+    if (moves > 4 * count) break;  // not nearly in order after all
   }
-  if (bounds.size() > kMergedRunsMax) {
+  if (bounds.size() > kMergedRunsMax || moves > 4 * count) {
     std::sort(matches->begin(), matches->end(), before);
     return;
   }
-  bounds.push_back(matches->size());
+  bounds.push_back(count);
   while (bounds.size() > 2) {
     std::vector<size_t> merged{0};
     for (size_t run = 0; run + 1 < bounds.size(); run += 2) {

@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/mail_log.h"
@@ -205,6 +209,43 @@ TEST(SearchRun, SortChainsAscendingAndDescending) {
   EXPECT_EQ(ListedIds(Search(dir, L"", 4).listing), (Ids{"01", "02", "03", "FF"}));
   EXPECT_EQ(ListedIds(Search(dir, L"", 4, 1).listing), (Ids{"FF", "03", "02", "01"}));
   EXPECT_EQ(ListedIds(Search(dir, L"", 7).listing), (Ids{"FF", "01", "03", "02"}));
+}
+
+// The time order against a plain stable sort of the lines by time, for logs
+// nearly in order, in a few long runs and in no order at all.
+TEST(SearchRun, TimeOrderIsAPlainSortWhateverTheDisorder) {
+  std::mt19937 random(17);
+  for (int shape = 0; shape < 3; ++shape) {
+    LogDir dir;
+    std::vector<std::string> lines;
+    std::vector<std::pair<int, size_t>> byTime;  // seconds, line index
+    for (size_t i = 0; i < 3000; ++i) {
+      int seconds = static_cast<int>(i) * 20;
+      if (shape == 0) seconds += static_cast<int>(random() % 400) - (i % 500 == 7 ? 30000 : 0);
+      if (shape == 1) seconds = static_cast<int>((i % 40) * 2000 + i / 40 * 20);
+      if (shape == 2) seconds = static_cast<int>(random() % 86400);
+      seconds = std::max(0, std::min(seconds, 86399));
+      char time[16];
+      std::snprintf(time, sizeof time, "%02d:%02d:%02d", seconds / 3600, seconds / 60 % 60,
+                    seconds % 60);
+      char id[16];
+      std::snprintf(id, sizeof id, "%08zX", i);
+      lines.push_back(Smtp(time, "s@x", "r@y", "1.1.1.1", "R", id));
+      byTime.emplace_back(seconds, i);
+    }
+    dir.Write("smtp20240312.log", lines);
+    std::stable_sort(byTime.begin(), byTime.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::string> want;
+    for (const auto& entry : byTime) {
+      char id[16];
+      std::snprintf(id, sizeof id, "%08zX", entry.second);
+      want.push_back(id);
+    }
+    EXPECT_EQ(ListedIds(Search(dir, L"", 0).listing), want) << "shape " << shape;
+    std::reverse(want.begin(), want.end());
+    EXPECT_EQ(ListedIds(Search(dir, L"", 0, 1).listing), want) << "shape " << shape;
+  }
 }
 
 TEST(SearchRun, PostponerLinesAreFollowedForPostmaxDays) {
