@@ -35,8 +35,9 @@ constexpr uint32_t kRblWindow = 2;
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
 // The field boundaries of a line, found by the reader in the pass that
-// found the line: the first ';'s before the line's first NUL, and the
-// line's length up to that NUL (the length a C string of the line has).
+// found the line: the first ';'s before the line's first NUL, as many as a
+// look needs, and the line's length; CompleteFields finds the others and
+// cuts the length at that NUL (the length a C string of the line has).
 using LineFields = PieceFields;
 
 // The separators the first look at a line needs: the key of an RBL line
