@@ -246,26 +246,6 @@ size_t ScanPiece(const char* text, size_t window, char separator, uint32_t wante
 
 }  // namespace
 
-int BlockLineReaderNext(BlockLineReader* reader, LineView* piece) {
-  if (reader == nullptr || piece == nullptr || reader->blocks[1] == nullptr) {
-    return kErrInvalidArgument;
-  }
-  for (;;) {
-    const size_t avail = reader->end - reader->begin;
-    const size_t window = avail < kLinePieceMax ? avail : kLinePieceMax;
-    const char* start = reader->blocks[reader->current] + reader->begin;
-    const char* lineFeed = static_cast<const char*>(std::memchr(start, '\n', window));
-    if (lineFeed == nullptr && avail < kLinePieceMax && !reader->atEnd) {
-      if (!FillOtherBlock(reader)) return kErrReadFault;
-      continue;
-    }
-    const size_t length = lineFeed != nullptr ? static_cast<size_t>(lineFeed - start) : window;
-    if (length == 0 && lineFeed == nullptr) return 0;
-    TakePiece(reader, length, lineFeed != nullptr, piece);
-    return 1;
-  }
-}
-
 int BlockLineReaderNextSplit(BlockLineReader* reader, char separator, uint32_t wanted,
                              LineView* piece, PieceFields* fields) {
   if (reader == nullptr || piece == nullptr || fields == nullptr || reader->blocks[1] == nullptr) {

@@ -81,8 +81,6 @@ constexpr size_t kBlockReaderSize = size_t{128} << 10;
 // bytes (at least 64 KiB); kErrNoMemory when the blocks cannot be had.
 ResultCode BlockLineReaderInit(BlockLineReader* reader, FILE* file,
                                size_t size = kBlockReaderSize);
-// 1 a piece, 0 end of file, kErrReadFault on a read error.
-int BlockLineReaderNext(BlockLineReader* reader, LineView* piece);
 
 // The field separators of a piece, found in the pass that finds its end.
 constexpr uint32_t kPieceSeparatorsMax = 16;
@@ -94,9 +92,10 @@ struct PieceFields {
   uint32_t at[kPieceSeparatorsMax];  // their offsets in the piece
 };
 
-// BlockLineReaderNext that also gives the piece's first `wanted` separators
-// (at most kPieceSeparatorsMax); once they are found the rest of the piece
-// is only searched for its end. CompletePieceFields finds the rest.
+// The next piece, with its first `wanted` separators (at most
+// kPieceSeparatorsMax); once they are found the rest of the piece is only
+// searched for its end. CompletePieceFields finds the rest. 1 a piece, 0 end
+// of file, kErrReadFault on a read error.
 int BlockLineReaderNextSplit(BlockLineReader* reader, char separator, uint32_t wanted,
                              LineView* piece, PieceFields* fields);
 

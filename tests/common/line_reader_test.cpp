@@ -96,9 +96,8 @@ void ExpectSameFields(const PieceFields& got, const PieceFields& want, const std
 }
 
 // The block reader gives the buffered reader's pieces, across block ends too,
-// and a piece stays readable while the next block is read. Its splitting
-// variant gives the same pieces with their first separators, and the
-// completion finds the rest.
+// with their first separators (the completion finds the rest), and a piece
+// stays readable while the next block is read.
 TEST_F(LineReaderTest, BlockPiecesEqualBufferedPieces) {
   std::mt19937 random(3);
   const char bytes[] = {'a', ';', '\r', '\n', '\0', '\xff'};
@@ -125,26 +124,22 @@ TEST_F(LineReaderTest, BlockPiecesEqualBufferedPieces) {
     LineReaderFree(&buffered);
     BlockLineReader reader;
     ASSERT_EQ(BlockLineReaderInit(&reader, in, 65536 + random() % 4096), kOk);
-    const bool split = round % 3 != 0;
     const uint32_t wanted = static_cast<uint32_t>(random() % (kPieceSeparatorsMax + 2));
     LineView piece;
     LineView held;  // the piece before, maybe of the block before
     PieceFields fields;
     size_t count = 0;
     int rc;
-    while ((rc = split ? BlockLineReaderNextSplit(&reader, ';', wanted, &piece, &fields)
-                       : BlockLineReaderNext(&reader, &piece)) == 1) {
+    while ((rc = BlockLineReaderNextSplit(&reader, ';', wanted, &piece, &fields)) == 1) {
       ASSERT_LT(count, expected.size());
       const Piece& want = expected[count++];
       const std::string where = std::to_string(round) + " " + std::to_string(count);
       EXPECT_EQ(std::string(piece.text, piece.length), want.text) << where;
-      if (split) {
-        PieceFields first = ReferenceFields(want.text, std::min(wanted, kPieceSeparatorsMax));
-        if (!fields.nulSought) first.length = want.text.size();  // the NUL was not sought
-        ExpectSameFields(fields, first, where);
-        CompletePieceFields(piece.text, ';', &fields);
-        ExpectSameFields(fields, ReferenceFields(want.text, kPieceSeparatorsMax), where);
-      }
+      PieceFields first = ReferenceFields(want.text, std::min(wanted, kPieceSeparatorsMax));
+      if (!fields.nulSought) first.length = want.text.size();  // the NUL was not sought
+      ExpectSameFields(fields, first, where);
+      CompletePieceFields(piece.text, ';', &fields);
+      ExpectSameFields(fields, ReferenceFields(want.text, kPieceSeparatorsMax), where);
       EXPECT_EQ(piece.offset, want.offset);
       EXPECT_EQ(piece.consumed, want.consumed);
       if (count > 1) {
