@@ -91,13 +91,6 @@ uint32_t Parsed(const char* text) {
   return address;
 }
 
-bool Rejected(const char* text) {
-  uint32_t address = 12345;
-  bool rejected = ParseIPv4(text, &address) == nullptr;
-  EXPECT_EQ(address, rejected ? 0u : address);
-  return rejected;
-}
-
 TEST(ParseIPv4, FormsOfOneAddress) {
   uint32_t expected = MakeAddress(192, 168, 1, 10);
   const unsigned char* octets = reinterpret_cast<const unsigned char*>(&expected);
@@ -120,7 +113,9 @@ TEST(ParseIPv4, FormsOfOneAddress) {
 TEST(ParseIPv4, InvalidTexts) {
   for (const char* text : {"", "   ", "192.168.1", "192.168", "256.1.1.1", "1.2.3.4.5", "1.2.3.4.",
                            "4294967296", "08", "0x", "0xC0.A8.1.10", "x1.2.3.4", "1..2.3"}) {
-    EXPECT_TRUE(Rejected(text)) << text;
+    uint32_t address = 12345;
+    EXPECT_EQ(ParseIPv4(text, &address), nullptr) << text;
+    EXPECT_EQ(address, 0u) << text;  // a rejected text leaves the address zeroed
   }
   uint32_t address = 0;
   EXPECT_EQ(ParseIPv4(nullptr, &address), nullptr);
