@@ -11,26 +11,25 @@ std::string Format(uint64_t value, uint32_t divisor) {
   return FormatSize(value, divisor, buffer, sizeof buffer);
 }
 
-TEST(ParseScaledTest, ReadsIntegersAndFractions) {
-  EXPECT_EQ(ParseScaled("1.5", 1024, nullptr), 1536u);
-  EXPECT_EQ(ParseScaled("12", 1, nullptr), 12u);
-  EXPECT_EQ(ParseScaled("12", 0, nullptr), 12u);
-  EXPECT_EQ(ParseScaled("  \t7", 1, nullptr), 7u);
-  EXPECT_EQ(ParseScaled("2.25", 1048576, nullptr), 2359296u);
-  EXPECT_EQ(ParseScaled("", 1024, nullptr), 0u);
-}
-
-TEST(ParseScaledTest, EndPositionRules) {
-  const char* end = nullptr;
-  const char text1[] = "12.75;x";
-  EXPECT_EQ(ParseScaled(text1, 1, &end), 12u);  // fraction ignored without scaling
-  EXPECT_EQ(end, text1 + 2);
-  const char text2[] = "1.5.7";
-  EXPECT_EQ(ParseScaled(text2, 1024, &end), 1536u);  // a second point ends the number
-  EXPECT_EQ(end, text2 + 3);
-  const char text3[] = "42 kB";
-  EXPECT_EQ(ParseScaled(text3, 1, &end), 42u);
-  EXPECT_EQ(end, text3 + 2);
+// The value read and where the number ends.
+TEST(ParseScaledTest, ReadsIntegersAndFractionsUpToTheirEnd) {
+  const struct {
+    const char* text;
+    uint32_t divisor;
+    uint64_t value;
+    long end;
+  } cases[] = {
+      {"1.5", 1024, 1536, 3},        {"12", 1, 12, 2},   {"12", 0, 12, 2},
+      {"  \t7", 1, 7, 4},           {"", 1024, 0, 0},   {"2.25", 1048576, 2359296, 4},
+      {"12.75;x", 1, 12, 2},         // fraction ignored without scaling
+      {"1.5.7", 1024, 1536, 3},      // a second point ends the number
+      {"42 kB", 1, 42, 2},
+  };
+  for (const auto& c : cases) {
+    const char* end = nullptr;
+    EXPECT_EQ(ParseScaled(c.text, c.divisor, &end), c.value) << c.text;
+    EXPECT_EQ(end - c.text, c.end) << c.text;
+  }
 }
 
 TEST(ParseScaledTest, LongFractionsNeverDivideByZero) {
