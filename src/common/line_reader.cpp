@@ -235,10 +235,24 @@ size_t ScanPiece(const char* text, size_t window, char separator, uint32_t wante
     if (text[i] == separator) fields->at[fields->count++] = static_cast<uint32_t>(i);
   }
 #endif
-  // The wanted separators are found: the rest of the piece needs only its end.
-  i = std::min(i, window);
+  // The wanted separators are found: the rest of the piece needs only its
+  // end, which is near (a call to memchr costs more than this loop).
+  size_t stop = window;
+#if defined(__SSE2__)
+  for (; i < window; i += 32) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 16));
+    const uint32_t valid = window - i >= 32 ? ~0u : (1u << (window - i)) - 1;
+    const uint32_t ends = mask(low, high, lineFeeds) & valid;
+    if (ends != 0) {
+      stop = i + static_cast<size_t>(__builtin_ctz(ends));
+      break;
+    }
+  }
+#else
   const void* lineFeed = std::memchr(text + i, '\n', window - i);
-  const size_t stop = lineFeed != nullptr ? static_cast<size_t>(static_cast<const char*>(lineFeed) - text) : window;
+  if (lineFeed != nullptr) stop = static_cast<size_t>(static_cast<const char*>(lineFeed) - text);
+#endif
   fields->length = stop;
   fields->nulSought = false;
   return stop;
