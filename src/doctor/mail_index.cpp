@@ -928,7 +928,7 @@ void KeepLine(MailIndex* mail, uint32_t fileIndex, uint64_t offset, const char* 
   const bool inOrder =
       mail->kept.empty() || KeptBefore(mail->kept.items[mail->kept.size() - 1], fileIndex, offset);
   if (!inOrder || fileIndex >= 0xFFFF || offset > UINT32_MAX || length > 0xFFFF ||
-      mail->records.size() > kKeptRecordsMax) {
+      textUsed >= kKeptTextBit || mail->records.size() > kKeptRecordsMax) {
     LetKeptLinesGo(mail);
     return;
   }
@@ -1082,10 +1082,12 @@ ResultCode ReadIndexedLines(const MailIndex* mail, std::vector<LineRequest>* req
     if (file == nullptr) continue;
     const char* line = nullptr;
     size_t length = 0;
-    const bool inMemory = FindKeptLine(mail, request.fileIndex, request.offset, &line, &length) ||
-                          (spanFile == request.fileIndex &&
-                           LineInSpan(span, request.offset, &line, &length));
-    if (!inMemory) {
+    if (FindKeptLine(mail, request.fileIndex, request.offset, &line, &length)) {
+      request.textStart = kKeptTextBit | static_cast<uint32_t>(line - mail->keptText.items);
+      request.textLength = static_cast<uint32_t>(length);
+      continue;
+    }
+    if (spanFile != request.fileIndex || !LineInSpan(span, request.offset, &line, &length)) {
       // One read reaches the later lines of this file that follow each other
       // closely, within kSpanMax.
       uint64_t reach = request.offset;
@@ -1106,7 +1108,7 @@ ResultCode ReadIndexedLines(const MailIndex* mail, std::vector<LineRequest>* req
         if (!LineInSpan(span, request.offset, &line, &length)) continue;
       }
     }
-    if (text->size() + length > UINT32_MAX) return kErrNoMemory;
+    if (text->size() + length >= kKeptTextBit) return kErrNoMemory;
     text->insert(text->end(), line, line + length);
     request.textLength = static_cast<uint32_t>(length);
   }

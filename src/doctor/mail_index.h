@@ -241,7 +241,8 @@ size_t ReadIndexedLine(const MailIndex* mail, uint32_t fileIndex, uint32_t offse
                        size_t capacity);
 
 // One line wanted for the listing: where it is, and (filled in by
-// ReadIndexedLines) where its text lies in the text buffer.
+// ReadIndexedLines) where its text lies: in the text buffer, or among the
+// kept lines when textStart has kKeptTextBit (see RequestedText).
 struct LineRequest {
   uint32_t fileIndex;
   uint32_t offset;
@@ -249,9 +250,19 @@ struct LineRequest {
   uint32_t textLength;
 };
 
-// Reads the lines of `requests` as ReadIndexedLine would, into *text: the
-// requests are visited in file-offset order and served from the kept lines
-// or from large positioned reads that cover many lines each. The requests keep their order.
+constexpr uint32_t kKeptTextBit = 0x80000000u;
+
+inline const char* RequestedText(const MailIndex* mail, const std::vector<char>& text,
+                                 const LineRequest& request) {
+  if ((request.textStart & kKeptTextBit) != 0) {
+    return mail->keptText.items + (request.textStart & ~kKeptTextBit);
+  }
+  return text.data() + request.textStart;
+}
+
+// Finds the lines of `requests` as ReadIndexedLine would read them: among
+// the kept lines, or read into *text in file-offset order, with large
+// positioned reads that cover many lines each. The requests keep their order.
 // kErrNoMemory when the buffers cannot grow.
 ResultCode ReadIndexedLines(const MailIndex* mail, std::vector<LineRequest>* requests,
                             std::vector<char>* text);

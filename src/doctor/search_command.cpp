@@ -175,10 +175,10 @@ void EndLine(Listing* out, bool crLf) {
   AppendChar(out, '\n');
 }
 
-void AppendLine(Listing* out, const char* prefix, size_t prefixLength,
+void AppendLine(Listing* out, const char* prefix, size_t prefixLength, const MailIndex* mail,
                 const std::vector<char>& text, const LineRequest& line, bool crLf) {
   AppendText(out, prefix, prefixLength);
-  AppendText(out, text.data() + line.textStart, line.textLength);
+  AppendText(out, RequestedText(mail, text, line), line.textLength);
   EndLine(out, crLf);
 }
 
@@ -233,10 +233,10 @@ void AppendBlock(Listing* out, const MailIndex* mail, uint32_t position,
   AppendDecimal(out, RecordEnded(mail, position));
   AppendChar(out, ';');
   AppendDecimal(out, RecordAnnounced(mail, position));
-  AppendLine(out, "|", 1, text, lines[(*next)++], crLf);
-  if ((flags & kMsgHasRbl) != 0) AppendLine(out, "rbl|", 4, text, lines[(*next)++], crLf);
+  AppendLine(out, "|", 1, mail, text, lines[(*next)++], crLf);
+  if ((flags & kMsgHasRbl) != 0) AppendLine(out, "rbl|", 4, mail, text, lines[(*next)++], crLf);
   for (uint32_t i = 0; i < postLines; ++i) {
-    AppendLine(out, "post|", 5, text, lines[(*next)++], crLf);
+    AppendLine(out, "post|", 5, mail, text, lines[(*next)++], crLf);
   }
   EndLine(out, crLf);
 }

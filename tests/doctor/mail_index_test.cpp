@@ -76,7 +76,7 @@ TEST(ReadIndexedLines, SameLinesAsReadingEachAlone) {
   for (const LineRequest& request : requests) {
     const size_t length =
         ReadIndexedLine(&mail, request.fileIndex, request.offset, buffer.data(), buffer.size());
-    ASSERT_EQ(std::string(text.data() + request.textStart, request.textLength),
+    ASSERT_EQ(std::string(RequestedText(&mail, text, request), request.textLength),
               std::string(buffer.data(), length))
         << "file " << request.fileIndex << " offset " << request.offset << " budget " << budget;
   }
