@@ -87,9 +87,10 @@ namespace {
 // compared item keep the order the SMTP pass found them in (reversed when
 // descending), so the order is the same whatever the sort does inside.
 // The matches come file by file, each file's nearly in time order (a line
-// now and then a little early): stretches that an insertion sort with short
-// moves orders are ordered so, in place, and up to kMergedRunsMax of them
-// merged pairwise; anything else is sorted whole.
+// now and then a little early, and a few lines of times far off): stretches
+// that an insertion sort with short moves orders are ordered so, in place,
+// and up to kMergedRunsMax of them merged pairwise, level by level, which
+// reads the records in order; anything else is sorted whole.
 void SortMatches(const MailIndex* mail, std::vector<uint32_t>* matches, uint32_t column,
                  bool descending) {
   auto before = [mail, column, descending](uint32_t a, uint32_t b) {
@@ -97,7 +98,7 @@ void SortMatches(const MailIndex* mail, std::vector<uint32_t>* matches, uint32_t
     if (order == 0) order = CompareValues(a, b);
     return descending ? order > 0 : order < 0;
   };
-  constexpr size_t kMergedRunsMax = 64;
+  constexpr size_t kMergedRunsMax = 4096;
   constexpr size_t kMoveMax = 64;
   uint32_t* m = matches->data();
   const size_t count = matches->size();
