@@ -218,14 +218,19 @@ size_t ScanPiece(const char* text, size_t window, char separator, uint32_t wante
     const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
     const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 16));
     const uint32_t valid = window - i >= 32 ? ~0u : (1u << (window - i)) - 1;
-    const __m128i stopLow = _mm_or_si128(_mm_cmpeq_epi8(low, lineFeeds), _mm_cmpeq_epi8(low, zeros));
-    const __m128i stopHigh = _mm_or_si128(_mm_cmpeq_epi8(high, lineFeeds), _mm_cmpeq_epi8(high, zeros));
+    // One mask of line ends and NULs: a NUL is rare, the LF comes once.
+    const __m128i stopLow =
+        _mm_or_si128(_mm_cmpeq_epi8(low, lineFeeds), _mm_cmpeq_epi8(low, zeros));
+    const __m128i stopHigh =
+        _mm_or_si128(_mm_cmpeq_epi8(high, lineFeeds), _mm_cmpeq_epi8(high, zeros));
     const uint32_t stops = (static_cast<uint32_t>(_mm_movemask_epi8(stopLow)) |
-                            (static_cast<uint32_t>(_mm_movemask_epi8(stopHigh)) << 16)) & valid;
+                            (static_cast<uint32_t>(_mm_movemask_epi8(stopHigh)) << 16)) &
+                           valid;
     const uint32_t before = stops != 0 ? (1u << __builtin_ctz(stops)) - 1 : valid;
     for (uint32_t marks = mask(low, high, separators) & before;
          marks != 0 && fields->count < wanted; marks &= marks - 1) {
-      fields->at[fields->count++] = static_cast<uint32_t>(i + static_cast<size_t>(__builtin_ctz(marks)));
+      fields->at[fields->count++] =
+          static_cast<uint32_t>(i + static_cast<size_t>(__builtin_ctz(marks)));
     }
     if (stops != 0) return stopAt(i + static_cast<size_t>(__builtin_ctz(stops)));
   }
@@ -289,14 +294,22 @@ void CompletePieceFields(const char* text, char separator, PieceFields* fields) 
   // NUL is sought past it.
   TextView views[kPieceSeparatorsMax + 1];
   const uint32_t room = kPieceSeparatorsMax - fields->count;
-  const uint32_t found = SplitFields(text + from, fields->length - from, separator, views, room + 1);
+  const uint32_t found =
+      SplitFields(text + from, fields->length - from, separator, views, room + 1);
+  auto endOf = [text](const TextView& view) {
+    return static_cast<size_t>(view.text + view.length - text);
+  };
   for (uint32_t i = 0; i + 1 < found; ++i) {
-    fields->at[fields->count++] = static_cast<uint32_t>(views[i].text + views[i].length - text);
+    fields->at[fields->count++] = static_cast<uint32_t>(endOf(views[i]));
   }
-  size_t end = found == 0 ? from : static_cast<size_t>(views[found - 1].text + views[found - 1].length - text);
+  size_t end = found == 0 ? from : endOf(views[found - 1]);
   if (found == room + 1 && end < fields->length) {
     const void* nul = std::memchr(text + end, '\0', fields->length - end);
-    end = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - text) : fields->length;
+    if (nul == nullptr) {
+      end = fields->length;
+    } else {
+      end = static_cast<size_t>(static_cast<const char*>(nul) - text);
+    }
   }
   fields->length = end;
   fields->nulSought = true;

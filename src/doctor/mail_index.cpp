@@ -904,10 +904,13 @@ bool KeptBefore(const KeptLine& line, uint32_t fileIndex, uint64_t offset) {
 // The kept line at this file and offset.
 bool FindKeptLine(const MailIndex* mail, uint32_t fileIndex, uint64_t offset, const char** text,
                   size_t* length) {
-  const KeptLine* found = std::lower_bound(
-      mail->kept.begin(), mail->kept.end(), 0,
-      [fileIndex, offset](const KeptLine& line, int) { return KeptBefore(line, fileIndex, offset); });
-  if (found == mail->kept.end() || found->file != fileIndex || found->offset != offset) return false;
+  const KeptLine* found =
+      std::lower_bound(mail->kept.begin(), mail->kept.end(), 0, [&](const KeptLine& line, int) {
+        return KeptBefore(line, fileIndex, offset);
+      });
+  if (found == mail->kept.end() || found->file != fileIndex || found->offset != offset) {
+    return false;
+  }
   *text = mail->keptText.items + found->textStart;
   *length = found->length;
   return true;
@@ -933,8 +936,8 @@ void KeepLine(MailIndex* mail, uint32_t fileIndex, uint64_t offset, const char* 
     return;
   }
   if (textUsed + entriesUsed > mail->keptBudget) return;  // full: the listing reads it
-  if (textUsed > mail->keptText.capacity &&
-      !mail->keptText.Reserve(std::min(mail->keptBudget, std::max(textUsed, 2 * mail->keptText.capacity)))) {
+  const size_t grown = std::min(mail->keptBudget, std::max(textUsed, 2 * mail->keptText.capacity));
+  if (textUsed > mail->keptText.capacity && !mail->keptText.Reserve(grown)) {
     LetKeptLinesGo(mail);
     return;
   }

@@ -11,7 +11,9 @@
 // The fold of the "C" locale, which is in force until PlatformInitLocale.
 static constexpr NarrowFold AsciiFold() {
   NarrowFold fold{};
-  for (int i = 0; i < 256; ++i) fold.bytes[i] = static_cast<char>(i >= 'A' && i <= 'Z' ? i + 32 : i);
+  for (int i = 0; i < 256; ++i) {
+    fold.bytes[i] = static_cast<char>(i >= 'A' && i <= 'Z' ? i + 32 : i);
+  }
   return fold;
 }
 

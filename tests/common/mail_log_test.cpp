@@ -38,7 +38,9 @@ TEST(MessageKey, DecodesAsAPlainDigitPairLoop) {
   for (int round = 0; round < 20000; ++round) {
     std::string text(random() % 48, '0');
     for (char& c : text) c = hex[random() % hex.size()];
-    if (round % 2 == 0 && !text.empty()) text[random() % text.size()] = near[random() % near.size()];
+    if (round % 2 == 0 && !text.empty()) {
+      text[random() % text.size()] = near[random() % near.size()];
+    }
     MessageKey want{};
     size_t wantCount = 0;
     while (wantCount < kMessageKeySize && 2 * wantCount + 1 < text.size() &&
