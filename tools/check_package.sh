@@ -23,7 +23,7 @@ fail() { echo "FAILED: $*"; exit 1; }
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNO_WERROR=ON >/dev/null
 cmake --build "$build" -j "${JOBS:-2}" --target varno varno-report varno_package_files >/dev/null
 rm -f "$build"/varno_*.deb
-(cd "$build" && cpack -G DEB >/dev/null)
+(cd "$build" && cpack -G DEB >/dev/null 2>&1) || fail "cpack -G DEB"
 version=$("$build/bin/varno" --version | sed -n 's/^Version //p' | tr -d '\r')
 deb=$build/varno_${version}_amd64.deb
 [ -f "$deb" ] || fail "cpack did not write $deb (the version of varno --version is '$version')"
@@ -81,7 +81,9 @@ done
 sed -e ':a' -e '/-$/{N;s/-\n[[:space:]]*/-/;ba' -e '}' "$work/varno.txt" >"$work/varno.joined"
 missing=()
 while read -r word; do
-  grep -qE -- "(^|[^-a-zA-Z0-9_])${word}([^a-zA-Z0-9_-]|\$)" "$work/varno.joined" || missing+=("$word")
+  end='([^a-zA-Z0-9_-]|$)'
+  [[ $word == *= ]] && end=
+  grep -qE -- "(^|[^-a-zA-Z0-9_])${word}${end}" "$work/varno.joined" || missing+=("$word")
 done < <(
   # Options anywhere in the help, conditions (name=) and statistic types of
   # the tables.
@@ -143,8 +145,8 @@ mkdir -p "$work/units"
 for unit in "$root"/lib/systemd/system/*; do
   sed "s|/usr/bin/|$root/usr/bin/|g" "$unit" >"$work/units/$(basename "$unit")"
 done
-grep -q -- '--stat=ALL' "$work/units/varno-stat@.service" || fail "varno-stat@.service runs no --stat=ALL"
-grep -q -- '--diff' "$work/units/varno-stat@.service" && fail "varno-stat@.service runs --diff"
+grep -q '^ExecStart=.* --stat=ALL ' "$work/units/varno-stat@.service" || fail "varno-stat@.service runs no --stat=ALL"
+grep -q '^ExecStart=.*--diff' "$work/units/varno-stat@.service" && fail "varno-stat@.service runs --diff"
 MANPATH=$root/usr/share/man systemd-analyze verify "$work"/units/* >"$work/verify.out" 2>&1 ||
   { cat "$work/verify.out"; fail "systemd-analyze verify"; }
 [ ! -s "$work/verify.out" ] || { cat "$work/verify.out"; fail "systemd-analyze verify has doubts"; }
