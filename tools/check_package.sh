@@ -71,6 +71,11 @@ grep -q -- '--stat=TYPE' "$work/help.txt" || fail "the unpacked varno --help"
 "$report" "$work/meta" --metrics "$work/varno.prom" >/dev/null || fail "the unpacked varno-report"
 grep -q '<h1>varno report</h1>' "$work/meta/report.html" || fail "no report page"
 
+# The feed finds its configuration in conf/ beside bin/, the link to /etc/varno.
+"$varno" --dbfeed=nofeed "$work" >"$work/feed.out" 2>&1 && fail "a feed without configuration ran"
+grep -qF "$root/usr/lib/varno/conf/nofeed-dbf.conf" "$work/feed.out" ||
+  { cat "$work/feed.out"; fail "the unpacked feed does not look for its configuration in /usr/lib/varno/conf"; }
+
 echo "-- man pages"
 for page in varno varno-report; do
   MANWIDTH=80 LC_ALL=C.UTF-8 man --warnings -l "$root/usr/share/man/man1/$page.1.gz" \
@@ -89,6 +94,9 @@ done < <(
   # the tables.
   grep -oE -- '(^|[[:space:](,])--?[a-zA-Z][a-zA-Z0-9_-]*' "$work/help.txt" | sed 's/^[^-]*//'
   sed -nE 's/^\t\t  ([a-z-]+)=.*/\1=/p; s/^\t\t  ([A-Z][A-Z-]+) .*/\1/p' "$work/help.txt"
+  # The words of way and filter, and the lists of block reasons and categories.
+  sed -nE 's/^\t\t {21}([a-z]+) +[A-Z].*/\1/p' "$work/help.txt"
+  sed -nE '/^\t\t {21}[a-z][a-z, ]*,?$/{s/,/ /g;p;}' "$work/help.txt" | tr -s ' \t' '\n' | sed '/^$/d'
 )
 [ ${#missing[@]} -eq 0 ] || fail "varno(1) lacks what varno --help prints: ${missing[*]}"
 grep -q -- '--metrics' "$work/varno-report.txt" || fail "varno-report(1) lacks --metrics"
