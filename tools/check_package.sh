@@ -193,7 +193,7 @@ page() {  # case, extra options: one metadata run and the page
     "$report" meta --metrics meta/varno.prom >/dev/null) || fail "metadata run of $1"
 }
 for step in 1 2 3; do
-  for log in examples/logs/*$newest.log; do
+  for log in examples/logs/*"$newest".log; do
     lines=$(wc -l <"$log")
     keep=$((step == 3 ? lines + 1 : lines * step / 3))
     for case in grown diff; do head -n "$keep" "$log" >"$work/$case/logs/$(basename "$log")"; done
