@@ -58,6 +58,8 @@ done
 diff <(cd "$root" && find etc -type f | sed 's|^|/|' | sort) <(sort "$work/control/conffiles") ||
   fail "the files under /etc and the conffiles differ"
 grep -q '^Recommends: libmariadb3$' "$work/control/control" || fail "libmariadb3 is not recommended"
+zcat "$root/usr/share/doc/varno/changelog.gz" | head -n 1 | grep -qF "varno ($version)" ||
+  fail "the changelog's newest entry is not version $version"
 grep -v '^#' "$root/etc/varno/example-dbf.conf.sample" | grep -q '[^[:space:]]' &&
   fail "the sample feed configuration has an active line"
 
