@@ -106,44 +106,47 @@ grep -q -- '--metrics' "$work/varno-report.txt" || fail "varno-report(1) lacks -
 echo "-- bash completion"
 cat >"$work/completion.sh" <<EOF
 . /usr/share/bash-completion/bash_completion
-. "$root/usr/share/bash-completion/completions/varno"
+# Loaded on demand by command name from the unpacked package, as bash does.
+XDG_DATA_DIRS=$root/usr/share
+__load_completion varno && __load_completion varno-report || exit 1
 compopt() { builtin compopt "\$@" 2>/dev/null || :; }
 complete -p varno varno-report
-# Splits the line into COMP_WORDS as readline does with '=' a word of its own.
+# Splits the line into COMP_WORDS as readline does with '=' a word of its own,
+# and calls the function that complete -p names for the command.
 complete_line() {
-  local line=\$1 function=\$2
+  local line=\$1 function
+  function=\$(complete -p "\${line%% *}" | sed -n 's/.*-F \\([^ ]*\\).*/\\1/p')
   read -ra COMP_WORDS <<<"\${line//=/ = }"
   [[ \$line == *" " ]] && COMP_WORDS+=("")
   COMP_CWORD=\$((\${#COMP_WORDS[@]} - 1)) COMP_LINE=\$line COMP_POINT=\${#line}
   COMPREPLY=()
-  "\$function"
+  "\$function" "\${line%% *}" "\${COMP_WORDS[COMP_CWORD]}" "\${COMP_WORDS[COMP_CWORD-1]}"
   printf '%s|%s\n' "\$line" "\${COMPREPLY[*]}"
 }
 cd "$work"
 mkdir -p logs/day
 EOF
-# line, completion function, expected replies
+# line, expected replies
 cases=(
-  "varno --sta|_varno|--stat="
-  "varno --stat=SMTP-|_varno|SMTP-IN SMTP-OUT SMTP-CHART"
-  "varno --stat=SMTP,RBL-O|_varno|SMTP,RBL-OUT"
-  "varno --stat=ALL,H|_varno|ALL,HTTP-AL ALL,HTTP-TR ALL,HTTP-WF ALL,HTTP"
-  "varno --outform=s|_varno|search summary"
-  "varno --units=G|_varno|GiB"
-  "varno --search=x --sort=|_varno|time from to ip id"
-  "varno --webstat=x --rev-sort=h|_varno|host"
-  "varno --srcdir=lo|_varno|logs"
-  "varno --search=x lo|_varno|logs"
-  "varno-report --me|_varno_report|--metrics"
+  "varno --sta|--stat="
+  "varno --stat=SMTP-|SMTP-IN SMTP-OUT SMTP-CHART"
+  "varno --stat=SMTP,RBL-O|SMTP,RBL-OUT"
+  "varno --stat=ALL,H|ALL,HTTP-AL ALL,HTTP-TR ALL,HTTP-WF ALL,HTTP"
+  "varno --outform=s|search summary"
+  "varno --units=G|GiB"
+  "varno --search=x --sort=|time from to ip id"
+  "varno --webstat=x --rev-sort=h|host"
+  "varno --srcdir=lo|logs"
+  "varno --search=x lo|logs"
+  "varno-report --me|--metrics"
 )
 for entry in "${cases[@]}"; do
-  IFS='|' read -r line function _ <<<"$entry"
-  printf 'complete_line %q %q\n' "$line" "$function" >>"$work/completion.sh"
+  printf 'complete_line %q\n' "${entry%%|*}" >>"$work/completion.sh"
 done
 bash "$work/completion.sh" >"$work/completion.out" 2>&1 || { cat "$work/completion.out"; fail "completion script"; }
 grep -qx 'complete -F _varno varno' "$work/completion.out" || fail "complete -p has no varno"
 for entry in "${cases[@]}"; do
-  IFS='|' read -r line _ expected <<<"$entry"
+  IFS='|' read -r line expected <<<"$entry"
   got=$(grep -F -- "$line|" "$work/completion.out" | head -n 1 | cut -d'|' -f2)
   [ "$got" = "$expected" ] || fail "completion of '$line' gave '$got', not '$expected'"
 done
