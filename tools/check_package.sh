@@ -193,9 +193,22 @@ for case in grown diff; do
     case $log in *$newest.log) : >"$work/$case/logs/$(basename "$log")" ;; *) cp "$log" "$work/$case/logs/" ;; esac
   done
 done
-page() {  # case, extra options: one metadata run and the page
-  (cd "$work/$1" && "$varno" --stat=ALL --srcdir=logs --outdir=meta "${@:2}" >/dev/null 2>&1 &&
-    "$report" meta --metrics meta/varno.prom >/dev/null) || fail "metadata run of $1"
+# What the timer runs: the ExecStart lines of varno-stat@.service with the
+# unpacked programs, the instance "test" and its LOGDIR and OUTDIR.
+mapfile -t unit_commands < <(sed -n 's/^ExecStart=//p' "$root/lib/systemd/system/varno-stat@.service")
+timer_run() {  # case
+  local command argv
+  for command in "${unit_commands[@]}"; do
+    command=${command//\/usr\/bin\//$root/usr/bin/}
+    command=${command//'${LOGDIR}'/$work/$1/logs}
+    command=${command//'${OUTDIR}'/$work/$1/meta}
+    read -ra argv <<<"${command//%i/test}"
+    "${argv[@]}" >/dev/null 2>&1 || fail "the timer's command ${argv[*]}"
+  done
+}
+diff_run() {  # case: the same with --diff
+  "$varno" --stat=ALL --diff --srcdir="$work/$1/logs" --outdir="$work/$1/meta" >/dev/null 2>&1 &&
+    "$report" "$work/$1/meta" --metrics "$work/$1/meta/varno.prom" >/dev/null || fail "--diff run"
 }
 for step in 1 2 3; do
   for log in examples/logs/*"$newest".log; do
@@ -203,12 +216,13 @@ for step in 1 2 3; do
     keep=$((step == 3 ? lines + 1 : lines * step / 3))
     for case in grown diff; do head -n "$keep" "$log" >"$work/$case/logs/$(basename "$log")"; done
   done
-  page grown
-  page diff --diff
+  timer_run grown
+  diff_run diff
 done
-page whole
+timer_run whole
 normalised() {
-  sed -E 's/nonce-[0-9a-f]+/nonce-N/; s/nonce="[0-9a-f]+"/nonce="N"/; s/generated [0-9: -]+UTC/generated T/' "$1"
+  sed -E "s/nonce-[0-9a-f]+/nonce-N/; s/nonce=\"[0-9a-f]+\"/nonce=\"N\"/; s/generated [0-9: -]+UTC/generated T/
+    s|$work/[a-z]+/meta|OUTDIR|g" "$1"
 }
 diff <(normalised "$work/whole/meta/report.html") <(normalised "$work/grown/meta/report.html") >/dev/null ||
   fail "the page after runs over a growing log differs from one run over the whole log"
