@@ -132,7 +132,7 @@ struct HttpAlerts {
     Count(line.hour, proxy->ip, proxy->reason, proxy->detail);
   }
 
-  void Write(FILE* out) {
+  void Write(FILE* out, const OutputSettings& /*settings*/) {
     uint32_t day[kAlertColumns] = {};
     for (const auto& hour : hours) {
       for (int i = 0; i < kAlertColumns; ++i) day[i] += hour[i];
@@ -250,6 +250,19 @@ struct HttpWebFilter {
   }
 };
 
+// The counts of one HTTP type with the field buffers of its proxy lines, as
+// the driver's shared loops feed them.
+template <typename Counts>
+struct HttpSession {
+  static constexpr uint32_t kFields = 3;
+  Counts counts;
+  ProxyLine line;
+  HttpSession() { counts.proxy = &line; }
+  void operator()(const LoopLine& loopLine) { counts.Combined(loopLine); }
+  void Compact(const LoopLine& loopLine) { counts.Compact(loopLine); }
+  void Write(FILE* out, const OutputSettings& settings) { counts.Write(out, settings); }
+};
+
 bool HttpArgumentsValid(FILE* primary, FILE* secondary, FILE* output, uint32_t* lines,
                         uint64_t* lastTime, const OutputSettings* settings) {
   return (primary != nullptr || secondary != nullptr) && output != nullptr && lines != nullptr &&
@@ -286,7 +299,7 @@ ResultCode HttpAlertHandler(FILE* primary, FILE* secondary, FILE* output, TimeVa
                             JobEvent* event) {
   return RunHttpHandler<HttpAlerts>(
       primary, secondary, output, day, linesProcessed, lastTime, settings, progress, event,
-      [](HttpAlerts& counts, FILE* out, const OutputSettings&) { counts.Write(out); });
+      [](HttpAlerts& counts, FILE* out, const OutputSettings& s) { counts.Write(out, s); });
 }
 
 ResultCode HttpTrafficHandler(FILE* primary, FILE* secondary, FILE* output, TimeValue day,
@@ -306,3 +319,7 @@ ResultCode HttpWebFilterHandler(FILE* primary, FILE* secondary, FILE* output, Ti
       primary, secondary, output, day, linesProcessed, lastTime, settings, progress, event,
       [](HttpWebFilter& counts, FILE* out, const OutputSettings& s) { counts.Write(out, s); });
 }
+
+const HandlerKind kHttpAlertKind = KindOf<HttpSession<HttpAlerts>>::Make();
+const HandlerKind kHttpTrafficKind = KindOf<HttpSession<HttpTraffic>>::Make();
+const HandlerKind kHttpWebFilterKind = KindOf<HttpSession<HttpWebFilter>>::Make();

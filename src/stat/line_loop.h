@@ -2,6 +2,7 @@
 // cancellation polls, the resume filter and progress, over the fast reader.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -45,9 +46,16 @@ constexpr uint32_t kProgressLines = 500;
 // Size of the stream in bytes; leaves it at its start. -1 when unknown.
 int64_t StreamSizeAndRewind(FILE* stream);
 
+// Where a loop reports its item percent: the progress file (a single-thread
+// run), or a number another thread reads (a worker's loop); both may be null.
+struct LoopReport {
+  ProgressFile* progress;
+  std::atomic<int64_t>* percent;
+};
+
 // Item percent of a read position, reported only when it changed.
 struct LoopProgress {
-  ProgressFile* progress;
+  LoopReport report;
   int64_t size;
   int64_t lastPercent;
 };
@@ -57,71 +65,43 @@ void ReportLoopProgress(LoopProgress* state, uint64_t position);
 // until it has its line end).
 bool LogMayGrow(TimeValue day);
 
-// Reads the log line by line and calls visit(const LoopLine&) for every line
-// that has a time and passes the resume filter; the line's fields up to
-// Visitor::kFields are split for it. On entry *linesProcessed and
-// *lastTime are the resume point; on success they are the number of lines read
-// and the time of the last line whose time was read. In a log that may grow,
-// a last line without its line end is not read: the loop stops before it and
-// leaves the stream there, so that the stream's position is the size taken.
-// Returns 0, kUserAbort, kErrReadFault (the handler then writes nothing), or
-// kErrNoMemory.
+// One handler fed by a line loop: its visitor and its own resume point. On
+// entry lines/lastTime are the resume point; after a loop that returned 0
+// they are the number of lines read and the time of the last line whose time
+// was read.
+struct LoopSlot {
+  void* visitor;
+  void (*visit)(void* visitor, const LoopLine& line);
+  uint32_t lines;
+  uint64_t lastTime;
+};
+
+// Reads the log line by line; each line is split once (its first `fields`
+// fields) and handed to every slot whose resume filter it passes, in slot
+// order. In a log that may grow, a last line without its line end is not
+// read: the loop stops before it and leaves the stream there, so that the
+// stream's position is the size taken. Returns 0, kUserAbort, kErrReadFault
+// (the handlers then write nothing), or kErrNoMemory.
+ResultCode RunSharedLineLoop(FILE* log, bool mayGrow, uint32_t fields, LoopSlot* slots,
+                             size_t slotCount, LoopReport report, JobEvent* event);
+
+template <typename Visitor>
+void VisitLine(void* visitor, const LoopLine& line) {
+  (*static_cast<Visitor*>(visitor))(line);
+}
+
+// The shared loop with one handler: visit(const LoopLine&) gets every line
+// with a time that passes the resume filter, split up to Visitor::kFields.
+// *linesProcessed and *lastTime are the slot's resume point in and out.
 template <typename Visitor>
 ResultCode RunLineLoop(FILE* log, bool mayGrow, uint32_t* linesProcessed, uint64_t* lastTime,
                        ProgressFile* progress, JobEvent* event, Visitor& visit) {
-  LoopProgress report{progress, StreamSizeAndRewind(log), -1};
-  LineReader reader;
-  ResultCode result = LineReaderInit(&reader, log, 0);
+  static_assert(Visitor::kFields <= kLoopFieldsMax, "too many fields for one line");
+  LoopSlot slot{&visit, VisitLine<Visitor>, *linesProcessed, *lastTime};
+  const ResultCode result =
+      RunSharedLineLoop(log, mayGrow, Visitor::kFields, &slot, 1, LoopReport{progress, nullptr}, event);
   if (result != kOk) return result;
-  uint32_t resumeLines = *linesProcessed;
-  const uint64_t resumeTime = *lastTime;
-  uint64_t lastSeen = resumeTime;
-  uint32_t lines = 0;
-  LinePiece piece;
-  for (;;) {
-    if (IsInterrupted()) {
-      result = kUserAbort;
-      break;
-    }
-    if (event != nullptr && lines % kCancelPollLines == 0 && IsJobCancelled(event)) {
-      result = kUserAbort;
-      break;
-    }
-    const int got = LineReaderNext(&reader, &piece);
-    if (got == 0) break;
-    if (got < 0) {
-      result = kErrReadFault;
-      break;
-    }
-    if (mayGrow && !PieceIsWhole(piece)) {
-      if (SeekStream(log, piece.offset) != kOk) result = kErrReadFault;
-      break;
-    }
-    ++lines;
-    // A CR before the LF is no part of the last field.
-    if (piece.length > 0 && piece.text[piece.length - 1] == '\r') piece.text[--piece.length] = '\0';
-    LoopLine line;
-    constexpr uint32_t kWanted = Visitor::kFields > 2 ? Visitor::kFields : 2;
-    static_assert(kWanted <= kLoopFieldsMax, "too many fields for one line");
-    line.fieldCount = SplitFields(piece.text, piece.length, ';', line.fields, kWanted);
-    if (line.fieldCount < 2) continue;
-    const TextView time = TrimField(line.fields[1], kTimeFieldCapacity);
-    uint16_t hour = 0;
-    if (ParseTimeOfDayText(time.text, time.length, &line.ticks, &hour) != kOk) continue;
-    line.hour = hour;
-    lastSeen = line.ticks;
-    if (line.ticks < resumeTime) continue;
-    if (lines <= resumeLines) {
-      // The log changed under the stored state: count after this line.
-      if (line.ticks > resumeTime) resumeLines = lines;
-      continue;
-    }
-    visit(line);
-    if (lines % kProgressLines == 0) ReportLoopProgress(&report, piece.consumed);
-  }
-  LineReaderFree(&reader);
-  if (result != kOk) return result;
-  *linesProcessed = lines;
-  *lastTime = lastSeen;
+  *linesProcessed = slot.lines;
+  *lastTime = slot.lastTime;
   return kOk;
 }

@@ -24,7 +24,7 @@ struct BipCounts {
     CounterTableAddView(&spam, key.text, key.length, isSpam ? 1 : 0, isSpam ? 0 : 1, last);
   }
 
-  void Write(FILE* out) {
+  void Write(FILE* out, const OutputSettings& /*settings*/) {
     WriteTopList(&spam, CompareMarkedThenKey, out, "SIP", kAllLines, 0, 1, true, true);
     WriteTopList(&virus, CompareMarkedThenKey, out, "VIP", kAllLines, 0, 1, true, true);
   }
@@ -46,6 +46,8 @@ ResultCode BipHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValu
   BipCounts counts;
   const ResultCode result = 
       RunLineLoop(primary, LogMayGrow(day), linesProcessed, lastTime, progress, event, counts);
-  if (result == kOk) counts.Write(output);
+  if (result == kOk) counts.Write(output, *settings);
   return result;
 }
+
+const HandlerKind kBipKind = KindOf<BipCounts>::Make();
