@@ -2,6 +2,7 @@
 // combined proxy log and the compact per-kind logs of the same day.
 #include <cinttypes>
 #include <cstdlib>
+#include <memory>
 #include <new>
 
 #include "common/metadata_output.h"
@@ -41,6 +42,35 @@ bool ReadEndLine(const LoopLine& line, ProxyLine* proxy, bool withEndFields) {
   ReadProxyTraffic(proxy);
   if (withEndFields) ReadProxyEnd(proxy);
   return true;
+}
+
+// The "E" line a loop is at, read once for all the HTTP handlers that the
+// loop feeds (one loop runs on one thread, its handlers one after another).
+struct SharedEndLine {
+  uint64_t lineId = 0;
+  bool isEnd = false;
+  bool endFieldsRead = false;
+  ProxyLine proxy;
+};
+thread_local std::unique_ptr<SharedEndLine> tSharedEndLine;
+
+// The line's fields 5 to 9 (and 10 to 21 with withEndFields) when it is an
+// "E" line, else null; read into `own` when the shared line cannot be had.
+const ProxyLine* EndLine(const LoopLine& line, bool withEndFields, ProxyLine* own) {
+  if (!tSharedEndLine) tSharedEndLine.reset(new (std::nothrow) SharedEndLine);
+  if (!tSharedEndLine) return ReadEndLine(line, own, withEndFields) ? own : nullptr;
+  SharedEndLine& shared = *tSharedEndLine;
+  if (shared.lineId != line.id) {
+    shared.lineId = line.id;
+    shared.endFieldsRead = false;
+    shared.isEnd = ReadEndLine(line, &shared.proxy, false);
+  }
+  if (!shared.isEnd) return nullptr;
+  if (withEndFields && !shared.endFieldsRead) {
+    ReadProxyEnd(&shared.proxy);
+    shared.endFieldsRead = true;
+  }
+  return &shared.proxy;
 }
 
 // The first number of a category field, in C notation.
@@ -117,8 +147,8 @@ struct HttpAlerts {
   }
 
   void Combined(const LoopLine& line) {
-    if (!ReadEndLine(line, proxy, true)) return;
-    Count(line.hour, proxy->ip, proxy->reason, proxy->detail);
+    const ProxyLine* end = EndLine(line, true, proxy);
+    if (end != nullptr) Count(line.hour, end->ip, end->reason, end->detail);
   }
 
   // "kelb-al": 3 client address, 4 (unused), 5 reason word, 6 detail text.
@@ -167,8 +197,8 @@ struct HttpTraffic {
   }
 
   void Combined(const LoopLine& line) {
-    if (!ReadEndLine(line, proxy, false)) return;
-    Count(line.hour, proxy->ip, proxy->host, proxy->size6);
+    const ProxyLine* end = EndLine(line, false, proxy);
+    if (end != nullptr) Count(line.hour, end->ip, end->host, end->size6);
   }
 
   // "kelb-tr": 3 client address, 4 host, 5 volume in bytes.
@@ -220,8 +250,8 @@ struct HttpWebFilter {
   }
 
   void Combined(const LoopLine& line) {
-    if (!ReadEndLine(line, proxy, true)) return;
-    Count(proxy->categories1, proxy->user, proxy->ip, proxy->host);
+    const ProxyLine* end = EndLine(line, true, proxy);
+    if (end != nullptr) Count(end->categories1, end->user, end->ip, end->host);
   }
 
   // "kelb-wf": 3 (unused), 4 user, 5 client address, 6 host, 7 category mask.

@@ -34,6 +34,8 @@ struct SlotFilter {
 
 constexpr size_t kSlotsMax = 8;
 
+std::atomic<uint64_t> gLoopSerial{0};
+
 }  // namespace
 
 ResultCode RunSharedLineLoop(FILE* log, bool mayGrow, uint32_t fields, LoopSlot* slots,
@@ -46,6 +48,7 @@ ResultCode RunSharedLineLoop(FILE* log, bool mayGrow, uint32_t fields, LoopSlot*
   SlotFilter filters[kSlotsMax];
   for (size_t i = 0; i < slotCount; ++i) filters[i] = {slots[i].lines, slots[i].lastTime};
   const uint32_t wanted = fields > 2 ? fields : 2;
+  const uint64_t loopSerial = gLoopSerial.fetch_add(1, std::memory_order_relaxed) + 1;
   bool timeSeen = false;
   uint64_t lastSeen = 0;
   uint32_t lines = 0;
@@ -79,6 +82,7 @@ ResultCode RunSharedLineLoop(FILE* log, bool mayGrow, uint32_t fields, LoopSlot*
     uint16_t hour = 0;
     if (ParseTimeOfDayText(time.text, time.length, &line.ticks, &hour) != kOk) continue;
     line.hour = hour;
+    line.id = loopSerial << 32 | lines;
     timeSeen = true;
     lastSeen = line.ticks;
     for (size_t i = 0; i < slotCount; ++i) {

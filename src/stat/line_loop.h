@@ -26,6 +26,7 @@ struct LoopLine {
   uint32_t fieldCount;  // fields the line has, up to the handler's kFields
   uint32_t hour;
   uint64_t ticks;  // time of day
+  uint64_t id;     // the line's number and its loop's: no two lines share it
 
   // Field `index` as it stands (empty when the line has no such field).
   TextView Field(uint32_t index) const {

@@ -20,8 +20,11 @@ struct BipCounts {
     const TextView key = line.Trimmed(8, 32);
     if (key.length == 0) return;
     const int64_t last = static_cast<int64_t>(line.ticks);
-    CounterTableAddView(&virus, key.text, key.length, isVirus ? 1 : 0, isVirus ? 0 : 1, last);
-    CounterTableAddView(&spam, key.text, key.length, isSpam ? 1 : 0, isSpam ? 0 : 1, last);
+    // One digest of the key serves both tables.
+    KeyedProbe probe;
+    if (!KeyedProbeInit(&probe, key.text, key.length)) return;
+    CounterTableAddProbe(&virus, probe, isVirus ? 1 : 0, isVirus ? 0 : 1, last);
+    CounterTableAddProbe(&spam, probe, isSpam ? 1 : 0, isSpam ? 0 : 1, last);
   }
 
   void Write(FILE* out, const OutputSettings& /*settings*/) {
