@@ -229,6 +229,21 @@ struct HttpTraffic {
   }
 };
 
+// The "MUC" key of each category bit, "0x%08lx" of the bit's value.
+struct CategoryKeys {
+  char text[32][16];
+  CategoryKeys() {
+    for (uint32_t bit = 0; bit < 32; ++bit) {
+      snprintf(text[bit], sizeof text[bit], "0x%08" PRIx32, static_cast<uint32_t>(1u << bit));
+    }
+  }
+};
+
+const CategoryKeys& CategoryKeyTexts() {
+  static const CategoryKeys keys;
+  return keys;
+}
+
 struct HttpWebFilter {
   ProxyLine* proxy = nullptr;
   RecordTable categories{};  // "MUC"
@@ -238,11 +253,9 @@ struct HttpWebFilter {
 
   void Count(uint32_t mask, const char* user, const char* ip, const char* host) {
     if (mask == 0) return;
+    const CategoryKeys& keys = CategoryKeyTexts();
     for (uint32_t bit = 0; bit < 32; ++bit) {
-      if ((mask & (1u << bit)) == 0) continue;
-      char key[16];
-      snprintf(key, sizeof key, "0x%08" PRIx32, static_cast<uint32_t>(1u << bit));
-      CounterTableAdd(&categories, key, 1, 0, 0);
+      if ((mask & (1u << bit)) != 0) CounterTableAdd(&categories, keys.text[bit], 1, 0, 0);
     }
     CounterTableAdd(&hosts, host, 1, 0, 0);
     CounterTableAdd(&users, user, 1, 0, 0);

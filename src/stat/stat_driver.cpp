@@ -149,7 +149,12 @@ void WorkerLoop(JobRunner* runner) {
 void StartWorkers(JobRunner* runner, uint32_t threads) {
   const size_t count = std::min<size_t>(threads, runner->jobs.size());
   if (count < 2) return;
-  for (size_t i = 0; i < count; ++i) runner->workers.emplace_back(WorkerLoop, runner);
+  // A thread that cannot be started leaves the work to the others, or to the
+  // driver itself when none started.
+  try {
+    for (size_t i = 0; i < count; ++i) runner->workers.emplace_back(WorkerLoop, runner);
+  } catch (...) {
+  }
 }
 
 void OpenDayForWorkers(JobRunner* runner, size_t dayIndex) {
