@@ -106,7 +106,9 @@ void RunJobPasses(DayJob* job, LoopReport report, JobEvent* event) {
     if (kind->fields > fields) fields = kind->fields;
   }
   if (slotCount != 0) {
-    const ResultCode result = RunSharedLineLoop(job->primary, mayGrow, fields, slots, slotCount, report, event);
+    const ResultCode result =
+        slotCount == 1 ? slotHandlers[0]->type->kind->runAlone(job->primary, mayGrow, slots, report, event)
+                       : RunSharedLineLoop(job->primary, mayGrow, fields, slots, slotCount, report, event);
     for (size_t i = 0; i < slotCount; ++i) {
       slotHandlers[i]->result = result;
       slotHandlers[i]->lines = slots[i].lines;

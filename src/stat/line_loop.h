@@ -77,30 +77,111 @@ struct LoopSlot {
   uint64_t lastTime;
 };
 
-// Reads the log line by line; each line is split once (its first `fields`
-// fields) and handed to every slot whose resume filter it passes, in slot
-// order. In a log that may grow, a last line without its line end is not
-// read: the loop stops before it and leaves the stream there, so that the
-// stream's position is the size taken. Returns 0, kUserAbort, kErrReadFault
-// (the handlers then write nothing), or kErrNoMemory.
+// A number no other loop of the run has (for LoopLine::id).
+uint64_t NextLoopSerial();
+
+constexpr size_t kLoopSlotsMax = 8;
+
+// The loop itself: each line is split once (its first `fields` fields) and
+// given with dispatch(slot, line) to every slot whose resume filter it
+// passes, in slot order. In a log that may grow, a last line without its line
+// end is not read: the loop stops before it and leaves the stream there, so
+// that the stream's position is the size taken. Returns 0, kUserAbort,
+// kErrReadFault (the handlers then write nothing), or kErrNoMemory.
+template <typename Dispatch>
+ResultCode LineLoopCore(FILE* log, bool mayGrow, uint32_t fields, LoopSlot* slots, size_t slotCount,
+                        LoopReport report, JobEvent* event, Dispatch dispatch) {
+  if (slotCount == 0 || slotCount > kLoopSlotsMax || fields > kLoopFieldsMax) return kErrInvalidArgument;
+  LoopProgress progress{report, StreamSizeAndRewind(log), -1};
+  LineReader reader;
+  ResultCode result = LineReaderInit(&reader, log, 0);
+  if (result != kOk) return result;
+  // Per slot: the resume filter's state while the loop runs.
+  uint32_t resumeLines[kLoopSlotsMax];
+  uint64_t resumeTimes[kLoopSlotsMax];
+  for (size_t i = 0; i < slotCount; ++i) {
+    resumeLines[i] = slots[i].lines;
+    resumeTimes[i] = slots[i].lastTime;
+  }
+  const uint32_t wanted = fields > 2 ? fields : 2;
+  const uint64_t loopSerial = NextLoopSerial();
+  bool timeSeen = false;
+  uint64_t lastSeen = 0;
+  uint32_t lines = 0;
+  LinePiece piece;
+  for (;;) {
+    if (IsInterrupted()) {
+      result = kUserAbort;
+      break;
+    }
+    if (event != nullptr && lines % kCancelPollLines == 0 && IsJobCancelled(event)) {
+      result = kUserAbort;
+      break;
+    }
+    const int got = LineReaderNext(&reader, &piece);
+    if (got == 0) break;
+    if (got < 0) {
+      result = kErrReadFault;
+      break;
+    }
+    if (mayGrow && !PieceIsWhole(piece)) {
+      if (SeekStream(log, piece.offset) != kOk) result = kErrReadFault;
+      break;
+    }
+    ++lines;
+    // A CR before the LF is no part of the last field.
+    if (piece.length > 0 && piece.text[piece.length - 1] == '\r') piece.text[--piece.length] = '\0';
+    LoopLine line;
+    line.fieldCount = SplitFields(piece.text, piece.length, ';', line.fields, wanted);
+    if (line.fieldCount < 2) continue;
+    const TextView time = TrimField(line.fields[1], kTimeFieldCapacity);
+    uint16_t hour = 0;
+    if (ParseTimeOfDayText(time.text, time.length, &line.ticks, &hour) != kOk) continue;
+    line.hour = hour;
+    line.id = loopSerial << 32 | lines;
+    timeSeen = true;
+    lastSeen = line.ticks;
+    for (size_t i = 0; i < slotCount; ++i) {
+      if (line.ticks < resumeTimes[i]) continue;
+      if (lines <= resumeLines[i]) {
+        // The log changed under the stored state: count after this line.
+        if (line.ticks > resumeTimes[i]) resumeLines[i] = lines;
+        continue;
+      }
+      dispatch(i, line);
+    }
+    if (lines % kProgressLines == 0) ReportLoopProgress(&progress, piece.consumed);
+  }
+  LineReaderFree(&reader);
+  if (result != kOk) return result;
+  for (size_t i = 0; i < slotCount; ++i) {
+    slots[i].lines = lines;
+    if (timeSeen) slots[i].lastTime = lastSeen;
+  }
+  return kOk;
+}
+
+// The loop over slots of any handlers (their visit functions).
 ResultCode RunSharedLineLoop(FILE* log, bool mayGrow, uint32_t fields, LoopSlot* slots,
                              size_t slotCount, LoopReport report, JobEvent* event);
 
+// The loop for one slot whose visitor is a Visitor, called directly.
 template <typename Visitor>
-void VisitLine(void* visitor, const LoopLine& line) {
-  (*static_cast<Visitor*>(visitor))(line);
+ResultCode RunVisitorLoop(FILE* log, bool mayGrow, LoopSlot* slot, LoopReport report, JobEvent* event) {
+  static_assert(Visitor::kFields <= kLoopFieldsMax, "too many fields for one line");
+  Visitor& visitor = *static_cast<Visitor*>(slot->visitor);
+  return LineLoopCore(log, mayGrow, Visitor::kFields, slot, 1, report, event,
+                      [&visitor](size_t, const LoopLine& line) { visitor(line); });
 }
 
-// The shared loop with one handler: visit(const LoopLine&) gets every line
-// with a time that passes the resume filter, split up to Visitor::kFields.
-// *linesProcessed and *lastTime are the slot's resume point in and out.
+// The loop with one handler: visit(const LoopLine&) gets every line with a
+// time that passes the resume filter, split up to Visitor::kFields.
+// *linesProcessed and *lastTime are the resume point in and out.
 template <typename Visitor>
 ResultCode RunLineLoop(FILE* log, bool mayGrow, uint32_t* linesProcessed, uint64_t* lastTime,
                        ProgressFile* progress, JobEvent* event, Visitor& visit) {
-  static_assert(Visitor::kFields <= kLoopFieldsMax, "too many fields for one line");
-  LoopSlot slot{&visit, VisitLine<Visitor>, *linesProcessed, *lastTime};
-  const ResultCode result =
-      RunSharedLineLoop(log, mayGrow, Visitor::kFields, &slot, 1, LoopReport{progress, nullptr}, event);
+  LoopSlot slot{&visit, nullptr, *linesProcessed, *lastTime};
+  const ResultCode result = RunVisitorLoop<Visitor>(log, mayGrow, &slot, LoopReport{progress, nullptr}, event);
   if (result != kOk) return result;
   *linesProcessed = slot.lines;
   *lastTime = slot.lastTime;

@@ -17,6 +17,8 @@ struct HandlerKind {
   void (*visitCompact)(void* counts, const LoopLine& line);
   void (*write)(void* counts, FILE* output, const OutputSettings& settings);
   void (*destroy)(void* counts);
+  // The loop over the primary log for this handler alone (visit inlined).
+  ResultCode (*runAlone)(FILE* log, bool mayGrow, LoopSlot* slot, LoopReport report, JobEvent* event);
 };
 
 // The HandlerKind of a Counts type with operator()(const LoopLine&),
@@ -38,9 +40,9 @@ struct KindOf {
   static constexpr HandlerKind Make() {
     constexpr bool kCompact = requires(Counts& counts, const LoopLine& line) { counts.Compact(line); };
     if constexpr (kCompact) {
-      return {Counts::kFields, Create, Visit, VisitCompact, Write, Destroy};
+      return {Counts::kFields, Create, Visit, VisitCompact, Write, Destroy, RunVisitorLoop<Counts>};
     } else {
-      return {Counts::kFields, Create, Visit, nullptr, Write, Destroy};
+      return {Counts::kFields, Create, Visit, nullptr, Write, Destroy, RunVisitorLoop<Counts>};
     }
   }
 };
