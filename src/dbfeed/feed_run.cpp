@@ -20,7 +20,6 @@
 namespace {
 
 constexpr uint32_t kLockWaitSeconds = 5;
-constexpr TimeValue kNextDayDelay = kTicksPerMinute;
 
 // Field buffers of one log reader, allocated once per file.
 struct FieldBuffers {
@@ -37,8 +36,6 @@ bool NextField(const char** cursor, uint32_t skip, std::vector<char>* buffer) {
 bool DecodeKey(const char* text, MessageKey* key) {
   return DecodeMessageKey(text, std::strlen(text), key) != 0;
 }
-
-TimeValue LocalNow() { return ToLocalTime(NowUtc()); }
 
 std::wstring DayLogName(const wchar_t* format, TimeValue day) {
   CalendarTime t{};
@@ -85,7 +82,7 @@ void ReadDays(FeedCursor* cursor, const wchar_t* logDir, FeedConfig* config, Fee
     ResultCode result = ReadFeedDay(cursor, logDir, config, cache, smtpFailure);
     if (result != kOk || cursor->newLines != 0 || config->smtpFile != nullptr) return;
     const TimeValue next = cursor->day + kTicksPerDay;
-    if (next + kNextDayDelay > LocalNow()) return;
+    if (!DayEntered(next, LocalTimeNow())) return;
     cursor->day = next;
     cursor->lines = 0;
     cursor->newLines = 0;
@@ -104,7 +101,7 @@ ResultCode FeedDirection(DbConnector* connector, FeedConfig* config, const wchar
     }
     RecordTableClear(&config->messages);
     FeedCursor cursor;
-    LoadFeedCursor(config->cursorPath.c_str(), config->direction, LocalNow(), &cursor);
+    LoadFeedCursor(config->cursorPath.c_str(), config->direction, LocalTimeNow(), &cursor);
     // Days before the cursor's are not read again.
     cache.erase(cache.begin(), cache.lower_bound(cursor.day));
     ResultCode result = LoadPendingMessages(config, cursor.day);
@@ -144,9 +141,7 @@ ResultCode ReadSmtpLines(FILE* file, TimeValue day, uint32_t direction, bool rea
   LinePiece piece;
   int status = 0;
   while (*inserted < config->burst && (status = LineReaderNext(&reader, &piece)) == 1) {
-    const bool finished = piece.consumed > piece.offset + piece.length ||
-                          piece.length >= kLinePieceMax;
-    if (!finished && !readUnfinished) break;
+    if (!PieceIsWhole(piece) && !readUnfinished) break;
     if (++lineNumber <= cursor->lines) continue;
     MaskNulBytes(piece.text, piece.length);
     const char* fields = piece.text;
@@ -216,7 +211,7 @@ ResultCode ReadFeedDay(FeedCursor* cursor, const wchar_t* logDir, FeedConfig* co
   const TimeValue day = cursor->day;
   // A line without its line end at the end of today's log may still be
   // being written; it is read once finished (or once the day is over).
-  const bool dayIsOver = day + kTicksPerDay <= LocalNow();
+  const bool dayIsOver = !DayLogMayGrow(day, LocalTimeNow());
   std::wstring path;
   FILE* file = nullptr;
   ResultCode result =

@@ -50,7 +50,7 @@ TEST(Usage, HelpFailingPostprocessorAndConsoleCopy) {
   const Outcome none = RunVarno({}, folder);
   EXPECT_EQ(none.exitCode, 0);
   ASSERT_EQ(none.out.rfind(kBanner + "\nUsage: varno OPTIONS [LOGDIR]\n\nOptions:\n", 0), 0u);
-  EXPECT_EQ(std::count(none.out.begin(), none.out.end(), '\n'), 3 + 234);
+  EXPECT_EQ(std::count(none.out.begin(), none.out.end(), '\n'), 3 + 239);
   for (const char* text : {"\n  Common options\n\n", "\n  Metadata generator\n\n", "\n  Delivery doctor\n\n",
                            "\n  Web statistics\n\n", "\n  Merge results\n\n",
                            "Data are precessed\n\t\tin fixed order.", "\t    --jobname=JOBNAME\n"}) {
