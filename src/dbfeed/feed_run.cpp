@@ -20,7 +20,6 @@
 namespace {
 
 constexpr uint32_t kLockWaitSeconds = 5;
-constexpr TimeValue kNextDayDelay = kTicksPerMinute;
 
 // Field buffers of one log reader, allocated once per file.
 struct FieldBuffers {
@@ -82,10 +81,13 @@ void ReadDays(FeedCursor* cursor, const wchar_t* logDir, FeedConfig* config, Fee
       std::fclose(config->smtpFile);
       config->smtpFile = nullptr;
     }
-    ResultCode result = ReadFeedDay(cursor, logDir, config, cache, smtpFailure);
+    // One moment for both decisions: a day read as still growing is not left
+    // by the same pass, or its unfinished last line would be lost.
+    const TimeValue now = LocalNow();
+    ResultCode result = ReadFeedDay(cursor, logDir, config, cache, now, smtpFailure);
     if (result != kOk || cursor->newLines != 0 || config->smtpFile != nullptr) return;
+    if (!FeedLeavesDay(cursor->day, now)) return;
     const TimeValue next = cursor->day + kTicksPerDay;
-    if (next + kNextDayDelay > LocalNow()) return;
     cursor->day = next;
     cursor->lines = 0;
     cursor->newLines = 0;
@@ -210,13 +212,16 @@ ResultCode ReadPostponerLines(FILE* file, TimeValue day, FeedConfig* config) {
   return result;
 }
 
+bool FeedLeavesDay(TimeValue day, TimeValue now) { return day + kTicksPerDay + kNextDayDelay <= now; }
+
 ResultCode ReadFeedDay(FeedCursor* cursor, const wchar_t* logDir, FeedConfig* config,
-                       FeedLogCache* cache, ResultCode* smtpFailure) {
+                       FeedLogCache* cache, TimeValue now, ResultCode* smtpFailure) {
   const bool outgoing = config->direction == kFeedOutgoing;
   const TimeValue day = cursor->day;
-  // A line without its line end at the end of today's log may still be
-  // being written; it is read once finished (or once the day is over).
-  const bool dayIsOver = day + kTicksPerDay <= LocalNow();
+  // A line without its line end at the end of a log may still be being
+  // written while the feed can come back to the day: it is read once
+  // finished, or whole once the feed leaves the day for good.
+  const bool dayIsOver = FeedLeavesDay(day, now);
   std::wstring path;
   FILE* file = nullptr;
   ResultCode result =
