@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/paths.h"
+#include "common/temp_file.h"
 #include "common/time.h"
 #include "platform/console.h"
 #include "platform/text.h"
@@ -143,7 +144,7 @@ int main(int argc, char** argv) {
   }
   std::string html;
   RenderReportPage(data, MakeNonce(), &html);
-  result = WriteFileReplacing(output.c_str(), html);
+  result = ReplaceFileWhole(output.c_str(), html.data(), html.size());
   if (result != kOk) {
     PrintError("cannot write " + WideToMultibyte(output.c_str()) + " (error " +
                std::to_string(result) + ").");
