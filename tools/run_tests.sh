@@ -48,6 +48,9 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNO_WERROR=ON >/dev/
 cmake --build build -j "$JOBS"
 ctest --test-dir build --output-on-failure -j "$JOBS"
 
+echo "== soak test, short form (simulated gateway days, scheduled runs, kills)"
+python3 tests/soak/soak.py --build build --days 2 --seeds 1,2,3
+
 echo "== sanitized build (AddressSanitizer + UBSan)"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARNO_SANITIZE=ON -DVARNO_WERROR=ON -DVARNO_BENCH=OFF >/dev/null
 cmake --build build-asan -j "$JOBS"
