@@ -21,6 +21,13 @@ struct LinePiece {
   uint64_t consumed = 0;  // file offset behind the piece (its LF included)
 };
 
+// Whether the piece ends where its line does: its LF was read, or it fills a
+// whole piece (the line goes on in the next one). Otherwise it is the end of
+// a file whose last line has no line end (yet).
+inline bool PieceIsWhole(const LinePiece& piece) {
+  return piece.consumed > piece.offset + piece.length || piece.length >= kLinePieceMax;
+}
+
 struct LineReader {
   FILE* file = nullptr;
   char* buffer = nullptr;

@@ -183,6 +183,8 @@ TimeValue AlignToWeek(TimeValue t, uint64_t count) {
 
 }  // namespace
 
+TimeValue LocalTimeNow() { return ToLocalTime(NowUtc()); }
+
 const char kDatePatternsDateOption[] = "*yyyymmdd*\0*yyyy-mm-dd*\0";
 const char kDatePatternsBoundDate[] = "*yyyy/mm/dd*\0*yyyymmdd*\0*yyyy-mm-dd*\0";
 const char kDatePatternsBoundDateTime[] =

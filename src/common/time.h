@@ -57,6 +57,21 @@ TimeValue SetTimeOfDay(TimeValue t, uint32_t hour, uint32_t minute, uint32_t sec
                        uint32_t millisecond);
 // Midnight of t's day.
 inline TimeValue StartOfDay(TimeValue t) { return t - t % kTicksPerDay; }
+
+// Local wall-clock time at the moment of the call.
+TimeValue LocalTimeNow();
+// The gateway's services write a day's last lines up to this long after
+// midnight.
+constexpr TimeValue kLateLinesDelay = kTicksPerMinute;
+// Whether the log of `day` may still get lines at local time `now`: its day
+// has not ended, or ended less than kLateLinesDelay ago. A last line without
+// its line end in such a log may still be being written.
+inline bool DayLogMayGrow(TimeValue day, TimeValue now) {
+  return now < day + kTicksPerDay + kLateLinesDelay;
+}
+// Whether a run at local time `now` goes on to `day`: only kLateLinesDelay
+// after its midnight, so that the day before is read to its last lines first.
+inline bool DayEntered(TimeValue day, TimeValue now) { return day + kLateLinesDelay <= now; }
 // Weekday of t: Monday 0 ... Sunday 6.
 uint32_t WeekdayOf(TimeValue t);
 // True when year/month/day form a valid date.

@@ -37,8 +37,6 @@ bool DecodeKey(const char* text, MessageKey* key) {
   return DecodeMessageKey(text, std::strlen(text), key) != 0;
 }
 
-TimeValue LocalNow() { return ToLocalTime(NowUtc()); }
-
 std::wstring DayLogName(const wchar_t* format, TimeValue day) {
   CalendarTime t{};
   SplitTime(day, &t);
@@ -83,11 +81,11 @@ void ReadDays(FeedCursor* cursor, const wchar_t* logDir, FeedConfig* config, Fee
     }
     // One moment for both decisions: a day read as still growing is not left
     // by the same pass, or its unfinished last line would be lost.
-    const TimeValue now = LocalNow();
+    const TimeValue now = LocalTimeNow();
     ResultCode result = ReadFeedDay(cursor, logDir, config, cache, now, smtpFailure);
     if (result != kOk || cursor->newLines != 0 || config->smtpFile != nullptr) return;
-    if (!FeedLeavesDay(cursor->day, now)) return;
     const TimeValue next = cursor->day + kTicksPerDay;
+    if (!DayEntered(next, now)) return;
     cursor->day = next;
     cursor->lines = 0;
     cursor->newLines = 0;
@@ -106,7 +104,7 @@ ResultCode FeedDirection(DbConnector* connector, FeedConfig* config, const wchar
     }
     RecordTableClear(&config->messages);
     FeedCursor cursor;
-    LoadFeedCursor(config->cursorPath.c_str(), config->direction, LocalNow(), &cursor);
+    LoadFeedCursor(config->cursorPath.c_str(), config->direction, LocalTimeNow(), &cursor);
     // Days before the cursor's are not read again.
     cache.erase(cache.begin(), cache.lower_bound(cursor.day));
     ResultCode result = LoadPendingMessages(config, cursor.day);
@@ -146,9 +144,7 @@ ResultCode ReadSmtpLines(FILE* file, TimeValue day, uint32_t direction, bool rea
   LinePiece piece;
   int status = 0;
   while (*inserted < config->burst && (status = LineReaderNext(&reader, &piece)) == 1) {
-    const bool finished = piece.consumed > piece.offset + piece.length ||
-                          piece.length >= kLinePieceMax;
-    if (!finished && !readUnfinished) break;
+    if (!PieceIsWhole(piece) && !readUnfinished) break;
     if (++lineNumber <= cursor->lines) continue;
     MaskNulBytes(piece.text, piece.length);
     const char* fields = piece.text;
@@ -212,16 +208,14 @@ ResultCode ReadPostponerLines(FILE* file, TimeValue day, FeedConfig* config) {
   return result;
 }
 
-bool FeedLeavesDay(TimeValue day, TimeValue now) { return day + kTicksPerDay + kNextDayDelay <= now; }
-
 ResultCode ReadFeedDay(FeedCursor* cursor, const wchar_t* logDir, FeedConfig* config,
                        FeedLogCache* cache, TimeValue now, ResultCode* smtpFailure) {
   const bool outgoing = config->direction == kFeedOutgoing;
   const TimeValue day = cursor->day;
   // A line without its line end at the end of a log may still be being
   // written while the feed can come back to the day: it is read once
-  // finished, or whole once the feed leaves the day for good.
-  const bool dayIsOver = FeedLeavesDay(day, now);
+  // finished, or as it stands once the feed leaves the day for good.
+  const bool dayIsOver = !DayLogMayGrow(day, now);
   std::wstring path;
   FILE* file = nullptr;
   ResultCode result =

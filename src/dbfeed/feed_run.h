@@ -51,16 +51,10 @@ struct FeedDayLogs {
 };
 using FeedLogCache = std::map<TimeValue, FeedDayLogs>;
 
-// The services write a day's last lines until a moment after midnight, so the
-// feed enters the next day only once it began a minute ago (local time now).
-// Until then the day's logs may still grow: a last line without its line end
-// waits in each of them; from then on it is read as it stands.
-constexpr TimeValue kNextDayDelay = kTicksPerMinute;
-bool FeedLeavesDay(TimeValue day, TimeValue now);
-
 // Reads the new SMTP lines of the cursor's day, then applies its RBL and
 // postponer logs (through the cache) to the message table; stops at the
-// first failure and returns it. A failure of the SMTP log is also reported
+// first failure and returns it. A last line without its line end waits while
+// the day's logs may still grow at local time now (DayLogMayGrow). A failure of the SMTP log is also reported
 // on standard error and stored in *smtpFailure.
 ResultCode ReadFeedDay(FeedCursor* cursor, const wchar_t* logDir, FeedConfig* config,
                        FeedLogCache* cache, TimeValue now, ResultCode* smtpFailure);

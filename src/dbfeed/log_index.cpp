@@ -120,8 +120,7 @@ ResultCode UpdateLogIndex(FILE* file, LogIndex* index, bool readUnfinished) {
   LinePiece piece;
   int status = 0;
   while ((status = LineReaderNext(&reader, &piece)) == 1) {
-    const bool finished = piece.consumed > piece.offset + piece.length ||
-                          piece.length >= kLinePieceMax;
+    const bool finished = PieceIsWhole(piece);
     if (!finished && !readUnfinished) break;
     const uint32_t line = index->lines + 1;
     if (finished) {

@@ -66,13 +66,13 @@ struct CombinedVisitor {
 // Both logs of a day with one resume point: the compact log first; the
 // combined log from its start when the compact one moved past the stored time.
 template <typename Counts>
-ResultCode RunHttpLogs(FILE* combined, FILE* compact, uint32_t* linesProcessed, uint64_t* lastTime,
+ResultCode RunHttpLogs(FILE* combined, FILE* compact, bool mayGrow, uint32_t* linesProcessed, uint64_t* lastTime,
                        ProgressFile* progress, JobEvent* event, Counts& counts) {
   uint32_t lines = *linesProcessed;
   uint64_t time = *lastTime;
   if (compact != nullptr) {
     CompactVisitor<Counts> visit{counts};
-    const ResultCode result = RunLineLoop(compact, &lines, &time, progress, event, visit);
+    const ResultCode result = RunLineLoop(compact, mayGrow, &lines, &time, progress, event, visit);
     if (result != kOk) return result;
     if (combined == nullptr) {
       *linesProcessed = lines;
@@ -88,7 +88,7 @@ ResultCode RunHttpLogs(FILE* combined, FILE* compact, uint32_t* linesProcessed, 
     }
   }
   CombinedVisitor<Counts> visit{counts};
-  const ResultCode result = RunLineLoop(combined, &lines, &time, progress, event, visit);
+  const ResultCode result = RunLineLoop(combined, mayGrow, &lines, &time, progress, event, visit);
   if (result != kOk) return result;
   *linesProcessed = lines;
   *lastTime = time;
@@ -259,7 +259,7 @@ bool HttpArgumentsValid(FILE* primary, FILE* secondary, FILE* output, uint32_t* 
 // Runs the counts over both logs and writes them; the proxy-line buffers and
 // the counters live on the heap (the field buffers are large).
 template <typename Counts, typename Writer>
-ResultCode RunHttpHandler(FILE* primary, FILE* secondary, FILE* output, uint32_t* linesProcessed,
+ResultCode RunHttpHandler(FILE* primary, FILE* secondary, FILE* output, TimeValue day, uint32_t* linesProcessed,
                           uint64_t* lastTime, const OutputSettings* settings, ProgressFile* progress,
                           JobEvent* event, Writer write) {
   if (!HttpArgumentsValid(primary, secondary, output, linesProcessed, lastTime, settings)) {
@@ -270,7 +270,7 @@ ResultCode RunHttpHandler(FILE* primary, FILE* secondary, FILE* output, uint32_t
   ResultCode result = kErrNoMemory;
   if (counts != nullptr && proxy != nullptr) {
     counts->proxy = proxy;
-    result = RunHttpLogs(primary, secondary, linesProcessed, lastTime, progress, event, *counts);
+    result = RunHttpLogs(primary, secondary, LogMayGrow(day), linesProcessed, lastTime, progress, event, *counts);
     if (result == kOk) write(*counts, output, *settings);
   }
   delete proxy;
@@ -280,29 +280,29 @@ ResultCode RunHttpHandler(FILE* primary, FILE* secondary, FILE* output, uint32_t
 
 }  // namespace
 
-ResultCode HttpAlertHandler(FILE* primary, FILE* secondary, FILE* output, TimeValue /*day*/,
+ResultCode HttpAlertHandler(FILE* primary, FILE* secondary, FILE* output, TimeValue day,
                             uint32_t* linesProcessed, uint64_t* lastTime,
                             const OutputSettings* settings, ProgressFile* progress,
                             JobEvent* event) {
   return RunHttpHandler<HttpAlerts>(
-      primary, secondary, output, linesProcessed, lastTime, settings, progress, event,
+      primary, secondary, output, day, linesProcessed, lastTime, settings, progress, event,
       [](HttpAlerts& counts, FILE* out, const OutputSettings&) { counts.Write(out); });
 }
 
-ResultCode HttpTrafficHandler(FILE* primary, FILE* secondary, FILE* output, TimeValue /*day*/,
+ResultCode HttpTrafficHandler(FILE* primary, FILE* secondary, FILE* output, TimeValue day,
                               uint32_t* linesProcessed, uint64_t* lastTime,
                               const OutputSettings* settings, ProgressFile* progress,
                               JobEvent* event) {
   return RunHttpHandler<HttpTraffic>(
-      primary, secondary, output, linesProcessed, lastTime, settings, progress, event,
+      primary, secondary, output, day, linesProcessed, lastTime, settings, progress, event,
       [](HttpTraffic& counts, FILE* out, const OutputSettings& s) { counts.Write(out, s); });
 }
 
-ResultCode HttpWebFilterHandler(FILE* primary, FILE* secondary, FILE* output, TimeValue /*day*/,
+ResultCode HttpWebFilterHandler(FILE* primary, FILE* secondary, FILE* output, TimeValue day,
                                 uint32_t* linesProcessed, uint64_t* lastTime,
                                 const OutputSettings* settings, ProgressFile* progress,
                                 JobEvent* event) {
   return RunHttpHandler<HttpWebFilter>(
-      primary, secondary, output, linesProcessed, lastTime, settings, progress, event,
+      primary, secondary, output, day, linesProcessed, lastTime, settings, progress, event,
       [](HttpWebFilter& counts, FILE* out, const OutputSettings& s) { counts.Write(out, s); });
 }

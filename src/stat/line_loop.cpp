@@ -9,6 +9,8 @@ int64_t StreamSizeAndRewind(FILE* stream) {
   return size;
 }
 
+bool LogMayGrow(TimeValue day) { return DayLogMayGrow(day, LocalTimeNow()); }
+
 void ReportLoopProgress(LoopProgress* state, uint64_t position) {
   if (state->progress == nullptr || state->size <= 0) return;
   const int64_t percent = static_cast<int64_t>(100.0 * static_cast<double>(position) /

@@ -12,6 +12,7 @@
 #include "common/line_reader.h"
 #include "common/text_match.h"
 #include "common/time.h"
+#include "platform/stream.h"
 #include "platform/types.h"
 
 // Most fields a handler reads from a line.
@@ -52,14 +53,21 @@ struct LoopProgress {
 };
 void ReportLoopProgress(LoopProgress* state, uint64_t position);
 
+// Whether the log of `day` may still grow now (its last line is then left
+// until it has its line end).
+bool LogMayGrow(TimeValue day);
+
 // Reads the log line by line and calls visit(const LoopLine&) for every line
 // that has a time and passes the resume filter; the line's fields up to
 // Visitor::kFields are split for it. On entry *linesProcessed and
 // *lastTime are the resume point; on success they are the number of lines read
-// and the time of the last line whose time was read. Returns 0, kUserAbort,
-// kErrReadFault (the handler then writes nothing), or kErrNoMemory.
+// and the time of the last line whose time was read. In a log that may grow,
+// a last line without its line end is not read: the loop stops before it and
+// leaves the stream there, so that the stream's position is the size taken.
+// Returns 0, kUserAbort, kErrReadFault (the handler then writes nothing), or
+// kErrNoMemory.
 template <typename Visitor>
-ResultCode RunLineLoop(FILE* log, uint32_t* linesProcessed, uint64_t* lastTime,
+ResultCode RunLineLoop(FILE* log, bool mayGrow, uint32_t* linesProcessed, uint64_t* lastTime,
                        ProgressFile* progress, JobEvent* event, Visitor& visit) {
   LoopProgress report{progress, StreamSizeAndRewind(log), -1};
   LineReader reader;
@@ -83,6 +91,10 @@ ResultCode RunLineLoop(FILE* log, uint32_t* linesProcessed, uint64_t* lastTime,
     if (got == 0) break;
     if (got < 0) {
       result = kErrReadFault;
+      break;
+    }
+    if (mayGrow && !PieceIsWhole(piece)) {
+      if (SeekStream(log, piece.offset) != kOk) result = kErrReadFault;
       break;
     }
     ++lines;

@@ -37,14 +37,15 @@ struct BipCounts {
 
 }  // namespace
 
-ResultCode BipHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValue /*day*/,
+ResultCode BipHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValue day,
                       uint32_t* linesProcessed, uint64_t* lastTime, const OutputSettings* settings,
                       ProgressFile* progress, JobEvent* event) {
   if (!HandlerArgumentsValid(primary, output, linesProcessed, lastTime, settings)) {
     return kErrInvalidArgument;
   }
   BipCounts counts;
-  const ResultCode result = RunLineLoop(primary, linesProcessed, lastTime, progress, event, counts);
+  const ResultCode result = 
+      RunLineLoop(primary, LogMayGrow(day), linesProcessed, lastTime, progress, event, counts);
   if (result == kOk) counts.Write(output);
   return result;
 }

@@ -314,7 +314,7 @@ struct RblChart {
 
 }  // namespace
 
-ResultCode RblTrafficHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValue /*day*/,
+ResultCode RblTrafficHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValue day,
                              uint32_t* linesProcessed, uint64_t* lastTime,
                              const OutputSettings* settings, ProgressFile* progress,
                              JobEvent* event) {
@@ -323,13 +323,14 @@ ResultCode RblTrafficHandler(FILE* primary, FILE* /*secondary*/, FILE* output, T
   }
   RblTraffic* counts = new (std::nothrow) RblTraffic();
   if (counts == nullptr) return kErrNoMemory;
-  const ResultCode result = RunLineLoop(primary, linesProcessed, lastTime, progress, event, *counts);
+  const ResultCode result = 
+      RunLineLoop(primary, LogMayGrow(day), linesProcessed, lastTime, progress, event, *counts);
   if (result == kOk) counts->Write(output, *settings);
   delete counts;
   return result;
 }
 
-ResultCode RblChartHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValue /*day*/,
+ResultCode RblChartHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValue day,
                            uint32_t* linesProcessed, uint64_t* lastTime,
                            const OutputSettings* settings, ProgressFile* progress,
                            JobEvent* event) {
@@ -337,7 +338,8 @@ ResultCode RblChartHandler(FILE* primary, FILE* /*secondary*/, FILE* output, Tim
     return kErrInvalidArgument;
   }
   RblChart counts;
-  const ResultCode result = RunLineLoop(primary, linesProcessed, lastTime, progress, event, counts);
+  const ResultCode result = 
+      RunLineLoop(primary, LogMayGrow(day), linesProcessed, lastTime, progress, event, counts);
   if (result == kOk) counts.Write(output);
   return result;
 }

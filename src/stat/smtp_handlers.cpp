@@ -102,34 +102,34 @@ struct ChartCounts {
   }
 };
 
-ResultCode RunTraffic(bool skipLetterKinds, FILE* primary, FILE* output, uint32_t* lines,
+ResultCode RunTraffic(bool skipLetterKinds, FILE* primary, bool mayGrow, FILE* output, uint32_t* lines,
                       uint64_t* lastTime, const OutputSettings* settings, ProgressFile* progress,
                       JobEvent* event) {
   if (!HandlerArgumentsValid(primary, output, lines, lastTime, settings)) return kErrInvalidArgument;
   TrafficCounts counts;
   counts.skipLetterKinds = skipLetterKinds;
-  const ResultCode result = RunLineLoop(primary, lines, lastTime, progress, event, counts);
+  const ResultCode result = RunLineLoop(primary, mayGrow, lines, lastTime, progress, event, counts);
   if (result == kOk) counts.Write(output, *settings);
   return result;
 }
 
 }  // namespace
 
-ResultCode SmtpTrafficHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValue /*day*/,
+ResultCode SmtpTrafficHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValue day,
                               uint32_t* linesProcessed, uint64_t* lastTime,
                               const OutputSettings* settings, ProgressFile* progress,
                               JobEvent* event) {
-  return RunTraffic(false, primary, output, linesProcessed, lastTime, settings, progress, event);
+  return RunTraffic(false, primary, LogMayGrow(day), output, linesProcessed, lastTime, settings, progress, event);
 }
 
-ResultCode PostponerHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValue /*day*/,
+ResultCode PostponerHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValue day,
                             uint32_t* linesProcessed, uint64_t* lastTime,
                             const OutputSettings* settings, ProgressFile* progress,
                             JobEvent* event) {
-  return RunTraffic(true, primary, output, linesProcessed, lastTime, settings, progress, event);
+  return RunTraffic(true, primary, LogMayGrow(day), output, linesProcessed, lastTime, settings, progress, event);
 }
 
-ResultCode SmtpChartHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValue /*day*/,
+ResultCode SmtpChartHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValue day,
                             uint32_t* linesProcessed, uint64_t* lastTime,
                             const OutputSettings* settings, ProgressFile* progress,
                             JobEvent* event) {
@@ -137,7 +137,8 @@ ResultCode SmtpChartHandler(FILE* primary, FILE* /*secondary*/, FILE* output, Ti
     return kErrInvalidArgument;
   }
   ChartCounts counts;
-  const ResultCode result = RunLineLoop(primary, linesProcessed, lastTime, progress, event, counts);
+  const ResultCode result =
+      RunLineLoop(primary, LogMayGrow(day), linesProcessed, lastTime, progress, event, counts);
   if (result == kOk) counts.Write(output);
   return result;
 }

@@ -42,9 +42,11 @@ void NoteScannedName(bool added, const wchar_t* name) {
   }
 }
 
-// One wildcard of one type: adds the qualifying new days to the list.
+// One wildcard of one type: adds the qualifying new days to the list. A day
+// that began less than a minute before `now` is left for a later run, so
+// that the day before it can still take its last lines.
 ResultCode ScanLogMask(const wchar_t* logDir, const StatType& type, const wchar_t* mask,
-                       NodeTree* list) {
+                       TimeValue now, NodeTree* list) {
   const std::wstring wildcard = JoinPath(logDir, mask, false);
   DirEnum* search = nullptr;
   FileInfo info;
@@ -57,7 +59,7 @@ ResultCode ScanLogMask(const wchar_t* logDir, const StatType& type, const wchar_
       bool added = false;
       if (LogNameDay(mask, info.name, &day)) {
         const bool grown = day == type.lastDay && static_cast<uint32_t>(info.size) != type.lastSize;
-        if (day > type.lastDay || grown) {
+        if (DayEntered(day, now) && (day > type.lastDay || grown)) {
           result = AddDateListDay(list, day, type.mask);
           if (result != kOk) break;
           added = true;
@@ -110,8 +112,10 @@ ResultCode OpenDayLog(const wchar_t* logDir, const wchar_t* mask, const DayName&
   return *stream != nullptr ? kOk : kErrOpenFailed;
 }
 
+// The size of the log taken: the line loop leaves the stream behind the last
+// line it took (before a last line still being written).
 uint32_t StreamSizeLow(FILE* stream) {
-  if (stream == nullptr || fseek(stream, 0, SEEK_END) != 0) return 0;
+  if (stream == nullptr) return 0;
   const int64_t size = TellStream(stream);
   return size < 0 ? 0 : static_cast<uint32_t>(size);
 }
@@ -231,13 +235,14 @@ ResultCode ScanNewLogDays(const wchar_t* logDir, const wchar_t* /*outputDir*/, u
                           NodeTree* list) {
   if (logDir == nullptr || list == nullptr) return kErrInvalidArgument;
   StatType* table = StatTypeTable();
+  const TimeValue now = LocalTimeNow();
   for (int i = 0; i < kRealStatTypeCount; ++i) {
     const StatType& type = table[i];
     if ((type.mask & mask) == 0 || type.logMask == nullptr) continue;
     if (GetVerbosity() >= 1) DebugPrint(0, L"%s, oldest %I64u", type.name, type.lastDay);
     for (const wchar_t* logMask : {type.logMask, type.logMask2}) {
       if (logMask == nullptr) continue;
-      const ResultCode result = ScanLogMask(logDir, type, logMask, list);
+      const ResultCode result = ScanLogMask(logDir, type, logMask, now, list);
       if (result != kOk) return result;
     }
   }
