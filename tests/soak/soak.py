@@ -41,10 +41,6 @@ RBL_SEEN = 0x01000000            # the message has its RBL line
 LEAVE_DELAY = 60                 # the feed and --stat leave a day one minute after midnight
 
 
-class Failure(list):
-    """Failures of one seed; each is one line of text."""
-
-
 def epoch_of(day):
     return int(datetime.datetime(day.year, day.month, day.day, tzinfo=datetime.timezone.utc).timestamp())
 
@@ -218,6 +214,7 @@ class Runner:
 
 COLUMNS = "msgid,nodeid,msgtime,flags,f_smtp,f_rbl,split,endmarks,client,sender,recipients,domains"
 SMTP_COLUMNS = (0, 1, 2, 4, 8, 9, 10, 11)   # what the SMTP line alone gives
+FEED_FILES = ("dbf.stat", "dbf-pendin.stat", "dbf-pendout.stat")
 
 
 def sql(db, statement, database=None):
@@ -424,7 +421,7 @@ def compare_feed(db, database, live, failures, notes):
                 continue
             failures.append("feed %s: rows of %s %s: soak %s, batch %s" % (direction, key[0], key[1],
                                                                            mine, theirs))
-    for name in ("dbf.stat", "dbf-pendin.stat", "dbf-pendout.stat"):
+    for name in FEED_FILES:
         a = read_or_none(os.path.join(live, "soak-" + name))
         b = read_or_none(os.path.join(live, "batch-" + name))
         if name == "dbf.stat":
@@ -472,7 +469,6 @@ def run_seed(args, seed, db):
     shutil.rmtree(work, ignore_errors=True)
     full, live = os.path.join(work, "full"), os.path.join(work, "live")
     out, diff, batch, batch_top = (os.path.join(work, n) for n in ("out", "diff", "batch", "batch-top"))
-    diff_step = os.path.join(work, "diff-step")
     for folder in (full, live, out, diff, batch, batch_top, os.path.join(work, "inst", "bin"),
                    os.path.join(work, "inst", "conf")):
         os.makedirs(folder)
@@ -495,7 +491,7 @@ def run_seed(args, seed, db):
             logs.append(LiveLog(name, f.read(), epoch_of(day), random.Random(rng.random()),
                                 55 if day in late_days else 0))
     runner = Runner(args, work, db)
-    failures, notes = Failure(), []
+    failures, notes = [], []
     sums = DeltaSums()
     kills = collections.Counter()
     times = step_times(rng, first_day, args.days, args.steps_per_day)
@@ -560,16 +556,15 @@ def run_seed(args, seed, db):
         failures.append("left behind: " + ", ".join(left))
 
     # One further round changes nothing.
-    before = tree(out), rows(db, database, "soak", "inbound"), rows(db, database, "soak", "outbound"), \
-        {n: read_or_none(os.path.join(live, "soak-" + n)) for n in ("dbf.stat", "dbf-pendin.stat", "dbf-pendout.stat")}
-    page_before = masked_page(os.path.join(out, "report.html"))
-    later = end + 300
+    def results():
+        files = tree(out)
+        files["report.html"] = masked_page(os.path.join(out, "report.html"))
+        state = [read_or_none(os.path.join(live, "soak-" + n)) for n in FEED_FILES]
+        return files, state, [rows(db, database, "soak", d) for d in ("inbound", "outbound")]
+    before = results()
     for kind, target in (("stat", out), ("feed", "soak"), ("report", out), ("diff", diff)):
-        runner.run(kind, target, later, failures, "again")
-    after = tree(out), rows(db, database, "soak", "inbound"), rows(db, database, "soak", "outbound"), \
-        {n: read_or_none(os.path.join(live, "soak-" + n)) for n in ("dbf.stat", "dbf-pendin.stat", "dbf-pendout.stat")}
-    before[0].pop("report.html"), after[0].pop("report.html")
-    if before != after or page_before != masked_page(os.path.join(out, "report.html")):
+        runner.run(kind, target, end + 300, failures, "again")
+    if results() != before:
         failures.append("a further round changed results")
     extra = [n for n in tree(diff) if n.endswith(".csv") and not (known and n.startswith("_kelb_cs"))]
     if extra:
