@@ -4,7 +4,7 @@
 A simulated gateway writes generated mail and proxy logs into a live folder in
 steps, often stopping inside a line (anywhere, before CR LF, between CR and
 LF) and finishing it at the next step; at midnight the next day's logs appear,
-on some days while the old day's last minute is still being written. After
+on some days while the old day's last lines are still being written. After
 every step it runs what the timers would: --stat=ALL, the same with --diff
 into a folder of its own, the database feed and varno-report, all under a
 preloaded clock shim that shows them the simulated time. Now and then one run
