@@ -383,11 +383,14 @@ class DeltaSums:
 
     def __init__(self):
         self.files = {}
-        self.dropped = collections.Counter()   # metadata file -> lines the resume filter left out
+        self.resumes = collections.defaultdict(collections.Counter)   # metadata file -> reason -> lines
 
     def note_resumed(self, before, after, live):
-        """A run resuming a day leaves out, by design, the new lines dated
-        before the last line of the previous run; a batch run counts them."""
+        """A run resuming a day after the stored line count and time leaves
+        out, by design, the new lines dated before that time; and a line
+        already read that is dated after it is taken as a sign that the log
+        changed, so the lines after it that are not dated earlier are
+        counted again. A batch run counts every line once."""
         for key, (logs, output) in STAT_TYPES.items():
             if key not in before or key not in after or before[key][0] != after[key][0]:
                 continue
@@ -396,8 +399,13 @@ class DeltaSums:
             for prefix in logs:
                 data = read_or_none(os.path.join(live, prefix + day + ".log"))
                 lines += data.split(b"\n") if data else []
-            late = [t for t in map(time_of_line, lines[first:after[key][1]]) if t is not None and t < since]
-            self.dropped[output + day + ".csv"] += len(late)
+            name = output + day + ".csv"
+            new = [t for t in map(time_of_line, lines[first:after[key][1]]) if t is not None]
+            old = [t for t in map(time_of_line, lines[:first]) if t is not None]
+            self.resumes[name]["left out as dated before the last run's last line"] += \
+                sum(t < since for t in new)
+            self.resumes[name]["read before and dated after the last run's last line"] += \
+                sum(t > since for t in old)
 
     def add_folder(self, folder):
         for name, data in tree(folder).items():
@@ -419,10 +427,10 @@ class DeltaSums:
             bad = [k for k in set(mine) | set(theirs)
                    if not is_zero(mine.get(k)) or not is_zero(theirs.get(k))
                    if mine.get(k) != theirs.get(k)]
-            if bad and self.dropped[name]:
-                notes.append("diff: %s: %d lines differ, as %d lines dated before the previous --diff"
-                             " run's last line were left out by design (the batch run counts them)" % (
-                                 name, len(bad), self.dropped[name]))
+            reasons = ", ".join("%d lines %s" % (n, why) for why, n in self.resumes[name].items() if n)
+            if bad and reasons:
+                notes.append("diff: %s: %d lines differ, by the resume rule of --diff runs: %s" % (
+                    name, len(bad), reasons))
             elif bad:
                 key = sorted(bad)[0]
                 failures.append("diff: %s: %d lines differ, e.g. %s: deltas add up to %s, batch %s" % (
