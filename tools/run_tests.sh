@@ -29,6 +29,8 @@ install_missing() {
 
 install_missing cmake ninja-build g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev mawk \
   mariadb-server libmariadb-dev chromium
+# The package's checks: Debian's own tools.
+install_missing dpkg-dev lintian man-db bash-completion systemd prometheus
 
 # One private MariaDB server for the whole run (the database feed's tests),
 # stopped by its PID however the run ends.
@@ -50,6 +52,9 @@ ctest --test-dir build --output-on-failure -j "$JOBS"
 
 echo "== soak test, short form (simulated gateway days, scheduled runs, kills)"
 python3 tests/soak/soak.py --build build --days 2 --seeds 1,2,3
+
+echo "== Debian package"
+JOBS=$JOBS bash tools/check_package.sh build
 
 echo "== sanitized build (AddressSanitizer + UBSan)"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARNO_SANITIZE=ON -DVARNO_WERROR=ON -DVARNO_BENCH=OFF >/dev/null

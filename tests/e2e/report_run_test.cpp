@@ -139,6 +139,7 @@ TEST_F(ReportRun, UsageErrorsAndAMissingFolderFailWithoutAPage) {
       {{"a", "--days", "x"}, "varno-report: --days needs a number of days from 1 to 3660.\n"},
       {{"a", "--days"}, "varno-report: --days needs a number of days from 1 to 3660.\n"},
       {{"a", "--output="}, "varno-report: --output needs a file name.\n"},
+      {{"a", "--metrics"}, "varno-report: --metrics needs a file name.\n"},
       {{"a", "--top=3"}, "varno-report: unknown option --top=3.\n"},
       {{missing.string()}, "varno-report: cannot read the folder " + missing.string() + " (error -4).\n"},
   };
@@ -151,7 +152,7 @@ TEST_F(ReportRun, UsageErrorsAndAMissingFolderFailWithoutAPage) {
   EXPECT_FALSE(fs::exists(missing));
   const Outcome help = RunReport({"--help"}, workspace_->root);
   EXPECT_EQ(help.exitCode, 0);
-  EXPECT_EQ(help.out.rfind("Usage: varno-report OUTDIR [--days N] [--output FILE]\n", 0), 0u);
+  EXPECT_EQ(help.out.rfind("Usage: varno-report OUTDIR [--days N] [--output FILE] [--metrics FILE]\n", 0), 0u);
 }
 
 }  // namespace
