@@ -50,6 +50,9 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNO_WERROR=ON >/dev/
 cmake --build build -j "$JOBS"
 ctest --test-dir build --output-on-failure -j "$JOBS"
 
+echo "== soak test, short form (simulated gateway days, scheduled runs, kills)"
+python3 tests/soak/soak.py --build build --days 2 --seeds 1,2,3
+
 echo "== Debian package"
 JOBS=$JOBS bash tools/check_package.sh build
 

@@ -79,10 +79,13 @@ void ReadDays(FeedCursor* cursor, const wchar_t* logDir, FeedConfig* config, Fee
       std::fclose(config->smtpFile);
       config->smtpFile = nullptr;
     }
-    ResultCode result = ReadFeedDay(cursor, logDir, config, cache, smtpFailure);
+    // One moment for both decisions: a day read as still growing is not left
+    // by the same pass, or its unfinished last line would be lost.
+    const TimeValue now = LocalTimeNow();
+    ResultCode result = ReadFeedDay(cursor, logDir, config, cache, now, smtpFailure);
     if (result != kOk || cursor->newLines != 0 || config->smtpFile != nullptr) return;
     const TimeValue next = cursor->day + kTicksPerDay;
-    if (!DayEntered(next, LocalTimeNow())) return;
+    if (!DayEntered(next, now)) return;
     cursor->day = next;
     cursor->lines = 0;
     cursor->newLines = 0;
@@ -206,12 +209,13 @@ ResultCode ReadPostponerLines(FILE* file, TimeValue day, FeedConfig* config) {
 }
 
 ResultCode ReadFeedDay(FeedCursor* cursor, const wchar_t* logDir, FeedConfig* config,
-                       FeedLogCache* cache, ResultCode* smtpFailure) {
+                       FeedLogCache* cache, TimeValue now, ResultCode* smtpFailure) {
   const bool outgoing = config->direction == kFeedOutgoing;
   const TimeValue day = cursor->day;
-  // A line without its line end at the end of today's log may still be
-  // being written; it is read once finished (or once the day is over).
-  const bool dayIsOver = !DayLogMayGrow(day, LocalTimeNow());
+  // A line without its line end at the end of a log may still be being
+  // written while the feed can come back to the day: it is read once
+  // finished, or as it stands once the feed leaves the day for good.
+  const bool dayIsOver = !DayLogMayGrow(day, now);
   std::wstring path;
   FILE* file = nullptr;
   ResultCode result =

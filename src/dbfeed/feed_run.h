@@ -53,7 +53,8 @@ using FeedLogCache = std::map<TimeValue, FeedDayLogs>;
 
 // Reads the new SMTP lines of the cursor's day, then applies its RBL and
 // postponer logs (through the cache) to the message table; stops at the
-// first failure and returns it. A failure of the SMTP log is also reported
+// first failure and returns it. A last line without its line end waits while
+// the day's logs may still grow at local time now (DayLogMayGrow). A failure of the SMTP log is also reported
 // on standard error and stored in *smtpFailure.
 ResultCode ReadFeedDay(FeedCursor* cursor, const wchar_t* logDir, FeedConfig* config,
-                       FeedLogCache* cache, ResultCode* smtpFailure);
+                       FeedLogCache* cache, TimeValue now, ResultCode* smtpFailure);

@@ -5,6 +5,7 @@
 
 #include "common/key_value_file.h"
 #include "common/paths.h"
+#include "common/temp_file.h"
 #include "common/text_match.h"
 #include "common/time.h"
 #include "frame/console.h"
@@ -251,12 +252,11 @@ ResultCode SaveFeedCursor(const FeedCursor& cursor, const wchar_t* cursorPath, u
   std::snprintf(value, sizeof value, "%04u/%02u/%02u,%u", t.year, t.month, t.day, cursor.lines);
   ResultCode result = KeyValueFileSet(file, CursorKey(direction), value);
   // Saved whole or not at all: a crash leaves either the old or the new file.
-  const std::wstring temporary = std::wstring(cursorPath) + L".tmp";
+  RemoveDeadTemporaries(cursorPath);
+  const std::wstring temporary = TemporaryPathOf(cursorPath);
   if (result == kOk) result = KeyValueFileSave(file, temporary.c_str());
   KeyValueFileFree(file);
-  if (result == kOk) result = RenameReplacing(temporary.c_str(), cursorPath);
-  if (result != kOk) RemoveFile(temporary.c_str());
-  return result;
+  return FinishTemporary(temporary, cursorPath, result);
 }
 
 ResultCode LoadPendingMessages(FeedConfig* config, TimeValue day) {
@@ -278,7 +278,8 @@ ResultCode LoadPendingMessages(FeedConfig* config, TimeValue day) {
 }
 
 ResultCode WritePendingMessages(FeedConfig* config) {
-  const std::wstring temporary = config->pendingPath + L".tmp";
+  RemoveDeadTemporaries(config->pendingPath.c_str());
+  const std::wstring temporary = TemporaryPathOf(config->pendingPath.c_str());
   FILE* out = OpenStream(temporary.c_str(), "wb");
   if (out == nullptr) return kErrWriteFault;
   bool written = true;

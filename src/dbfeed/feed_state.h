@@ -85,9 +85,10 @@ ResultCode SaveFeedCursor(const FeedCursor& cursor, const wchar_t* cursorPath, u
 // table as stored; malformed lines are dropped. -11 read error.
 ResultCode LoadPendingMessages(FeedConfig* config, TimeValue day);
 
-// Writes the stored, unfinished messages (not rejected or stopped) to
-// "<pending>.tmp" and renames it over the pending file (4 attempts, 500 ms
-// apart). -10 when the file cannot be written or renamed.
+// Writes the stored, unfinished messages (not rejected or stopped) to the
+// pending file's temporary file (common/temp_file.h) and renames it over the
+// pending file (4 attempts, 500 ms apart). -10 when the file cannot be
+// written or renamed.
 ResultCode WritePendingMessages(FeedConfig* config);
 
 // Inserts a copy of the message by key, before equal keys. *record gets the

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/paths.h"
+#include "common/temp_file.h"
 #include "common/time.h"
 #include "platform/console.h"
 #include "platform/text.h"
@@ -156,7 +157,7 @@ int main(int argc, char** argv) {
   }
   std::string html;
   RenderReportPage(data, MakeNonce(), &html);
-  result = WriteFileReplacing(output.c_str(), html);
+  result = ReplaceFileWhole(output.c_str(), html.data(), html.size());
   if (result != kOk) {
     PrintError("cannot write " + WideToMultibyte(output.c_str()) + " (error " +
                std::to_string(result) + ").");
@@ -167,7 +168,7 @@ int main(int argc, char** argv) {
     // replaced by an empty day.
     std::string text;
     if (!data.days.empty()) RenderMetrics(data.days.front(), &text);
-    result = data.days.empty() ? kOk : WriteFileReplacing(metrics.c_str(), text);
+    result = data.days.empty() ? kOk : ReplaceFileWhole(metrics.c_str(), text.data(), text.size());
     if (result != kOk) {
       PrintError("cannot write " + WideToMultibyte(metrics.c_str()) + " (error " +
                  std::to_string(result) + ").");

@@ -312,19 +312,3 @@ void RenderReportPage(const ReportData& data, std::string_view nonce, std::strin
   AppendHtmlText(&out, nonce);
   out.append("\">").append(kScript).append("</script>\n</body></html>\n");
 }
-
-ResultCode WriteFileReplacing(const wchar_t* path, std::string_view bytes) {
-  const std::wstring temporary =
-      std::wstring(path) + L".tmp" + std::to_wstring(CurrentProcessId());
-  FILE* stream = OpenStream(temporary.c_str(), "wb");
-  if (stream == nullptr) return MapErrno(StreamLastError(), kErrCannotCreate);
-  ResultCode result = kOk;
-  if (fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size()) {
-    result = MapErrno(StreamLastError(), kErrWriteFault);
-  }
-  if (result == kOk) result = FlushStreamToDisk(stream);
-  if (fclose(stream) != 0 && result == kOk) result = kErrWriteFault;
-  if (result == kOk) result = RenameReplacing(temporary.c_str(), path);
-  if (result != kOk) RemoveFile(temporary.c_str());
-  return result;
-}

@@ -29,8 +29,3 @@ ResultCode LoadReport(const wchar_t* folder, uint32_t maxDays, ReportData* data)
 // Writes the whole page into html. nonce marks the page's own script (the
 // page's content security policy runs no other script).
 void RenderReportPage(const ReportData& data, std::string_view nonce, std::string* html);
-
-// Writes bytes to a temporary file beside path, forces them to the disk and
-// renames the file over path, so readers see the old or the new file whole.
-// On failure the temporary file is removed and path is left as it was.
-ResultCode WriteFileReplacing(const wchar_t* path, std::string_view bytes);

@@ -12,6 +12,7 @@
 #include "common/dir_enum.h"
 #include "common/key_value_file.h"
 #include "common/paths.h"
+#include "common/temp_file.h"
 #include "common/time.h"
 #include "platform/console.h"
 #include "platform/fs.h"
@@ -76,75 +77,7 @@ ResultCode ReadWholeFile(const std::wstring& path, std::vector<char>* bytes) {
   return failed ? kErrReadFault : kOk;
 }
 
-// Forces a finished file's data to the disk.
-ResultCode SyncFile(const std::wstring& path) {
-  FILE* stream = OpenStream(path.c_str(), "ab");
-  if (stream == nullptr) return kErrOpenFailed;
-  ResultCode result = FlushStreamToDisk(stream);
-  if (fclose(stream) != 0 && result == kOk) result = kErrWriteFault;
-  return result;
-}
-
-// Moves a complete temporary file over the final one, or removes it.
-ResultCode CommitTemporary(const std::wstring& temp, const std::wstring& final, ResultCode written) {
-  ResultCode result = written;
-  if (result == kOk) result = SyncFile(temp);
-  if (result == kOk) result = RenameReplacing(temp.c_str(), final.c_str());
-  if (result != kOk) RemoveFile(temp.c_str());
-  return result;
-}
-
-// Process id of a temporary name "<finalName>.<pid>.tmp", or 0.
-uint32_t TemporaryOwner(const wchar_t* name, const wchar_t* finalName) {
-  const size_t prefix = wcslen(finalName);
-  if (wcsncmp(name, finalName, prefix) != 0 || name[prefix] != L'.') return 0;
-  uint64_t id = 0;
-  const wchar_t* p = name + prefix + 1;
-  for (; *p >= L'0' && *p <= L'9' && id <= UINT32_MAX; ++p) id = id * 10 + static_cast<uint64_t>(*p - L'0');
-  if (p == name + prefix + 1 || wcscmp(p, L".tmp") != 0 || id > UINT32_MAX) return 0;
-  return static_cast<uint32_t>(id);
-}
-
-// Removes the temporary files that saves of dead processes left behind (a
-// kill between writing and renaming); files of running processes stay.
-void RemoveStaleTemporaries(const wchar_t* outputDir) {
-  const uint32_t self = CurrentProcessId();
-  for (const wchar_t* finalName : {kStateName, kBackupName}) {
-    const std::wstring wildcard = JoinPath(outputDir, (std::wstring(finalName) + L".*.tmp").c_str(), false);
-    DirEnum* search = nullptr;
-    FileInfo info;
-    const uint32_t fields = kFileInfoName | kFileInfoMode;
-    ResultCode result = DirEnumOpen(wildcard.c_str(), fields, &search, &info);
-    while (result == kOk) {
-      const uint32_t owner = TemporaryOwner(info.name, finalName);
-      if ((info.mode & kFileModeRegular) != 0 && owner != 0 && owner != self && !ProcessIsAlive(owner)) {
-        RemoveFile(JoinPath(outputDir, info.name, false).c_str());
-      }
-      result = DirEnumNext(search, fields, &info);
-    }
-    if (search != nullptr) DirEnumClose(search);
-  }
-}
-
 }  // namespace
-
-std::wstring StatStateTempPath(const wchar_t* outputDir, const wchar_t* finalName) {
-  std::wstring name = finalName;
-  name += L"." + std::to_wstring(CurrentProcessId()) + L".tmp";
-  return JoinPath(outputDir, name.c_str(), false);
-}
-
-ResultCode ReplaceFileAtomically(const wchar_t* outputDir, const wchar_t* finalName,
-                                 const char* bytes, size_t length) {
-  const std::wstring temp = StatStateTempPath(outputDir, finalName);
-  const std::wstring final = JoinPath(outputDir, finalName, false);
-  FILE* out = OpenStream(temp.c_str(), "wb");
-  if (out == nullptr) return kErrCannotCreate;
-  // An empty state has no bytes at all (bytes may be null).
-  ResultCode written = length == 0 || fwrite(bytes, 1, length, out) == length ? kOk : kErrWriteFault;
-  if (fclose(out) != 0 && written == kOk) written = kErrWriteFault;
-  return CommitTemporary(temp, final, written);
-}
 
 ResultCode LoadStatState(const wchar_t* outputDir, uint32_t mask) {
   if (outputDir == nullptr) return kErrInvalidArgument;
@@ -181,13 +114,14 @@ ResultCode SaveStatState(const wchar_t* outputDir, uint32_t mask) {
   // Load, set and save even when no type processed a day: the file then
   // exists (empty when it was missing) and is written in the saved form.
   LockFile* lock = OpenLockFile(outputDir, kStateLockName, kStateLockWaitSeconds);
-  RemoveStaleTemporaries(outputDir);
+  const std::wstring path = JoinPath(outputDir, kStateName, false);
+  RemoveDeadTemporaries(path.c_str());
+  RemoveDeadTemporaries(JoinPath(outputDir, kBackupName, false).c_str());
   KeyValueFile* file = KeyValueFileCreate("=", '#', 2);
   if (file == nullptr) {
     if (lock != nullptr) LockFileClose(lock);
     return kErrNoMemory;
   }
-  const std::wstring path = JoinPath(outputDir, kStateName, false);
   ResultCode result = KeyValueFileLoad(file, path.c_str());
   if (result == kErrOpenFailed) result = kOk;  // no state yet
   StatType* table = StatTypeTable();
@@ -198,8 +132,8 @@ ResultCode SaveStatState(const wchar_t* outputDir, uint32_t mask) {
     if (FormatTypeState(type, value, sizeof value)) result = KeyValueFileSet(file, type.stateKey, value);
   }
   if (result == kOk) {
-    const std::wstring temp = StatStateTempPath(outputDir, kStateName);
-    result = CommitTemporary(temp, path, KeyValueFileSave(file, temp.c_str()));
+    const std::wstring temporary = TemporaryPathOf(path.c_str());
+    result = FinishTemporary(temporary, path.c_str(), KeyValueFileSave(file, temporary.c_str()));
   }
   KeyValueFileFree(file);
   if (lock != nullptr) LockFileClose(lock);
@@ -214,5 +148,5 @@ ResultCode BackupStatState(const wchar_t* outputDir) {
   std::vector<char> bytes;
   const ResultCode result = ReadWholeFile(state, &bytes);
   if (result != kOk) return result;
-  return ReplaceFileAtomically(outputDir, kBackupName, bytes.data(), bytes.size());
+  return ReplaceFileWhole(backup.c_str(), bytes.data(), bytes.size());
 }

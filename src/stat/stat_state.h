@@ -20,11 +20,3 @@ ResultCode SaveStatState(const wchar_t* outputDir, uint32_t mask);
 // Copies "_varno.stat" to "_varno.last" when the first exists and the second
 // does not (atomically as above). Failures end nothing.
 ResultCode BackupStatState(const wchar_t* outputDir);
-
-// The temporary file a save of this process writes before the rename.
-std::wstring StatStateTempPath(const wchar_t* outputDir, const wchar_t* finalName);
-
-// Writes bytes to path through a temporary file in the same folder that is
-// flushed to disk and then renamed over path.
-ResultCode ReplaceFileAtomically(const wchar_t* outputDir, const wchar_t* finalName,
-                                 const char* bytes, size_t length);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "../scratch.h"
+#include "common/temp_file.h"
 #include "common/time.h"
 
 namespace {
@@ -70,7 +71,7 @@ TEST(FeedCursorFile, SaveKeepsTheOtherDirectionAndSkipsWithoutNewLines) {
   ASSERT_EQ(SaveFeedCursor(cursor, path.c_str(), kFeedIncoming), kOk);
   EXPECT_EQ(ReadFile(folder.path / "c.stat"),
             "# mine\r\nlast-out = 2024/01/02,5\r\nlast-in = 2024/03/04,42\r\n");
-  EXPECT_FALSE(fs::exists(folder.path / "c.stat.tmp"));
+  EXPECT_FALSE(fs::exists(TemporaryPathOf(path.c_str())));
 }
 
 FeedMessage Message(uint8_t keyByte, TimeValue time, uint32_t flags, uint32_t split,
@@ -108,7 +109,7 @@ TEST(PendingFile, WritesUnfinishedStoredMessagesAndLoadsThemBack) {
   EXPECT_EQ(ReadFile(folder.path / "p.stat"),
             "ab00000000000000000000000000000000000000;2024/03/11;13:00:05;0x12000101;0x0000001f;"
             "0x00000007;2;1;2024/03/11;9\n");
-  EXPECT_FALSE(fs::exists(folder.path / "p.stat.tmp"));
+  EXPECT_FALSE(fs::exists(TemporaryPathOf(config.pendingPath.c_str())));
   RecordTableClear(&config.messages);
   ASSERT_EQ(LoadPendingMessages(&config, day + 7 * kTicksPerDay), kOk);
   ASSERT_EQ(RecordTableCount(&config.messages), 1u);

@@ -33,20 +33,21 @@ struct FeedInstall {
                   server.user + "\npasswd = " + server.password + "\ndb = " + db +
                   "\nnodeid = gw1\n" + extra);
   }
-  Running Start(const std::vector<std::string>& args) const {
+  Running Start(const std::vector<std::string>& args, const std::string& tz = Env("TZ")) const {
     std::vector<std::string> env;
-    if (!Env("TZ").empty()) env.push_back("TZ=" + Env("TZ"));
+    if (!tz.empty()) env.push_back("TZ=" + tz);
     return stat_e2e::StartProgram((bin / "varno").string(), args, root, env);
   }
-  Outcome Run(const std::vector<std::string>& args) const {
-    Running run = Start(args);
+  Outcome Run(const std::vector<std::string>& args, const std::string& tz = Env("TZ")) const {
+    Running run = Start(args, tz);
     return Wait(run);
   }
   // --dbfeed=name on the log folder, with more options.
-  Outcome Feed(const std::string& name, std::vector<std::string> more = {}) const {
+  Outcome Feed(const std::string& name, std::vector<std::string> more = {},
+               const std::string& tz = Env("TZ")) const {
     std::vector<std::string> args = {"--dbfeed=" + name, logs.string()};
     args.insert(args.end(), more.begin(), more.end());
-    return Run(args);
+    return Run(args, tz);
   }
 };
 
@@ -376,6 +377,52 @@ TEST_F(DbfeedRun, UnreadableSmtpLogIsReportedAndTheCursorStays) {
   EXPECT_EQ(db->Query("SELECT COUNT(*) FROM outbound;"), "1\n");
   const std::string cursor = ReadFile(install.logs / "u-dbf.stat");
   EXPECT_NE(cursor.find("last-in = " + today.slashed + ",0"), std::string::npos) << cursor;
+}
+
+// A time zone in which the local time of day is now secondsOfDay, and the
+// local day before it.
+struct ShiftedClock {
+  std::string tz;
+  Day yesterday;
+};
+ShiftedClock ClockAt(long secondsOfDay) {
+  const time_t now = time(nullptr);
+  long west = (static_cast<long>(now % 86400) - secondsOfDay + 86400) % 86400;
+  if (west > 43200) west -= 86400;
+  char tz[32];
+  std::snprintf(tz, sizeof tz, "XXX%c%02ld:%02ld:%02ld", west < 0 ? '-' : '+', labs(west) / 3600,
+                labs(west) / 60 % 60, labs(west) % 60);
+  const time_t yesterday = now - west - 86400;
+  struct tm day{};
+  gmtime_r(&yesterday, &day);
+  char a[16], b[16], c[16];
+  strftime(a, sizeof a, "%Y%m%d", &day);
+  strftime(b, sizeof b, "%Y/%m/%d", &day);
+  strftime(c, sizeof c, "%Y-%m-%d", &day);
+  return ShiftedClock{tz, Day{a, b, c}};
+}
+
+TEST_F(DbfeedRun, UnfinishedLastLineOfYesterdayWaitsInTheFirstMinuteAfterMidnight) {
+  Configure("late");
+  const ShiftedClock early = ClockAt(30);  // 00:00:30
+  const std::string full = SmtpLine("23:59:58", "a@x", "b@y", "1.1.1.1", "A----", MessageId(1)) +
+                           SmtpLine("23:59:59", "a@x", "c@y", "1.1.1.1", "A----", MessageId(2));
+  const size_t cut = full.find(MessageId(2)) + 10;  // inside the second message ID
+  const fs::path log = install.logs / ("smtp" + early.yesterday.compact + ".log");
+  WriteFile(log, full.substr(0, cut));
+  WriteFile(install.logs / "late-dbf.stat", "last-in = " + early.yesterday.slashed + ",0\n");
+  Outcome run = install.Feed("late", {}, early.tz);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(db->Query("SELECT COUNT(*) FROM inbound;"), "1\n");
+  EXPECT_NE(ReadFile(install.logs / "late-dbf.stat").find(early.yesterday.slashed + ",1"), std::string::npos);
+  // The service finishes the line; a run after 00:01 stores it and moves on.
+  AppendFile(log, full.substr(cut));
+  const ShiftedClock later = ClockAt(120);
+  ASSERT_EQ(later.yesterday.compact, early.yesterday.compact) << "midnight passed during the test";
+  run = install.Feed("late", {}, later.tz);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(db->Query("SELECT TIME(msgtime), recipients FROM inbound ORDER BY msgtime;"),
+            "23:59:58\tb@y\n23:59:59\tc@y\n");
 }
 
 TEST(DbfeedUsage, NamesConfigurationAndLockFailures) {

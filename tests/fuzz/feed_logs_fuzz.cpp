@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cursor.newLines = 0;
     const uint32_t linesBefore = cursor.lines;
     ResultCode smtpFailure = kOk;
-    const ResultCode result = ReadFeedDay(&cursor, logDir.c_str(), &config, &cache, &smtpFailure);
+    const ResultCode result =
+        ReadFeedDay(&cursor, logDir.c_str(), &config, &cache, MakeTime(2024, 2, 1, 0, 0, 0), &smtpFailure);
     ReleaseFeedConfig(&config);
     if (cursor.lines < linesBefore) std::abort();  // the cursor never moves back
     if (result != kOk || cursor.newLines == 0) break;

@@ -1,10 +1,13 @@
 #include "report/report_page.h"
 
+#include "common/temp_file.h"
 #include "platform/console.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "../scratch.h"
 
@@ -75,16 +78,23 @@ TEST(ReportPage, EmptyFolderGivesAPageWithoutDays) {
   EXPECT_EQ(LoadReport((folder.path / "missing").wstring().c_str(), 31, &data), kErrPathNotFound);
 }
 
+// The page is replaced whole; temporary pages of killed runs (999999999 is
+// no process) go, other files stay.
 TEST(ReportPage, WritesThroughATemporaryFileAndReplaces) {
   Folder folder("write");
   const fs::path page = folder.path / "report.html";
-  ASSERT_EQ(WriteFileReplacing(page.wstring().c_str(), "first"), kOk);
-  ASSERT_EQ(WriteFileReplacing(page.wstring().c_str(), "second page"), kOk);
+  folder.Write("report.html.999999999.tmp", "killed");
+  folder.Write("report.html.x.tmp", "not ours");
+  ASSERT_EQ(ReplaceFileWhole(page.wstring().c_str(), "first", 5), kOk);
+  ASSERT_EQ(ReplaceFileWhole(page.wstring().c_str(), "second page", 11), kOk);
   EXPECT_EQ(scratch::ReadFile(page), "second page");
-  EXPECT_EQ(std::distance(fs::directory_iterator(folder.path), fs::directory_iterator()), 1);
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder.path)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"report.html", "report.html.x.tmp"}));
   // A folder that cannot take the file leaves nothing behind.
   const fs::path missing = folder.path / "no" / "report.html";
-  EXPECT_NE(WriteFileReplacing(missing.wstring().c_str(), "x"), kOk);
+  EXPECT_NE(ReplaceFileWhole(missing.wstring().c_str(), "x", 1), kOk);
   EXPECT_FALSE(fs::exists(missing.parent_path()));
 }
 

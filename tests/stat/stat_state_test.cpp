@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "common/temp_file.h"
 #include "common/time.h"
 #include "stat/stat_types.h"
 #include "../scratch.h"
@@ -67,7 +68,7 @@ TEST_F(StatStateTest, SaveKeepsCommentsAndOtherKeysAndWritesOnlyDoneTypes) {
             "# comment\r\n\r\nother = x\r\nlast_rbl_in = 2008-01-01,1,1,00:00:01\r\n"
             "last_smtp_in = 2008-04-28,97,2,06:30:00\r\n");
   // Nothing left behind by the replace.
-  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(StatStateTempPath(dir_.c_str(), L"_varno.stat"))));
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(TemporaryPathOf(Path("_varno.stat").wstring().c_str()))));
   EXPECT_FALSE(Exists("_varno.stat.lck"));
 }
 
@@ -75,7 +76,7 @@ TEST_F(StatStateTest, FailedTemporaryWriteLeavesTheOldFile) {
   const std::string old = "last_smtp_in = 2008-01-01,1,1,00:00:01\r\n";
   scratch::WriteFile(Path("_varno.stat"), old);
   // A folder where the temporary file should go makes the write fail.
-  std::filesystem::create_directory(std::filesystem::path(StatStateTempPath(dir_.c_str(), L"_varno.stat")));
+  std::filesystem::create_directory(std::filesystem::path(TemporaryPathOf(Path("_varno.stat").wstring().c_str())));
   StatType& smtp = Row(L"SMTP-IN");
   smtp.daysDone = 1;
   smtp.lastDay = MakeTime(2008, 4, 28, 0, 0, 0);
