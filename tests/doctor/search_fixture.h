@@ -1,4 +1,4 @@
-// Temporary log directories and line builders for the search run tests.
+// Temporary log directories and SMTP lines for the doctor's tests.
 #pragma once
 
 #include <filesystem>
@@ -47,36 +47,6 @@ inline std::string Smtp(const std::string& time, const std::string& sender,
                         const std::string& flags = "0") {
   return "mx;" + time + ";0;" + sender + ";" + recipients + ";" + ip + ";" + result + ";" + id +
          ";8;host;ESMTP;" + flags;
-}
-
-inline std::string Rbl(const std::string& time, const std::string& virus, const std::string& spam,
-                       const std::string& id, const std::string& verdict,
-                       const std::string& flags = "0") {
-  return "rbl;" + time + ";s@x;r@y;" + virus + ";" + spam + ";6;" + id + ";1.1.1.1;9;10;" +
-         verdict + ";12;" + flags;
-}
-
-inline std::string PostAnnounce(const std::string& time, const std::string& id, int count) {
-  return "pp;" + time + ";S;" + id + ";" + std::to_string(count);
-}
-
-inline std::string PostEnd(const std::string& time, const std::string& id) {
-  return "pp;" + time + ";E;" + id;
-}
-
-inline std::string PostStatus(const std::string& time, const std::string& id,
-                              const std::string& word) {
-  return "pp;" + time + ";0;q1;1;10.1.0.1;r@y;" + word + ";" + id + ";text";
-}
-
-// "\n" -> "\r\n": the listing file is written in text mode.
-inline std::string Crlf(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
 }
 
 }  // namespace search_test
