@@ -12,22 +12,21 @@
 #include <vector>
 
 #include "doctor/search_conditions.h"
-#include "search_fixture.h"
+#include "../scratch.h"
 
 namespace {
 
-using search_test::LogDir;
 
 // Message IDs of the listed blocks of the search's output file, in order.
-std::vector<std::string> SearchIds(const LogDir& dir, uint32_t descending) {
+std::vector<std::string> SearchIds(const scratch::Folder& dir, uint32_t descending) {
   SearchConditions conditions;
   EXPECT_EQ(ParseSearchConditions(L"", &conditions), kOk);
   conditions.sortDescending = descending;
-  const std::wstring output = dir.WideFile("listing.txt");
+  const std::wstring output = dir.Wide("listing.txt");
   uint32_t matches = 0;
   EXPECT_EQ(RunSearch(dir.Wide().c_str(), &conditions, output.c_str(), nullptr, nullptr, &matches), kOk);
   ReleaseSearchConditions(&conditions);
-  const std::string listing = dir.Read("listing.txt");
+  const std::string listing = scratch::ReadFile(dir / "listing.txt");
   std::vector<std::string> ids;
   for (size_t at = listing.find("smtp|"); at != std::string::npos; at = listing.find("smtp|", at + 1)) {
     size_t field = at;
@@ -42,8 +41,8 @@ std::vector<std::string> SearchIds(const LogDir& dir, uint32_t descending) {
 TEST(SearchRun, TimeOrderIsAPlainSortWhateverTheDisorder) {
   std::mt19937 random(17);
   for (int shape = 0; shape < 3; ++shape) {
-    LogDir dir;
-    std::vector<std::string> lines;
+    scratch::Folder dir("search");
+    std::string lines;
     std::vector<std::pair<int, size_t>> byTime;  // seconds, line index
     for (size_t i = 0; i < 3000; ++i) {
       int seconds = static_cast<int>(i) * 20;
@@ -56,10 +55,10 @@ TEST(SearchRun, TimeOrderIsAPlainSortWhateverTheDisorder) {
                     seconds % 60);
       char id[16];
       std::snprintf(id, sizeof id, "%08zX", i);
-      lines.push_back(search_test::Smtp(time, "s@x", "r@y", "1.1.1.1", "R", id));
+      lines += std::string("mx;") + time + ";0;s@x;r@y;1.1.1.1;R;" + id + ";8;host;ESMTP;0\n";
       byTime.emplace_back(seconds, i);
     }
-    dir.Write("smtp20240312.log", lines);
+    scratch::WriteFile(dir / "smtp20240312.log", lines);
     std::stable_sort(byTime.begin(), byTime.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<std::string> want;
@@ -80,18 +79,18 @@ int CancelAtOverall(void* context, int overall, int, const wchar_t*) {
 }
 
 TEST(SearchRun, CancellationEndsTheRunWithoutAnOutputFile) {
-  LogDir dir;
+  scratch::Folder dir("search");
   const std::wstring logs = (std::filesystem::path(VARNO_SOURCE_DIR) / "tests/e2e/fixtures/mailday").wstring();
   for (int stopAt : {0, 25, 50, 75, 80, 100}) {
     SearchConditions conditions;
     ASSERT_EQ(ParseSearchConditions(L"", &conditions), kOk);
-    std::wstring output = dir.WideFile("cancelled.txt");
+    std::wstring output = dir.Wide("cancelled.txt");
     uint32_t matches = 0;
     EXPECT_EQ(RunSearch(logs.c_str(), &conditions, output.c_str(), CancelAtOverall, &stopAt,
                         &matches),
               kUserAbort)
         << stopAt;
-    EXPECT_FALSE(dir.Exists("cancelled.txt")) << stopAt;
+    EXPECT_FALSE(std::filesystem::exists(dir / "cancelled.txt")) << stopAt;
     ReleaseSearchConditions(&conditions);
   }
 }

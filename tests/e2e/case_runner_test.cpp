@@ -63,16 +63,24 @@ void CopyTree(const fs::path& from, const fs::path& to) {
   fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
 }
 
-// Input logs of a case or step: its "logs/" folder, or the fixture folder a
-// "logs" file names (relative to tests/e2e/fixtures), added to the workspace.
-void AddLogs(const fs::path& dir, const fs::path& logs) {
+// What a case or step puts into the workspace before its run: the paths
+// its "remove" file names go, its "given/" files are copied in, and its input
+// logs, its "logs/" folder or the fixture folder a "logs" file names
+// (relative to tests/e2e/fixtures), are added to the workspace's logs.
+void Prepare(const fs::path& dir, const fs::path& work) {
+  if (fs::exists(dir / "remove")) {
+    for (const std::string& line : Lines(dir / "remove")) {
+      if (!line.empty()) fs::remove_all(work / line);
+    }
+  }
+  if (fs::is_directory(dir / "given")) CopyTree(dir / "given", work);
   const fs::path source = dir / "logs";
   if (fs::is_directory(source)) {
-    CopyTree(source, logs);
+    CopyTree(source, work / "logs");
   } else if (fs::is_regular_file(source)) {
     const std::vector<std::string> named = Lines(source);
     ASSERT_FALSE(named.empty()) << source;
-    CopyTree(fs::path(VARNO_SOURCE_DIR) / "tests/e2e/fixtures" / named[0], logs);
+    CopyTree(fs::path(VARNO_SOURCE_DIR) / "tests/e2e/fixtures" / named[0], work / "logs");
   }
 }
 
@@ -111,7 +119,7 @@ void CompareTree(const fs::path& expected, const fs::path& actual, const std::ve
 }
 
 void RunStep(const fs::path& dir, const Places& places, const fs::path& work, const std::string& where) {
-  AddLogs(dir, work / "logs");
+  Prepare(dir, work);
   std::vector<std::string> args;
   for (const std::string& line : Lines(dir / "args")) args.push_back(places.Fill(line));
   std::vector<std::string> env;
@@ -145,7 +153,6 @@ TEST_P(E2eCase, Run) {
   const fs::path work = folder.path;
   fs::create_directories(work / "logs");
   fs::create_directories(work / "out");
-  if (fs::is_directory(dir / "given")) CopyTree(dir / "given", work);
   Places places;
   places.names = {{"@LOGS@", (work / "logs").string()},
                   {"@OUT@", (work / "out").string()},
@@ -155,7 +162,7 @@ TEST_P(E2eCase, Run) {
     RunStep(dir, places, work, GetParam());
     return;
   }
-  AddLogs(dir, work / "logs");  // the case's own logs come before the first step
+  Prepare(dir, work);  // the case's own files come before the first step
   for (int step = 1; fs::exists(dir / std::to_string(step) / "args"); ++step) {
     RunStep(dir / std::to_string(step), places, work, GetParam() + " step " + std::to_string(step));
     if (HasFailure()) return;
