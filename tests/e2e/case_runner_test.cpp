@@ -64,7 +64,8 @@ void CopyTree(const fs::path& from, const fs::path& to) {
 }
 
 // What a case or step puts into the workspace before its run: the paths
-// its "remove" file names go, its "given/" files are copied in, and its input
+// its "remove" file names go, its "given/" files are copied in, the FIFOs its
+// "fifos" file names are made (where the system has them), and its input
 // logs, its "logs/" folder or the fixture folder a "logs" file names
 // (relative to tests/e2e/fixtures), are added to the workspace's logs.
 void Prepare(const fs::path& dir, const fs::path& work) {
@@ -74,6 +75,11 @@ void Prepare(const fs::path& dir, const fs::path& work) {
     }
   }
   if (fs::is_directory(dir / "given")) CopyTree(dir / "given", work);
+  if (fs::exists(dir / "fifos")) {
+    for (const std::string& line : Lines(dir / "fifos")) {
+      if (!line.empty()) ASSERT_TRUE(MakeFifoWhereSupported(work / line)) << line;
+    }
+  }
   const fs::path source = dir / "logs";
   if (fs::is_directory(source)) {
     CopyTree(source, work / "logs");
@@ -128,7 +134,12 @@ void RunStep(const fs::path& dir, const Places& places, const fs::path& work, co
       if (!line.empty()) env.push_back(places.Fill(line));
     }
   }
-  Running run = StartProgram(VARNO_BIN, args, work, env);
+  // "program" names another program built beside varno (varno-report, genlogs).
+  std::string program = VARNO_BIN;
+  if (fs::exists(dir / "program")) {
+    program = (fs::path(VARNO_BIN_DIR) / (Lines(dir / "program").at(0) + fs::path(VARNO_BIN).extension().string())).string();
+  }
+  Running run = StartProgram(program, args, work, env);
   Outcome o = Wait(run);
   int exitCode = 0;
   if (fs::exists(dir / "exit")) exitCode = std::stoi(ReadFile(dir / "exit"));
