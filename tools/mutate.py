@@ -174,6 +174,8 @@ def main():
     parser.add_argument("--exclude", default="",
                         help="gtest negative filter for every binary, e.g. '*Large*:*Abort*'")
     parser.add_argument("--list", action="store_true", help="only print the sample")
+    parser.add_argument("--only", default="",
+                        help="comma-separated numbers (from 1) of the sample's mutations to run alone")
     args = parser.parse_args()
 
     checkout = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
@@ -214,8 +216,14 @@ def main():
 
     caught, survivors, results = 0, [], []
     next_draw = {layer: 0 for layer in LAYERS}
+    only = {int(n) - 1 for n in args.only.split(",") if n}
     for i in range(args.count):
         layer = LAYERS[i % len(LAYERS)]
+        if only and i not in only:
+            # Skipped: one draw of its layer, as when it built in the full
+            # run (the printed lines show whether the sample stayed the same).
+            next_draw[layer] += 1
+            continue
         while True:
             path, site = per_layer[layer][next_draw[layer]]
             next_draw[layer] += 1
@@ -232,7 +240,8 @@ def main():
             caught += 1
     # Leave the copy's build matching the unmutated tree for the next run.
     run(["cmake", "--build", build, "-j", str(args.jobs)], cwd=work)
-    print("caught %d of %d (%.1f %%)" % (caught, args.count, 100.0 * caught / args.count))
+    total = len(results)
+    print("caught %d of %d (%.1f %%)" % (caught, total, 100.0 * caught / max(total, 1)))
     if survivors:
         print("survivors:")
         for s in survivors:
