@@ -77,7 +77,8 @@ void Prepare(const fs::path& dir, const fs::path& work) {
   if (fs::is_directory(dir / "given")) CopyTree(dir / "given", work);
   if (fs::exists(dir / "fifos")) {
     for (const std::string& line : Lines(dir / "fifos")) {
-      if (!line.empty()) ASSERT_TRUE(MakeFifoWhereSupported(work / line)) << line;
+      if (line.empty()) continue;
+      ASSERT_TRUE(MakeFifoWhereSupported(work / line)) << line;
     }
   }
   const fs::path source = dir / "logs";
