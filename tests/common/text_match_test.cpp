@@ -122,6 +122,20 @@ TEST(ParseIPv4, InvalidTexts) {
   EXPECT_EQ(ParseIPv4(nullptr, &address), nullptr);
 }
 
+// A single address (no program condition makes one: a plain address is a
+// pattern there), a foreign kind and no range (the ranges of the conditions
+// are end-to-end cases).
+TEST(AddressRange, SingleAddressAndNoRange) {
+  AddressRange range{};
+  ASSERT_NE(ParseAddressRange("1.2.3.4  ", &range), nullptr);
+  EXPECT_EQ(range.kind, kRangeSingle);
+  EXPECT_EQ(MatchAddressRange(MakeAddress(1, 2, 3, 4), &range), 1);
+  EXPECT_EQ(MatchAddressRange(MakeAddress(1, 2, 3, 5), &range), 0);
+  AddressRange foreign{7, 0, 0};
+  EXPECT_EQ(MatchAddressRange(0, &foreign), 0);
+  EXPECT_EQ(MatchAddressRange(0, nullptr), 0);
+}
+
 }  // namespace
 
 namespace {
