@@ -14,6 +14,7 @@ using namespace stat_e2e;
 
 fs::path CasesDir() { return fs::path(VARNO_SOURCE_DIR) / "tests/e2e/cases"; }
 
+// The lines of a file, none when it is missing.
 std::vector<std::string> Lines(const fs::path& path) {
   std::vector<std::string> lines;
   std::ifstream in(path, std::ios::binary);
@@ -31,14 +32,7 @@ std::vector<std::string> FindCases() {
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(CasesDir(), ec); !ec && it != fs::end(it); ++it) {
     const fs::path dir = it->path();
-    if (!it->is_directory()) continue;
-    const std::string name = dir.filename().string();
-    if (name == "logs" || name == "expected") {
-      it.disable_recursion_pending();
-      continue;
-    }
-    const bool hasSteps = fs::exists(dir / "1" / "args");
-    if (!fs::exists(dir / "args") && !hasSteps) continue;
+    if (!it->is_directory() || (!fs::exists(dir / "args") && !fs::exists(dir / "1" / "args"))) continue;
     cases.push_back(fs::relative(dir, CasesDir()).generic_string());
     it.disable_recursion_pending();
   }
@@ -69,17 +63,13 @@ void CopyTree(const fs::path& from, const fs::path& to) {
 // logs, its "logs/" folder or the fixture folder a "logs" file names
 // (relative to tests/e2e/fixtures), are added to the workspace's logs.
 void Prepare(const fs::path& dir, const fs::path& work) {
-  if (fs::exists(dir / "remove")) {
-    for (const std::string& line : Lines(dir / "remove")) {
-      if (!line.empty()) fs::remove_all(work / line);
-    }
+  for (const std::string& line : Lines(dir / "remove")) {
+    if (!line.empty()) fs::remove_all(work / line);
   }
   if (fs::is_directory(dir / "given")) CopyTree(dir / "given", work);
-  if (fs::exists(dir / "fifos")) {
-    for (const std::string& line : Lines(dir / "fifos")) {
-      if (line.empty()) continue;
-      ASSERT_TRUE(MakeFifoWhereSupported(work / line)) << line;
-    }
+  for (const std::string& line : Lines(dir / "fifos")) {
+    if (line.empty()) continue;
+    ASSERT_TRUE(MakeFifoWhereSupported(work / line)) << line;
   }
   const fs::path source = dir / "logs";
   if (fs::is_directory(source)) {
@@ -130,10 +120,8 @@ void RunStep(const fs::path& dir, const Places& places, const fs::path& work, co
   std::vector<std::string> args;
   for (const std::string& line : Lines(dir / "args")) args.push_back(places.Fill(line));
   std::vector<std::string> env;
-  if (fs::exists(dir / "env")) {
-    for (const std::string& line : Lines(dir / "env")) {
-      if (!line.empty()) env.push_back(places.Fill(line));
-    }
+  for (const std::string& line : Lines(dir / "env")) {
+    if (!line.empty()) env.push_back(places.Fill(line));
   }
   // "program" names another program built beside varno (varno-report, genlogs).
   std::string program = VARNO_BIN;
@@ -150,8 +138,7 @@ void RunStep(const fs::path& dir, const Places& places, const fs::path& work, co
   if (fs::exists(dir / "stderr")) {
     EXPECT_EQ(o.err, places.Fill(ReadFile(dir / "stderr"))) << where;
   }
-  const std::vector<std::string> ignore = fs::exists(dir / "ignore") ? Lines(dir / "ignore") : std::vector<std::string>{};
-  CompareTree(dir / "expected", work / "out", ignore, where);
+  CompareTree(dir / "expected", work / "out", Lines(dir / "ignore"), where);
 }
 
 class E2eCase : public testing::TestWithParam<std::string> {};
