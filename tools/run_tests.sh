@@ -29,6 +29,8 @@ install_missing() {
 
 install_missing cmake ninja-build g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev mawk \
   mariadb-server libmariadb-dev chromium
+# The package's checks: Debian's own tools.
+install_missing dpkg-dev lintian man-db bash-completion systemd prometheus
 
 echo "== tests' share of the code"
 bash tools/test_share.sh
@@ -50,6 +52,9 @@ echo "== release build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNO_WERROR=ON >/dev/null
 cmake --build build -j "$JOBS"
 ctest --test-dir build --output-on-failure -j "$JOBS"
+
+echo "== Debian package"
+JOBS=$JOBS bash tools/check_package.sh build
 
 echo "== sanitized build (AddressSanitizer + UBSan)"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARNO_SANITIZE=ON -DVARNO_WERROR=ON -DVARNO_BENCH=OFF >/dev/null

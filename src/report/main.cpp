@@ -1,5 +1,6 @@
-// varno-report OUTDIR [--days N] [--output FILE]: writes one self-contained
-// HTML page of the newest days of a metadata output folder.
+// varno-report OUTDIR [--days N] [--output FILE] [--metrics FILE]: writes one
+// self-contained HTML page of the newest days of a metadata output folder, and
+// on request the newest day's totals for a monitoring agent.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -8,20 +9,23 @@
 #include "common/time.h"
 #include "platform/console.h"
 #include "platform/text.h"
+#include "report/metrics.h"
 #include "report/report_page.h"
 
 namespace {
 
 constexpr const char kUsage[] =
-    "Usage: varno-report OUTDIR [--days N] [--output FILE]\n"
+    "Usage: varno-report OUTDIR [--days N] [--output FILE] [--metrics FILE]\n"
     "Writes an HTML page of the newest N days (default 31) of the metadata files\n"
-    "in OUTDIR (written by varno --stat) to FILE (default OUTDIR/report.html).\n";
+    "in OUTDIR (written by varno --stat) to FILE (default OUTDIR/report.html).\n"
+    "--metrics also writes the newest day's totals as OpenMetrics text to FILE.\n";
 
 constexpr uint32_t kMaxDays = 3660;
 
 struct ReportOptions {
   std::string folder;
   std::string output;
+  std::string metrics;
   uint32_t days = 31;
 };
 
@@ -76,6 +80,12 @@ int ParseArguments(int argc, char** argv, ReportOptions* options) {
         return -1;
       }
       options->output = value;
+    } else if (takeValue("--metrics")) {
+      if (!hasValue || value.empty()) {
+        PrintError("--metrics needs a file name.");
+        return -1;
+      }
+      options->metrics = value;
     } else if (arg.size() > 1 && arg[0] == '-') {
       PrintError("unknown option " + arg + ".");
       return -1;
@@ -122,8 +132,11 @@ int main(int argc, char** argv) {
     if (parsed < 0) WriteStandardStream(kStandardErr, kUsage, sizeof kUsage - 1);
     return parsed > 0 ? 0 : 1;
   }
-  std::wstring folder, output;
+  std::wstring folder, output, metrics;
   ResultCode result = ExpandPath(MultibyteToWide(options.folder.c_str()).c_str(), 0, &folder);
+  if (result == kOk && !options.metrics.empty()) {
+    result = ExpandPath(MultibyteToWide(options.metrics.c_str()).c_str(), 0, &metrics);
+  }
   if (result == kOk && !options.output.empty()) {
     result = ExpandPath(MultibyteToWide(options.output.c_str()).c_str(), 0, &output);
   } else if (result == kOk) {
@@ -148,6 +161,18 @@ int main(int argc, char** argv) {
     PrintError("cannot write " + WideToMultibyte(output.c_str()) + " (error " +
                std::to_string(result) + ").");
     return 1;
+  }
+  if (!metrics.empty()) {
+    // A folder without days gives no file, so that stale totals are not
+    // replaced by an empty day.
+    std::string text;
+    if (!data.days.empty()) RenderMetrics(data.days.front(), &text);
+    result = data.days.empty() ? kOk : WriteFileReplacing(metrics.c_str(), text);
+    if (result != kOk) {
+      PrintError("cannot write " + WideToMultibyte(metrics.c_str()) + " (error " +
+                 std::to_string(result) + ").");
+      return 1;
+    }
   }
   const std::string done = "Report of " + std::to_string(data.days.size()) + " day(s) written to " +
                            WideToMultibyte(output.c_str()) + "\n";
