@@ -388,7 +388,8 @@ int CompareDoubtSort(void*, const void* a, const void* b) {
 
 void ReparseOpening(WebstatRun* run, WebstatConditions* conditions, DoubtEntry* entry,
                     const ProxyLine& line, uint32_t fileIndex, uint32_t offset, TimeValue time) {
-  if (entry->state != 0 || !NamesPass(conditions, line.ip, line.user, line.host)) return;
+  // Every opening line of a doubted id counts, not only the first.
+  if (!NamesPass(conditions, line.ip, line.user, line.host)) return;
   entry->state = 1;
   if ((conditions->outform & kWebOutSearch) != 0) {
     SearchHitBlock block{fileIndex, offset, time, entry->volume};

@@ -182,6 +182,46 @@ TEST(WebstatRun, NothingFoundLeavesAnEmptyOutputFileALogInCapitalsIsFound) {
   EXPECT_EQ(Digest(o.out), "10:00:20;E;1;100 11:00:30;E;3;5");
 }
 
+TEST(WebstatRun, EveryOpeningLineOfATransactionInDoubtIsTaken) {
+  // Two openings of one id on the day before the start, its traffic on the
+  // start day: the re-parse takes both openings.
+  Workspace ws("doubt");
+  const fs::path dir = fs::path(VARNO_SOURCE_DIR) / "tests/e2e/fixtures/webstat_doubt";
+  for (const char* form : {"search", "summary"}) {
+    Outcome o = RunVarno({"--webstat=start=2024/04/02", std::string("--outform=") + form,
+                          dir.string()}, ws.root);
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_EQ(o.out, ReadFile(dir / (std::string("expected_") + form + ".txt"))) << form;
+  }
+}
+
+TEST(WebstatRun, QuantumZeroIsFifteenMinutesInRunAndMerge) {
+  Workspace ws("quantum0");
+  const fs::path parts = ws.root / "parts.txt";
+  // Two series lines 5 minutes apart fall into one 15-minute bucket.
+  WriteFile(parts, "H;2024/03/11;10:05;100;1;0;0\nH;2024/03/11;10:10;50;2;0;0\n");
+  const std::vector<std::string> runs[] = {
+      {"--webstat=", "--outform=summary", Fixtures().string()},
+      {"--merge", parts.string()},
+  };
+  for (const auto& args : runs) {
+    std::vector<std::string> zero = args;
+    std::vector<std::string> fifteen = args;
+    zero.push_back("--quantum=0");
+    fifteen.push_back("--quantum=15");
+    Outcome a = RunVarno(zero, ws.root);
+    Outcome b = RunVarno(fifteen, ws.root);
+    EXPECT_EQ(a.exitCode, 0) << a.err;
+    EXPECT_EQ(a.out, b.out) << args[0];
+  }
+  Outcome merged = RunVarno({"--merge", "--quantum=0", parts.string()}, ws.root);
+  EXPECT_NE(merged.out.find("\nH;2024/03/11;10:00;150;3;0;0;0;0;0;0;0;0;0;0\n"), std::string::npos)
+      << merged.out;
+  Outcome run = RunVarno({"--webstat=", "--outform=summary", "--quantum=0", Fixtures().string()},
+                         ws.root);
+  EXPECT_NE(run.out.find("\nH;2024/03/11;10:15;"), std::string::npos) << run.out;
+}
+
 TEST(WebstatRun, BadConditionsPrintMessage33) {
   Workspace ws("bad");
   for (const char* value :
