@@ -1,6 +1,7 @@
 // Field readers of the HTTP proxy log line.
 #include "common/proxy_log.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -136,4 +137,88 @@ void ReadProxyEnd(ProxyLine* line) {
   line->webFilterFlag = static_cast<uint32_t>(std::strtoul(line->scratch, nullptr, 10));
   NextField(line, line->content, sizeof line->content, 3);
   CutContentType(line->content);
+}
+
+uint64_t ParseProxySizeView(TextView field) {
+  const char* p = field.text;
+  const char* end = p + field.length;
+  if (field.length == 1 && p[0] == '-') return 0;
+  // strtoll base 10: a sign, digits, clamped to the 64-bit range.
+  bool negative = false;
+  if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+  if (p == end || *p < '0' || *p > '9') return 0;
+  uint64_t magnitude = 0;
+  const uint64_t limit = negative ? uint64_t{1} << 63 : uint64_t{LLONG_MAX};
+  for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+    const uint64_t digit = static_cast<uint64_t>(*p - '0');
+    magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
+  }
+  const uint64_t value = negative ? uint64_t{0} - magnitude : magnitude;
+  return value * 1024u;
+}
+
+void DecodeTransactionIdView(TextView field, uint8_t id[kTransactionIdSize]) {
+  // Only the first 40 characters count; one more tells the decoder that the
+  // field goes on.
+  char text[2 * kTransactionIdSize + 2];
+  const size_t length = field.length < sizeof text - 1 ? field.length : sizeof text - 1;
+  std::memcpy(text, field.text, length);
+  text[length] = '\0';
+  DecodeTransactionId(text, id);
+}
+
+void SplitProxyFields(const char* text, size_t length, ProxyFields* fields) {
+  // The split stops at a NUL, so a CR after one is never reached.
+  if (length > 0 && text[length - 1] == '\r') --length;
+  fields->count = SplitFields(text, length, ';', fields->at, kProxyFieldsMax);
+}
+
+namespace {
+
+// A trimmed field copied into buffer (cut to capacity - 1, terminated).
+void CopyTrimmed(const ProxyFields& fields, uint32_t number, char* buffer, size_t capacity) {
+  const TextView view = TrimField(fields.Field(number), capacity);
+  std::memcpy(buffer, view.text, view.length);
+  buffer[view.length] = '\0';
+}
+
+}  // namespace
+
+ResultCode ReadProxyHeadSplit(const ProxyFields& fields, ProxyLine* out) {
+  out->cursor = nullptr;
+  out->kind = 0;
+  std::memset(out->id, 0, sizeof out->id);
+  const TextView time = TrimField(fields.Field(2), kProxyTimeField);
+  if (ParseTimeOfDayText(time.text, time.length, &out->timeOfDay, nullptr) != kOk) {
+    return kErrInvalidValue;
+  }
+  const TextView kind = TrimField(fields.Field(3), kProxyTimeField);
+  out->kind = kind.length != 0 ? kind.text[0] : 0;
+  DecodeTransactionIdView(TrimField(fields.Field(4), kProxyNumberField), out->id);
+  return kOk;
+}
+
+void ReadProxyTrafficSplit(const ProxyFields& fields, ProxyLine* line) {
+  line->size5 = ParseProxySizeView(TrimField(fields.Field(5), kProxyNumberField));
+  line->size6 = ParseProxySizeView(TrimField(fields.Field(6), kProxyNumberField));
+  CopyTrimmed(fields, 7, line->ip, sizeof line->ip);
+  CopyTrimmed(fields, 8, line->user, sizeof line->user);
+  CopyTrimmed(fields, 9, line->host, sizeof line->host);
+}
+
+void ReadProxyEndSplit(const ProxyFields& fields, ProxyLine* line, bool withContent) {
+  CopyTrimmed(fields, 10, line->code, sizeof line->code);
+  CopyTrimmed(fields, 12, line->reason, sizeof line->reason);
+  const TextView detail = CutField(fields.Field(13), sizeof line->detail);
+  std::memcpy(line->detail, detail.text, detail.length);
+  line->detail[detail.length] = '\0';
+  CopyTrimmed(fields, 14, line->scratch, sizeof line->scratch);
+  ParseCategories(line->scratch, &line->categories1, &line->categories2);
+  CopyTrimmed(fields, 17, line->scratch, sizeof line->scratch);
+  line->webFilterFlag = static_cast<uint32_t>(std::strtoul(line->scratch, nullptr, 10));
+  line->content[0] = '\0';
+  if (withContent) {
+    CopyTrimmed(fields, 21, line->content, sizeof line->content);
+    CutContentType(line->content);
+  }
 }

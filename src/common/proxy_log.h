@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/text_match.h"
 #include "platform/types.h"
 
 constexpr uint32_t kTransactionIdSize = 20;
@@ -53,12 +54,37 @@ void ReadProxyTraffic(ProxyLine* line);
 // filter flag and the content type.
 void ReadProxyEnd(ProxyLine* line);
 
+// The fields of a line split once into views (field k at at[k - 1]); a line
+// with fewer fields has `count` below kProxyFieldsMax, and every field past
+// it reads as empty, as GetField gives it.
+constexpr uint32_t kProxyFieldsMax = 21;
+struct ProxyFields {
+  TextView at[kProxyFieldsMax];
+  uint32_t count;
+  TextView Field(uint32_t number) const {
+    return number - 1 < count ? at[number - 1] : TextView{"", 0};
+  }
+};
+
+// Splits the line text[0, length) (the line ends at its first NUL; a CR
+// that ends it is dropped, as the readers above see the line) into fields.
+void SplitProxyFields(const char* text, size_t length, ProxyFields* fields);
+
+// The readers above on a split line: the same values, found without a
+// cursor. ReadProxyEndSplit reads field 21 only when withContent is set.
+ResultCode ReadProxyHeadSplit(const ProxyFields& fields, ProxyLine* out);
+void ReadProxyTrafficSplit(const ProxyFields& fields, ProxyLine* line);
+void ReadProxyEndSplit(const ProxyFields& fields, ProxyLine* line, bool withContent);
+
 // A size field: "-" or no digits is 0, else a signed decimal KiB count; bytes.
 uint64_t ParseProxySize(const char* text);
+// The same on a trimmed field that is not terminated.
+uint64_t ParseProxySizeView(TextView field);
 // 40 hexadecimal digits into 20 bytes: a pair with a bad first digit gives 0,
 // one with a bad second digit keeps the first as the high half; a short field
 // leaves the remaining bytes 0.
 void DecodeTransactionId(const char* text, uint8_t id[kTransactionIdSize]);
+void DecodeTransactionIdView(TextView field, uint8_t id[kTransactionIdSize]);
 // "N" or "N, M" with C-notation unsigned numbers; M is 0 without a comma.
 void ParseCategories(const char* text, uint32_t* first, uint32_t* second);
 // Cuts a content type at the first '_' followed by a blank or by "char".
