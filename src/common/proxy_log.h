@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/line_reader.h"
 #include "common/text_match.h"
 #include "platform/types.h"
 
@@ -54,27 +55,50 @@ void ReadProxyTraffic(ProxyLine* line);
 // filter flag and the content type.
 void ReadProxyEnd(ProxyLine* line);
 
-// The fields of a line split once into views (field k at at[k - 1]); a line
-// with fewer fields has `count` below kProxyFieldsMax, and every field past
-// it reads as empty, as GetField gives it.
+// The fields of a line split into views (field k at at[k - 1]), as far as
+// a reader asked: a line may be split up to a field first and further
+// later, each byte still looked at once. Fields past the line's last read
+// as empty, as GetField gives them.
 constexpr uint32_t kProxyFieldsMax = 21;
 struct ProxyFields {
   TextView at[kProxyFieldsMax];
-  uint32_t count;
+  uint32_t count;   // fields split so far
+  const char* end;  // the line's end (its first NUL, or its length less a final CR)
+  bool more;        // the last field split ends at a separator: more follow
   TextView Field(uint32_t number) const {
     return number - 1 < count ? at[number - 1] : TextView{"", 0};
   }
 };
 
-// Splits the line text[0, length) (the line ends at its first NUL; a CR
-// that ends it is dropped, as the readers above see the line) into fields.
-void SplitProxyFields(const char* text, size_t length, ProxyFields* fields);
+// Splits the line text[0, length) up to field `upTo` (the line ends at its
+// first NUL; a CR that ends it is dropped, as the cursor readers see it).
+void SplitProxyFields(const char* text, size_t length, ProxyFields* fields,
+                      uint32_t upTo = kProxyFieldsMax);
+// The same for a piece of a block reader whose first `wanted` separators the
+// reader was asked for (at most 16, see BlockLineReaderNextSplit): the fields
+// they bound are taken as they are, the split goes on behind them when asked.
+void SplitProxyPiece(const char* text, size_t length, const PieceFields& found,
+                     uint32_t wanted, ProxyFields* fields);
+// Splits a line further, up to field `upTo`.
+void SplitProxyFieldsOn(ProxyFields* fields, uint32_t upTo);
+inline void ExtendProxyFields(ProxyFields* fields, uint32_t upTo) {
+  if (fields->more && fields->count < upTo) SplitProxyFieldsOn(fields, upTo);
+}
 
 // The readers above on a split line: the same values, found without a
-// cursor. ReadProxyEndSplit reads field 21 only when withContent is set.
-ResultCode ReadProxyHeadSplit(const ProxyFields& fields, ProxyLine* out);
-void ReadProxyTrafficSplit(const ProxyFields& fields, ProxyLine* line);
-void ReadProxyEndSplit(const ProxyFields& fields, ProxyLine* line, bool withContent);
+// cursor; each extends the split as far as it reads. ReadProxyEndSplit reads
+// field 21 only when withContent is set.
+ResultCode ReadProxyHeadSplit(ProxyFields* fields, ProxyLine* out);
+void ReadProxyTrafficSplit(ProxyFields* fields, ProxyLine* line);
+void ReadProxyEndSplit(ProxyFields* fields, ProxyLine* line, bool withContent);
+// Parts of them: the time and the kind (kErrInvalidValue when the time does
+// not parse), the id, a size field (5 or 6) in bytes, the three names.
+ResultCode ReadProxyTimeAndKind(ProxyFields* fields, ProxyLine* out);
+void ReadProxyId(ProxyFields* fields, ProxyLine* out);
+uint64_t ReadProxySize(ProxyFields* fields, uint32_t number);
+void ReadProxyNames(ProxyFields* fields, ProxyLine* line);
+// Fields 12 and 17 of an "E" line: the reason word and the web filter flag.
+void ReadProxyBlock(ProxyFields* fields, ProxyLine* line);
 
 // A size field: "-" or no digits is 0, else a signed decimal KiB count; bytes.
 uint64_t ParseProxySize(const char* text);

@@ -147,16 +147,26 @@ void CountLine(LoopControl* control, uint64_t position) {
   }
 }
 
-bool EndLineMatches(const WebstatConditions* conditions, const ProxyFields& fields,
-                    ProxyLine* line, uint32_t* reason) {
+bool ConditionsNeedNames(const WebstatConditions* conditions) {
+  return conditions->ip != nullptr || conditions->ipRangeCount != 0 || conditions->user != nullptr ||
+         conditions->host != nullptr;
+}
+
+// The conditions on the closing line's own fields, each field read only when
+// a test or the output needs it; on success every field the output uses is read.
+bool EndLineMatches(const WebstatConditions* conditions, ProxyFields* fields, ProxyLine* line,
+                    uint32_t* reason) {
   if (!VolumePasses(conditions, line->size6)) return false;
-  ReadProxyEndSplit(fields, line, conditions->content != nullptr);
-  if (conditions->code != nullptr && !MatchPatternList(conditions->code, line->code, 1)) {
-    return false;
+  if (conditions->code != nullptr) {
+    ReadProxyEndSplit(fields, line, conditions->content != nullptr);
+    if (!MatchPatternList(conditions->code, line->code, 1)) return false;
+  } else {
+    ReadProxyBlock(fields, line);
   }
   int passes = ClassifyBlockReason(line->reason, line->webFilterFlag, conditions->blockedMask,
                                    reason);
   if (conditions->blockedMask != 0 && passes == 0) return false;
+  if (conditions->code == nullptr) ReadProxyEndSplit(fields, line, conditions->content != nullptr);
   if (conditions->wfcatActive != 0) {
     if (line->categories1 == 0) {
       if (conditions->wfUncategorised == 0) return false;
@@ -206,17 +216,33 @@ void HandleTraffic(DayParse* parse, const ProxyLine& line, uint32_t offset, Reco
   }
 }
 
-void HandleEnd(DayParse* parse, ProxyLine* line, uint32_t offset, bool matching) {
+void HandleEnd(DayParse* parse, ProxyLine* line, uint32_t offset) {
+  // The table is empty when only closing lines count (a blocked condition).
   uint64_t volumeSeen = 0;
-  const bool found = TransactionTableRemove(parse->table, line->id, &volumeSeen);
+  bool haveId = false;
+  bool found = false;
+  if (TransactionTableCount(parse->table) != 0) {
+    ReadProxyId(&parse->fields, line);
+    haveId = true;
+    found = TransactionTableRemove(parse->table, line->id, &volumeSeen);
+  }
+  WebstatConditions* conditions = parse->conditions;
+  const bool namesFirst = ConditionsNeedNames(conditions);
+  if (namesFirst) {
+    ReadProxyNames(&parse->fields, line);
+    if (!NamesPass(conditions, line->ip, line->user, line->host)) return;
+  }
+  line->size6 = ReadProxySize(&parse->fields, 6);
   uint32_t reason = 0;
-  if (!matching || !EndLineMatches(parse->conditions, parse->fields, line, &reason)) return;
+  if (!EndLineMatches(conditions, &parse->fields, line, &reason)) return;
+  if (!namesFirst) ReadProxyNames(&parse->fields, line);
+  if (!haveId) ReadProxyId(&parse->fields, line);
   TimeValue time = parse->day + line->timeOfDay;
   WebstatRun* run = parse->run;
   if (parse->search) {
     SearchHitBlock block{parse->fileIndex, offset, time, 0};
-    AddSearchHit(&run->searchHits, &block, parse->conditions->sortColumn, line->id, line->user,
-                 line->ip, line->host, line->size6);
+    AddSearchHit(&run->searchHits, &block, conditions->sortColumn, line->id, line->user, line->ip,
+                 line->host, line->size6);
   }
   if (parse->summary) {
     AddSummaryRecord(&run->summary, line->user, line->host, line->ip, line->code, line->size6,
@@ -239,6 +265,7 @@ void HandleLine(DayParse* parse, ProxyLine* line, uint32_t offset, RecordNames* 
   if (conditions->end != 0 && time > conditions->end) return;
   const char kind = line->kind;
   if (kind == 'E' && (conditions->phaseMask & kPhaseFinished) == 0) {
+    ReadProxyId(&parse->fields, line);
     TransactionTableRemove(parse->table, line->id, nullptr);
     return;
   }
@@ -250,15 +277,18 @@ void HandleLine(DayParse* parse, ProxyLine* line, uint32_t offset, RecordNames* 
     TransactionTableClear(parse->table);
     return;
   }
-  if (kind != 'B' && kind != 'T' && kind != 'E') return;
-  ReadProxyTrafficSplit(parse->fields, line);
-  bool matching = kind != 'T' && NamesPass(conditions, line->ip, line->user, line->host);
-  if (kind == 'B') {
-    HandleOpening(parse, *line, offset, matching, names);
+  if (kind == 'E') {
+    HandleEnd(parse, line, offset);
+  } else if (kind == 'B') {
+    ReadProxyId(&parse->fields, line);
+    line->size5 = ReadProxySize(&parse->fields, 5);
+    ReadProxyNames(&parse->fields, line);
+    HandleOpening(parse, *line, offset, NamesPass(conditions, line->ip, line->user, line->host),
+                  names);
   } else if (kind == 'T') {
+    ReadProxyId(&parse->fields, line);
+    line->size6 = ReadProxySize(&parse->fields, 6);
     HandleTraffic(parse, *line, offset, names);
-  } else {
-    HandleEnd(parse, line, offset, matching);
   }
 }
 
@@ -423,17 +453,21 @@ ResultCode ParseDayLog(TransactionTable* table, WebstatRun* run, FILE* file, uin
                    (conditions->outform & kWebOutSearch) != 0, {}};
   LineView piece;
   PieceFields ends;
+  // When only closing lines count, most lines are known by their kind (field
+  // 3): the rest of the line is split only for them.
+  const uint32_t separators =
+      (conditions->blockedMask & ~kBlockNone) != 0 ? 3 : kPieceSeparatorsMax;
   while (result == kOk) {
     result = PollStop(control);
     if (result != kOk) break;
-    int got = BlockLineReaderNextSplit(&reader, ';', 0, &piece, &ends);
+    int got = BlockLineReaderNextSplit(&reader, ';', separators, &piece, &ends);
     if (got <= 0) {
       if (got < 0) result = kErrReadFault;
       break;
     }
     CountLine(&control, piece.consumed);
-    SplitProxyFields(piece.text, piece.length, &parse.fields);
-    if (ReadProxyHeadSplit(parse.fields, &buffers->line) != kOk) continue;
+    SplitProxyPiece(piece.text, piece.length, ends, separators, &parse.fields);
+    if (ReadProxyTimeAndKind(&parse.fields, &buffers->line) != kOk) continue;
     HandleLine(&parse, &buffers->line, static_cast<uint32_t>(piece.offset), &buffers->names);
   }
   BlockLineReaderFree(&reader);
@@ -468,14 +502,14 @@ ResultCode ReparseDayLog(ProgressFile* progress, JobEvent* job, const ReparseSpa
   while (result == kOk) {
     result = PollStop(control);
     if (result != kOk) break;
-    int got = BlockLineReaderNextSplit(&reader, ';', 0, &piece, &ends);
+    int got = BlockLineReaderNextSplit(&reader, ';', kPieceSeparatorsMax, &piece, &ends);
     if (got <= 0) {
       if (got < 0) result = kErrReadFault;
       break;
     }
     CountLine(&control, piece.consumed);
-    SplitProxyFields(piece.text, piece.length, fields);
-    if (ReadProxyHeadSplit(*fields, line) != kOk) continue;
+    SplitProxyPiece(piece.text, piece.length, ends, kPieceSeparatorsMax, fields);
+    if (ReadProxyHeadSplit(fields, line) != kOk) continue;
     if (line->timeOfDay > span->till) break;
     // With summary output only openings and traffic count; without it, every
     // kind but traffic is taken as an opening.
@@ -483,7 +517,7 @@ ResultCode ReparseDayLog(ProgressFile* progress, JobEvent* job, const ReparseSpa
     if (!MayBeDoubted(filter, line->id)) continue;
     auto* entry = static_cast<DoubtEntry*>(RecordTableFind(&run->doubts, CompareDoubtKey, line->id));
     if (entry == nullptr) continue;
-    ReadProxyTrafficSplit(*fields, line);
+    ReadProxyTrafficSplit(fields, line);
     TimeValue time = span->day + line->timeOfDay;
     if (line->kind == 'T') {
       if (entry->state == 1 && run->countOnOpen != 0 && summary) {

@@ -59,11 +59,18 @@ void CategoryKey(uint32_t bit, char key[11]) {
   key[10] = '\0';
 }
 
-void AddCategoryBits(RecordTable* table, uint32_t bits) {
-  for (uint32_t rest = bits; rest != 0; rest &= rest - 1) {
+void CountCategoryBits(uint64_t* counts, uint32_t bits) {
+  for (uint32_t rest = bits; rest != 0; rest &= rest - 1) ++counts[__builtin_ctz(rest)];
+}
+
+// Moves the counts per bit into the counter table (bits in ascending order).
+void FlushCategoryBits(RecordTable* table, uint64_t* counts) {
+  for (uint32_t bit = 0; bit < 32; ++bit) {
+    if (counts[bit] == 0) continue;
     char key[11];
-    CategoryKey(static_cast<uint32_t>(__builtin_ctz(rest)), key);
-    CounterTableAdd(table, key, 1, 0, 0);
+    CategoryKey(bit, key);
+    CounterTableAdd(table, key, counts[bit], 0, 0);
+    counts[bit] = 0;
   }
 }
 
@@ -178,8 +185,8 @@ ResultCode AddSummaryRecord(WebSummary* summary, const char* user, const char* h
     TopListAdd(&summary->hosts, host, 1, volume, blocked, wfHits, wfAllHits, reason, false);
   }
   if (code != nullptr) CounterTableAdd(&summary->codes, code, 1, 0, 0);
-  AddCategoryBits(&summary->categories, categories1);
-  AddCategoryBits(&summary->allCategories, categories2);
+  CountCategoryBits(summary->categoryBits, categories1);
+  CountCategoryBits(summary->allCategoryBits, categories2);
   if ((reason & 0x01) != 0) {
     CounterTableAdd(&summary->viruses, detail != nullptr ? detail : "", 1, 0, 0);
   }
@@ -397,6 +404,8 @@ ResultCode WriteSummary(FILE* output, const char* header, WebSummary* summary,
   WriteTopBlock(output, &summary->ips, kIp, settings);
   Announce(L"summary: host");
   WriteTopBlock(output, &summary->hosts, kHost, settings);
+  FlushCategoryBits(&summary->categories, summary->categoryBits);
+  FlushCategoryBits(&summary->allCategories, summary->allCategoryBits);
   WriteCounterBlock(output, &summary->codes, "HTTP");
   WriteCounterBlock(output, &summary->viruses, "VIR");
   WriteCounterBlock(output, &summary->categories, "WFC");

@@ -63,6 +63,10 @@ struct WebSummary {
   RecordTable viruses;
   RecordTable codes;
   TimeSeries series;
+  // Transactions per category bit, added to the two counter tables when the
+  // summary is written: a bit's key never changes its spelling.
+  uint64_t categoryBits[32];
+  uint64_t allCategoryBits[32];
 };
 
 void WebSummaryFree(WebSummary* summary);
