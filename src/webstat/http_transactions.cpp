@@ -292,6 +292,14 @@ void HandleLine(DayParse* parse, ProxyLine* line, uint32_t offset, RecordNames* 
   }
 }
 
+// Whether the line's kind (field 3) is "E": lines of other kinds are skipped,
+// whatever their time, when only closing lines count.
+bool IsClosingLine(ProxyFields* fields) {
+  ExtendProxyFields(fields, 3);
+  const TextView kind = TrimField(fields->Field(3), kProxyTimeField);
+  return kind.length != 0 && kind.text[0] == 'E';
+}
+
 // Buffers of one parse, allocated once per log.
 struct ParseBuffers {
   ProxyLine line;
@@ -455,8 +463,8 @@ ResultCode ParseDayLog(TransactionTable* table, WebstatRun* run, FILE* file, uin
   PieceFields ends;
   // When only closing lines count, most lines are known by their kind (field
   // 3): the rest of the line is split only for them.
-  const uint32_t separators =
-      (conditions->blockedMask & ~kBlockNone) != 0 ? 3 : kPieceSeparatorsMax;
+  const bool closingOnly = (conditions->blockedMask & ~kBlockNone) != 0;
+  const uint32_t separators = closingOnly ? 3 : kPieceSeparatorsMax;
   while (result == kOk) {
     result = PollStop(control);
     if (result != kOk) break;
@@ -467,6 +475,7 @@ ResultCode ParseDayLog(TransactionTable* table, WebstatRun* run, FILE* file, uin
     }
     CountLine(&control, piece.consumed);
     SplitProxyPiece(piece.text, piece.length, ends, separators, &parse.fields);
+    if (closingOnly && !IsClosingLine(&parse.fields)) continue;
     if (ReadProxyTimeAndKind(&parse.fields, &buffers->line) != kOk) continue;
     HandleLine(&parse, &buffers->line, static_cast<uint32_t>(piece.offset), &buffers->names);
   }
