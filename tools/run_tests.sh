@@ -30,6 +30,9 @@ install_missing() {
 install_missing cmake ninja-build g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev mawk \
   mariadb-server libmariadb-dev chromium
 
+echo "== tests' share of the code"
+bash tools/test_share.sh
+
 # One private MariaDB server for the whole run (the database feed's tests),
 # stopped by its PID however the run ends.
 db_dir=$(mktemp -d "${TMPDIR:-/tmp}/varno-db.XXXXXX")
