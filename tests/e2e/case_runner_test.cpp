@@ -77,7 +77,9 @@ void Prepare(const fs::path& dir, const fs::path& work) {
   if (fs::is_directory(dir / "given")) CopyTree(dir / "given", work);
   if (fs::exists(dir / "fifos")) {
     for (const std::string& line : Lines(dir / "fifos")) {
-      if (!line.empty()) ASSERT_TRUE(MakeFifoWhereSupported(work / line)) << line;
+      if (!line.empty()) {
+        ASSERT_TRUE(MakeFifoWhereSupported(work / line)) << line;
+      }
     }
   }
   const fs::path source = dir / "logs";
