@@ -246,15 +246,31 @@ void DecodeTransactionIdView(TextView field, uint8_t id[kTransactionIdSize]) {
   DecodeTransactionId(text, id);
 }
 
+namespace {
+
+// Splits text[from, fields->end) into the fields after the ones split so
+// far, up to field upTo.
+void SplitFrom(ProxyFields* fields, uint32_t from, uint32_t upTo) {
+  TextView views[kProxyFieldsMax];
+  const uint32_t found = SplitFields(fields->text + from, fields->end - from, ';', views,
+                                     upTo - fields->count);
+  for (uint32_t i = 0; i < found; ++i) {
+    fields->ends[fields->count++] =
+        static_cast<uint32_t>(views[i].text + views[i].length - fields->text);
+  }
+  const uint32_t stop = fields->ends[fields->count - 1];
+  fields->more = fields->count == upTo && stop < fields->end && fields->text[stop] == ';';
+}
+
+}  // namespace
+
 void SplitProxyFields(const char* text, size_t length, ProxyFields* fields, uint32_t upTo) {
   // The split stops at a NUL, so a CR after one is never reached.
   if (length > 0 && text[length - 1] == '\r') --length;
-  fields->end = text + length;
-  const uint32_t found = SplitFields(text, length, ';', fields->at, upTo);
-  fields->count = found;
-  const TextView& last = fields->at[found - 1];
-  const char* stop = last.text + last.length;
-  fields->more = found == upTo && stop < fields->end && *stop == ';';
+  fields->text = text;
+  fields->end = static_cast<uint32_t>(length);
+  fields->count = 0;
+  SplitFrom(fields, 0, upTo);
 }
 
 void SplitProxyPiece(const char* text, size_t length, const PieceFields& found,
@@ -262,16 +278,13 @@ void SplitProxyPiece(const char* text, size_t length, const PieceFields& found,
   // The reader's length stops at a NUL only when it looked for one.
   size_t end = found.nulSought ? found.length : length;
   if (end == length && length > 0 && text[length - 1] == '\r') --end;
-  fields->end = text + end;
+  fields->text = text;
+  fields->end = static_cast<uint32_t>(end);
   const uint32_t count = found.count < kProxyFieldsMax ? found.count : kProxyFieldsMax - 1;
-  size_t start = 0;
-  for (uint32_t i = 0; i < count; ++i) {
-    fields->at[i] = TextView{text + start, found.at[i] - start};
-    start = found.at[i] + 1;
-  }
+  std::memcpy(fields->ends, found.at, count * sizeof(uint32_t));
   if (count < wanted) {
     // Every separator of the line is known: the last field runs to its end.
-    fields->at[count] = TextView{text + start, end - start};
+    fields->ends[count] = fields->end;
     fields->count = count + 1;
     fields->more = false;
   } else {
@@ -281,14 +294,7 @@ void SplitProxyPiece(const char* text, size_t length, const PieceFields& found,
 }
 
 void SplitProxyFieldsOn(ProxyFields* fields, uint32_t upTo) {
-  const TextView& last = fields->at[fields->count - 1];
-  const char* from = last.text + last.length + 1;
-  const uint32_t found = SplitFields(from, static_cast<size_t>(fields->end - from), ';',
-                                     fields->at + fields->count, upTo - fields->count);
-  fields->count += found;
-  const TextView& now = fields->at[fields->count - 1];
-  const char* stop = now.text + now.length;
-  fields->more = fields->count == upTo && stop < fields->end && *stop == ';';
+  SplitFrom(fields, fields->ends[fields->count - 1] + 1, upTo);
 }
 
 namespace {

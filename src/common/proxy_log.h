@@ -61,12 +61,15 @@ void ReadProxyEnd(ProxyLine* line);
 // as empty, as GetField gives them.
 constexpr uint32_t kProxyFieldsMax = 21;
 struct ProxyFields {
-  TextView at[kProxyFieldsMax];
-  uint32_t count;   // fields split so far
-  const char* end;  // the line's end (its first NUL, or its length less a final CR)
+  const char* text;
+  uint32_t ends[kProxyFieldsMax];  // offset behind field k at ends[k - 1]
+  uint32_t count;                  // fields split so far
+  uint32_t end;     // the line's end (its first NUL, or its length less a final CR)
   bool more;        // the last field split ends at a separator: more follow
   TextView Field(uint32_t number) const {
-    return number - 1 < count ? at[number - 1] : TextView{"", 0};
+    if (number - 1 >= count) return TextView{"", 0};
+    const uint32_t begin = number == 1 ? 0 : ends[number - 2] + 1;
+    return TextView{text + begin, ends[number - 1] - begin};
   }
 };
 
