@@ -12,14 +12,16 @@ namespace {
 
 constexpr uint32_t kRecordHeaderBytes = 8;
 
-uint64_t HashId(const uint8_t* id) {
+// The whole id mixed with the table's seed (which differs from run to run,
+// so that no log can be made to pile its ids into one probe run).
+uint64_t HashId(const uint8_t* id, uint64_t seed) {
   uint64_t a = 0;
   uint64_t b = 0;
   uint32_t c = 0;
   std::memcpy(&a, id, 8);
   std::memcpy(&b, id + 8, 8);
   std::memcpy(&c, id + 16, 4);
-  uint64_t h = (a ^ 0x9E3779B97F4A7C15ULL) * 0xBF58476D1CE4E5B9ULL;
+  uint64_t h = (a ^ seed) * 0xBF58476D1CE4E5B9ULL;
   h = (h ^ (h >> 31) ^ b) * 0x94D049BB133111EBULL;
   h = (h ^ (h >> 29) ^ c) * 0xBF58476D1CE4E5B9ULL;
   return h ^ (h >> 32);
@@ -40,6 +42,7 @@ struct TransactionTable {
   uint32_t bytesUsed;
   uint32_t count;
   uint64_t sequence;
+  uint64_t seed;
   uint32_t slotMask;
   uint64_t* slots;     // 0 empty, else hash tag (high 32 bits) | record index + 1
   Record* records;     // dense: [0, count)
@@ -167,6 +170,8 @@ ResultCode TransactionTableCreate(uint32_t recordLimit, uint32_t byteLimit,
   created->recordLimit = recordLimit;
   created->byteLimit = byteLimit;
   created->slotMask = slotCount - 1;
+  // Where the table lies in memory changes from run to run.
+  created->seed = (reinterpret_cast<uintptr_t>(created) * 0x9E3779B97F4A7C15ULL) ^ 0x94D049BB133111EBULL;
   created->slots = static_cast<uint64_t*>(std::calloc(slotCount, sizeof(uint64_t)));
   created->records = static_cast<Record*>(std::malloc(size_t{recordLimit} * sizeof(Record)));
   created->names = static_cast<char*>(std::malloc(size_t{recordLimit} * kTransactionNamesMax));
@@ -190,7 +195,7 @@ void TransactionTableUpsert(TransactionTable* table, const WebTransaction& fixed
                             const char* names, uint32_t namesLength, uint64_t volume,
                             uint32_t* state) {
   *state = 0;
-  const uint64_t hash = HashId(fixed.id);
+  const uint64_t hash = HashId(fixed.id, table->seed);
   bool found = false;
   uint32_t slot = FindSlot(table, fixed.id, hash, &found);
   if (found) {
@@ -221,7 +226,7 @@ void TransactionTableUpsert(TransactionTable* table, const WebTransaction& fixed
 
 bool TransactionTableRemove(TransactionTable* table, const uint8_t* id, uint64_t* volume) {
   bool found = false;
-  const uint32_t slot = FindSlot(table, id, HashId(id), &found);
+  const uint32_t slot = FindSlot(table, id, HashId(id, table->seed), &found);
   if (!found) return false;
   const uint32_t index = SlotIndex(table->slots[slot]);
   if (volume != nullptr) *volume = table->records[index].fixed.volume;
