@@ -216,27 +216,35 @@ void HandleTraffic(DayParse* parse, const ProxyLine& line, uint32_t offset, Reco
   }
 }
 
-void HandleEnd(DayParse* parse, ProxyLine* line, uint32_t offset) {
-  // The table is empty when only closing lines count (a blocked condition).
-  uint64_t volumeSeen = 0;
-  bool haveId = false;
-  bool found = false;
-  if (TransactionTableCount(parse->table) != 0) {
-    ReadProxyId(&parse->fields, line);
-    haveId = true;
-    found = TransactionTableRemove(parse->table, line->id, &volumeSeen);
-  }
+// Whether a closing line passes the conditions (every field the output uses
+// is read when it does).
+bool ClosingLineMatches(DayParse* parse, ProxyLine* line, uint32_t* reason) {
   WebstatConditions* conditions = parse->conditions;
-  const bool namesFirst = ConditionsNeedNames(conditions);
-  if (namesFirst) {
+  if (ConditionsNeedNames(conditions)) {
     ReadProxyNames(&parse->fields, line);
-    if (!NamesPass(conditions, line->ip, line->user, line->host)) return;
+    if (!NamesPass(conditions, line->ip, line->user, line->host)) return false;
   }
   line->size6 = ReadProxySize(&parse->fields, 6);
+  if (!EndLineMatches(conditions, &parse->fields, line, reason)) return false;
+  if (!ConditionsNeedNames(conditions)) ReadProxyNames(&parse->fields, line);
+  return true;
+}
+
+void HandleEnd(DayParse* parse, ProxyLine* line, uint32_t offset) {
+  // The table is empty when only closing lines count (a blocked condition).
+  // The line is read while its record is fetched, and removed either way.
+  const bool tableInUse = TransactionTableCount(parse->table) != 0;
+  if (tableInUse) {
+    ReadProxyId(&parse->fields, line);
+    TransactionTablePrefetch(parse->table, line->id);
+  }
   uint32_t reason = 0;
-  if (!EndLineMatches(conditions, &parse->fields, line, &reason)) return;
-  if (!namesFirst) ReadProxyNames(&parse->fields, line);
-  if (!haveId) ReadProxyId(&parse->fields, line);
+  const bool matching = ClosingLineMatches(parse, line, &reason);
+  uint64_t volumeSeen = 0;
+  const bool found = tableInUse && TransactionTableRemove(parse->table, line->id, &volumeSeen);
+  if (!matching) return;
+  if (!tableInUse) ReadProxyId(&parse->fields, line);
+  WebstatConditions* conditions = parse->conditions;
   TimeValue time = parse->day + line->timeOfDay;
   WebstatRun* run = parse->run;
   if (parse->search) {
@@ -281,6 +289,7 @@ void HandleLine(DayParse* parse, ProxyLine* line, uint32_t offset, RecordNames* 
     HandleEnd(parse, line, offset);
   } else if (kind == 'B') {
     ReadProxyId(&parse->fields, line);
+    TransactionTablePrefetch(parse->table, line->id);
     line->size5 = ReadProxySize(&parse->fields, 5);
     ReadProxyNames(&parse->fields, line);
     HandleOpening(parse, *line, offset, NamesPass(conditions, line->ip, line->user, line->host),

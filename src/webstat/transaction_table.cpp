@@ -224,6 +224,11 @@ void TransactionTableUpsert(TransactionTable* table, const WebTransaction& fixed
   *state = record.fixed.state;
 }
 
+void TransactionTablePrefetch(const TransactionTable* table, const uint8_t* id) {
+  const uint64_t hash = HashId(id, table->seed);
+  __builtin_prefetch(&table->slots[static_cast<uint32_t>(hash) & table->slotMask]);
+}
+
 bool TransactionTableRemove(TransactionTable* table, const uint8_t* id, uint64_t* volume) {
   bool found = false;
   const uint32_t slot = FindSlot(table, id, HashId(id, table->seed), &found);

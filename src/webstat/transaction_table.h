@@ -39,6 +39,9 @@ void TransactionTableDestroy(TransactionTable* table);
 void TransactionTableUpsert(TransactionTable* table, const WebTransaction& fixed,
                             const char* names, uint32_t namesLength, uint64_t volume,
                             uint32_t* state);
+// Starts fetching the index slot of id from memory, for an upsert or a
+// removal of it a little later.
+void TransactionTablePrefetch(const TransactionTable* table, const uint8_t* id);
 // Removes the record of id; true with *volume its volume when there was one.
 bool TransactionTableRemove(TransactionTable* table, const uint8_t* id, uint64_t* volume);
 void TransactionTableClear(TransactionTable* table);
