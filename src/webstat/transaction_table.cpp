@@ -29,9 +29,9 @@ uint64_t HashId(const uint8_t* id, uint64_t seed) {
 
 struct Record {
   WebTransaction fixed;
-  uint64_t hash;
   uint64_t sequence;  // insertion number: the oldest go first when full
   uint32_t namesLength;
+  uint32_t live;      // 1 while the record is in the table
 };
 
 }  // namespace
@@ -44,19 +44,24 @@ struct TransactionTable {
   uint64_t sequence;
   uint64_t seed;
   uint32_t slotMask;
-  uint64_t* slots;     // 0 empty, else hash tag (high 32 bits) | record index + 1
-  Record* records;     // dense: [0, count)
+  uint64_t* slots;     // 0 empty, else the hash's low 32 bits << 32 | record index + 1
+  Record* records;     // [0, used): live ones and free ones
+  uint32_t used;
+  uint32_t* freeIndices;  // records given back, taken again first
+  uint32_t freeCount;
   char* names;         // kTransactionNamesMax bytes per record index
 };
 
 namespace {
 
+// A slot keeps the hash's low half: its home position comes from it, so the
+// index is kept in order without looking at records.
 uint64_t SlotOf(uint64_t hash, uint32_t index) {
-  return (hash & 0xFFFFFFFF00000000ULL) | (uint64_t{index} + 1);
+  return (hash << 32) | (uint64_t{index} + 1);
 }
 uint32_t SlotIndex(uint64_t slot) { return static_cast<uint32_t>(slot) - 1; }
 bool SameTag(uint64_t slot, uint64_t hash) {
-  return (slot >> 32) == (hash >> 32);
+  return (slot >> 32) == static_cast<uint32_t>(hash);
 }
 
 char* NamesOf(TransactionTable* table, uint32_t index) {
@@ -81,15 +86,6 @@ uint32_t FindSlot(const TransactionTable* table, const uint8_t* id, uint64_t has
   }
 }
 
-// The slot that points at record `index`.
-uint32_t SlotOfRecord(const TransactionTable* table, uint32_t index) {
-  uint32_t i = static_cast<uint32_t>(table->records[index].hash) & table->slotMask;
-  while (table->slots[i] == 0 || SlotIndex(table->slots[i]) != index) {
-    i = (i + 1) & table->slotMask;
-  }
-  return i;
-}
-
 // Empties slot i and moves later slots of the probe run back into the hole.
 void EraseSlot(TransactionTable* table, uint32_t hole) {
   uint32_t i = hole;
@@ -97,8 +93,7 @@ void EraseSlot(TransactionTable* table, uint32_t hole) {
     i = (i + 1) & table->slotMask;
     const uint64_t slot = table->slots[i];
     if (slot == 0) break;
-    const uint32_t home =
-        static_cast<uint32_t>(table->records[SlotIndex(slot)].hash) & table->slotMask;
+    const uint32_t home = static_cast<uint32_t>(slot >> 32) & table->slotMask;
     // The slot may move to the hole when its home is not within (hole, i].
     const bool between = hole <= i ? (home > hole && home <= i) : (home > hole || home <= i);
     if (!between) {
@@ -113,18 +108,15 @@ uint32_t RecordBytes(uint32_t namesLength) {
   return kRecordHeaderBytes + static_cast<uint32_t>(sizeof(WebTransaction)) + namesLength;
 }
 
-// Removes record `index`: its slot is emptied, the last record takes its place.
-void RemoveRecord(TransactionTable* table, uint32_t index) {
-  EraseSlot(table, SlotOfRecord(table, index));
-  table->bytesUsed -= RecordBytes(table->records[index].namesLength);
-  const uint32_t last = table->count - 1;
-  if (index != last) {
-    const uint32_t moved = SlotOfRecord(table, last);
-    table->records[index] = table->records[last];
-    std::memcpy(NamesOf(table, index), NamesOf(table, last), table->records[last].namesLength);
-    table->slots[moved] = SlotOf(table->records[index].hash, index);
-  }
-  table->count = last;
+// Removes the record of slot i; its index is given back.
+void RemoveAt(TransactionTable* table, uint32_t slot) {
+  const uint32_t index = SlotIndex(table->slots[slot]);
+  EraseSlot(table, slot);
+  Record& record = table->records[index];
+  table->bytesUsed -= RecordBytes(record.namesLength);
+  record.live = 0;
+  table->freeIndices[table->freeCount++] = index;
+  --table->count;
 }
 
 // Drops the oldest fifth of the records (one when there are five or fewer).
@@ -134,12 +126,21 @@ void EvictOldest(TransactionTable* table) {
     TransactionTableClear(table);
     return;
   }
-  std::vector<uint64_t> sequences(table->count);
-  for (uint32_t i = 0; i < table->count; ++i) sequences[i] = table->records[i].sequence;
+  std::vector<uint64_t> sequences;
+  sequences.reserve(table->count);
+  for (uint32_t i = 0; i < table->used; ++i) {
+    if (table->records[i].live != 0) sequences.push_back(table->records[i].sequence);
+  }
   std::nth_element(sequences.begin(), sequences.begin() + (drop - 1), sequences.end());
   const uint64_t newestDropped = sequences[drop - 1];
-  for (uint32_t i = table->count; i-- > 0;) {
-    if (table->records[i].sequence <= newestDropped) RemoveRecord(table, i);
+  for (uint32_t i = 0; i <= table->slotMask;) {
+    const uint64_t slot = table->slots[i];
+    // A removal may move a later slot into this one: look at it again.
+    if (slot != 0 && table->records[SlotIndex(slot)].sequence <= newestDropped) {
+      RemoveAt(table, i);
+    } else {
+      ++i;
+    }
   }
 }
 
@@ -174,8 +175,10 @@ ResultCode TransactionTableCreate(uint32_t recordLimit, uint32_t byteLimit,
   created->seed = (reinterpret_cast<uintptr_t>(created) * 0x9E3779B97F4A7C15ULL) ^ 0x94D049BB133111EBULL;
   created->slots = static_cast<uint64_t*>(std::calloc(slotCount, sizeof(uint64_t)));
   created->records = static_cast<Record*>(std::malloc(size_t{recordLimit} * sizeof(Record)));
+  created->freeIndices = static_cast<uint32_t*>(std::malloc(size_t{recordLimit} * sizeof(uint32_t)));
   created->names = static_cast<char*>(std::malloc(size_t{recordLimit} * kTransactionNamesMax));
-  if (created->slots == nullptr || created->records == nullptr || created->names == nullptr) {
+  if (created->slots == nullptr || created->records == nullptr || created->names == nullptr ||
+      created->freeIndices == nullptr) {
     TransactionTableDestroy(created);
     return kErrNoMemory;
   }
@@ -187,6 +190,7 @@ void TransactionTableDestroy(TransactionTable* table) {
   if (table == nullptr) return;
   std::free(table->slots);
   std::free(table->records);
+  std::free(table->freeIndices);
   std::free(table->names);
   std::free(table);
 }
@@ -211,13 +215,15 @@ void TransactionTableUpsert(TransactionTable* table, const WebTransaction& fixed
     EvictOldest(table);
     slot = FindSlot(table, fixed.id, hash, &found);
   }
-  const uint32_t index = table->count++;
+  const uint32_t index =
+      table->freeCount != 0 ? table->freeIndices[--table->freeCount] : table->used++;
+  ++table->count;
   Record& record = table->records[index];
   record.fixed = fixed;
   record.fixed.volume = volume;
-  record.hash = hash;
   record.sequence = table->sequence++;
   record.namesLength = namesLength;
+  record.live = 1;
   std::memcpy(NamesOf(table, index), names, namesLength);
   table->bytesUsed += bytes;
   table->slots[slot] = SlotOf(hash, index);
@@ -233,9 +239,8 @@ bool TransactionTableRemove(TransactionTable* table, const uint8_t* id, uint64_t
   bool found = false;
   const uint32_t slot = FindSlot(table, id, HashId(id, table->seed), &found);
   if (!found) return false;
-  const uint32_t index = SlotIndex(table->slots[slot]);
-  if (volume != nullptr) *volume = table->records[index].fixed.volume;
-  RemoveRecord(table, index);
+  if (volume != nullptr) *volume = table->records[SlotIndex(table->slots[slot])].fixed.volume;
+  RemoveAt(table, slot);
   return true;
 }
 
@@ -243,13 +248,18 @@ void TransactionTableClear(TransactionTable* table) {
   std::memset(table->slots, 0, (size_t{table->slotMask} + 1) * sizeof(uint64_t));
   table->count = 0;
   table->bytesUsed = 0;
+  table->used = 0;
+  table->freeCount = 0;
 }
 
 uint32_t TransactionTableCount(const TransactionTable* table) { return table->count; }
 
 void TransactionTableForEach(TransactionTable* table, TransactionVisitFn visit, void* context) {
-  std::vector<const Record*> order(table->count);
-  for (uint32_t i = 0; i < table->count; ++i) order[i] = &table->records[i];
+  std::vector<const Record*> order;
+  order.reserve(table->count);
+  for (uint32_t i = 0; i < table->used; ++i) {
+    if (table->records[i].live != 0) order.push_back(&table->records[i]);
+  }
   std::sort(order.begin(), order.end(), IdBefore);
   for (const Record* record : order) {
     const uint32_t index = static_cast<uint32_t>(record - table->records);
