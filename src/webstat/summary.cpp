@@ -74,6 +74,36 @@ void FlushCategoryBits(RecordTable* table, uint64_t* counts) {
   }
 }
 
+// Moves the counts per code into the counter table, in the order first seen.
+void FlushCodeCounts(WebSummary* summary) {
+  for (uint32_t i = 0; i < summary->codeCountUsed; ++i) {
+    char key[9] = {};
+    std::memcpy(key, &summary->codeCounts[i].text, 8);
+    CounterTableAdd(&summary->codes, key, summary->codeCounts[i].count, 0, 0);
+  }
+  summary->codeCountUsed = 0;
+}
+
+void CountCode(WebSummary* summary, const char* code) {
+  const size_t length = std::strlen(code);
+  if (length > 8) {
+    FlushCodeCounts(summary);
+    CounterTableAdd(&summary->codes, code, 1, 0, 0);
+    return;
+  }
+  uint64_t text = 0;
+  std::memcpy(&text, code, length);
+  for (uint32_t i = 0; i < summary->codeCountUsed; ++i) {
+    if (summary->codeCounts[i].text == text) {
+      ++summary->codeCounts[i].count;
+      return;
+    }
+  }
+  const uint32_t room = sizeof summary->codeCounts / sizeof summary->codeCounts[0];
+  if (summary->codeCountUsed == room) FlushCodeCounts(summary);
+  summary->codeCounts[summary->codeCountUsed++] = {text, 1};
+}
+
 uint64_t MetricValue(const TopEntryCounters* counters, uint32_t metric) {
   switch (metric) {
     case kMetricVolume: return counters->volume;
@@ -184,7 +214,7 @@ ResultCode AddSummaryRecord(WebSummary* summary, const char* user, const char* h
   if (host != nullptr) {
     TopListAdd(&summary->hosts, host, 1, volume, blocked, wfHits, wfAllHits, reason, false);
   }
-  if (code != nullptr) CounterTableAdd(&summary->codes, code, 1, 0, 0);
+  if (code != nullptr) CountCode(summary, code);
   CountCategoryBits(summary->categoryBits, categories1);
   CountCategoryBits(summary->allCategoryBits, categories2);
   if ((reason & 0x01) != 0) {
@@ -404,6 +434,7 @@ ResultCode WriteSummary(FILE* output, const char* header, WebSummary* summary,
   WriteTopBlock(output, &summary->ips, kIp, settings);
   Announce(L"summary: host");
   WriteTopBlock(output, &summary->hosts, kHost, settings);
+  FlushCodeCounts(summary);
   FlushCategoryBits(&summary->categories, summary->categoryBits);
   FlushCategoryBits(&summary->allCategories, summary->allCategoryBits);
   WriteCounterBlock(output, &summary->codes, "HTTP");
