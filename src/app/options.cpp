@@ -369,8 +369,8 @@ ResultCode ParseQuantum(const wchar_t* text, uint32_t* unit, uint64_t* count) {
     number = number * 10 + digit;
     ++p;
   }
-  // A zero quantum would make every time bucket empty.
-  if (p == start || number == 0) return kErrInvalidValue;
+  // A count of 0 is taken: the runs then use their 15-minute default.
+  if (p == start) return kErrInvalidValue;
   p = SkipBlanks(p);
   uint32_t code = 2;  // minutes when no unit is given
   if (*p != L'\0') {
