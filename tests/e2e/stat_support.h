@@ -29,6 +29,16 @@ using scratch::AppendFile;
 using scratch::ReadFile;
 using scratch::WriteFile;
 
+// The text with every LF written as CR LF, as the gateway's logs are.
+inline std::string Crlf(const std::string& text) {
+  std::string result;
+  for (char c : text) {
+    if (c == '\n') result += '\r';
+    result += c;
+  }
+  return result;
+}
+
 inline fs::path FixtureDir() { return fs::path(VARNO_SOURCE_DIR) / "tests/e2e/fixtures/stat"; }
 
 // A fresh folder with "logs" and "out" below it.
