@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 #include <cstring>
 #include <cwchar>
@@ -114,7 +113,7 @@ struct JobRunner {
   size_t nextJob = 0;
   size_t openDay = 0;  // workers may take jobs of days up to this one
   bool closing = false;
-  std::vector<std::thread> workers;
+  std::vector<PlatformThread> workers;
 };
 
 bool WorkerMayTake(const JobRunner& runner) {
@@ -130,7 +129,8 @@ void SetStage(JobRunner* runner, DayJob* job, int stage) {
   runner->changed.notify_all();
 }
 
-void WorkerLoop(JobRunner* runner) {
+void WorkerLoop(void* argument) {
+  JobRunner* runner = static_cast<JobRunner*>(argument);
   for (;;) {
     DayJob* job = nullptr;
     {
@@ -151,9 +151,10 @@ void StartWorkers(JobRunner* runner, uint32_t threads) {
   if (count < 2) return;
   // A thread that cannot be started leaves the work to the others, or to the
   // driver itself when none started.
-  try {
-    for (size_t i = 0; i < count; ++i) runner->workers.emplace_back(WorkerLoop, runner);
-  } catch (...) {
+  for (size_t i = 0; i < count; ++i) {
+    PlatformThread worker;
+    if (PlatformThreadStart(&worker, WorkerLoop, runner) != kOk) break;
+    runner->workers.push_back(worker);
   }
 }
 
@@ -172,7 +173,7 @@ void StopWorkers(JobRunner* runner) {
     runner->closing = true;
   }
   runner->changed.notify_all();
-  for (std::thread& worker : runner->workers) worker.join();
+  for (PlatformThread& worker : runner->workers) PlatformThreadJoin(&worker);
   runner->workers.clear();
 }
 
