@@ -33,7 +33,7 @@ std::vector<std::string> FindCases() {
   for (auto it = fs::recursive_directory_iterator(CasesDir(), ec); !ec && it != fs::end(it); ++it) {
     const fs::path dir = it->path();
     if (!it->is_directory() || (!fs::exists(dir / "args") && !fs::exists(dir / "1" / "args"))) continue;
-    cases.push_back(fs::relative(dir, CasesDir()).generic_string());
+    cases.push_back(dir.lexically_relative(CasesDir()).generic_string());
     it.disable_recursion_pending();
   }
   std::sort(cases.begin(), cases.end());
