@@ -32,6 +32,9 @@ install_missing cmake ninja-build g++ libgtest-dev libbenchmark-dev clang libcla
 # The package's checks: Debian's own tools.
 install_missing dpkg-dev lintian man-db bash-completion systemd prometheus
 
+echo "== tests' share of the code"
+bash tools/test_share.sh
+
 # One private MariaDB server for the whole run (the database feed's tests),
 # stopped by its PID however the run ends.
 db_dir=$(mktemp -d "${TMPDIR:-/tmp}/varno-db.XXXXXX")

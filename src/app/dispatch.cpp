@@ -139,6 +139,7 @@ ResultCode RunStatSteps(JobContext* context) {
   args.diff = context->diff != 0;
   args.mask = context->statMask;
   args.settings = context->settings;
+  args.threads = context->threads;
   args.progress = progress;
   args.event = event;
   result = RunStatMode(args);

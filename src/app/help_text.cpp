@@ -132,6 +132,11 @@ const wchar_t* const kHelpLines[] = {
     L"\t\tA day whose log grew is resumed after the lines",
     L"\t\talready processed.",
     L"\t\tExample: --stat=ALL --diff",
+    L"",
+    L"\t    --threads=N",
+    L"\t\tRead the logs of the metadata generator on N threads",
+    L"\t\t(default: one per processor; 1: a single thread).",
+    L"\t\tThe files written are the same with any N.",
     // ---------------------------------------------------------------------------
     L"",
     L"  Delivery doctor",

@@ -34,6 +34,7 @@ OptionSpec g_table[] = {
     {kOptDiff, L"diff", kArgNone, nullptr, nullptr},
     {kOptUnits, L"units", kArgRequired, nullptr, nullptr},
     {kOptQuantum, L"quantum", kArgRequired, nullptr, nullptr},
+    {kOptThreads, L"threads", kArgRequired, nullptr, nullptr},
     {kOptSearch, L"search", kArgRequired, nullptr, nullptr},
     {kOptSort, L"sort", kArgRequired, nullptr, nullptr},
     {kOptRevSort, L"rev-sort", kArgRequired, nullptr, nullptr},
@@ -249,6 +250,8 @@ ResultCode HandleOption(const LoopState& state, int id, int row, const wchar_t* 
                               argument);
     case kOptPaging:
       return ReportValueError(ParseCount(argument, &context->paging), kMsgInvalidCount, argument);
+    case kOptThreads:
+      return ReportValueError(ParseCount(argument, &context->threads), kMsgInvalidCount, argument);
     case kOptDiff: return kOk;  // the row's flag target did the work
     case kOptUnits:
       return ReportValueError(ParseUnits(argument, &context->settings.unitDivisor),
@@ -366,8 +369,8 @@ ResultCode ParseQuantum(const wchar_t* text, uint32_t* unit, uint64_t* count) {
     number = number * 10 + digit;
     ++p;
   }
-  // A zero quantum would make every time bucket empty.
-  if (p == start || number == 0) return kErrInvalidValue;
+  // A count of 0 is taken: the runs then use their 15-minute default.
+  if (p == start) return kErrInvalidValue;
   p = SkipBlanks(p);
   uint32_t code = 2;  // minutes when no unit is given
   if (*p != L'\0') {

@@ -42,6 +42,7 @@ constexpr int32_t kOptOutForm = 2008;
 constexpr int32_t kOptWebstat = 2020;
 constexpr int32_t kOptMerge = 2021;
 constexpr int32_t kOptDbfeed = 2022;
+constexpr int32_t kOptThreads = 2023;
 constexpr int32_t kOptDbgSetLevel = 10000;
 constexpr int32_t kOptDbgSetLog = 10001;
 
@@ -70,6 +71,7 @@ struct JobContext {
   std::optional<std::wstring> feedName;      // expanded
   std::vector<std::wstring> nonOptions;      // arguments not beginning with '-'
   uint32_t paging = 0;
+  uint32_t threads = 0;  // --threads; 0: one per processor
   uint32_t statMask = 0;
   uint32_t sortDescending = 0;
   uint32_t sortColumn = kSortTime;

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/line_reader.h"
+#include "common/text_match.h"
 #include "platform/types.h"
 
 constexpr uint32_t kTransactionIdSize = 20;
@@ -53,12 +55,63 @@ void ReadProxyTraffic(ProxyLine* line);
 // filter flag and the content type.
 void ReadProxyEnd(ProxyLine* line);
 
+// The fields of a line split into views (field k at at[k - 1]), as far as
+// a reader asked: a line may be split up to a field first and further
+// later, each byte still looked at once. Fields past the line's last read
+// as empty, as GetField gives them.
+constexpr uint32_t kProxyFieldsMax = 21;
+struct ProxyFields {
+  const char* text;
+  uint32_t ends[kProxyFieldsMax];  // offset behind field k at ends[k - 1]
+  uint32_t count;                  // fields split so far
+  uint32_t end;     // the line's end (its first NUL, or its length less a final CR)
+  bool more;        // the last field split ends at a separator: more follow
+  TextView Field(uint32_t number) const {
+    if (number - 1 >= count) return TextView{"", 0};
+    const uint32_t begin = number == 1 ? 0 : ends[number - 2] + 1;
+    return TextView{text + begin, ends[number - 1] - begin};
+  }
+};
+
+// Splits the line text[0, length) up to field `upTo` (the line ends at its
+// first NUL; a CR that ends it is dropped, as the cursor readers see it).
+void SplitProxyFields(const char* text, size_t length, ProxyFields* fields,
+                      uint32_t upTo = kProxyFieldsMax);
+// The same for a piece of a block reader whose first `wanted` separators the
+// reader was asked for (at most 16, see BlockLineReaderNextSplit): the fields
+// they bound are taken as they are, the split goes on behind them when asked.
+void SplitProxyPiece(const char* text, size_t length, const PieceFields& found,
+                     uint32_t wanted, ProxyFields* fields);
+// Splits a line further, up to field `upTo`.
+void SplitProxyFieldsOn(ProxyFields* fields, uint32_t upTo);
+inline void ExtendProxyFields(ProxyFields* fields, uint32_t upTo) {
+  if (fields->more && fields->count < upTo) SplitProxyFieldsOn(fields, upTo);
+}
+
+// The readers above on a split line: the same values, found without a
+// cursor; each extends the split as far as it reads. ReadProxyEndSplit reads
+// field 21 only when withContent is set.
+ResultCode ReadProxyHeadSplit(ProxyFields* fields, ProxyLine* out);
+void ReadProxyTrafficSplit(ProxyFields* fields, ProxyLine* line);
+void ReadProxyEndSplit(ProxyFields* fields, ProxyLine* line, bool withContent);
+// Parts of them: the time and the kind (kErrInvalidValue when the time does
+// not parse), the id, a size field (5 or 6) in bytes, the three names.
+ResultCode ReadProxyTimeAndKind(ProxyFields* fields, ProxyLine* out);
+void ReadProxyId(ProxyFields* fields, ProxyLine* out);
+uint64_t ReadProxySize(ProxyFields* fields, uint32_t number);
+void ReadProxyNames(ProxyFields* fields, ProxyLine* line);
+// Fields 12 and 17 of an "E" line: the reason word and the web filter flag.
+void ReadProxyBlock(ProxyFields* fields, ProxyLine* line);
+
 // A size field: "-" or no digits is 0, else a signed decimal KiB count; bytes.
 uint64_t ParseProxySize(const char* text);
+// The same on a trimmed field that is not terminated.
+uint64_t ParseProxySizeView(TextView field);
 // 40 hexadecimal digits into 20 bytes: a pair with a bad first digit gives 0,
 // one with a bad second digit keeps the first as the high half; a short field
 // leaves the remaining bytes 0.
 void DecodeTransactionId(const char* text, uint8_t id[kTransactionIdSize]);
+void DecodeTransactionIdView(TextView field, uint8_t id[kTransactionIdSize]);
 // "N" or "N, M" with C-notation unsigned numbers; M is 0 without a comma.
 void ParseCategories(const char* text, uint32_t* first, uint32_t* second);
 // Cuts a content type at the first '_' followed by a blank or by "char".

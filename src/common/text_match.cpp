@@ -379,16 +379,6 @@ uint32_t SplitFields(const char* text, size_t length, char delimiter, TextView* 
   return count;
 }
 
-TextView TrimField(TextView field, size_t capacity) {
-  const unsigned char* begin = reinterpret_cast<const unsigned char*>(field.text);
-  const unsigned char* end = begin + field.length;
-  if (capacity == 0 || begin == nullptr) return TextView{field.text, 0};
-  while (begin < end && *begin <= 32) ++begin;
-  size_t kept = std::min(static_cast<size_t>(end - begin), capacity - 1);
-  while (kept > 0 && begin[kept - 1] <= 32) --kept;
-  return TextView{reinterpret_cast<const char*>(begin), kept};
-}
-
 TextView CutField(TextView field, size_t capacity) {
   if (capacity == 0) return TextView{field.text, 0};
   return TextView{field.text, std::min(field.length, capacity - 1)};

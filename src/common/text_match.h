@@ -41,7 +41,16 @@ uint32_t SplitFields(const char* text, size_t length, char delimiter, TextView* 
                      uint32_t maxFields);
 // The field as GetField stores it in `capacity` bytes: blanks (bytes up to 32)
 // skipped at the start, at most capacity - 1 bytes kept, blanks cut at the end.
-TextView TrimField(TextView field, size_t capacity);
+inline TextView TrimField(TextView field, size_t capacity) {
+  const unsigned char* begin = reinterpret_cast<const unsigned char*>(field.text);
+  const unsigned char* end = begin + field.length;
+  if (capacity == 0 || begin == nullptr) return TextView{field.text, 0};
+  while (begin < end && *begin <= 32) ++begin;
+  size_t kept = static_cast<size_t>(end - begin);
+  if (kept > capacity - 1) kept = capacity - 1;
+  while (kept > 0 && begin[kept - 1] <= 32) --kept;
+  return TextView{reinterpret_cast<const char*>(begin), kept};
+}
 // The field as GetFieldRaw stores it in `capacity` bytes (at most capacity - 1).
 TextView CutField(TextView field, size_t capacity);
 

@@ -2,6 +2,7 @@
 // combined proxy log and the compact per-kind logs of the same day.
 #include <cinttypes>
 #include <cstdlib>
+#include <memory>
 #include <new>
 
 #include "common/metadata_output.h"
@@ -41,6 +42,35 @@ bool ReadEndLine(const LoopLine& line, ProxyLine* proxy, bool withEndFields) {
   ReadProxyTraffic(proxy);
   if (withEndFields) ReadProxyEnd(proxy);
   return true;
+}
+
+// The "E" line a loop is at, read once for all the HTTP handlers that the
+// loop feeds (one loop runs on one thread, its handlers one after another).
+struct SharedEndLine {
+  uint64_t lineId = 0;
+  bool isEnd = false;
+  bool endFieldsRead = false;
+  ProxyLine proxy;
+};
+thread_local std::unique_ptr<SharedEndLine> tSharedEndLine;
+
+// The line's fields 5 to 9 (and 10 to 21 with withEndFields) when it is an
+// "E" line, else null; read into `own` when the shared line cannot be had.
+const ProxyLine* EndLine(const LoopLine& line, bool withEndFields, ProxyLine* own) {
+  if (!tSharedEndLine) tSharedEndLine.reset(new (std::nothrow) SharedEndLine);
+  if (!tSharedEndLine) return ReadEndLine(line, own, withEndFields) ? own : nullptr;
+  SharedEndLine& shared = *tSharedEndLine;
+  if (shared.lineId != line.id) {
+    shared.lineId = line.id;
+    shared.endFieldsRead = false;
+    shared.isEnd = ReadEndLine(line, &shared.proxy, false);
+  }
+  if (!shared.isEnd) return nullptr;
+  if (withEndFields && !shared.endFieldsRead) {
+    ReadProxyEnd(&shared.proxy);
+    shared.endFieldsRead = true;
+  }
+  return &shared.proxy;
 }
 
 // The first number of a category field, in C notation.
@@ -117,8 +147,8 @@ struct HttpAlerts {
   }
 
   void Combined(const LoopLine& line) {
-    if (!ReadEndLine(line, proxy, true)) return;
-    Count(line.hour, proxy->ip, proxy->reason, proxy->detail);
+    const ProxyLine* end = EndLine(line, true, proxy);
+    if (end != nullptr) Count(line.hour, end->ip, end->reason, end->detail);
   }
 
   // "kelb-al": 3 client address, 4 (unused), 5 reason word, 6 detail text.
@@ -132,7 +162,7 @@ struct HttpAlerts {
     Count(line.hour, proxy->ip, proxy->reason, proxy->detail);
   }
 
-  void Write(FILE* out) {
+  void Write(FILE* out, const OutputSettings& /*settings*/) {
     uint32_t day[kAlertColumns] = {};
     for (const auto& hour : hours) {
       for (int i = 0; i < kAlertColumns; ++i) day[i] += hour[i];
@@ -167,8 +197,8 @@ struct HttpTraffic {
   }
 
   void Combined(const LoopLine& line) {
-    if (!ReadEndLine(line, proxy, false)) return;
-    Count(line.hour, proxy->ip, proxy->host, proxy->size6);
+    const ProxyLine* end = EndLine(line, false, proxy);
+    if (end != nullptr) Count(line.hour, end->ip, end->host, end->size6);
   }
 
   // "kelb-tr": 3 client address, 4 host, 5 volume in bytes.
@@ -199,6 +229,21 @@ struct HttpTraffic {
   }
 };
 
+// The "MUC" key of each category bit, "0x%08lx" of the bit's value.
+struct CategoryKeys {
+  char text[32][16];
+  CategoryKeys() {
+    for (uint32_t bit = 0; bit < 32; ++bit) {
+      snprintf(text[bit], sizeof text[bit], "0x%08" PRIx32, static_cast<uint32_t>(1u << bit));
+    }
+  }
+};
+
+const CategoryKeys& CategoryKeyTexts() {
+  static const CategoryKeys keys;
+  return keys;
+}
+
 struct HttpWebFilter {
   ProxyLine* proxy = nullptr;
   RecordTable categories{};  // "MUC"
@@ -208,11 +253,9 @@ struct HttpWebFilter {
 
   void Count(uint32_t mask, const char* user, const char* ip, const char* host) {
     if (mask == 0) return;
+    const CategoryKeys& keys = CategoryKeyTexts();
     for (uint32_t bit = 0; bit < 32; ++bit) {
-      if ((mask & (1u << bit)) == 0) continue;
-      char key[16];
-      snprintf(key, sizeof key, "0x%08" PRIx32, static_cast<uint32_t>(1u << bit));
-      CounterTableAdd(&categories, key, 1, 0, 0);
+      if ((mask & (1u << bit)) != 0) CounterTableAdd(&categories, keys.text[bit], 1, 0, 0);
     }
     CounterTableAdd(&hosts, host, 1, 0, 0);
     CounterTableAdd(&users, user, 1, 0, 0);
@@ -220,8 +263,8 @@ struct HttpWebFilter {
   }
 
   void Combined(const LoopLine& line) {
-    if (!ReadEndLine(line, proxy, true)) return;
-    Count(proxy->categories1, proxy->user, proxy->ip, proxy->host);
+    const ProxyLine* end = EndLine(line, true, proxy);
+    if (end != nullptr) Count(end->categories1, end->user, end->ip, end->host);
   }
 
   // "kelb-wf": 3 (unused), 4 user, 5 client address, 6 host, 7 category mask.
@@ -248,6 +291,19 @@ struct HttpWebFilter {
     RecordTableFree(&users);
     RecordTableFree(&ips);
   }
+};
+
+// The counts of one HTTP type with the field buffers of its proxy lines, as
+// the driver's shared loops feed them.
+template <typename Counts>
+struct HttpSession {
+  static constexpr uint32_t kFields = 3;
+  Counts counts;
+  ProxyLine line;
+  HttpSession() { counts.proxy = &line; }
+  void operator()(const LoopLine& loopLine) { counts.Combined(loopLine); }
+  void Compact(const LoopLine& loopLine) { counts.Compact(loopLine); }
+  void Write(FILE* out, const OutputSettings& settings) { counts.Write(out, settings); }
 };
 
 bool HttpArgumentsValid(FILE* primary, FILE* secondary, FILE* output, uint32_t* lines,
@@ -286,7 +342,7 @@ ResultCode HttpAlertHandler(FILE* primary, FILE* secondary, FILE* output, TimeVa
                             JobEvent* event) {
   return RunHttpHandler<HttpAlerts>(
       primary, secondary, output, day, linesProcessed, lastTime, settings, progress, event,
-      [](HttpAlerts& counts, FILE* out, const OutputSettings&) { counts.Write(out); });
+      [](HttpAlerts& counts, FILE* out, const OutputSettings& s) { counts.Write(out, s); });
 }
 
 ResultCode HttpTrafficHandler(FILE* primary, FILE* secondary, FILE* output, TimeValue day,
@@ -306,3 +362,7 @@ ResultCode HttpWebFilterHandler(FILE* primary, FILE* secondary, FILE* output, Ti
       primary, secondary, output, day, linesProcessed, lastTime, settings, progress, event,
       [](HttpWebFilter& counts, FILE* out, const OutputSettings& s) { counts.Write(out, s); });
 }
+
+const HandlerKind kHttpAlertKind = KindOf<HttpSession<HttpAlerts>>::Make();
+const HandlerKind kHttpTrafficKind = KindOf<HttpSession<HttpTraffic>>::Make();
+const HandlerKind kHttpWebFilterKind = KindOf<HttpSession<HttpWebFilter>>::Make();

@@ -2,6 +2,7 @@
 // cancellation polls, the resume filter and progress, over the fast reader.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,7 @@ struct LoopLine {
   uint32_t fieldCount;  // fields the line has, up to the handler's kFields
   uint32_t hour;
   uint64_t ticks;  // time of day
+  uint64_t id;     // the line's number and its loop's: no two lines share it
 
   // Field `index` as it stands (empty when the line has no such field).
   TextView Field(uint32_t index) const {
@@ -45,9 +47,16 @@ constexpr uint32_t kProgressLines = 500;
 // Size of the stream in bytes; leaves it at its start. -1 when unknown.
 int64_t StreamSizeAndRewind(FILE* stream);
 
+// Where a loop reports its item percent: the progress file (a single-thread
+// run), or a number another thread reads (a worker's loop); both may be null.
+struct LoopReport {
+  ProgressFile* progress;
+  std::atomic<int64_t>* percent;
+};
+
 // Item percent of a read position, reported only when it changed.
 struct LoopProgress {
-  ProgressFile* progress;
+  LoopReport report;
   int64_t size;
   int64_t lastPercent;
 };
@@ -57,25 +66,47 @@ void ReportLoopProgress(LoopProgress* state, uint64_t position);
 // until it has its line end).
 bool LogMayGrow(TimeValue day);
 
-// Reads the log line by line and calls visit(const LoopLine&) for every line
-// that has a time and passes the resume filter; the line's fields up to
-// Visitor::kFields are split for it. On entry *linesProcessed and
-// *lastTime are the resume point; on success they are the number of lines read
-// and the time of the last line whose time was read. In a log that may grow,
-// a last line without its line end is not read: the loop stops before it and
-// leaves the stream there, so that the stream's position is the size taken.
-// Returns 0, kUserAbort, kErrReadFault (the handler then writes nothing), or
-// kErrNoMemory.
-template <typename Visitor>
-ResultCode RunLineLoop(FILE* log, bool mayGrow, uint32_t* linesProcessed, uint64_t* lastTime,
-                       ProgressFile* progress, JobEvent* event, Visitor& visit) {
-  LoopProgress report{progress, StreamSizeAndRewind(log), -1};
+// One handler fed by a line loop: its visitor and its own resume point. On
+// entry lines/lastTime are the resume point; after a loop that returned 0
+// they are the number of lines read and the time of the last line whose time
+// was read.
+struct LoopSlot {
+  void* visitor;
+  void (*visit)(void* visitor, const LoopLine& line);
+  uint32_t lines;
+  uint64_t lastTime;
+};
+
+// A number no other loop of the run has (for LoopLine::id).
+uint64_t NextLoopSerial();
+
+constexpr size_t kLoopSlotsMax = 8;
+
+// The loop itself: each line is split once (its first `fields` fields) and
+// given with dispatch(slot, line) to every slot whose resume filter it
+// passes, in slot order. In a log that may grow, a last line without its line
+// end is not read: the loop stops before it and leaves the stream there, so
+// that the stream's position is the size taken. Returns 0, kUserAbort,
+// kErrReadFault (the handlers then write nothing), or kErrNoMemory.
+template <typename Dispatch>
+ResultCode LineLoopCore(FILE* log, bool mayGrow, uint32_t fields, LoopSlot* slots, size_t slotCount,
+                        LoopReport report, JobEvent* event, Dispatch dispatch) {
+  if (slotCount == 0 || slotCount > kLoopSlotsMax || fields > kLoopFieldsMax) return kErrInvalidArgument;
+  LoopProgress progress{report, StreamSizeAndRewind(log), -1};
   LineReader reader;
   ResultCode result = LineReaderInit(&reader, log, 0);
   if (result != kOk) return result;
-  uint32_t resumeLines = *linesProcessed;
-  const uint64_t resumeTime = *lastTime;
-  uint64_t lastSeen = resumeTime;
+  // Per slot: the resume filter's state while the loop runs.
+  uint32_t resumeLines[kLoopSlotsMax];
+  uint64_t resumeTimes[kLoopSlotsMax];
+  for (size_t i = 0; i < slotCount; ++i) {
+    resumeLines[i] = slots[i].lines;
+    resumeTimes[i] = slots[i].lastTime;
+  }
+  const uint32_t wanted = fields > 2 ? fields : 2;
+  const uint64_t loopSerial = NextLoopSerial();
+  bool timeSeen = false;
+  uint64_t lastSeen = 0;
   uint32_t lines = 0;
   LinePiece piece;
   for (;;) {
@@ -101,27 +132,58 @@ ResultCode RunLineLoop(FILE* log, bool mayGrow, uint32_t* linesProcessed, uint64
     // A CR before the LF is no part of the last field.
     if (piece.length > 0 && piece.text[piece.length - 1] == '\r') piece.text[--piece.length] = '\0';
     LoopLine line;
-    constexpr uint32_t kWanted = Visitor::kFields > 2 ? Visitor::kFields : 2;
-    static_assert(kWanted <= kLoopFieldsMax, "too many fields for one line");
-    line.fieldCount = SplitFields(piece.text, piece.length, ';', line.fields, kWanted);
+    line.fieldCount = SplitFields(piece.text, piece.length, ';', line.fields, wanted);
     if (line.fieldCount < 2) continue;
     const TextView time = TrimField(line.fields[1], kTimeFieldCapacity);
     uint16_t hour = 0;
     if (ParseTimeOfDayText(time.text, time.length, &line.ticks, &hour) != kOk) continue;
     line.hour = hour;
+    line.id = loopSerial << 32 | lines;
+    timeSeen = true;
     lastSeen = line.ticks;
-    if (line.ticks < resumeTime) continue;
-    if (lines <= resumeLines) {
-      // The log changed under the stored state: count after this line.
-      if (line.ticks > resumeTime) resumeLines = lines;
-      continue;
+    for (size_t i = 0; i < slotCount; ++i) {
+      if (line.ticks < resumeTimes[i]) continue;
+      if (lines <= resumeLines[i]) {
+        // The log changed under the stored state: count after this line.
+        if (line.ticks > resumeTimes[i]) resumeLines[i] = lines;
+        continue;
+      }
+      dispatch(i, line);
     }
-    visit(line);
-    if (lines % kProgressLines == 0) ReportLoopProgress(&report, piece.consumed);
+    if (lines % kProgressLines == 0) ReportLoopProgress(&progress, piece.consumed);
   }
   LineReaderFree(&reader);
   if (result != kOk) return result;
-  *linesProcessed = lines;
-  *lastTime = lastSeen;
+  for (size_t i = 0; i < slotCount; ++i) {
+    slots[i].lines = lines;
+    if (timeSeen) slots[i].lastTime = lastSeen;
+  }
+  return kOk;
+}
+
+// The loop over slots of any handlers (their visit functions).
+ResultCode RunSharedLineLoop(FILE* log, bool mayGrow, uint32_t fields, LoopSlot* slots,
+                             size_t slotCount, LoopReport report, JobEvent* event);
+
+// The loop for one slot whose visitor is a Visitor, called directly.
+template <typename Visitor>
+ResultCode RunVisitorLoop(FILE* log, bool mayGrow, LoopSlot* slot, LoopReport report, JobEvent* event) {
+  static_assert(Visitor::kFields <= kLoopFieldsMax, "too many fields for one line");
+  Visitor& visitor = *static_cast<Visitor*>(slot->visitor);
+  return LineLoopCore(log, mayGrow, Visitor::kFields, slot, 1, report, event,
+                      [&visitor](size_t, const LoopLine& line) { visitor(line); });
+}
+
+// The loop with one handler: visit(const LoopLine&) gets every line with a
+// time that passes the resume filter, split up to Visitor::kFields.
+// *linesProcessed and *lastTime are the resume point in and out.
+template <typename Visitor>
+ResultCode RunLineLoop(FILE* log, bool mayGrow, uint32_t* linesProcessed, uint64_t* lastTime,
+                       ProgressFile* progress, JobEvent* event, Visitor& visit) {
+  LoopSlot slot{&visit, nullptr, *linesProcessed, *lastTime};
+  const ResultCode result = RunVisitorLoop<Visitor>(log, mayGrow, &slot, LoopReport{progress, nullptr}, event);
+  if (result != kOk) return result;
+  *linesProcessed = slot.lines;
+  *lastTime = slot.lastTime;
   return kOk;
 }

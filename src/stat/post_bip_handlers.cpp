@@ -20,11 +20,14 @@ struct BipCounts {
     const TextView key = line.Trimmed(8, 32);
     if (key.length == 0) return;
     const int64_t last = static_cast<int64_t>(line.ticks);
-    CounterTableAddView(&virus, key.text, key.length, isVirus ? 1 : 0, isVirus ? 0 : 1, last);
-    CounterTableAddView(&spam, key.text, key.length, isSpam ? 1 : 0, isSpam ? 0 : 1, last);
+    // One digest of the key serves both tables.
+    KeyedProbe probe;
+    if (!KeyedProbeInit(&probe, key.text, key.length)) return;
+    CounterTableAddProbe(&virus, probe, isVirus ? 1 : 0, isVirus ? 0 : 1, last);
+    CounterTableAddProbe(&spam, probe, isSpam ? 1 : 0, isSpam ? 0 : 1, last);
   }
 
-  void Write(FILE* out) {
+  void Write(FILE* out, const OutputSettings& /*settings*/) {
     WriteTopList(&spam, CompareMarkedThenKey, out, "SIP", kAllLines, 0, 1, true, true);
     WriteTopList(&virus, CompareMarkedThenKey, out, "VIP", kAllLines, 0, 1, true, true);
   }
@@ -46,6 +49,8 @@ ResultCode BipHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValu
   BipCounts counts;
   const ResultCode result = 
       RunLineLoop(primary, LogMayGrow(day), linesProcessed, lastTime, progress, event, counts);
-  if (result == kOk) counts.Write(output);
+  if (result == kOk) counts.Write(output, *settings);
   return result;
 }
+
+const HandlerKind kBipKind = KindOf<BipCounts>::Make();

@@ -290,7 +290,7 @@ struct RblChart {
     }
   }
 
-  void Write(FILE* out) {
+  void Write(FILE* out, const OutputSettings& /*settings*/) {
     VerdictCounts day{};
     for (const VerdictCounts& hour : hours) {
       for (int i = 0; i < 5; ++i) day.column[i] += hour.column[i];
@@ -340,6 +340,9 @@ ResultCode RblChartHandler(FILE* primary, FILE* /*secondary*/, FILE* output, Tim
   RblChart counts;
   const ResultCode result = 
       RunLineLoop(primary, LogMayGrow(day), linesProcessed, lastTime, progress, event, counts);
-  if (result == kOk) counts.Write(output);
+  if (result == kOk) counts.Write(output, *settings);
   return result;
 }
+
+const HandlerKind kRblTrafficKind = KindOf<RblTraffic>::Make();
+const HandlerKind kRblChartKind = KindOf<RblChart>::Make();

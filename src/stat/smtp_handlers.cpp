@@ -87,7 +87,7 @@ struct ChartCounts {
     }
   }
 
-  void Write(FILE* out) {
+  void Write(FILE* out, const OutputSettings& /*settings*/) {
     fprintf(out, "DC;%" PRIu32 "\n", accepted + rejected + other);
     fprintf(out, "DCA;%" PRIu32 "\n", accepted);
     fprintf(out, "DC?;%" PRIu32 "\n", other);
@@ -100,6 +100,10 @@ struct ChartCounts {
     RecordTableFree(&acceptCodes);
     RecordTableFree(&rejectCodes);
   }
+};
+
+struct PostponerCounts : TrafficCounts {
+  PostponerCounts() { skipLetterKinds = true; }
 };
 
 ResultCode RunTraffic(bool skipLetterKinds, FILE* primary, bool mayGrow, FILE* output, uint32_t* lines,
@@ -139,6 +143,10 @@ ResultCode SmtpChartHandler(FILE* primary, FILE* /*secondary*/, FILE* output, Ti
   ChartCounts counts;
   const ResultCode result =
       RunLineLoop(primary, LogMayGrow(day), linesProcessed, lastTime, progress, event, counts);
-  if (result == kOk) counts.Write(output);
+  if (result == kOk) counts.Write(output, *settings);
   return result;
 }
+
+const HandlerKind kSmtpTrafficKind = KindOf<TrafficCounts>::Make();
+const HandlerKind kPostponerKind = KindOf<PostponerCounts>::Make();
+const HandlerKind kSmtpChartKind = KindOf<ChartCounts>::Make();

@@ -19,9 +19,12 @@ ResultCode ScanNewLogDays(const wchar_t* logDir, const wchar_t* outputDir, uint3
 
 // Runs the handler of every (day, type) item of the list. force: process
 // days older than a type's stored day too; diff: resume a type's stored day
-// after its stored lines. Returns 0, kUserAbort or the last error.
+// after its stored lines. The handlers of one day's log count in one pass
+// over it; independent logs are read on up to `threads` threads (0: one per
+// processor), with the same files, messages and state as on one. Returns 0,
+// kUserAbort or the last error.
 ResultCode RunStatTypes(const wchar_t* logDir, const wchar_t* outputDir, NodeTree* list,
-                        const OutputSettings& settings, bool force, bool diff,
+                        const OutputSettings& settings, bool force, bool diff, uint32_t threads,
                         ProgressFile* progress, JobEvent* event);
 
 // True when name is mask's text before '*', eight digits of a valid date and

@@ -1,7 +1,61 @@
 // The per-type handlers of the metadata generator (StatHandler contract).
 #pragma once
 
+#include <new>
+
+#include "stat/line_loop.h"
 #include "stat/stat_types.h"
+
+// A handler's counting for one day, apart from its reading: the driver feeds
+// the counts of every handler of one log from one line loop, and writes each
+// handler's file when its item's turn comes.
+struct HandlerKind {
+  uint32_t fields;  // fields of a line the handler reads
+  void* (*create)();  // fresh counts; null when out of memory
+  void (*visit)(void* counts, const LoopLine& line);
+  // Lines of the type's second (compact) log; null when it has none.
+  void (*visitCompact)(void* counts, const LoopLine& line);
+  void (*write)(void* counts, FILE* output, const OutputSettings& settings);
+  void (*destroy)(void* counts);
+  // The loop over the primary log for this handler alone (visit inlined).
+  ResultCode (*runAlone)(FILE* log, bool mayGrow, LoopSlot* slot, LoopReport report, JobEvent* event);
+};
+
+// The HandlerKind of a Counts type with operator()(const LoopLine&),
+// Write(FILE*, const OutputSettings&) and kFields, and Compact() when the
+// type has a compact log.
+template <typename Counts>
+struct KindOf {
+  static void* Create() { return new (std::nothrow) Counts(); }
+  static void Visit(void* counts, const LoopLine& line) { (*static_cast<Counts*>(counts))(line); }
+  static void VisitCompact(void* counts, const LoopLine& line)
+    requires requires(Counts& c, const LoopLine& l) { c.Compact(l); }
+  {
+    static_cast<Counts*>(counts)->Compact(line);
+  }
+  static void Write(void* counts, FILE* output, const OutputSettings& settings) {
+    static_cast<Counts*>(counts)->Write(output, settings);
+  }
+  static void Destroy(void* counts) { delete static_cast<Counts*>(counts); }
+  static constexpr HandlerKind Make() {
+    constexpr bool kCompact = requires(Counts& counts, const LoopLine& line) { counts.Compact(line); };
+    if constexpr (kCompact) {
+      return {Counts::kFields, Create, Visit, VisitCompact, Write, Destroy, RunVisitorLoop<Counts>};
+    } else {
+      return {Counts::kFields, Create, Visit, nullptr, Write, Destroy, RunVisitorLoop<Counts>};
+    }
+  }
+};
+
+extern const HandlerKind kSmtpTrafficKind;
+extern const HandlerKind kSmtpChartKind;
+extern const HandlerKind kPostponerKind;
+extern const HandlerKind kRblTrafficKind;
+extern const HandlerKind kRblChartKind;
+extern const HandlerKind kBipKind;
+extern const HandlerKind kHttpAlertKind;
+extern const HandlerKind kHttpTrafficKind;
+extern const HandlerKind kHttpWebFilterKind;
 
 // "SMTP-IN", "SMTP-OUT": S, 24 H lines, TIP (top), ERR (all).
 ResultCode SmtpTrafficHandler(FILE* primary, FILE* secondary, FILE* output, TimeValue day,

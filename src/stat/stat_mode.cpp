@@ -55,7 +55,7 @@ ResultCode RunStatMode(const StatModeArgs& args) {
     BackupStatState(args.outputDir);
     const bool force = args.datesGiven && !args.diff;
     result = RunStatTypes(args.logDir, args.outputDir, list, args.settings, force, args.diff,
-                          args.progress, args.event);
+                          args.threads, args.progress, args.event);
     if (result == kOk && (!args.datesGiven || args.diff)) SaveStatState(args.outputDir, args.mask);
   }
   if (ownList != nullptr) TreeDestroy(ownList);

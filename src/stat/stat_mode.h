@@ -18,6 +18,7 @@ struct StatModeArgs {
   bool diff;                 // --diff was given
   uint32_t mask;             // requested statistic types
   OutputSettings settings;   // --top, --units
+  uint32_t threads;          // --threads; 0: one per processor
   ProgressFile* progress;    // or null
   JobEvent* event;           // or null
 };

@@ -11,7 +11,7 @@ namespace {
 
 StatType MakeType(const wchar_t* name, uint32_t mask, const char* stateKey,
                   const wchar_t* logMask, const wchar_t* logMask2, const wchar_t* outputDir,
-                  const wchar_t* outputMask, StatHandler handler) {
+                  const wchar_t* outputMask, StatHandler handler, const HandlerKind* kind) {
   StatType row{};
   row.name = name;
   row.mask = mask;
@@ -21,39 +21,40 @@ StatType MakeType(const wchar_t* name, uint32_t mask, const char* stateKey,
   row.outputDir = outputDir;
   row.outputMask = outputMask;
   row.handler = handler;
+  row.kind = kind;
   return row;
 }
 
 StatType MakeSet(const wchar_t* name, uint32_t mask) {
-  return MakeType(name, mask, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  return MakeType(name, mask, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
 // Processing order; the row with a null name ends the real types.
 StatType g_table[kStatTypeRowCount] = {
     MakeType(L"SMTP-IN", kStatSmtpIn, "last_smtp_in", L"smtp*.log", nullptr, nullptr,
-             L"_smtp*.csv", SmtpTrafficHandler),
+             L"_smtp*.csv", SmtpTrafficHandler, &kSmtpTrafficKind),
     MakeType(L"SMTP-OUT", kStatSmtpOut, "last_smtp_out", L"smtp-out*.log", nullptr, nullptr,
-             L"_smtp-out*.csv", SmtpTrafficHandler),
+             L"_smtp-out*.csv", SmtpTrafficHandler, &kSmtpTrafficKind),
     MakeType(L"SMTP-CHART", kStatSmtpChart, "last_smtp_chart", L"smtp*.log", nullptr,
-             L"_smtpstat", L"_smtp*.csv", SmtpChartHandler),
+             L"_smtpstat", L"_smtp*.csv", SmtpChartHandler, &kSmtpChartKind),
     MakeType(L"RBL-IN", kStatRblIn, "last_rbl_in", L"rbl*.log", nullptr, nullptr, L"_rbl*.csv",
-             RblTrafficHandler),
+             RblTrafficHandler, &kRblTrafficKind),
     MakeType(L"RBL-OUT", kStatRblOut, "last_rbl_out", L"rbl-out*.log", nullptr, nullptr,
-             L"_rbl-out*.csv", RblTrafficHandler),
+             L"_rbl-out*.csv", RblTrafficHandler, &kRblTrafficKind),
     MakeType(L"RBL-CHART", kStatRblChart, "last_rbl_chart", L"rbl*.log", nullptr, L"_smtpstat",
-             L"_rbl*.csv", RblChartHandler),
+             L"_rbl*.csv", RblChartHandler, &kRblChartKind),
     MakeType(L"POST-IN", kStatPostIn, "last_post_in", L"postponer*.log", nullptr, nullptr,
-             L"_postponer*.csv", PostponerHandler),
+             L"_postponer*.csv", PostponerHandler, &kPostponerKind),
     MakeType(L"POST-OUT", kStatPostOut, "last_post_out", L"postponer-out*.log", nullptr, nullptr,
-             L"_postponer-out*.csv", PostponerHandler),
+             L"_postponer-out*.csv", PostponerHandler, &kPostponerKind),
     MakeType(L"HTTP-AL", kStatHttpAl, "last_http_al", L"kelb*.log", L"kelb-al*.log", L"_kelb_cs",
-             L"_kelb-al*.csv", HttpAlertHandler),
+             L"_kelb-al*.csv", HttpAlertHandler, &kHttpAlertKind),
     MakeType(L"HTTP-TR", kStatHttpTr, "last_http_tr", L"kelb*.log", L"kelb-tr*.log", L"_kelb_cs",
-             L"_kelb-tr*.csv", HttpTrafficHandler),
+             L"_kelb-tr*.csv", HttpTrafficHandler, &kHttpTrafficKind),
     MakeType(L"HTTP-WF", kStatHttpWf, "last_http_wf", L"kelb*.log", L"kelb-wf*.log", L"_kelb_cs",
-             L"_kelb-wf*.csv", HttpWebFilterHandler),
+             L"_kelb-wf*.csv", HttpWebFilterHandler, &kHttpWebFilterKind),
     MakeType(L"BIP", kStatBip, "last_bip", L"rbl*.log", nullptr, nullptr, L"_bip*.csv",
-             BipHandler),
+             BipHandler, &kBipKind),
     MakeSet(nullptr, 0),
     MakeSet(L"ALL", kStatAll),
     MakeSet(L"ALL-CHART", kStatSmtpChart | kStatRblChart),

@@ -11,6 +11,7 @@
 
 struct ProgressFile;
 struct JobEvent;
+struct HandlerKind;
 
 // Type bits.
 constexpr uint32_t kStatRblIn = 0x1;
@@ -45,6 +46,7 @@ struct StatType {
   const wchar_t* outputDir;    // subdirectory of the output dir, or null
   const wchar_t* outputMask;   // '*' stands for yyyymmdd
   StatHandler handler;
+  const HandlerKind* kind;  // the handler's counting, for loops shared by types
   // Run state: loaded from and saved to "_varno.stat".
   TimeValue lastDay;   // midnight of the last day processed
   uint32_t lastLines;  // lines of that day already processed

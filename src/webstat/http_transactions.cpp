@@ -6,7 +6,6 @@
 #include <new>
 #include <vector>
 
-#include "common/cache_table.h"
 #include "common/dir_enum.h"
 #include "common/line_reader.h"
 #include "common/list_match.h"
@@ -24,105 +23,16 @@ namespace {
 
 constexpr uint32_t kCancelPollLines = 500;
 constexpr uint32_t kProgressLines = 10000;
-constexpr uint32_t kNamesMax = kProxyIpField + kProxyUserField + kProxyHostField;
 constexpr uint32_t kMaxEarlierDays = 7;
 
-// The table's user data.
-struct TableContext {
-  WebstatConditions* conditions;
-  WebstatRun* run;
-};
-
-// An insertion template: header, fixed part, the three texts.
-struct TransactionTemplate {
-  uint32_t key;
+// A new record's texts: ip, user, host, each NUL-terminated.
+struct RecordNames {
   uint32_t length;
-  WebTransaction fixed;
-  char names[kNamesMax];
+  char text[kTransactionNamesMax];
 };
-
-// The update step's argument: the volume to store, and the state found.
-struct UpdateStep {
-  uint64_t volume;
-  uint32_t state;
-};
-
-// Removal's argument: the record found by the lookup.
-struct RemoveCapture {
-  const WebTransaction* found;
-};
-
-const WebTransaction* Transaction(const void* record) {
-  return reinterpret_cast<const WebTransaction*>(CacheRecordData(record));
-}
-
-uint32_t IdKey(const uint8_t* id) {
-  uint32_t key = 0;
-  std::memcpy(&key, id, sizeof key);
-  return key;
-}
-
-// Bytes 8 at a time in big-endian order: comparing the words compares the bytes.
-uint64_t BigEndianWord(const uint8_t* bytes) {
-  uint64_t word = 0;
-  std::memcpy(&word, bytes, sizeof word);
-  return __builtin_bswap64(word);
-}
-
-// The table's order: the 32-bit key, then the whole id bytewise. Many ids
-// share their first four bytes (the proxy's worker), so the rest is compared
-// in words rather than through memcmp.
-int CompareIds(void*, void*, const void* a, const void* b) {
-  uint32_t ka = static_cast<const CacheRecordHeader*>(a)->key;
-  uint32_t kb = static_cast<const CacheRecordHeader*>(b)->key;
-  if (ka != kb) return ka < kb ? -1 : 1;
-  // Equal keys are equal first four bytes.
-  const uint8_t* x = Transaction(a)->id;
-  const uint8_t* y = Transaction(b)->id;
-  for (uint32_t offset = 4; offset < kTransactionIdSize; offset += 8) {
-    uint64_t wx = BigEndianWord(x + offset);
-    uint64_t wy = BigEndianWord(y + offset);
-    if (wx != wy) return wx < wy ? -1 : 1;
-  }
-  return 0;
-}
-
-int CompareIdsCapturing(void* user, void* argument, const void* a, const void* b) {
-  int order = CompareIds(user, argument, a, b);
-  if (order == 0) static_cast<RemoveCapture*>(argument)->found = Transaction(b);
-  return order;
-}
-
-int RankAllEqual(void*, void*, const void*, const void*) { return 0; }
-int NeverEvict(void*, void*, const void*) { return 0; }
-
-ResultCode ConstructTransaction(void*, void*, unsigned char* data, uint32_t length,
-                                const void* templ) {
-  if (length < sizeof(WebTransaction) + 3) return kErrBufferTooSmall;
-  const auto* source = static_cast<const TransactionTemplate*>(templ);
-  std::memcpy(data, &source->fixed, sizeof(WebTransaction));
-  uint32_t room = length - sizeof(WebTransaction);
-  uint32_t textLength = source->length - sizeof(WebTransaction);
-  if (textLength > room) textLength = room;
-  char* names = reinterpret_cast<char*>(data + sizeof(WebTransaction));
-  std::memset(names, 0, room);
-  std::memcpy(names, source->names, textLength);
-  names[room - 1] = '\0';
-  return kOk;
-}
-
-int UpdateTransaction(void*, void* argument, void* record) {
-  auto* step = static_cast<UpdateStep*>(argument);
-  auto* transaction = reinterpret_cast<WebTransaction*>(CacheRecordData(record));
-  transaction->volume = step->volume;
-  step->state = transaction->state;
-  return 0;
-}
 
 // The texts of a record: ip, user, host.
-void RecordNames(const WebTransaction* transaction, const char** ip, const char** user,
-                 const char** host) {
-  const char* names = reinterpret_cast<const char*>(transaction + 1);
+void SplitNames(const char* names, const char** ip, const char** user, const char** host) {
   *ip = names;
   *user = *ip + std::strlen(*ip) + 1;
   *host = *user + std::strlen(*user) + 1;
@@ -145,23 +55,26 @@ bool NamesPass(const WebstatConditions* conditions, const char* ip, const char* 
   return true;
 }
 
-int ReportOpenTransaction(void* user, void* argument, void* record) {
-  const auto* context = static_cast<const TableContext*>(user);
-  WebstatConditions* conditions = context->conditions;
-  WebstatRun* run = context->run;
-  uint32_t userValue = *static_cast<const uint32_t*>(argument);
-  uint32_t phase = userValue == 0 ? kPhaseFinished : kPhaseIncomplete;
-  if ((conditions->phaseMask & phase) == 0) return 0;
-  const WebTransaction* transaction = Transaction(record);
+// What the report of open transactions works with.
+struct ReportContext {
+  WebstatConditions* conditions;
+  WebstatRun* run;
+  uint32_t phase;
+};
+
+void ReportOpenTransaction(void* context, const WebTransaction* transaction, const char* names) {
+  const auto* report = static_cast<const ReportContext*>(context);
+  WebstatConditions* conditions = report->conditions;
+  WebstatRun* run = report->run;
   if (transaction->state == 0) {
     RecordTableAppend(&run->doubts, transaction, sizeof(WebTransaction));
-    return 0;
+    return;
   }
-  if (transaction->state != 1 || !VolumePasses(conditions, transaction->volume)) return 0;
+  if (transaction->state != 1 || !VolumePasses(conditions, transaction->volume)) return;
   const char* ip = nullptr;
   const char* userName = nullptr;
   const char* host = nullptr;
-  RecordNames(transaction, &ip, &userName, &host);
+  SplitNames(names, &ip, &userName, &host);
   if ((conditions->outform & kWebOutSummary) != 0) {
     AddSummaryRecord(&run->summary, userName, host, ip, nullptr, transaction->volume, 0, 0, 0,
                      nullptr);
@@ -172,36 +85,33 @@ int ReportOpenTransaction(void* user, void* argument, void* record) {
     AddSearchHit(&run->searchHits, &block, conditions->sortColumn, transaction->id, userName, ip,
                  host, transaction->volume);
   }
-  return 0;
 }
 
-// Builds the template of a line; names null for a record without texts.
-void FillTemplate(TransactionTemplate* templ, const ProxyLine& line, uint32_t fileIndex,
-                  uint32_t offset, TimeValue day, uint64_t volume, uint32_t state, bool names) {
-  templ->key = IdKey(line.id);
-  std::memcpy(templ->fixed.id, line.id, kTransactionIdSize);
-  templ->fixed.fileIndex = fileIndex;
-  templ->fixed.lineOffset = offset;
-  templ->fixed.time = day + line.timeOfDay;
-  templ->fixed.volume = volume;
-  templ->fixed.state = state;
-  templ->fixed.day = day;
-  templ->fixed.timeOfDay = line.timeOfDay;
+// The fixed part of a line's record.
+WebTransaction LineRecord(const ProxyLine& line, uint32_t fileIndex, uint32_t offset,
+                          TimeValue day, uint32_t state) {
+  WebTransaction fixed{};
+  std::memcpy(fixed.id, line.id, kTransactionIdSize);
+  fixed.fileIndex = fileIndex;
+  fixed.lineOffset = offset;
+  fixed.time = day + line.timeOfDay;
+  fixed.state = state;
+  fixed.day = day;
+  fixed.timeOfDay = line.timeOfDay;
+  return fixed;
+}
+
+// The texts of an opening line; empty ones for a record made by traffic.
+void FillNames(RecordNames* names, const ProxyLine& line, bool withTexts) {
   size_t used = 0;
-  const char* texts[3] = {names ? line.ip : "", names ? line.user : "", names ? line.host : ""};
+  const char* texts[3] = {withTexts ? line.ip : "", withTexts ? line.user : "",
+                          withTexts ? line.host : ""};
   for (const char* text : texts) {
     size_t length = std::strlen(text);
-    std::memcpy(templ->names + used, text, length + 1);
+    std::memcpy(names->text + used, text, length + 1);
     used += length + 1;
   }
-  templ->length = static_cast<uint32_t>(sizeof(WebTransaction) + used);
-}
-
-// Template with only the id, for lookups and removal.
-void FillLookup(TransactionTemplate* templ, const uint8_t* id) {
-  templ->key = IdKey(id);
-  templ->length = sizeof(WebTransaction) + 3;
-  std::memcpy(templ->fixed.id, id, kTransactionIdSize);
+  names->length = static_cast<uint32_t>(used);
 }
 
 int64_t MeasureStream(FILE* file) {
@@ -237,21 +147,26 @@ void CountLine(LoopControl* control, uint64_t position) {
   }
 }
 
-void CutLineEnd(LinePiece* piece) {
-  if (piece->length > 0 && piece->text[piece->length - 1] == '\r') {
-    piece->text[--piece->length] = '\0';
-  }
+bool ConditionsNeedNames(const WebstatConditions* conditions) {
+  return conditions->ip != nullptr || conditions->ipRangeCount != 0 || conditions->user != nullptr ||
+         conditions->host != nullptr;
 }
 
-bool EndLineMatches(const WebstatConditions* conditions, ProxyLine* line, uint32_t* reason) {
+// The conditions on the closing line's own fields, each field read only when
+// a test or the output needs it; on success every field the output uses is read.
+bool EndLineMatches(const WebstatConditions* conditions, ProxyFields* fields, ProxyLine* line,
+                    uint32_t* reason) {
   if (!VolumePasses(conditions, line->size6)) return false;
-  ReadProxyEnd(line);
-  if (conditions->code != nullptr && !MatchPatternList(conditions->code, line->code, 1)) {
-    return false;
+  if (conditions->code != nullptr) {
+    ReadProxyEndSplit(fields, line, conditions->content != nullptr);
+    if (!MatchPatternList(conditions->code, line->code, 1)) return false;
+  } else {
+    ReadProxyBlock(fields, line);
   }
   int passes = ClassifyBlockReason(line->reason, line->webFilterFlag, conditions->blockedMask,
                                    reason);
   if (conditions->blockedMask != 0 && passes == 0) return false;
+  if (conditions->code == nullptr) ReadProxyEndSplit(fields, line, conditions->content != nullptr);
   if (conditions->wfcatActive != 0) {
     if (line->categories1 == 0) {
       if (conditions->wfUncategorised == 0) return false;
@@ -267,54 +182,75 @@ bool EndLineMatches(const WebstatConditions* conditions, ProxyLine* line, uint32
 
 // The state of one day's parse.
 struct DayParse {
-  CacheTable* table;
+  TransactionTable* table;
   WebstatRun* run;
   WebstatConditions* conditions;
   uint32_t fileIndex;
   TimeValue day;
   bool summary;
   bool search;
+  ProxyFields fields;  // of the line being handled
 };
 
 void HandleOpening(DayParse* parse, const ProxyLine& line, uint32_t offset, bool matching,
-                   TransactionTemplate* templ) {
+                   RecordNames* names) {
   TimeValue time = parse->day + line.timeOfDay;
-  FillTemplate(templ, line, parse->fileIndex, offset, parse->day, line.size5, matching ? 1 : 2,
-               true);
-  UpdateStep step{line.size5, 0};
-  CacheTableInsert(parse->table, templ, UpdateTransaction, &step);
+  FillNames(names, line, true);
+  uint32_t state = 0;
+  TransactionTableUpsert(parse->table,
+                         LineRecord(line, parse->fileIndex, offset, parse->day, matching ? 1 : 2),
+                         names->text, names->length, line.size5, &state);
   if (matching && parse->run->countOnOpen != 0 && parse->summary) {
     AddToTimeSeries(&parse->run->summary.series, 0, time, 1, 0, 0, 0);
   }
 }
 
-void HandleTraffic(DayParse* parse, const ProxyLine& line, uint32_t offset,
-                   TransactionTemplate* templ) {
-  FillTemplate(templ, line, parse->fileIndex, offset, parse->day, line.size6, 0, false);
-  UpdateStep step{line.size6, 0};
-  if (CacheTableInsert(parse->table, templ, UpdateTransaction, &step) != kOk) step.state = 0;
-  if (parse->summary && parse->run->countOnOpen != 0 && step.state == 1) {
+void HandleTraffic(DayParse* parse, const ProxyLine& line, uint32_t offset, RecordNames* names) {
+  FillNames(names, line, false);
+  uint32_t state = 0;
+  TransactionTableUpsert(parse->table, LineRecord(line, parse->fileIndex, offset, parse->day, 0),
+                         names->text, names->length, line.size6, &state);
+  if (parse->summary && parse->run->countOnOpen != 0 && state == 1) {
     AddToTimeSeries(&parse->run->summary.series, 0, parse->day + line.timeOfDay, 0, line.size6, 0,
                     0);
   }
 }
 
-void HandleEnd(DayParse* parse, ProxyLine* line, uint32_t offset, bool matching,
-               TransactionTemplate* templ) {
-  FillLookup(templ, line->id);
-  RemoveCapture capture{nullptr};
-  bool found =
-      CacheTableRemove(parse->table, templ, CompareIdsCapturing, &capture) == kOk &&
-      capture.found != nullptr;
-  uint64_t volumeSeen = found ? capture.found->volume : 0;
+// Whether a closing line passes the conditions (every field the output uses
+// is read when it does).
+bool ClosingLineMatches(DayParse* parse, ProxyLine* line, uint32_t* reason) {
+  WebstatConditions* conditions = parse->conditions;
+  if (ConditionsNeedNames(conditions)) {
+    ReadProxyNames(&parse->fields, line);
+    if (!NamesPass(conditions, line->ip, line->user, line->host)) return false;
+  }
+  line->size6 = ReadProxySize(&parse->fields, 6);
+  if (!EndLineMatches(conditions, &parse->fields, line, reason)) return false;
+  if (!ConditionsNeedNames(conditions)) ReadProxyNames(&parse->fields, line);
+  return true;
+}
+
+void HandleEnd(DayParse* parse, ProxyLine* line, uint32_t offset) {
+  // The table is empty when only closing lines count (a blocked condition).
+  // The line is read while its record is fetched, and removed either way.
+  const bool tableInUse = TransactionTableCount(parse->table) != 0;
+  if (tableInUse) {
+    ReadProxyId(&parse->fields, line);
+    TransactionTablePrefetch(parse->table, line->id);
+  }
   uint32_t reason = 0;
-  if (!matching || !EndLineMatches(parse->conditions, line, &reason)) return;
+  const bool matching = ClosingLineMatches(parse, line, &reason);
+  uint64_t volumeSeen = 0;
+  const bool found = tableInUse && TransactionTableRemove(parse->table, line->id, &volumeSeen);
+  if (!matching) return;
+  if (!tableInUse) ReadProxyId(&parse->fields, line);
+  WebstatConditions* conditions = parse->conditions;
   TimeValue time = parse->day + line->timeOfDay;
   WebstatRun* run = parse->run;
   if (parse->search) {
     SearchHitBlock block{parse->fileIndex, offset, time, 0};
-    AddSearchHit(&run->searchHits, &block, parse->conditions->sortColumn, line->id, line->user,
-                 line->ip, line->host, line->size6);
+    AddSearchHit(&run->searchHits, &block, conditions->sortColumn, line->id, line->user, line->ip,
+                 line->host, line->size6);
   }
   if (parse->summary) {
     AddSummaryRecord(&run->summary, line->user, line->host, line->ip, line->code, line->size6,
@@ -330,39 +266,54 @@ void HandleEnd(DayParse* parse, ProxyLine* line, uint32_t offset, bool matching,
   }
 }
 
-void HandleLine(DayParse* parse, ProxyLine* line, uint32_t offset, TransactionTemplate* templ) {
-  const WebstatConditions* conditions = parse->conditions;
+void HandleLine(DayParse* parse, ProxyLine* line, uint32_t offset, RecordNames* names) {
+  WebstatConditions* conditions = parse->conditions;
   TimeValue time = parse->day + line->timeOfDay;
   if (conditions->start != 0 && time < conditions->start) return;
   if (conditions->end != 0 && time > conditions->end) return;
   const char kind = line->kind;
   if (kind == 'E' && (conditions->phaseMask & kPhaseFinished) == 0) {
-    FillLookup(templ, line->id);
-    CacheTableRemove(parse->table, templ, nullptr, nullptr);
+    ReadProxyId(&parse->fields, line);
+    TransactionTableRemove(parse->table, line->id, nullptr);
     return;
   }
   if (kind != 'E' && (conditions->blockedMask & ~kBlockNone) != 0) return;
   if (kind == 'R') {
-    if (parse->run->countOnOpen != 0) ReportOpenTransactions(parse->table, 0);
-    CacheTableClear(parse->table);
+    if (parse->run->countOnOpen != 0) {
+      ReportOpenTransactions(parse->table, conditions, parse->run, 0);
+    }
+    TransactionTableClear(parse->table);
     return;
   }
-  if (kind != 'B' && kind != 'T' && kind != 'E') return;
-  ReadProxyTraffic(line);
-  bool matching = kind != 'T' && NamesPass(conditions, line->ip, line->user, line->host);
-  if (kind == 'B') {
-    HandleOpening(parse, *line, offset, matching, templ);
+  if (kind == 'E') {
+    HandleEnd(parse, line, offset);
+  } else if (kind == 'B') {
+    ReadProxyId(&parse->fields, line);
+    TransactionTablePrefetch(parse->table, line->id);
+    line->size5 = ReadProxySize(&parse->fields, 5);
+    ReadProxyNames(&parse->fields, line);
+    HandleOpening(parse, *line, offset, NamesPass(conditions, line->ip, line->user, line->host),
+                  names);
   } else if (kind == 'T') {
-    HandleTraffic(parse, *line, offset, templ);
-  } else {
-    HandleEnd(parse, line, offset, matching, templ);
+    ReadProxyId(&parse->fields, line);
+    line->size6 = ReadProxySize(&parse->fields, 6);
+    HandleTraffic(parse, *line, offset, names);
   }
+}
+
+// Whether the line's kind (field 3) is "E": lines of other kinds are skipped,
+// whatever their time, when only closing lines count.
+bool IsClosingLine(ProxyFields* fields) {
+  ExtendProxyFields(fields, 3);
+  const TextView kind = TrimField(fields->Field(3), kProxyTimeField);
+  return kind.length != 0 && kind.text[0] == 'E';
 }
 
 // Buffers of one parse, allocated once per log.
 struct ParseBuffers {
   ProxyLine line;
-  TransactionTemplate templ;
+  RecordNames names;
+  DayParse parse;
 };
 
 void PrintDayName(const wchar_t* format, TimeValue day, TimeValue till) {
@@ -388,7 +339,8 @@ int CompareDoubtSort(void*, const void* a, const void* b) {
 
 void ReparseOpening(WebstatRun* run, WebstatConditions* conditions, DoubtEntry* entry,
                     const ProxyLine& line, uint32_t fileIndex, uint32_t offset, TimeValue time) {
-  if (entry->state != 0 || !NamesPass(conditions, line.ip, line.user, line.host)) return;
+  // Every opening line of a doubted id counts, not only the first.
+  if (!NamesPass(conditions, line.ip, line.user, line.host)) return;
   entry->state = 1;
   if ((conditions->outform & kWebOutSearch) != 0) {
     SearchHitBlock block{fileIndex, offset, time, entry->volume};
@@ -445,17 +397,8 @@ ResultCode FindOrOpenLog(WebstatRun* run, const wchar_t* logDir, TimeValue day,
 
 }  // namespace
 
-ResultCode CreateTransactionTable(WebstatConditions* conditions, WebstatRun* run,
-                                  CacheTable** table) {
-  TableContext context{conditions, run};
-  CacheTableCallbacks callbacks;
-  callbacks.order = CompareIds;
-  callbacks.lookup = CompareIds;
-  callbacks.eviction = RankAllEqual;
-  callbacks.evictPredicate = NeverEvict;
-  callbacks.construct = ConstructTransaction;
-  return CacheTableCreate(table, kTransactionRecordLimit, kTransactionByteLimit, nullptr, &context,
-                          sizeof context, &callbacks);
+ResultCode CreateTransactionTable(TransactionTable** table) {
+  return TransactionTableCreate(kTransactionRecordLimit, kTransactionByteLimit, table);
 }
 
 ResultCode OpenDayLog(const wchar_t* logDir, TimeValue day, FILE** file) {
@@ -502,11 +445,14 @@ int ClassifyBlockReason(const char* text, uint32_t webFilterFlag, uint32_t block
   return (bits & blockedMask) != 0 ? 1 : 0;
 }
 
-ResultCode ReportOpenTransactions(CacheTable* table, uint32_t userValue) {
-  return CacheTableForEach(table, ReportOpenTransaction, nullptr, &userValue);
+void ReportOpenTransactions(TransactionTable* table, WebstatConditions* conditions,
+                            WebstatRun* run, uint32_t userValue) {
+  ReportContext context{conditions, run, userValue == 0 ? kPhaseFinished : kPhaseIncomplete};
+  if ((conditions->phaseMask & context.phase) == 0) return;
+  TransactionTableForEach(table, ReportOpenTransaction, &context);
 }
 
-ResultCode ParseDayLog(CacheTable* table, WebstatRun* run, FILE* file, uint32_t fileIndex,
+ResultCode ParseDayLog(TransactionTable* table, WebstatRun* run, FILE* file, uint32_t fileIndex,
                        TimeValue day, WebstatConditions* conditions, ProgressFile* progress,
                        JobEvent* job) {
   if (file == nullptr || table == nullptr || run == nullptr || conditions == nullptr) {
@@ -516,26 +462,33 @@ ResultCode ParseDayLog(CacheTable* table, WebstatRun* run, FILE* file, uint32_t 
   LoopControl control{progress, job, MeasureStream(file), 0};
   auto* buffers = new (std::nothrow) ParseBuffers;
   if (buffers == nullptr) return kErrNoMemory;
-  LineReader reader;
-  ResultCode result = LineReaderInit(&reader, file, 0);
-  DayParse parse{table, run, conditions, fileIndex, day,
-                 (conditions->outform & kWebOutSummary) != 0,
-                 (conditions->outform & kWebOutSearch) != 0};
-  LinePiece piece;
+  BlockLineReader reader;
+  ResultCode result = BlockLineReaderInit(&reader, file);
+  DayParse& parse = buffers->parse;
+  parse = DayParse{table, run, conditions, fileIndex, day,
+                   (conditions->outform & kWebOutSummary) != 0,
+                   (conditions->outform & kWebOutSearch) != 0, {}};
+  LineView piece;
+  PieceFields ends;
+  // When only closing lines count, most lines are known by their kind (field
+  // 3): the rest of the line is split only for them.
+  const bool closingOnly = (conditions->blockedMask & ~kBlockNone) != 0;
+  const uint32_t separators = closingOnly ? 3 : kPieceSeparatorsMax;
   while (result == kOk) {
     result = PollStop(control);
     if (result != kOk) break;
-    int got = LineReaderNext(&reader, &piece);
+    int got = BlockLineReaderNextSplit(&reader, ';', separators, &piece, &ends);
     if (got <= 0) {
       if (got < 0) result = kErrReadFault;
       break;
     }
     CountLine(&control, piece.consumed);
-    CutLineEnd(&piece);
-    if (ReadProxyHead(piece.text, &buffers->line) != kOk) continue;
-    HandleLine(&parse, &buffers->line, static_cast<uint32_t>(piece.offset), &buffers->templ);
+    SplitProxyPiece(piece.text, piece.length, ends, separators, &parse.fields);
+    if (closingOnly && !IsClosingLine(&parse.fields)) continue;
+    if (ReadProxyTimeAndKind(&parse.fields, &buffers->line) != kOk) continue;
+    HandleLine(&parse, &buffers->line, static_cast<uint32_t>(piece.offset), &buffers->names);
   }
-  LineReaderFree(&reader);
+  BlockLineReaderFree(&reader);
   delete buffers;
   return result;
 }
@@ -552,23 +505,29 @@ ResultCode ReparseDayLog(ProgressFile* progress, JobEvent* job, const ReparseSpa
   FILE* file = run->openFiles[fileIndex].file;
   LoopControl control{progress, job, MeasureStream(file), 0};
   auto* line = new (std::nothrow) ProxyLine;
-  if (line == nullptr) return kErrNoMemory;
+  auto* fields = new (std::nothrow) ProxyFields;
+  if (line == nullptr || fields == nullptr) {
+    delete line;
+    delete fields;
+    return kErrNoMemory;
+  }
   const bool summary = (conditions->outform & kWebOutSummary) != 0;
   const std::vector<uint64_t> filter = BuildDoubtFilter(&run->doubts);
-  LineReader reader;
-  result = LineReaderInit(&reader, file, 0);
-  LinePiece piece;
+  BlockLineReader reader;
+  result = BlockLineReaderInit(&reader, file);
+  LineView piece;
+  PieceFields ends;
   while (result == kOk) {
     result = PollStop(control);
     if (result != kOk) break;
-    int got = LineReaderNext(&reader, &piece);
+    int got = BlockLineReaderNextSplit(&reader, ';', kPieceSeparatorsMax, &piece, &ends);
     if (got <= 0) {
       if (got < 0) result = kErrReadFault;
       break;
     }
     CountLine(&control, piece.consumed);
-    CutLineEnd(&piece);
-    if (ReadProxyHead(piece.text, line) != kOk) continue;
+    SplitProxyPiece(piece.text, piece.length, ends, kPieceSeparatorsMax, fields);
+    if (ReadProxyHeadSplit(fields, line) != kOk) continue;
     if (line->timeOfDay > span->till) break;
     // With summary output only openings and traffic count; without it, every
     // kind but traffic is taken as an opening.
@@ -576,7 +535,7 @@ ResultCode ReparseDayLog(ProgressFile* progress, JobEvent* job, const ReparseSpa
     if (!MayBeDoubted(filter, line->id)) continue;
     auto* entry = static_cast<DoubtEntry*>(RecordTableFind(&run->doubts, CompareDoubtKey, line->id));
     if (entry == nullptr) continue;
-    ReadProxyTraffic(line);
+    ReadProxyTrafficSplit(fields, line);
     TimeValue time = span->day + line->timeOfDay;
     if (line->kind == 'T') {
       if (entry->state == 1 && run->countOnOpen != 0 && summary) {
@@ -587,8 +546,9 @@ ResultCode ReparseDayLog(ProgressFile* progress, JobEvent* job, const ReparseSpa
                      time);
     }
   }
-  LineReaderFree(&reader);
+  BlockLineReaderFree(&reader);
   delete line;
+  delete fields;
   return result;
 }
 

@@ -7,26 +7,13 @@
 #include <vector>
 
 #include "common/proxy_log.h"
+#include "webstat/transaction_table.h"
 #include "platform/types.h"
 
-struct CacheTable;
 struct WebstatConditions;
 struct WebstatRun;
 struct ProgressFile;
 struct JobEvent;
-
-// The fixed part of a table record; the three texts (ip, user, host, each
-// NUL-terminated) follow it.
-struct WebTransaction {
-  uint8_t id[kTransactionIdSize];
-  uint32_t fileIndex;
-  uint32_t lineOffset;
-  TimeValue time;
-  uint64_t volume;
-  uint32_t state;  // 1 opened and matching, 2 opened not matching, 0 in doubt
-  TimeValue day;
-  TimeValue timeOfDay;
-};
 
 // A transaction in doubt: the fixed part of its record.
 using DoubtEntry = WebTransaction;
@@ -41,8 +28,7 @@ constexpr uint32_t kTransactionRecordLimit = 10000;
 constexpr uint32_t kTransactionByteLimit = 800000;
 
 // The table of open transactions for a run (10000 records, 800000 bytes).
-ResultCode CreateTransactionTable(WebstatConditions* conditions, WebstatRun* run,
-                                  CacheTable** table);
+ResultCode CreateTransactionTable(TransactionTable** table);
 
 // Opens "kelbYYYYMMDD.log" of the day in logDir for binary reading.
 // kErrInvalidArgument, kErrOpenFailed (*file is then null).
@@ -51,7 +37,7 @@ ResultCode OpenDayLog(const wchar_t* logDir, TimeValue day, FILE** file);
 // Reads one day's log into the table and the run's outputs. kOk at the end,
 // kUserAbort on Ctrl+C or cancellation (polled every 500 lines),
 // kErrInvalidArgument without a file, kErrReadFault.
-ResultCode ParseDayLog(CacheTable* table, WebstatRun* run, FILE* file, uint32_t fileIndex,
+ResultCode ParseDayLog(TransactionTable* table, WebstatRun* run, FILE* file, uint32_t fileIndex,
                        TimeValue day, WebstatConditions* conditions, ProgressFile* progress,
                        JobEvent* job);
 
@@ -67,7 +53,8 @@ int ClassifyBlockReason(const char* text, uint32_t webFilterFlag, uint32_t block
 
 // Reports the table's open transactions: userValue 0 at a proxy reset
 // (finished phase), 1 at the end of the run (incomplete phase).
-ResultCode ReportOpenTransactions(CacheTable* table, uint32_t userValue);
+void ReportOpenTransactions(TransactionTable* table, WebstatConditions* conditions,
+                            WebstatRun* run, uint32_t userValue);
 
 // Merges the spans of one doubt (its day up to till, then earlierDays full
 // earlier days, at most 7) into spans, which stay ordered newest first.

@@ -59,12 +59,49 @@ void CategoryKey(uint32_t bit, char key[11]) {
   key[10] = '\0';
 }
 
-void AddCategoryBits(RecordTable* table, uint32_t bits) {
-  for (uint32_t rest = bits; rest != 0; rest &= rest - 1) {
+void CountCategoryBits(uint64_t* counts, uint32_t bits) {
+  for (uint32_t rest = bits; rest != 0; rest &= rest - 1) ++counts[__builtin_ctz(rest)];
+}
+
+// Moves the counts per bit into the counter table (bits in ascending order).
+void FlushCategoryBits(RecordTable* table, uint64_t* counts) {
+  for (uint32_t bit = 0; bit < 32; ++bit) {
+    if (counts[bit] == 0) continue;
     char key[11];
-    CategoryKey(static_cast<uint32_t>(__builtin_ctz(rest)), key);
-    CounterTableAdd(table, key, 1, 0, 0);
+    CategoryKey(bit, key);
+    CounterTableAdd(table, key, counts[bit], 0, 0);
+    counts[bit] = 0;
   }
+}
+
+// Moves the counts per code into the counter table, in the order first seen.
+void FlushCodeCounts(WebSummary* summary) {
+  for (uint32_t i = 0; i < summary->codeCountUsed; ++i) {
+    char key[9] = {};
+    std::memcpy(key, &summary->codeCounts[i].text, 8);
+    CounterTableAdd(&summary->codes, key, summary->codeCounts[i].count, 0, 0);
+  }
+  summary->codeCountUsed = 0;
+}
+
+void CountCode(WebSummary* summary, const char* code) {
+  const size_t length = std::strlen(code);
+  if (length > 8) {
+    FlushCodeCounts(summary);
+    CounterTableAdd(&summary->codes, code, 1, 0, 0);
+    return;
+  }
+  uint64_t text = 0;
+  std::memcpy(&text, code, length);
+  for (uint32_t i = 0; i < summary->codeCountUsed; ++i) {
+    if (summary->codeCounts[i].text == text) {
+      ++summary->codeCounts[i].count;
+      return;
+    }
+  }
+  const uint32_t room = sizeof summary->codeCounts / sizeof summary->codeCounts[0];
+  if (summary->codeCountUsed == room) FlushCodeCounts(summary);
+  summary->codeCounts[summary->codeCountUsed++] = {text, 1};
 }
 
 uint64_t MetricValue(const TopEntryCounters* counters, uint32_t metric) {
@@ -177,9 +214,9 @@ ResultCode AddSummaryRecord(WebSummary* summary, const char* user, const char* h
   if (host != nullptr) {
     TopListAdd(&summary->hosts, host, 1, volume, blocked, wfHits, wfAllHits, reason, false);
   }
-  if (code != nullptr) CounterTableAdd(&summary->codes, code, 1, 0, 0);
-  AddCategoryBits(&summary->categories, categories1);
-  AddCategoryBits(&summary->allCategories, categories2);
+  if (code != nullptr) CountCode(summary, code);
+  CountCategoryBits(summary->categoryBits, categories1);
+  CountCategoryBits(summary->allCategoryBits, categories2);
   if ((reason & 0x01) != 0) {
     CounterTableAdd(&summary->viruses, detail != nullptr ? detail : "", 1, 0, 0);
   }
@@ -397,6 +434,9 @@ ResultCode WriteSummary(FILE* output, const char* header, WebSummary* summary,
   WriteTopBlock(output, &summary->ips, kIp, settings);
   Announce(L"summary: host");
   WriteTopBlock(output, &summary->hosts, kHost, settings);
+  FlushCodeCounts(summary);
+  FlushCategoryBits(&summary->categories, summary->categoryBits);
+  FlushCategoryBits(&summary->allCategories, summary->allCategoryBits);
   WriteCounterBlock(output, &summary->codes, "HTTP");
   WriteCounterBlock(output, &summary->viruses, "VIR");
   WriteCounterBlock(output, &summary->categories, "WFC");

@@ -63,6 +63,18 @@ struct WebSummary {
   RecordTable viruses;
   RecordTable codes;
   TimeSeries series;
+  // Transactions per category bit, added to the two counter tables when the
+  // summary is written: a bit's key never changes its spelling.
+  uint64_t categoryBits[32];
+  uint64_t allCategoryBits[32];
+  // Transactions per status code as spelled, in the order first seen, added
+  // to `codes` when full or when the summary is written: a line's code is
+  // one of a few.
+  struct CodeCount {
+    uint64_t text;  // up to 8 bytes, zero-padded
+    uint64_t count;
+  } codeCounts[16];
+  uint32_t codeCountUsed;
 };
 
 void WebSummaryFree(WebSummary* summary);

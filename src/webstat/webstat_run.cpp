@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "common/cache_table.h"
 #include "common/dir_enum.h"
 #include "common/line_reader.h"
 #include "common/paths.h"
@@ -138,10 +137,10 @@ ResultCode CollectDays(const wchar_t* logDir, TimeValue firstDay, TimeValue last
 
 // Reports open transactions at the end, then settles the doubts by re-reading
 // earlier days.
-ResultCode SettleOpenTransactions(CacheTable* table, const wchar_t* logDir,
+ResultCode SettleOpenTransactions(TransactionTable* table, const wchar_t* logDir,
                                   WebstatConditions* conditions, WebstatRun* run,
                                   ProgressFile* progress, JobEvent* job) {
-  ReportOpenTransactions(table, 1);
+  ReportOpenTransactions(table, conditions, run, 1);
   std::vector<ReparseSpan> spans;
   uint32_t doubtCount = RecordTableCount(&run->doubts);
   for (uint32_t i = 0; i < doubtCount; ++i) {
@@ -167,8 +166,8 @@ ResultCode SettleOpenTransactions(CacheTable* table, const wchar_t* logDir,
 ResultCode ParseDays(const wchar_t* logDir, const std::vector<TimeValue>& days,
                      WebstatConditions* conditions, WebstatRun* run, ProgressFile* progress,
                      JobEvent* job) {
-  CacheTable* table = nullptr;
-  ResultCode result = CreateTransactionTable(conditions, run, &table);
+  TransactionTable* table = nullptr;
+  ResultCode result = CreateTransactionTable(&table);
   if (result != kOk) return result;
   for (size_t i = 0; i < days.size() && result == kOk; ++i) {
     FILE* file = nullptr;
@@ -186,7 +185,7 @@ ResultCode ParseDays(const wchar_t* logDir, const std::vector<TimeValue>& days,
   if (result == kOk && run->countOnOpen != 0) {
     result = SettleOpenTransactions(table, logDir, conditions, run, progress, job);
   }
-  CacheTableDestroy(table);
+  TransactionTableDestroy(table);
   return result;
 }
 

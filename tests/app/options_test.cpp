@@ -45,8 +45,8 @@ TEST(ValueParsers, GoodAndBadTexts) {
          return r;
        },
        {{L"15", (2ull << 32) + 15}, {L"2 m", (6ull << 32) + 2}, {L"2 M", (2ull << 32) + 2},
-        {L"\t30S", (1ull << 32) + 30}, {L"2w", (5ull << 32) + 2}, {L"1y", (7ull << 32) + 1}, {L"2m rest", (6ull << 32) + 2}},
-       {L"m", L"", L"5x", L"5 mm", L"5D", L"0", L"-5", L"0x10", L"18446744073709551616"}},
+        {L"\t30S", (1ull << 32) + 30}, {L"2w", (5ull << 32) + 2}, {L"1y", (7ull << 32) + 1}, {L"2m rest", (6ull << 32) + 2}, {L"0", (2ull << 32) + 0}},
+       {L"m", L"", L"5x", L"5 mm", L"5D", L"-5", L"0x10", L"18446744073709551616"}},
       {"sort",
        [](const wchar_t* t, uint64_t* v) { uint32_t n = 99; ResultCode r = ParseSortColumn(t, &n); *v = n; return r; },
        {{L"time", 0}, {L"FROM", 1}, {L"To", 2}, {L"ip", 3}, {L"id", 4}, {L"host", 5}, {L"SITE", 5}, {L"user", 6},

@@ -1,4 +1,5 @@
-// Day lists: --date parsing, ordered insertion and tagging.
+// Day lists: ordered insertion and tagging (--date lists are cases in
+// e2e/cases/stat).
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -23,21 +24,6 @@ class DateListTest : public ::testing::Test {
   void TearDown() override { TreeDestroy(list_); }
   NodeTree* list_ = nullptr;
 };
-
-TEST_F(DateListTest, KeepsGivenOrderAndSkipsRepeatedDays) {
-  EXPECT_EQ(ParseDateList(list_, L"20080427, 2008-04-28 ,20080427"), kOk);
-  EXPECT_EQ(Days(list_), (std::vector<TimeValue>{MakeTime(2008, 4, 27, 0, 0, 0),
-                                                  MakeTime(2008, 4, 28, 0, 0, 0)}));
-}
-
-TEST_F(DateListTest, EmptyFieldsAndBadDates) {
-  EXPECT_EQ(ParseDateList(list_, L","), kErrNothingGiven);
-  EXPECT_EQ(ParseDateList(list_, L""), kErrNothingGiven);
-  EXPECT_EQ(ParseDateList(list_, L"20080427,2008/04/27"), kErrInvalidValue);
-  // Days before the bad field stay in the list.
-  EXPECT_EQ(Days(list_).size(), 1u);
-  EXPECT_EQ(ParseDateList(nullptr, L"20080427"), kErrInvalidArgument);
-}
 
 TEST_F(DateListTest, AddKeepsAscendingOrderAndMergesMasks) {
   const TimeValue d1 = MakeTime(2008, 4, 1, 0, 0, 0);

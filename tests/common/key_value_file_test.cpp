@@ -29,16 +29,6 @@ class KeyValueFileTest : public ::testing::Test {
   KeyValueFile* file_ = KeyValueFileCreate(nullptr, 0, 0);
 };
 
-TEST_F(KeyValueFileTest, TrailingCommentSurvivesSet) {
-  const std::string line = "last_smtp_in = 2008-04-27,1234,56,13:05:10  # note\r\n";
-  Put(line);
-  ASSERT_EQ(KeyValueFileLoad(file_, Path().c_str()), kOk);
-  EXPECT_STREQ(KeyValueFileGet(file_, "last_smtp_in"), "2008-04-27,1234,56,13:05:10");
-  ASSERT_EQ(KeyValueFileSet(file_, "last_smtp_in", "2008-04-28,1,2,00:00:01"), kOk);
-  ASSERT_EQ(KeyValueFileSave(file_, Path("out").c_str()), kOk);
-  EXPECT_EQ(Bytes("out"), "last_smtp_in = 2008-04-28,1,2,00:00:01  # note\r\n");
-}
-
 TEST_F(KeyValueFileTest, SavedFormOfLoadedLines) {
   const std::pair<const char*, const char*> cases[] = {
       {"a=b=c\n", "a = \"b=c\"\r\n"},  // only the first separator splits

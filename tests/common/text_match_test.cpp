@@ -102,6 +102,7 @@ TEST(ParseIPv4, FormsOfOneAddress) {
   EXPECT_EQ(Parsed("0xC0A8010A"), expected);
   EXPECT_EQ(Parsed("0300.0250.01.012"), expected);
   EXPECT_EQ(Parsed(" \t192.168.1.10"), expected);
+  EXPECT_EQ(Parsed("\x01 192.168.1.10"), expected);  // low control bytes are skipped too
   EXPECT_EQ(Parsed("0.0.0.0"), 0u);
   EXPECT_EQ(Parsed("0"), 0u);
   EXPECT_EQ(AddressOrderValue(expected), 0xC0A8010Au);
@@ -121,56 +122,18 @@ TEST(ParseIPv4, InvalidTexts) {
   EXPECT_EQ(ParseIPv4(nullptr, &address), nullptr);
 }
 
-TEST(AddressRange, KindsAndMatching) {
+// A single address (no program condition makes one: a plain address is a
+// pattern there), a foreign kind and no range (the ranges of the conditions
+// are end-to-end cases).
+TEST(AddressRange, SingleAddressAndNoRange) {
   AddressRange range{};
-  ASSERT_NE(ParseAddressRange("10.0.0.0/8", &range), nullptr);
-  EXPECT_EQ(range.kind, kRangeMask);
-  EXPECT_EQ(range.second, MakeAddress(255, 0, 0, 0));
-  EXPECT_EQ(MatchAddressRange(MakeAddress(10, 200, 3, 4), &range), 1);
-  EXPECT_EQ(MatchAddressRange(MakeAddress(11, 0, 0, 0), &range), 0);
-
-  ASSERT_NE(ParseAddressRange("10.0.1.0-10.0.2.255", &range), nullptr);
-  EXPECT_EQ(range.kind, kRangeFromTo);
-  EXPECT_EQ(MatchAddressRange(MakeAddress(10, 0, 2, 5), &range), 1);
-  EXPECT_EQ(MatchAddressRange(MakeAddress(10, 0, 3, 1), &range), 0);
-  EXPECT_EQ(MatchAddressRange(MakeAddress(10, 0, 1, 0), &range), 1);
-  // Address order puts the first octet highest: 9.255.255.255 is below.
-  EXPECT_EQ(MatchAddressRange(MakeAddress(9, 255, 255, 255), &range), 0);
-
-  ASSERT_NE(ParseAddressRange("192.168.0.0/255.255.0.0", &range), nullptr);
-  EXPECT_EQ(range.kind, kRangeMask);
-  EXPECT_EQ(MatchAddressRange(MakeAddress(192, 168, 7, 7), &range), 1);
-  EXPECT_EQ(MatchAddressRange(MakeAddress(192, 169, 7, 7), &range), 0);
-
   ASSERT_NE(ParseAddressRange("1.2.3.4  ", &range), nullptr);
   EXPECT_EQ(range.kind, kRangeSingle);
   EXPECT_EQ(MatchAddressRange(MakeAddress(1, 2, 3, 4), &range), 1);
   EXPECT_EQ(MatchAddressRange(MakeAddress(1, 2, 3, 5), &range), 0);
-
-  ASSERT_NE(ParseAddressRange("1.2.3.4/0", &range), nullptr);
-  EXPECT_EQ(range.second, 0u);
-  ASSERT_NE(ParseAddressRange("1.2.3.4/32", &range), nullptr);
-  EXPECT_EQ(range.second, 0xFFFFFFFFu);
-  // Above 32 the number is a mask in the one-part address form.
-  ASSERT_NE(ParseAddressRange("1.2.3.4/40", &range), nullptr);
-  EXPECT_EQ(range.second, MakeAddress(0, 0, 0, 40));
-  ASSERT_NE(ParseAddressRange("1.2.3.4/0xFFFFFF00", &range), nullptr);
-  EXPECT_EQ(range.second, MakeAddress(255, 255, 255, 0));
-
   AddressRange foreign{7, 0, 0};
   EXPECT_EQ(MatchAddressRange(0, &foreign), 0);
   EXPECT_EQ(MatchAddressRange(0, nullptr), 0);
-}
-
-TEST(AddressRange, InvalidTextsGiveAZeroedRange) {
-  const char* bad[] = {"10.0.0.1 x", "10.0.0.1-", "10.0.0.1-10.0.0", "10.0.0.1/",
-                       "10.0.0.1/8x", "10.0.0.1-10.0.0.2x", "10.0.0.1*", "nonsense"};
-  for (const char* text : bad) {
-    AddressRange range{1, 2, 3};
-    EXPECT_EQ(ParseAddressRange(text, &range), nullptr) << text;
-    EXPECT_EQ(range.kind, 0u) << text;
-    EXPECT_EQ(range.first, 0u) << text;
-  }
 }
 
 }  // namespace

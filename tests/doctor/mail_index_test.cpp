@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/stream.h"
-#include "search_fixture.h"
+#include "../scratch.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ void KeepLines(MailIndex* mail, const std::string& whole, size_t step) {
 // budget are not kept.
 TEST(ReadIndexedLines, SameLinesAsReadingEachAlone) {
  for (const size_t budget : {size_t{0}, kKeptLinesMax, size_t{1000}}) {
-  search_test::LogDir dir;
+  scratch::Folder dir("mail_index");
   std::mt19937 random(11);
   std::vector<std::string> lines;
   const char bytes[] = {'a', 'b', ';', ' ', '\r', '\0', '\x9f'};
@@ -43,13 +43,14 @@ TEST(ReadIndexedLines, SameLinesAsReadingEachAlone) {
     for (char& c : line) c = random() % 4 == 0 ? bytes[random() % sizeof bytes] : 'm';
     lines.push_back(line);
   }
-  dir.Write("a.log", lines);
-  dir.Write("b.log", {"no line feed at the end"}, "");
+  std::string whole;
+  for (const std::string& line : lines) whole += line + "\n";
+  scratch::WriteFile(dir / "a.log", whole);
+  scratch::WriteFile(dir / "b.log", "no line feed at the end");
   MailIndex mail;
-  mail.files.push_back(LogFileEntry{0, OpenStream(dir.WideFile("a.log").c_str(), "rb"), L"a.log"});
+  mail.files.push_back(LogFileEntry{0, OpenStream(dir.Wide("a.log").c_str(), "rb"), L"a.log"});
   mail.files.push_back(LogFileEntry{0, nullptr, L"missing.log"});
-  mail.files.push_back(LogFileEntry{0, OpenStream(dir.WideFile("b.log").c_str(), "rb"), L"b.log"});
-  const std::string whole = dir.Read("a.log");
+  mail.files.push_back(LogFileEntry{0, OpenStream(dir.Wide("b.log").c_str(), "rb"), L"b.log"});
   mail.keptBudget = budget;
   KeepLines(&mail, whole, 3);
   if (budget == 1000) {

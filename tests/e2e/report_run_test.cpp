@@ -1,4 +1,5 @@
-// varno-report on the metadata of the example logs.
+// varno-report on the metadata of the example logs (its usage errors are
+// cases in cases/report).
 #include <string>
 
 #include "stat_support.h"
@@ -125,34 +126,6 @@ TEST_F(ReportRun, PostProcessorHookWritesThePage) {
   const std::string html = ReadFile(hook.out / "report.html");
   EXPECT_EQ(CountOf(html, "<details class=\"day\" id=\"d20240312\" open>"), 1u);
   EXPECT_EQ(CountOf(html, "data-kind=\"SMTP-IN\""), 1u);
-}
-
-TEST_F(ReportRun, UsageErrorsAndAMissingFolderFailWithoutAPage) {
-  const fs::path missing = workspace_->root / "missing";
-  const struct {
-    std::vector<std::string> args;
-    std::string message;
-  } cases[] = {
-      {{}, "varno-report: no OUTDIR given.\n"},
-      {{"a", "b"}, "varno-report: only one OUTDIR can be given.\n"},
-      {{"a", "--days=0"}, "varno-report: --days needs a number of days from 1 to 3660.\n"},
-      {{"a", "--days", "x"}, "varno-report: --days needs a number of days from 1 to 3660.\n"},
-      {{"a", "--days"}, "varno-report: --days needs a number of days from 1 to 3660.\n"},
-      {{"a", "--output="}, "varno-report: --output needs a file name.\n"},
-      {{"a", "--metrics"}, "varno-report: --metrics needs a file name.\n"},
-      {{"a", "--top=3"}, "varno-report: unknown option --top=3.\n"},
-      {{missing.string()}, "varno-report: cannot read the folder " + missing.string() + " (error -4).\n"},
-  };
-  for (const auto& c : cases) {
-    const Outcome run = RunReport(c.args, workspace_->root);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err.substr(0, run.err.find('\n') + 1), c.message);
-    EXPECT_EQ(run.out, "");
-  }
-  EXPECT_FALSE(fs::exists(missing));
-  const Outcome help = RunReport({"--help"}, workspace_->root);
-  EXPECT_EQ(help.exitCode, 0);
-  EXPECT_EQ(help.out.rfind("Usage: varno-report OUTDIR [--days N] [--output FILE] [--metrics FILE]\n", 0), 0u);
 }
 
 }  // namespace

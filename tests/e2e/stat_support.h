@@ -1,5 +1,5 @@
-// Helpers of the metadata generator's end-to-end tests: run the built
-// program, folders with fixture logs, whole-file reads.
+// Helpers of the end-to-end tests: run the built program, folders with
+// fixture logs, whole-file reads.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -29,6 +29,16 @@ using scratch::AppendFile;
 using scratch::ReadFile;
 using scratch::WriteFile;
 
+// The text with every LF written as CR LF, as the gateway's logs are.
+inline std::string Crlf(const std::string& text) {
+  std::string result;
+  for (char c : text) {
+    if (c == '\n') result += '\r';
+    result += c;
+  }
+  return result;
+}
+
 inline fs::path FixtureDir() { return fs::path(VARNO_SOURCE_DIR) / "tests/e2e/fixtures/stat"; }
 
 // A fresh folder with "logs" and "out" below it.
@@ -38,11 +48,6 @@ struct Workspace {
   explicit Workspace(const std::string& tag) : folder("e2e_" + tag) { fs::create_directories(logs); }
   void CopyFixtureLog(const std::string& name) const {
     fs::copy_file(FixtureDir() / "logs" / name, logs / name, fs::copy_options::overwrite_existing);
-  }
-  void CopyAllFixtureLogs() const {
-    for (const auto& entry : fs::directory_iterator(FixtureDir() / "logs")) {
-      fs::copy_file(entry.path(), logs / entry.path().filename(), fs::copy_options::overwrite_existing);
-    }
   }
   std::vector<std::string> Args(std::vector<std::string> more) const {
     std::vector<std::string> args = {"--srcdir=" + logs.string(), "--outdir=" + out.string()};
@@ -119,17 +124,6 @@ inline bool WaitForItemProgress(const fs::path& progressFile, int milliseconds) 
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return false;
-}
-
-
-// text with every LF written as CR LF, as an --output file holds it.
-inline std::string Crlf(const std::string& text) {
-  std::string result;
-  for (char c : text) {
-    if (c == '\n') result += '\r';
-    result += c;
-  }
-  return result;
 }
 
 inline bool WaitForFile(const fs::path& path, int milliseconds) {

@@ -53,6 +53,7 @@ std::vector<std::wstring> Walk(Args args, const OptionSpec* table, uint32_t flag
     int row = -7;
     const wchar_t* argument = nullptr;
     const int id = NextOption(line, flags, table, &row, &argument);
+    EXPECT_NE(row, -7) << "every call sets the row: -1 or the option's";
     if (id == kOptEnd) break;
     items.push_back(std::to_wstring(id) + (argument != nullptr ? L":" + std::wstring(argument) : L""));
   }

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "../scratch.h"
@@ -16,7 +15,7 @@ namespace {
 
 TEST(CheckJobName, LowersStopsAtABlankAndRejectsOtherCharacters) {
   const std::pair<const wchar_t*, const wchar_t*> good[] = {
-      {L"Nightly_Run-2", L"nightly_run-2"}, {L" nightly_run-2 extra", L"nightly_run-2"},
+      {L"Nightly_Run-2", L"nightly_run-2"}, {L"AZ", L"az"}, {L" nightly_run-2 extra", L"nightly_run-2"},
       {L"\t\tZ9\tx.y", L"z9"}, {L"", L""}, {L"   ", L""}};
   for (const auto& [text, expected] : good) {
     std::wstring name = L"x";
@@ -50,20 +49,6 @@ TEST(InstanceLocks, FirstFailureEndsTheWalkAndEarlierLocksStayHeld) {
   ReleaseInstanceLocks(second.rows);
   ReleaseInstanceLocks(holder.rows);
   EXPECT_TRUE(fs::is_empty(dir));
-}
-
-TEST(OpenLockFile, ReadOnlyLeftoverIsReusedAndTheLockIsExclusive) {
-  const scratch::Folder folder("jobs_lck");
-  const fs::path& dir = folder.path;
-  fs::path path = dir / "feed.lck";
-  std::ofstream(path).put('x');
-  fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  LockFile* lock = OpenLockFile(dir.wstring().c_str(), L"feed", 0);
-  ASSERT_NE(lock, nullptr);
-  EXPECT_NE(fs::status(path).permissions() & fs::perms::owner_write, fs::perms::none);
-  EXPECT_EQ(OpenLockFile(dir.wstring().c_str(), L"feed", 0), nullptr);
-  LockFileClose(lock);
-  EXPECT_FALSE(fs::exists(path));
 }
 
 }  // namespace

@@ -1,28 +1,17 @@
-// Post-processor command lines: collected up to ";", quoted for the raw
-// splitter, and run in order until the first failure. The arguments a child
-// receives are checked end to end (cross_process_test).
+// Post-processor command lines: collected up to ";" and quoted for the raw
+// splitter. Running them (the arguments a child receives, the order, the stop
+// at the first failure) is checked end to end (cross_process_test, cases).
 #include "frame/postprocessor.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "common/node_tree.h"
 #include "frame/command_line.h"
-#include "platform/console.h"
-#include "platform/fs.h"
-#include "../scratch.h"
-
-namespace fs = std::filesystem;
 
 namespace {
-
-// Built beside the program, with its file-name extension.
-const std::wstring kRecorder =
-    (fs::path(VARNO_BIN_DIR) / ("argv_recorder" + fs::path(VARNO_BIN).extension().string())).wstring();
 
 // A command line as the option loop leaves it right after --exec=...
 CommandLine* MakeCommandLine(std::vector<const wchar_t*> rest) {
@@ -43,13 +32,6 @@ std::vector<std::wstring> Commands(NodeTree* list, std::vector<uint32_t>* ids) {
     if (ids != nullptr) ids->push_back(TreeNodeId(node));
   }
   return commands;
-}
-
-std::vector<std::wstring> ReadLines(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<std::wstring> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(fs::path(line).wstring());
-  return lines;
 }
 
 TEST(ParsePostprocessor, CollectsElementsUpToTheSemicolon) {
@@ -103,32 +85,6 @@ TEST(ParsePostprocessor, WithoutSemicolonNothingIsStored) {
   if (list != nullptr) TreeDestroy(list);
   CommandLineFree(last);
   CommandLineFree(unended);
-}
-
-TEST(RunPostprocessorList, RunsInOrderAndStopsAtTheFirstFailure) {
-  ASSERT_TRUE(fs::exists(kRecorder)) << "build the argv_recorder target";
-  const scratch::Folder folder("post_list");
-  const fs::path& dir = folder.path;
-  std::wstring first = fs::path(dir / "1.txt").wstring();
-  std::wstring third = fs::path(dir / "3.txt").wstring();
-  CommandLine* commandLine = MakeCommandLine({first.c_str(), L"one", L";", third.c_str(), L";"});
-  ASSERT_NE(commandLine, nullptr);
-  NodeTree* list = nullptr;
-  ASSERT_EQ(ParsePostprocessor(kRecorder.c_str(), 1, commandLine, &list), kOk);
-  EXPECT_EQ(RunPostprocessorList(list), kOk);
-  EXPECT_EQ(ReadLines(dir / "1.txt"), std::vector<std::wstring>{L"one"});
-
-  CommandLine* broken = MakeCommandLine({L";"});
-  ASSERT_EQ(ParsePostprocessor(L"/nonexistent/varno-no-such-tool", 1, broken, &list), kOk);
-  ASSERT_EQ(ParsePostprocessor(kRecorder.c_str(), 1, commandLine, &list), kOk);
-  fs::remove(dir / "1.txt");
-  EXPECT_LT(RunPostprocessorList(list), 0);
-  EXPECT_TRUE(fs::exists(dir / "1.txt"));   // ran before the failing one
-  EXPECT_FALSE(fs::exists(dir / "3.txt"));  // skipped after it
-  EXPECT_EQ(RunPostprocessorList(nullptr), kOk);
-  TreeDestroy(list);
-  CommandLineFree(commandLine);
-  CommandLineFree(broken);
 }
 
 }  // namespace

@@ -36,6 +36,9 @@ TEST_F(FsTest, AttributesOfFilesDirectoriesAndMissingPaths) {
   uint64_t size = 1;
   EXPECT_EQ(GetPathSize(Path("none").c_str(), &size), kErrFileNotFound);
   EXPECT_EQ(size, 0u);
+  std::wstring value;  // a missing name or result is no value, not a crash
+  EXPECT_FALSE(GetEnvironmentValue(nullptr, &value));
+  EXPECT_FALSE(GetEnvironmentValue(L"PATH", nullptr));
 }
 
 TEST_F(FsTest, CopyRenameDeleteAndReadOnly) {

@@ -1,5 +1,5 @@
-// The result header, time-series bounds and the re-parse span merge (the
-// summary lists themselves: the end-to-end fixture runs).
+// The re-parse span merge (the result header, the series and the summary
+// lists: the end-to-end cases).
 #include "webstat/summary.h"
 
 #include <gtest/gtest.h>
@@ -12,24 +12,6 @@
 #include "webstat/webstat_conditions.h"
 
 namespace {
-
-TEST(WebSummary, ResultHeaderAndSeriesBounds) {
-  char header[256];
-  ASSERT_EQ(FormatResultHeader(0, MakeTime(2024, 3, 12, 23, 59, 59), 1048576, header, sizeof header),
-            kOk);
-  EXPECT_STREQ(header,
-               "params;start=1601/01/01 00:00:00;end=2024/03/12 23:59:59\nformat;units=MiB");
-  FormatResultHeader(0, 0, 1000, header, 20);
-  EXPECT_STREQ(header, "params;start=1601/0");
-  TimeSeries series{};
-  InitTimeSeries(&series, MakeTime(2024, 3, 11, 10, 7, 0), MakeTime(2024, 3, 11, 10, 14, 0),
-                 kUnitMinute, 15);
-  EXPECT_EQ(RecordTableCount(&series.buckets), 1u);
-  InitTimeSeries(&series, MakeTime(2024, 3, 11, 10, 7, 0), MakeTime(2024, 3, 11, 11, 0, 0),
-                 kUnitHour, 1);
-  EXPECT_EQ(RecordTableCount(&series.buckets), 2u);
-  RecordTableFree(&series.buckets);
-}
 
 TEST(ReparseSpans, MergeKeepsNewestFirstAndWidensTheSameDay) {
   const TimeValue day = MakeTime(2024, 3, 12, 0, 0, 0);
