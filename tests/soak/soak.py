@@ -1,354 +1,29 @@
 #!/usr/bin/python3
-"""A week on a gateway, simulated: logs grow in steps, scheduled runs follow.
+"""A gateway's days, simulated: logs grow in steps and scheduled runs follow.
 
-A simulated gateway writes generated mail and proxy logs into a live folder in
-steps, often stopping inside a line (anywhere, before CR LF, between CR and
-LF) and finishing it at the next step; at midnight the next day's logs appear,
-on some days while the old day's last lines are still being written. After
-every step it runs what the timers would: --stat=ALL, the same with --diff
-into a folder of its own, the database feed and varno-report, all under a
-preloaded clock shim that shows them the simulated time. Now and then one run
-is killed with SIGKILL at a random moment, or two metadata runs start
-together. At the end, with the logs complete, one more round runs, and the
-results are compared with batch runs over the complete logs; one further
-round must change nothing.
+Generated mail and proxy logs are written into a live folder in steps that
+often stop inside a line (anywhere, before CR LF, between CR and LF); some
+days' last lines are flushed within the first minute after midnight. After
+each step --stat=ALL, the same with --diff, the database feed and varno-report
+run under a preloaded clock shim that shows them the simulated time; now and
+then one is killed with SIGKILL or two metadata runs start together. At the
+end the results are compared with batch runs over the complete logs, and a
+further round must change nothing. Differences that the design allows are
+printed as notes. The feed uses the MariaDB server of VARNO_TEST_DB_*.
 
-    tests/soak/soak.py [--build build] [--days 7] [--seeds 1,2,3] [--steps-per-day 24]
-
-The feed uses the MariaDB server named by VARNO_TEST_DB_* (tools/run_tests.sh
-exports them); without them a private server is started for the run.
-Exit code 0 when every seed passed.
+    tests/soak/soak.py [--build build] [--days 7] [--seeds 1,2,3]
 """
 
-import argparse
-import collections
-import datetime
-import os
-import random
-import re
-import shutil
-import signal
-import subprocess
-import sys
-import tempfile
-import time
+import argparse, collections, datetime, os, random, re, shutil, signal, subprocess, sys, tempfile, time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DAY = 86400
-LATE_PART = DAY - 600           # lines of a day's last minutes, sometimes flushed after midnight
-FEED_FINAL_FLAGS = 0x230         # reject, stop, fin: the message left the pending list
-RBL_SEEN = 0x01000000            # the message has its RBL line
-LEAVE_DELAY = 60                 # the feed and --stat leave a day one minute after midnight
-
-
-def epoch_of(day):
-    return int(datetime.datetime(day.year, day.month, day.day, tzinfo=datetime.timezone.utc).timestamp())
-
-
-# --- the simulated gateway --------------------------------------------------
-
-class LiveLog:
-    """One log file of the complete set and how much of it is written."""
-
-    def __init__(self, name, data, day_start, rng, late_lag):
-        self.name = name
-        self.data = data
-        self.written = 0
-        self.ends = []      # byte offset after each line
-        self.due = []       # simulated time at which each line is complete
-        times = []
-        offset = 0
-        for line in data.splitlines(keepends=True):
-            offset += len(line)
-            self.ends.append(offset)
-            fields = line.split(b";", 2)
-            m = re.match(rb"(\d\d):(\d\d):(\d\d)$", fields[1]) if len(fields) > 1 else None
-            times.append(int(m[1]) * 3600 + int(m[2]) * 60 + int(m[3]) if m else DAY - 1)
-        # Lines are written in file order: a line is due when no later line
-        # has an earlier time, so a stray time (a hostile line, a long
-        # transaction's start) neither holds the log back nor runs ahead.
-        due = DAY - 1
-        for t in reversed(times):
-            due = min(due, t)
-            when = day_start + due
-            if late_lag and due >= LATE_PART:
-                # The service flushes the day's last lines within a minute after midnight.
-                when = day_start + DAY + (due - LATE_PART) * late_lag // (DAY - LATE_PART)
-            self.due.append(when)
-        self.due.reverse()
-        self.rng = rng
-
-    def advance(self, now, cut_share, folder):
-        """Writes the lines due by now; maybe part of the next one."""
-        complete = 0
-        for i, due in enumerate(self.due):
-            if due > now:
-                break
-            complete = self.ends[i]
-        target = max(self.written, complete)
-        following = next((i for i, e in enumerate(self.ends) if e > target), None)
-        # Only a line that is being written now can be cut.
-        if following is not None and self.due[following] <= now + 30 and self.rng.random() < cut_share:
-            start = target
-            end = next(e for e in self.ends if e > start)
-            line = self.data[start:end]
-            choices = [self.rng.randint(1, max(1, len(line) - 1))]
-            if line.endswith(b"\r\n"):
-                choices += [len(line) - 2, len(line) - 1]   # before CR LF, between CR and LF
-            elif line.endswith(b"\n"):
-                choices += [len(line) - 1]
-            target = max(target, start + self.rng.choice(choices))
-        self.write_to(target, folder)
-
-    def write_to(self, target, folder):
-        if target <= self.written and os.path.exists(os.path.join(folder, self.name)):
-            return
-        if target == 0:
-            return
-        with open(os.path.join(folder, self.name), "ab") as f:
-            f.write(self.data[self.written:target])
-        self.written = target
-
-
-def day_of_name(name):
-    m = re.search(r"(\d{4})(\d\d)(\d\d)\.log$", name)
-    return datetime.date(int(m[1]), int(m[2]), int(m[3]))
-
-
-def make_logs(args, seed, full, rng):
-    start = datetime.date(2024, 1, 1) + datetime.timedelta(days=7 * seed)
-    compact = start.strftime("%Y%m%d")
-    quiet = ["--quiet"]
-    subprocess.run([os.path.join(args.build, "bin", "genlogs"), "--out", full, "--days", str(args.days),
-                    "--start", compact, "--lines-per-day", str(args.mail_lines), "--seed", str(seed)]
-                   + quiet, check=True)
-    layout = ["combined", "compact", "both"][seed % 3]
-    subprocess.run([os.path.join(args.build, "bin", "genproxy"), "--out", full, "--days", str(args.days),
-                    "--start", compact, "--lines-per-day", str(args.proxy_lines), "--seed", str(seed),
-                    "--layout", layout] + quiet, check=True)
-    # The gateway runs on Windows: some services end their lines with CR LF.
-    for name in sorted(os.listdir(full)):
-        if rng.random() < 0.5:
-            path = os.path.join(full, name)
-            with open(path, "rb") as f:
-                data = f.read()
-            data = re.sub(rb"(?<!\r)\n", b"\r\n", data)
-            with open(path, "wb") as f:
-                f.write(data)
-    return start, layout
-
-
-# --- runs ---------------------------------------------------------------------
-
-class Runner:
-    def __init__(self, args, work, db):
-        self.args = args
-        self.work = work
-        self.inst = os.path.join(work, "inst")
-        self.live = os.path.join(work, "live")
-        self.varno = os.path.join(self.inst, "bin", "varno")
-        self.report = os.path.join(args.build, "bin", "varno-report")
-        self.shim = os.path.join(args.build, "bin", "libsoak_clock.so")
-        self.db = db
-        self.durations = collections.defaultdict(lambda: 0.2)
-        self.log = open(os.path.join(work, "runs.log"), "w")
-
-    def env(self, now):
-        env = dict(os.environ)
-        env.update(TZ="UTC", LD_PRELOAD=self.shim, SOAK_CLOCK="%.3f" % now, LC_ALL="C")
-        return env
-
-    def command(self, kind, outdir=None):
-        if kind == "stat":
-            return [self.varno, "--stat=ALL", "--srcdir=" + self.live, "--outdir=" + outdir]
-        if kind == "diff":
-            return [self.varno, "--stat=ALL", "--diff", "--top=1000000", "--srcdir=" + self.live,
-                    "--outdir=" + outdir]
-        if kind == "feed":
-            return [self.varno, "--dbfeed=" + outdir, self.live]
-        if kind == "report":
-            return [self.report, outdir]
-        raise ValueError(kind)
-
-    def start(self, kind, outdir, now):
-        proc = subprocess.Popen(self.command(kind, outdir), env=self.env(now), cwd=self.work,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        proc.kind = kind
-        proc.began = time.monotonic()
-        return proc
-
-    def finish(self, proc, failures, stamp, killed=False, shared=False):
-        out, err = proc.communicate()
-        took = time.monotonic() - proc.began
-        if not killed:
-            self.durations[proc.kind] = took
-        code = proc.returncode
-        self.log.write("%s %s exit %s %.2fs%s\n%s" % (stamp, proc.kind, code, took,
-                                                     " (killed)" if killed else "", err.decode("latin1")))
-        if killed and code == -signal.SIGKILL:
-            return
-        if code < 0:
-            failures.append("%s: %s ended by signal %d" % (stamp, proc.kind, -code))
-        elif code != 0 and not (shared and b"Another instance already running." in err):
-            failures.append("%s: %s exit %d: %s" % (stamp, proc.kind, code, err.decode("latin1").strip()[:300]))
-
-    def run(self, kind, outdir, now, failures, stamp):
-        proc = self.start(kind, outdir, now)
-        self.finish(proc, failures, stamp)
-
-    def run_killed(self, kind, outdir, now, failures, stamp, rng):
-        proc = self.start(kind, outdir, now)
-        try:
-            proc.wait(timeout=rng.uniform(0, self.durations[kind] * 1.2))
-        except subprocess.TimeoutExpired:
-            proc.send_signal(signal.SIGKILL)
-        self.finish(proc, failures, stamp, killed=True)
-
-    def run_two(self, kind, outdir, now, failures, stamp):
-        procs = [self.start(kind, outdir, now), self.start(kind, outdir, now)]
-        for proc in procs:
-            self.finish(proc, failures, stamp, shared=True)
-
-
-# --- database -----------------------------------------------------------------
-
+LATE_PART = DAY - 600     # a day's last lines, on some days flushed after midnight
+CUT_SHARE, KILL_SHARE, TWO_SHARE = 0.3, 0.12, 0.08
+FINAL, RBL_SEEN = 0x230, 0x01000000   # reject/stop/fin (no longer pending); has its RBL line
 COLUMNS = "msgid,nodeid,msgtime,flags,f_smtp,f_rbl,split,endmarks,client,sender,recipients,domains"
 SMTP_COLUMNS = (0, 1, 2, 4, 8, 9, 10, 11)   # what the SMTP line alone gives
 FEED_FILES = ("dbf.stat", "dbf-pendin.stat", "dbf-pendout.stat")
-
-
-def sql(db, statement, database=None):
-    command = ["mariadb", "--no-defaults", "--batch", "--skip-column-names", "--protocol=TCP",
-               "-h", db["host"], "-P", db["port"], "-u", db["user"], "--password=" + db["password"]]
-    if database:
-        command.append(database)
-    done = subprocess.run(command, input=statement.encode(), stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, check=False)
-    if done.returncode != 0:
-        raise RuntimeError("SQL failed: %s\n%s" % (statement[:200], done.stderr.decode()))
-    return done.stdout.decode("latin1")
-
-
-def table_definition(prefix):
-    return ("CREATE TABLE `%s_inbound` (`id` BIGINT UNSIGNED NOT NULL AUTO_INCREMENT PRIMARY KEY,"
-            " `msgid` CHAR(40) NOT NULL, `nodeid` VARCHAR(64) NOT NULL, `msgtime` DATETIME NOT NULL,"
-            " `flags` INT UNSIGNED NOT NULL, `f_smtp` INT UNSIGNED NOT NULL, `f_rbl` INT UNSIGNED NOT NULL,"
-            " `split` INT UNSIGNED NOT NULL, `endmarks` INT UNSIGNED NOT NULL,"
-            " `client` VARCHAR(255) NOT NULL, `sender` TEXT NOT NULL, `recipients` MEDIUMTEXT NOT NULL,"
-            " `domains` MEDIUMTEXT NOT NULL, UNIQUE KEY `message` (`msgid`, `nodeid`, `msgtime`)"
-            ") ENGINE=InnoDB DEFAULT CHARSET=latin1 COLLATE=latin1_bin;"
-            " CREATE TABLE `%s_outbound` LIKE `%s_inbound`;\n" % (prefix, prefix, prefix))
-
-
-def rows(db, database, prefix, direction):
-    text = sql(db, "SELECT %s FROM `%s_%s`;" % (COLUMNS, prefix, direction), database)
-    return collections.Counter(text.splitlines())
-
-
-# --- comparisons ----------------------------------------------------------------
-
-MASKS = [(rb"nonce-[^']*'", b"nonce-*'"), (rb'nonce="[^"]*"', b'nonce="*"'),
-         (rb"generated [^<]*", b"generated *")]
-
-
-def masked_page(path):
-    """The report page with its nonce, time and folder name masked."""
-    with open(path, "rb") as f:
-        data = f.read()
-    data = data.replace(os.path.dirname(path).encode(), b"OUTDIR")
-    for pattern, replacement in MASKS:
-        data = re.sub(pattern, replacement, data)
-    return data
-
-
-def tree(folder):
-    """Relative path -> bytes of every file below folder."""
-    files = {}
-    for base, _, names in os.walk(folder):
-        for name in names:
-            path = os.path.join(base, name)
-            with open(path, "rb") as f:
-                files[os.path.relpath(path, folder)] = f.read()
-    return files
-
-
-def compare_metadata(soak, batch, failures, what):
-    a, b = tree(soak), tree(batch)
-    for name in sorted(set(a) | set(b)):
-        if name in ("_varno.last",):
-            continue
-        if name not in a or name not in b:
-            failures.append("%s: %s only in the %s run" % (what, name, "soak" if name in a else "batch"))
-        elif name == "report.html":
-            if masked_page(os.path.join(soak, name)) != masked_page(os.path.join(batch, name)):
-                failures.append("%s: report page differs (nonce and time masked)" % what)
-        elif name == "_varno.stat" and sorted(a[name].splitlines()) == sorted(b[name].splitlines()):
-            continue    # the keys stand in the order in which the types first ran
-        elif a[name] != b[name]:
-            failures.append("%s: %s differs: %s" % (what, name, first_difference(a[name], b[name])))
-
-
-def first_difference(a, b):
-    la, lb = a.split(b"\n"), b.split(b"\n")
-    for i, (x, y) in enumerate(zip(la, lb)):
-        if x != y:
-            return "line %d: %r vs %r" % (i + 1, x.strip()[:80], y.strip()[:80])
-    return "%d vs %d lines" % (len(la), len(lb))
-
-
-def leftovers(folders):
-    found = []
-    for folder in folders:
-        for base, _, names in os.walk(folder):
-            for name in names:
-                if re.search(r"\.(lock|lck)$|\.tmp|^_varno\.run$", name):
-                    found.append(os.path.relpath(os.path.join(base, name), os.path.dirname(folder)))
-    return found
-
-
-NUMBER = re.compile(rb"-?\d+$")
-TOTAL_TAGS = {b"S", b"SRC", b"DC", b"DCA", b"DC?", b"DCR"}
-# Lists that leave out keys whose first value is 0, so that the later values
-# of such a key are missing from a delta: only the first value adds up.
-FIRST_VALUE_TAGS = {b"SIP", b"VIP"}
-
-
-def metadata_lines(data):
-    """Key -> list of values of one metadata file. The key is the tag and,
-    except for total lines, the first field after it; the rest are values."""
-    lines = {}
-    for line in data.split(b"\n"):
-        line = line.rstrip(b"\r")
-        if not line:
-            continue
-        fields = line.split(b";")
-        keep = 1 if fields[0] in TOTAL_TAGS else 2
-        # A list's key is written as its first line gave it, and that line
-        # may differ between a delta and the batch (ALICE, alice): the keys
-        # are compared without case.
-        key, values = tuple(f.lower() for f in fields[:keep]), fields[keep:]
-        if fields[0] in FIRST_VALUE_TAGS:
-            values = values[:1]
-        if key in lines:
-            values = add_values(lines[key], values) or [b"<shape>"]
-        lines[key] = values
-    return lines
-
-
-def add_values(a, b):
-    if len(a) != len(b):
-        return None
-    out = []
-    for x, y in zip(a, b):
-        if NUMBER.match(x) and NUMBER.match(y):
-            out.append(b"%d" % (int(x) + int(y)))
-        elif re.match(rb"\d\d:\d\d:\d\d$", x) and re.match(rb"\d\d:\d\d:\d\d$", y):
-            out.append(max(x, y))    # time of the last line seen
-        else:
-            out.append(x if x == y else b"?")
-    return out
-
-
 # State key -> logs read (the compact log first) and metadata file, per type.
 STAT_TYPES = {
     "last_smtp_in": (["smtp"], "_smtp"), "last_smtp_out": (["smtp-out"], "_smtp-out"),
@@ -361,15 +36,16 @@ STAT_TYPES = {
 }
 
 
-def stat_state(folder):
-    """State key -> (day yyyymmdd, lines, time in seconds) of _varno.stat."""
-    state = {}
-    for line in (read_or_none(os.path.join(folder, "_varno.stat")) or b"").decode().splitlines():
-        m = re.match(r"(\w+) = (\d+)-(\d+)-(\d+),\d*,(\d*),(\d+):(\d+):(\d+)", line)
-        if m:
-            state[m[1]] = (m[2] + m[3] + m[4], int(m[5] or 0),
-                           int(m[6]) * 3600 + int(m[7]) * 60 + int(m[8]))
-    return state
+def read(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
+
+
+def epoch(day):
+    return int(datetime.datetime(day.year, day.month, day.day, tzinfo=datetime.timezone.utc).timestamp())
 
 
 def time_of_line(line):
@@ -378,286 +54,354 @@ def time_of_line(line):
     return int(m[1]) * 3600 + int(m[2]) * 60 + int(m[3] or 0) if m else None
 
 
+class LiveLog:
+    """One complete log and how much of it the simulated service has written."""
+
+    def __init__(self, name, data, day_start, rng, late):
+        self.name, self.data, self.rng, self.written = name, data, rng, 0
+        lines, offset, self.ends = data.splitlines(keepends=True), 0, []
+        for line in lines:
+            offset += len(line)
+            self.ends.append(offset)
+        # Lines are written in file order: a line is due when no later line
+        # has an earlier time, so a stray time neither holds the log back nor
+        # runs ahead of it.
+        self.due, due = [], DAY - 1
+        for line in reversed(lines):
+            t = time_of_line(line)
+            due = min(due, DAY - 1 if t is None else t)
+            when = day_start + due
+            if late and due >= LATE_PART:
+                when = day_start + DAY + (due - LATE_PART) * 55 // (DAY - LATE_PART)
+            self.due.append(when)
+        self.due.reverse()
+
+    def advance(self, now, cut_share, folder):
+        """Writes the lines due by now; maybe a part of the one being written."""
+        done = [e for e, d in zip(self.ends, self.due) if d <= now]
+        target = max(self.written, done[-1] if done else 0)
+        following = next((i for i, e in enumerate(self.ends) if e > target), None)
+        if following is not None and self.due[following] <= now + 30 and self.rng.random() < cut_share:
+            start = self.ends[following - 1] if following else 0
+            line = self.data[start:self.ends[following]]
+            cuts = [self.rng.randint(1, max(1, len(line) - 1)), len(line) - 1]   # anywhere, before LF
+            if line.endswith(b"\r\n"):
+                cuts.append(len(line) - 2)                                        # before CR LF
+            target = max(target, start + self.rng.choice(cuts))
+        self.write_to(target, folder)
+
+    def write_to(self, target, folder):
+        if target > self.written:
+            with open(os.path.join(folder, self.name), "ab") as f:
+                f.write(self.data[self.written:target])
+            self.written = target
+
+
+class Runs:
+    """The scheduled runs of one seed, under the clock shim."""
+
+    def __init__(self, build, work, failures):
+        self.build, self.work, self.failures = build, work, failures
+        self.live = os.path.join(work, "live")
+        self.took = collections.defaultdict(lambda: 0.2)
+        self.log = open(os.path.join(work, "runs.log"), "w")
+
+    def command(self, kind, target):
+        varno = os.path.join(self.work, "inst", "bin", "varno")
+        return {"stat": [varno, "--stat=ALL", "--srcdir=" + self.live, "--outdir=" + target],
+                "diff": [varno, "--stat=ALL", "--diff", "--top=1000000", "--srcdir=" + self.live,
+                         "--outdir=" + target],
+                "whole": [varno, "--stat=ALL", "--top=1000000", "--srcdir=" + self.live, "--outdir=" + target],
+                "feed": [varno, "--dbfeed=" + target, self.live],
+                "report": [os.path.join(self.build, "bin", "varno-report"), target]}[kind]
+
+    def start(self, kind, target, now):
+        env = dict(os.environ, TZ="UTC", LC_ALL="C", SOAK_CLOCK="%d" % now,
+                   LD_PRELOAD=os.path.join(self.build, "bin", "libsoak_clock.so"))
+        proc = subprocess.Popen(self.command(kind, target), env=env, cwd=self.work,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        proc.kind, proc.began = kind, time.monotonic()
+        return proc
+
+    def finish(self, proc, stamp, killed=False, two=False):
+        err = proc.communicate()[1]
+        code, took = proc.returncode, time.monotonic() - proc.began
+        if not killed:
+            self.took[proc.kind] = took
+        self.log.write("%s %s exit %s %.2fs%s\n%s" % (stamp, proc.kind, code, took, " (killed)" * killed,
+                                                      err.decode("latin1")))
+        if code < 0 and not (killed and code == -signal.SIGKILL):
+            self.failures.append("%s: %s ended by signal %d" % (stamp, proc.kind, -code))
+        elif code > 0 and not (two and b"Another instance already running." in err):
+            self.failures.append("%s: %s exit %d: %s" % (stamp, proc.kind, code, err.decode("latin1")[:300]))
+
+    def run(self, kind, target, now, stamp, fault=None, rng=None):
+        if fault == "two":
+            procs = [self.start(kind, target, now), self.start(kind, target, now)]
+            for proc in procs:
+                self.finish(proc, stamp, two=True)
+            return
+        proc = self.start(kind, target, now)
+        if fault == "kill":
+            try:
+                proc.wait(timeout=rng.uniform(0, self.took[kind] * 1.2))
+            except subprocess.TimeoutExpired:
+                proc.send_signal(signal.SIGKILL)
+        self.finish(proc, stamp, killed=fault == "kill")
+
+
+def sql(db, statement, database=""):
+    done = subprocess.run(["mariadb", "--no-defaults", "--batch", "--skip-column-names", "--protocol=TCP",
+                           "-h", db["HOST"], "-P", db["PORT"], "-u", db["USER"], "--password=" + db["PASSWORD"],
+                           database], input=statement.encode(), capture_output=True, check=True)
+    return done.stdout.decode("latin1")
+
+
+def rows(db, database, prefix, direction):
+    return collections.Counter(sql(db, "SELECT %s FROM `%s_%s`;" % (COLUMNS, prefix, direction),
+                                   database).splitlines())
+
+
+def tree(folder):
+    """Relative path -> bytes of every file below folder."""
+    return {os.path.relpath(os.path.join(base, n), folder): read(os.path.join(base, n))
+            for base, _, names in os.walk(folder) for n in names}
+
+
+def masked_page(folder):
+    """The report page with its nonce, time and folder name masked."""
+    data = read(os.path.join(folder, "report.html")).replace(folder.encode(), b"OUTDIR")
+    return re.sub(rb"nonce-[^']*'|nonce=\"[^\"]*\"|generated [^<]*", b"*", data)
+
+
+def compare_metadata(soak, batch, failures):
+    a, b = tree(soak), tree(batch)
+    a["report.html"], b["report.html"] = masked_page(soak), masked_page(batch)
+    # The state file's keys stand in the order in which the types first ran.
+    a["_varno.stat"], b["_varno.stat"] = (sorted(x["_varno.stat"].splitlines()) for x in (a, b))
+    for name in sorted((set(a) | set(b)) - {"_varno.last"}):
+        if a.get(name) != b.get(name):
+            failures.append("metadata: %s differs from the batch run's" % name)
+
+
+# Total lines have no key; of SIP and VIP, which leave out the keys without a
+# marked line, only the marked count adds up.
+TOTAL_TAGS, FIRST_VALUE_TAGS = {b"S", b"SRC", b"DC", b"DCA", b"DC?", b"DCR"}, {b"SIP", b"VIP"}
+
+
+def add_values(a, b):
+    if len(a) != len(b):
+        return [b"<shape>"]
+    return [b"%d" % (int(x) + int(y)) if re.match(rb"-?\d+$", x) and re.match(rb"-?\d+$", y) else max(x, y)
+            for x, y in zip(a, b)]
+
+
+def add_file(sums, data):
+    """Adds a metadata file's lines to sums: key (label and, but for totals,
+    the first field, without case: a key is written as its first line had
+    it) -> values."""
+    for line in data.splitlines():
+        fields = line.split(b";")
+        keep = 1 if fields[0] in TOTAL_TAGS else 2
+        key, values = tuple(f.lower() for f in fields[:keep]), fields[keep:]
+        values = values[:1] if fields[0] in FIRST_VALUE_TAGS else values
+        sums[key] = add_values(sums[key], values) if key in sums else values
+
+
+def stat_state(folder):
+    """State key -> (day yyyymmdd, lines, time in seconds) of _varno.stat."""
+    found = re.findall(rb"(\w+) = (\d+)-(\d+)-(\d+),\d*,(\d*),(\d+):(\d+):(\d+)",
+                       read(os.path.join(folder, "_varno.stat")) or b"")
+    return {k.decode(): ((y + m + d).decode(), int(n or 0), int(hh) * 3600 + int(mm) * 60 + int(ss))
+            for k, y, m, d, n, hh, mm, ss in found}
+
+
 class DeltaSums:
-    """Adds up the files of the --diff runs, per file and key."""
+    """The files of the --diff runs added up, and the lines that the resume
+    rule treats apart by design: a resumed run leaves out the new lines dated
+    before the stored time, and takes a line already read that is dated after
+    it as a sign that the log changed (counting the lines after it again)."""
 
     def __init__(self):
-        self.files = {}
-        self.resumes = collections.defaultdict(collections.Counter)   # metadata file -> reason -> lines
+        self.files = collections.defaultdict(dict)
+        self.resumes = collections.defaultdict(collections.Counter)
 
-    def note_resumed(self, before, after, live):
-        """A run resuming a day after the stored line count and time leaves
-        out, by design, the new lines dated before that time; and a line
-        already read that is dated after it is taken as a sign that the log
-        changed, so the lines after it that are not dated earlier are
-        counted again. A batch run counts every line once."""
+    def add_run(self, before, after, folder, live):
         for key, (logs, output) in STAT_TYPES.items():
-            if key not in before or key not in after or before[key][0] != after[key][0]:
-                continue
-            day, first, since = before[key]
-            lines = []
-            for prefix in logs:
-                data = read_or_none(os.path.join(live, prefix + day + ".log"))
-                lines += data.split(b"\n") if data else []
-            name = output + day + ".csv"
-            new = [t for t in map(time_of_line, lines[first:after[key][1]]) if t is not None]
-            old = [t for t in map(time_of_line, lines[:first]) if t is not None]
-            self.resumes[name]["left out as dated before the last run's last line"] += \
-                sum(t < since for t in new)
-            self.resumes[name]["read before and dated after the last run's last line"] += \
-                sum(t > since for t in old)
-
-    def add_folder(self, folder):
+            if key in before and key in after and before[key][0] == after[key][0]:
+                day, first, since = before[key]
+                lines = b"".join(read(os.path.join(live, p + day + ".log")) or b"" for p in logs).split(b"\n")
+                times = [time_of_line(line) for line in lines[:after[key][1]]]
+                counts = self.resumes[output + day + ".csv"]
+                counts["new lines dated before the stored time"] += sum(
+                    t is not None and t < since for t in times[first:])
+                counts["lines read before and dated after it"] += sum(
+                    t is not None and t > since for t in times[:first])
         for name, data in tree(folder).items():
-            if not name.endswith(".csv"):
-                continue
-            sums = self.files.setdefault(name, {})
-            for key, values in metadata_lines(data).items():
-                if key not in sums:
-                    sums[key] = values
-                else:
-                    added = add_values(sums[key], values)
-                    sums[key] = added if added is not None else [b"<shape>"]
-            os.remove(os.path.join(folder, name))
+            if name.endswith(".csv"):
+                add_file(self.files[name], data)
+                os.remove(os.path.join(folder, name))
 
-    def compare(self, batch, failures, notes):
-        expected = {n: metadata_lines(d) for n, d in tree(batch).items() if n.endswith(".csv")}
+    def compare(self, batch, failures, notes, skip):
+        expected = collections.defaultdict(dict)
+        for name, data in tree(batch).items():
+            if name.endswith(".csv"):
+                add_file(expected[name], data)
         for name in sorted(set(expected) | set(self.files)):
             mine, theirs = self.files.get(name, {}), expected.get(name, {})
-            bad = [k for k in set(mine) | set(theirs)
-                   if not is_zero(mine.get(k)) or not is_zero(theirs.get(k))
-                   if mine.get(k) != theirs.get(k)]
-            reasons = ", ".join("%d lines %s" % (n, why) for why, n in self.resumes[name].items() if n)
-            if bad and reasons:
-                notes.append("diff: %s: %d lines differ, by the resume rule of --diff runs: %s" % (
-                    name, len(bad), reasons))
+            bad = [k for k in set(mine) | set(theirs) if mine.get(k) != theirs.get(k)
+                   and not all(v == b"0" for v in mine.get(k, []) + theirs.get(k, []))]
+            why = ", ".join("%d %s" % (n, w) for w, n in self.resumes[name].items() if n)
+            if bad and skip(name):
+                continue
+            if bad and why:
+                notes.append("diff: %s: %d lines differ by the --diff resume rule: %s" % (name, len(bad), why))
             elif bad:
-                key = sorted(bad)[0]
+                k = sorted(bad)[0]
                 failures.append("diff: %s: %d lines differ, e.g. %s: deltas add up to %s, batch %s" % (
-                    name, len(bad), b";".join(key).decode("latin1"),
-                    b";".join(mine.get(key, [b"-"])).decode("latin1"),
-                    b";".join(theirs.get(key, [b"-"])).decode("latin1")))
-
-
-def is_zero(values):
-    return values is None or all(v == b"0" for v in values)
-
-
-def left_pending_early(mine, theirs):
-    """Whether a soak row differs from the batch row only as a message does
-    that left the pending list (finished, rejected or stopped) before its
-    last RBL or postponer lines arrived: those lines are not applied to it."""
-    flags = int(mine[3])
-    return bool(flags & FEED_FINAL_FLAGS) and \
-        [mine[i] for i in SMTP_COLUMNS] == [theirs[i] for i in SMTP_COLUMNS] and \
-        (mine[5] == theirs[5] or not flags & RBL_SEEN) and \
-        int(theirs[6]) >= int(mine[6]) and int(theirs[7]) >= int(mine[7])
+                    name, len(bad), b";".join(k).decode("latin1"), b";".join(mine.get(k, [b"-"])).decode(
+                        "latin1"), b";".join(theirs.get(k, [b"-"])).decode("latin1")))
 
 
 def compare_feed(db, database, live, failures, notes):
-    for direction, pending in (("inbound", "pendin"), ("outbound", "pendout")):
+    for direction in ("inbound", "outbound"):
         soak, batch = rows(db, database, "soak", direction), rows(db, database, "batch", direction)
-        if soak == batch:
-            continue
-        only_soak, only_batch = soak - batch, batch - soak
-        by_key = collections.defaultdict(lambda: [[], []])
-        for row in only_soak.elements():
-            f = row.split("\t")
-            by_key[(f[0], f[2])][0].append(f)
-        for row in only_batch.elements():
-            f = row.split("\t")
-            by_key[(f[0], f[2])][1].append(f)
+        by_key = collections.defaultdict(lambda: ([], []))
+        for side, found in ((0, soak - batch), (1, batch - soak)):
+            for row in found.elements():
+                f = row.split("\t")
+                by_key[(f[0], f[2])][side].append(f)
         for key, (mine, theirs) in sorted(by_key.items()):
-            if len(mine) == 1 and len(theirs) == 1 and left_pending_early(mine[0], theirs[0]):
-                names = COLUMNS.split(",")
-                changed = ", ".join("%s %s (batch %s)" % (names[i], mine[0][i], theirs[0][i])
-                                    for i in range(len(names)) if mine[0][i] != theirs[0][i])
-                notes.append("feed %s: message %s %s left the pending list before its last lines"
-                             " arrived: %s" % (direction, key[0], key[1], changed))
-                continue
-            failures.append("feed %s: rows of %s %s: soak %s, batch %s" % (direction, key[0], key[1],
-                                                                           mine, theirs))
+            # A message that left the pending list (finished, rejected,
+            # stopped) gets no later RBL or postponer line; a batch run may
+            # see more of them.
+            m, t = (mine[0], theirs[0]) if len(mine) == len(theirs) == 1 else (None, None)
+            if m and int(m[3]) & FINAL and [m[i] for i in SMTP_COLUMNS] == [t[i] for i in SMTP_COLUMNS] \
+                    and (m[5] == t[5] or not int(m[3]) & RBL_SEEN) and int(t[6]) >= int(m[6]) \
+                    and int(t[7]) >= int(m[7]):
+                changed = ", ".join("%s %s (batch %s)" % (c, x, y)
+                                    for c, x, y in zip(COLUMNS.split(","), m, t) if x != y)
+                notes.append("feed %s: %s %s left the pending list before its last lines came: %s" % (
+                    direction, key[0], key[1], changed))
+            else:
+                failures.append("feed %s: rows of %s %s: soak %s, batch %s" % (direction, *key, mine, theirs))
     for name in FEED_FILES:
-        a = read_or_none(os.path.join(live, "soak-" + name))
-        b = read_or_none(os.path.join(live, "batch-" + name))
-        if name == "dbf.stat":
-            if a != b:
-                failures.append("feed cursor differs: %r vs %r" % (a, b))
-            continue
-        mine = set((a or b"").splitlines())
-        theirs = set((b or b"").splitlines())
-        for line in sorted(theirs - mine):
-            key = line.split(b";")[0].decode()
-            if any(key.upper() in n for n in notes):
-                continue   # named in a note above: finished early in the soak
-            failures.append("feed pending file %s: only the batch run holds %s" % (name, line.decode("latin1")))
-        for line in sorted(mine - theirs):
-            failures.append("feed pending file %s: only the soak holds %s" % (name, line.decode("latin1")))
-
-
-def read_or_none(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except FileNotFoundError:
-        return None
-
-
-# --- one seed -------------------------------------------------------------------
-
-def step_times(rng, first_day, days, per_day):
-    times = []
-    for d in range(days):
-        start = epoch_of(first_day + datetime.timedelta(days=d))
-        if d > 0:
-            times.append(start + rng.randint(2, 29))          # inside the first minute
-            times.append(start + rng.randint(30, 58))
-            times.append(start + rng.randint(61, 400))        # just after it
-        times += [start + rng.randint(400, DAY - 1) for _ in range(per_day)]
-        if rng.random() < 0.5:
-            times.append(start + DAY - rng.randint(1, 50))    # in the last minute
-    return sorted(set(times))
+        a = set((read(os.path.join(live, "soak-" + name)) or b"").splitlines())
+        b = set((read(os.path.join(live, "batch-" + name)) or b"").splitlines())
+        for line in a ^ b:
+            if not any(line.split(b";")[0].decode("latin1").upper() in n.upper() for n in notes):
+                failures.append("feed: %s of the %s only: %s" % (name, "soak" if line in a else "batch",
+                                                                line.decode("latin1")))
 
 
 def run_seed(args, seed, db):
     rng = random.Random(seed)
     work = os.path.join(args.work, "seed-%d" % seed)
     shutil.rmtree(work, ignore_errors=True)
-    full, live = os.path.join(work, "full"), os.path.join(work, "live")
-    out, diff, batch, batch_top = (os.path.join(work, n) for n in ("out", "diff", "batch", "batch-top"))
-    for folder in (full, live, out, diff, batch, batch_top, os.path.join(work, "inst", "bin"),
-                   os.path.join(work, "inst", "conf")):
+    full, live, out, diff, batch, whole, inst = (os.path.join(work, n) for n in (
+        "full", "live", "out", "diff", "batch", "whole", "inst"))
+    for folder in (full, live, out, diff, batch, whole, os.path.join(inst, "bin"), os.path.join(inst, "conf")):
         os.makedirs(folder)
-    first_day, layout = make_logs(args, seed, full, rng)
-    shutil.copy2(os.path.join(args.build, "bin", "varno"), os.path.join(work, "inst", "bin", "varno"))
+    first = datetime.date(2024, 1, 1) + datetime.timedelta(days=7 * seed)
+    layout = ["combined", "compact", "both"][seed % 3]
+    common = ["--out", full, "--days", str(args.days), "--start", first.strftime("%Y%m%d"), "--seed", str(seed),
+              "--quiet"]
+    subprocess.run([os.path.join(args.build, "bin", "genlogs"), "--lines-per-day", "800"] + common, check=True)
+    subprocess.run([os.path.join(args.build, "bin", "genproxy"), "--lines-per-day", "2000", "--layout", layout]
+                   + common, check=True)
+    shutil.copy2(os.path.join(args.build, "bin", "varno"), os.path.join(inst, "bin"))
     database = "varno_soak_%d_%d" % (os.getpid(), seed)
+    table = ("CREATE TABLE `%s_inbound` (`id` BIGINT UNSIGNED NOT NULL AUTO_INCREMENT PRIMARY KEY, `msgid` CHAR(40)"
+             " NOT NULL, `nodeid` VARCHAR(64) NOT NULL, `msgtime` DATETIME NOT NULL, `flags` INT UNSIGNED NOT NULL,"
+             " `f_smtp` INT UNSIGNED NOT NULL, `f_rbl` INT UNSIGNED NOT NULL, `split` INT UNSIGNED NOT NULL,"
+             " `endmarks` INT UNSIGNED NOT NULL, `client` VARCHAR(255) NOT NULL, `sender` TEXT NOT NULL,"
+             " `recipients` MEDIUMTEXT NOT NULL, `domains` MEDIUMTEXT NOT NULL, UNIQUE KEY `message` (`msgid`,"
+             " `nodeid`, `msgtime`)) ENGINE=InnoDB DEFAULT CHARSET=latin1 COLLATE=latin1_bin;"
+             " CREATE TABLE `%s_outbound` LIKE `%s_inbound`;")
     sql(db, "DROP DATABASE IF EXISTS %s; CREATE DATABASE %s;" % (database, database))
-    sql(db, table_definition("soak") + table_definition("batch"), database)
+    sql(db, table % (("soak",) * 3) + table % (("batch",) * 3), database)
     for name in ("soak", "batch"):
-        with open(os.path.join(work, "inst", "conf", name + "-dbf.conf"), "w") as f:
-            f.write("host = %s\nport = %s\nuser = %s\npasswd = %s\ndb = %s\nnodeid = gw1\n"
-                    "table_prefix = %s\nburst = %d\n" % (db["host"], db["port"], db["user"], db["password"],
-                                                       database, name, rng.choice([7, 50, 1000])))
-    days = [first_day + datetime.timedelta(days=d) for d in range(args.days)]
-    late_days = {day for day in days if rng.random() < 0.6}
+        with open(os.path.join(inst, "conf", name + "-dbf.conf"), "w") as f:
+            f.write("host = %s\nport = %s\nuser = %s\npasswd = %s\ndb = %s\nnodeid = gw1\ntable_prefix = %s\n"
+                    "burst = %d\n" % (db["HOST"], db["PORT"], db["USER"], db["PASSWORD"], database, name,
+                                      rng.choice([7, 50, 1000])))
+    days = [first + datetime.timedelta(days=d) for d in range(args.days)]
+    late = {day for day in days if rng.random() < 0.6}
     logs = []
     for name in sorted(os.listdir(full)):
-        day = day_of_name(name)
-        with open(os.path.join(full, name), "rb") as f:
-            logs.append(LiveLog(name, f.read(), epoch_of(day), random.Random(rng.random()),
-                                55 if day in late_days else 0))
-    runner = Runner(args, work, db)
-    failures, notes = [], []
-    sums = DeltaSums()
-    kills = collections.Counter()
-    times = step_times(rng, first_day, args.days, args.steps_per_day)
+        data = read(os.path.join(full, name))
+        if rng.random() < 0.5:   # the gateway runs on Windows: some services write CR LF
+            data = re.sub(rb"(?<!\r)\n", b"\r\n", data)
+        day = datetime.datetime.strptime(name[-12:-4], "%Y%m%d").date()
+        logs.append(LiveLog(name, data, epoch(day), random.Random(rng.random()), day in late))
+    times = []
+    for day in days:   # steps: in and just after the first minute, through the day, in the last minute
+        s = epoch(day)
+        times += [s + rng.randint(2, 29), s + rng.randint(30, 58), s + rng.randint(61, 400)] if day > first else []
+        times += [s + rng.randint(400, DAY - 1) for _ in range(args.steps_per_day)]
+        times += [s + DAY - rng.randint(1, 50)] if rng.random() < 0.5 else []
+    failures, notes, faults = [], [], collections.Counter()
+    runs, sums = Runs(args.build, work, failures), DeltaSums()
 
-    def stamp_of(now):
-        return datetime.datetime.fromtimestamp(now, datetime.timezone.utc).strftime("%Y-%m-%d %H:%M:%S")
-
-    def diff_round(now, stamp):
-        before = stat_state(diff)
-        runner.run("diff", diff, now, failures, stamp)
-        sums.note_resumed(before, stat_state(diff), live)
-        sums.add_folder(diff)
-
-    for now in times:
-        # Lines are cut more often in the first minute of a day, while the
-        # old day's last lines may still come.
-        cut_share = 0.8 if now % DAY < LEAVE_DELAY else args.cut_share
-        for log in logs:
-            log.advance(now, cut_share, live)
-        stamp = stamp_of(now)
-        fault = rng.random()
-        victim = rng.choice(["stat", "feed", "report"]) if fault < args.kill_share else None
+    def round_at(now, stamp, fault=None, victim=None):
         for kind, target in (("stat", out), ("feed", "soak"), ("report", out)):
-            if kind == victim:
-                kills[kind] += 1
-                runner.run_killed(kind, target, now, failures, stamp, rng)
-            elif kind == "stat" and args.kill_share <= fault < args.kill_share + args.double_share:
-                kills["two stat runs"] += 1
-                runner.run_two(kind, target, now, failures, stamp)
-            else:
-                runner.run(kind, target, now, failures, stamp)
-        diff_round(now, stamp)
+            how = fault if (fault == "kill" and kind == victim) or (fault == "two" and kind == "stat") else None
+            if how:
+                faults["two stat runs" if how == "two" else "killed " + kind] += 1
+            runs.run(kind, target, now, stamp, how, rng)
+        before = stat_state(diff)
+        runs.run("diff", diff, now, stamp)
+        sums.add_run(before, stat_state(diff), diff, live)
 
-    # The logs complete, every day over: one more round, then the batch runs.
-    end = epoch_of(first_day + datetime.timedelta(days=args.days)) + DAY + 600
+    for now in sorted(set(times)):
+        # More cuts in a day's first minute, while the old day's last lines may still come.
+        for log in logs:
+            log.advance(now, 0.8 if now % DAY < 60 else CUT_SHARE, live)
+        stamp = datetime.datetime.fromtimestamp(now, datetime.timezone.utc).strftime("%Y-%m-%d %H:%M:%S")
+        x = rng.random()
+        fault = "kill" if x < KILL_SHARE else "two" if x < KILL_SHARE + TWO_SHARE else None
+        round_at(now, stamp, fault, rng.choice(["stat", "feed", "report"]))
+
+    # The logs complete and every day over: one more round, then the batch runs.
+    end = epoch(days[-1]) + 2 * DAY + 600
     for log in logs:
         log.write_to(len(log.data), live)
-    stamp = stamp_of(end)
-    for kind, target in (("stat", out), ("feed", "soak"), ("report", out)):
-        runner.run(kind, target, end, failures, stamp)
-    diff_round(end, stamp)
+    round_at(end, "end")
     with open(os.path.join(live, "batch-dbf.stat"), "w") as f:
-        day = first_day.strftime("%Y/%m/%d")
-        f.write("last-in = %s,0\nlast-out = %s,0\n" % (day, day))
-    runner.run("stat", batch, end, failures, "batch")
-    runner.run("report", batch, end, failures, "batch")
-    runner.run("feed", "batch", end, failures, "batch")
-    whole = [a for a in runner.command("diff", batch_top) if a != "--diff"]
-    subprocess.run(whole, env=runner.env(end), check=True, stdout=subprocess.DEVNULL)
-
-    compare_metadata(out, batch, failures, "metadata")
+        f.write("last-in = {0},0\nlast-out = {0},0\n".format(first.strftime("%Y/%m/%d")))
+    for kind, target in (("stat", batch), ("report", batch), ("feed", "batch"), ("whole", whole)):
+        runs.run(kind, target, end, "batch")
+    compare_metadata(out, batch, failures)
     known = []
     if layout == "both" and not args.diff_both:
-        # Both proxy logs of a day growing at once share one --diff resume
-        # point, which the metadata generator does not keep apart yet.
-        known.append("--diff over combined and compact proxy logs growing together not compared"
-                     " (--diff-both compares it)")
-        sums.files = {n: v for n, v in sums.files.items() if not n.startswith("_kelb_cs")}
-        shutil.rmtree(os.path.join(batch_top, "_kelb_cs"), ignore_errors=True)
-    sums.compare(batch_top, failures, notes)
+        known.append("--diff over combined and compact proxy logs growing together not compared")
+    skip = lambda name: bool(known) and name.startswith("_kelb_cs")
+    sums.compare(whole, failures, notes, skip)
     compare_feed(db, database, live, failures, notes)
-    left = leftovers([live, out, diff, batch])
+    left = [os.path.relpath(os.path.join(base, n), work) for folder in (live, out, diff, batch)
+            for base, _, names in os.walk(folder) for n in names if re.search(r"\.(lock|lck)$|\.tmp", n)]
     if left:
         failures.append("left behind: " + ", ".join(left))
 
-    # One further round changes nothing.
-    def results():
+    def results():   # one further round changes nothing
         files = tree(out)
-        files["report.html"] = masked_page(os.path.join(out, "report.html"))
-        state = [read_or_none(os.path.join(live, "soak-" + n)) for n in FEED_FILES]
-        return files, state, [rows(db, database, "soak", d) for d in ("inbound", "outbound")]
+        files["report.html"] = masked_page(out)
+        feed = [read(os.path.join(live, "soak-" + n)) for n in FEED_FILES]
+        deltas = {n: dict(v) for n, v in sums.files.items() if not skip(n)}
+        return files, feed, deltas, [rows(db, database, "soak", d) for d in ("inbound", "outbound")]
     before = results()
-    for kind, target in (("stat", out), ("feed", "soak"), ("report", out), ("diff", diff)):
-        runner.run(kind, target, end + 300, failures, "again")
+    round_at(end + 300, "again")
     if results() != before:
         failures.append("a further round changed results")
-    extra = [n for n in tree(diff) if n.endswith(".csv") and not (known and n.startswith("_kelb_cs"))]
-    if extra:
-        failures.append("a further --diff run wrote %s" % ", ".join(extra))
-
-    sql(db, "DROP DATABASE IF EXISTS %s;" % database)
-    runner.log.close()
-    summary = "seed %d: %d days, %d steps, proxy %s, %d late midnights, kills %s: %s" % (
-        seed, args.days, len(times), layout, len(late_days),
-        dict(kills) or "none", "FAIL" if failures else "pass")
-    print(summary, flush=True)
-    for note in notes:
-        print("  note: " + note)
-    for text in known:
-        print("  known: " + text)
-    for failure in failures[:args.show]:
-        print("  FAIL " + failure)
-    if len(failures) > args.show:
-        print("  ... %d more failures (see %s)" % (len(failures) - args.show, work))
-    if not failures and not args.keep:
+    sql(db, "DROP DATABASE %s;" % database)
+    runs.log.close()
+    print("seed %d: %d days, %d steps, proxy %s, %d late midnights, faults %s: %s" % (
+        seed, args.days, len(set(times)), layout, len(late), dict(faults) or "none", "FAIL" if failures else "pass"))
+    for line in ["  note: " + n for n in notes] + ["  known: " + k for k in known] + ["  FAIL " + f for f in failures]:
+        print(line[:400])
+    if not failures:
         shutil.rmtree(work, ignore_errors=True)
     return not failures
-
-
-def database_server(args):
-    env = {k: os.environ.get("VARNO_TEST_DB_" + k.upper()) for k in ("host", "port", "user", "password")}
-    if env["port"]:
-        env["host"] = env["host"] or "127.0.0.1"
-        return env, None
-    folder = tempfile.mkdtemp(prefix="varno-soak-db.")
-    subprocess.run(["bash", os.path.join(ROOT, "tools", "mariadb_private.sh"), "start", folder],
-                   check=True, stdout=subprocess.DEVNULL)
-    values = dict(line.strip().split("=", 1) for line in open(os.path.join(folder, "env")) if "=" in line)
-    return {"host": values["VARNO_TEST_DB_HOST"], "port": values["VARNO_TEST_DB_PORT"],
-            "user": values["VARNO_TEST_DB_USER"], "password": values["VARNO_TEST_DB_PASSWORD"]}, folder
 
 
 def main():
@@ -666,32 +410,21 @@ def main():
     parser.add_argument("--days", type=int, default=2)
     parser.add_argument("--seeds", default="1")
     parser.add_argument("--steps-per-day", type=int, default=24)
-    parser.add_argument("--mail-lines", type=int, default=800, help="incoming SMTP lines per day")
-    parser.add_argument("--proxy-lines", type=int, default=2000)
-    parser.add_argument("--cut-share", type=float, default=0.3, help="share of steps ending inside a line, per log")
-    parser.add_argument("--kill-share", type=float, default=0.12)
-    parser.add_argument("--double-share", type=float, default=0.08)
     parser.add_argument("--diff-both", action="store_true",
-                        help="compare the --diff deltas of days with both proxy log layouts too")
-    parser.add_argument("--work", default=None, help="folder of the runs (kept for failing seeds)")
-    parser.add_argument("--keep", action="store_true", help="keep the folders of passing seeds too")
-    parser.add_argument("--show", type=int, default=12, help="failures shown per seed")
+                        help="compare --diff on days whose combined and compact proxy logs grow together")
+    parser.add_argument("--work", default=tempfile.mkdtemp(prefix="varno-soak."),
+                        help="folder of the runs (kept for failing seeds)")
     args = parser.parse_args()
-    args.build = os.path.abspath(args.build)
-    args.work = os.path.abspath(args.work or tempfile.mkdtemp(prefix="varno-soak."))
-    seeds = [int(s) for s in args.seeds.split(",")]
-    db, private = database_server(args)
+    args.build, args.work = os.path.abspath(args.build), os.path.abspath(args.work)
+    db = {k: os.environ.get("VARNO_TEST_DB_" + k, "") for k in ("HOST", "PORT", "USER", "PASSWORD")}
+    if not db["PORT"]:
+        sys.exit("soak: set VARNO_TEST_DB_HOST, _PORT, _USER, _PASSWORD (see tools/mariadb_private.sh)")
+    db["HOST"] = db["HOST"] or "127.0.0.1"
     began = time.monotonic()
-    try:
-        passed = [run_seed(args, seed, db) for seed in seeds]
-    finally:
-        if private:
-            subprocess.run(["bash", os.path.join(ROOT, "tools", "mariadb_private.sh"), "stop", private],
-                           stdout=subprocess.DEVNULL, check=False)
-            shutil.rmtree(private, ignore_errors=True)
+    passed = [run_seed(args, int(seed), db) for seed in args.seeds.split(",")]
     print("soak: %d of %d seeds passed in %.0f s (work folder %s)" % (
         sum(passed), len(passed), time.monotonic() - began, args.work))
-    if all(passed) and not args.keep:
+    if all(passed):
         shutil.rmtree(args.work, ignore_errors=True)
     return 0 if all(passed) else 1
 
