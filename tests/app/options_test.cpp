@@ -1,20 +1,13 @@
-// Value parsers and the option loop.
+// Value parsers of the options. (The option loop that stores their values: the
+// end-to-end cases, e.g. stat/repeated_stat_and_separated_values.)
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "frame/command_line.h"
-#include "frame/console.h"
 #include "app/options.h"
-#include "platform/console.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // Each value parser over good texts (with the value they give) and bad ones.
 struct ParserCases {
@@ -71,75 +64,6 @@ TEST(ValueParsers, GoodAndBadTexts) {
     uint64_t value = 0;
     EXPECT_EQ(parser.parse(nullptr, &value), kErrInvalidArgument);
   }
-}
-
-// One run of the option loop over given arguments, with its messages.
-class OptionRun {
- public:
-  explicit OptionRun(std::vector<std::wstring> args) {
-    args.insert(args.begin(), L"varno");
-    std::vector<const wchar_t*> pointers;
-    for (const std::wstring& arg : args) pointers.push_back(arg.c_str());
-    EXPECT_EQ(CommandLineCreate(static_cast<int>(pointers.size()), pointers.data(), &line_), kOk);
-    fs::path copy = fs::temp_directory_path() /
-                    ("varno_options_" + std::to_string(CurrentProcessId()) + ".txt");
-    fs::remove(copy);
-    SetVerbosity(0);
-    EXPECT_EQ(InitJobContext(&context), kOk);
-    SetDiagnosticFile(copy.wstring().c_str());
-    result = ParseOptions(line_, &context, kParseNoDiagnosticFile);
-    SetDiagnosticFile(nullptr);
-    std::string text;
-    {
-      std::ifstream in(copy, std::ios::binary);  // closed before the removal
-      text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    for (char c : text) {
-      if (c != '\r') messages.push_back(c);
-    }
-    fs::remove(copy);
-  }
-  ~OptionRun() {
-    FreeJobContext(&context);
-    CommandLineFree(line_);
-    SetVerbosity(0);
-    SetDiagnosticThreshold(255);
-  }
-  OptionRun(const OptionRun&) = delete;
-  OptionRun& operator=(const OptionRun&) = delete;
-
-  JobContext context;
-  ResultCode result = kOk;
-  std::string messages;
-
- private:
-  CommandLine* line_ = nullptr;
-};
-
-TEST(OptionLoop, ValuesIntoTheContext) {
-  OptionRun none({});
-  EXPECT_EQ(none.context.settings.topCount, 15u);
-  EXPECT_FALSE(none.context.outputDir.has_value());
-  OptionRun run({L"-vv", L"--top=0x10", L"--paging", L"25", L"--units=kib", L"--quantum=2 m",
-                 L"--rev-sort=site", L"--outform=summary", L"--diff", L"dir", L"--verbose",
-                 L"other", L"--dbg_set_level=3", L"--dbg_set_log=/nonexistent/x", L"--stat", L"SMTP",
-                 L"--stat=RBL-IN", L"-vvvvvvv"});
-  EXPECT_EQ(run.result, kOk);
-  EXPECT_EQ(run.messages, "");
-  EXPECT_EQ(run.context.mode, RunMode::kStat);
-  EXPECT_EQ(run.context.statMask, 0x31u);
-  EXPECT_EQ(GetVerbosity(), 10);
-  EXPECT_EQ(run.context.settings.topCount, 16u);
-  EXPECT_EQ(run.context.paging, 25u);
-  EXPECT_EQ(run.context.settings.unitDivisor, 1024u);
-  EXPECT_EQ(run.context.settings.quantumUnit, 6u);
-  EXPECT_EQ(run.context.settings.quantumCount, 2u);
-  EXPECT_EQ(run.context.sortColumn, kSortHost);
-  EXPECT_EQ(run.context.sortDescending, 1u);
-  EXPECT_EQ(run.context.outputForms, kOutFormSummary);
-  EXPECT_EQ(run.context.diff, 1);
-  EXPECT_EQ(run.context.nonOptions, (std::vector<std::wstring>{L"dir", L"other"}));
-  EXPECT_EQ(GetDiagnosticThreshold(), 3u);
 }
 
 }  // namespace

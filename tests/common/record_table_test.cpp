@@ -183,10 +183,6 @@ TEST(CounterTable, CompareRecordsDefaultOrder) {
   EXPECT_EQ(CompareKeyNoCase("[", "a"), 1);  // 'a' folds to 'A' (0x41) below '[' (0x5B)
 }
 
-}  // namespace
-
-namespace {
-
 uint32_t ReferenceHash(const std::string& key) {
   uint32_t hash = 0;
   for (char c : key) {

@@ -81,41 +81,29 @@ inline std::string Sql(const DbServer& server, const std::string& db, const std:
   return output;
 }
 
-// The feed's table (the README's definition) for both directions.
-inline std::string TableDefinition(const std::string& prefix) {
-  const std::string in = prefix.empty() ? "inbound" : prefix + "_inbound";
-  const std::string out = prefix.empty() ? "outbound" : prefix + "_outbound";
-  return "CREATE TABLE `" + in + "` (\n"
-         "  `id` BIGINT UNSIGNED NOT NULL AUTO_INCREMENT PRIMARY KEY,\n"
-         "  `msgid` CHAR(40) NOT NULL,\n"
-         "  `nodeid` VARCHAR(64) NOT NULL,\n"
-         "  `msgtime` DATETIME NOT NULL,\n"
-         "  `flags` INT UNSIGNED NOT NULL,\n"
-         "  `f_smtp` INT UNSIGNED NOT NULL,\n"
-         "  `f_rbl` INT UNSIGNED NOT NULL,\n"
-         "  `split` INT UNSIGNED NOT NULL,\n"
-         "  `endmarks` INT UNSIGNED NOT NULL,\n"
-         "  `client` VARCHAR(255) NOT NULL,\n"
-         "  `sender` TEXT NOT NULL,\n"
-         "  `recipients` MEDIUMTEXT NOT NULL,\n"
-         "  `domains` MEDIUMTEXT NOT NULL,\n"
-         "  UNIQUE KEY `message` (`msgid`, `nodeid`, `msgtime`)\n"
-         ") ENGINE=InnoDB DEFAULT CHARSET=latin1 COLLATE=latin1_bin;\n"
-         "CREATE TABLE `" + out + "` LIKE `" + in + "`;\n";
+// The feed's tables as the README defines them (its example prefix "gw_"
+// taken off), so that a wrong definition there fails the tests too.
+inline std::string TableDefinition() {
+  const std::string readme = ReadFile(fs::path(VARNO_SOURCE_DIR) / "README.md");
+  const size_t start = readme.find("CREATE TABLE `gw_inbound`");
+  if (start == std::string::npos) return "README without the table definition;";
+  std::string sql = readme.substr(start, readme.find("```", start) - start);
+  for (size_t at; (at = sql.find("gw_")) != std::string::npos;) sql.erase(at, 3);
+  return sql;
 }
 
 // A database of its own for one test, with the feed's tables; dropped at the end.
 struct TestDatabase {
   DbServer server;
   std::string name;
-  explicit TestDatabase(const DbServer& s, const std::string& prefix = "") : server(s) {
+  explicit TestDatabase(const DbServer& s) : server(s) {
     static int counter = 0;
     name = "varno_t" + std::to_string(getpid()) + "_" + std::to_string(counter++);
     bool ok = false;
     std::string out = Sql(server, "", "DROP DATABASE IF EXISTS " + name + "; CREATE DATABASE " +
                                           name + ";", &ok);
     EXPECT_TRUE(ok) << out;
-    out = Sql(server, name, TableDefinition(prefix), &ok);
+    out = Sql(server, name, TableDefinition(), &ok);
     EXPECT_TRUE(ok) << out;
   }
   ~TestDatabase() { Sql(server, "", "DROP DATABASE IF EXISTS " + name + ";"); }

@@ -216,10 +216,6 @@ TEST(FeedPostponerReader, SplitsEndmarksAndRecordedPosition) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // Flags, counts and position of a message after the postponer log was applied.
 std::string PostState(const FeedConfig& config) {
   std::string state;
@@ -278,27 +274,6 @@ TEST(FeedLogIndex, GrowingLogGivesWhatOneReadOfTheWholeLogGives) {
   ReleaseFeedConfig(&once);
   ReleaseFeedConfig(&grown);
   fs::remove(path);
-}
-
-}  // namespace
-
-namespace {
-
-TEST(FeedSmtpReader, UnfinishedLastLineWaitsUntilTheDayIsOver) {
-  std::string log = SmtpLine("10:00:00", "a@x", "b@y", "1.1.1.1", "A----", MessageId(1)) +
-                    SmtpLine("10:00:01", "a@x", "b@y", "1.1.1.1", "A----", MessageId(2), "0x1f");
-  log.resize(log.size() - 2);  // "0x1" so far, no line end
-  for (bool dayIsOver : {false, true}) {
-    FeedConfig config;
-    FeedCursor cursor;
-    FILE* file = MemoryStream(log);
-    uint32_t inserted = 0;
-    EXPECT_EQ(ReadSmtpLines(file, kDay, kFeedIncoming, dayIsOver, &cursor, &config, &inserted), kOk);
-    std::fclose(file);
-    EXPECT_EQ(inserted, dayIsOver ? 2u : 1u);
-    EXPECT_EQ(cursor.lines, dayIsOver ? 2u : 1u);
-    ReleaseFeedConfig(&config);
-  }
 }
 
 }  // namespace

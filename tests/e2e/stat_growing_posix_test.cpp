@@ -1,7 +1,8 @@
 // Metadata runs over logs that are still being written: a last line without
-// its line end waits in today's logs, a run in the first minute after
-// midnight stays on the old day, and the --diff runs' files add up to one
-// run over the finished logs. The local clock is set through TZ.
+// its line end waits in today's logs (in past days' logs it is read: the case
+// stat/past_day_logs_*), a run in the first minute after midnight stays on the
+// old day, and the --diff runs' files add up to one run over the finished
+// logs. The local clock is set through TZ.
 #include <ctime>
 #include <map>
 #include <random>
@@ -188,20 +189,6 @@ TEST(StatGrowingTest, DiffRunsOverGrowingMailAndCombinedProxyLogsAddUpToOneRun) 
 
 TEST(StatGrowingTest, DiffRunsOverGrowingCompactProxyLogsAddUpToOneRun) {
   GrowTodayInSteps("compact", false);
-}
-
-TEST(StatGrowingTest, PastDayLogWithoutFinalLineEndIsReadWhole) {
-  const auto logs = GenerateLogs(DayAround(12) - 10 * kDay, 1, "both", true);
-  ASSERT_FALSE(logs.empty());
-  Workspace whole("growing_whole"), cut("growing_cut");
-  for (const auto& [name, text] : logs) {
-    WriteFile(whole.logs / name, text);
-    WriteFile(cut.logs / name, text.substr(0, text.size() - 2));
-  }
-  const int64_t now = static_cast<int64_t>(std::time(nullptr));
-  ASSERT_EQ(RunAt(whole, now, {"--stat=ALL"}).exitCode, 0);
-  ASSERT_EQ(RunAt(cut, now, {"--stat=ALL"}).exitCode, 0);
-  EXPECT_EQ(MetadataFiles(cut.out), MetadataFiles(whole.out));
 }
 
 // The old day's last lines come after a run at 00:00:30 has seen the new
