@@ -2,6 +2,7 @@
 // combined proxy log and the compact per-kind logs of the same day.
 #include <cinttypes>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -44,33 +45,63 @@ bool ReadEndLine(const LoopLine& line, ProxyLine* proxy, bool withEndFields) {
   return true;
 }
 
+// A key of a proxy line with its lookup probe, computed when first asked for
+// (the probe does not depend on the table it is used with).
+enum ProxyKey { kKeyIp, kKeyHost, kKeyUser, kProxyKeys };
+
+struct ProxyKeyProbes {
+  KeyedProbe probes[kProxyKeys];
+  uint8_t ready = 0;
+
+  const KeyedProbe& Of(const ProxyLine& line, ProxyKey key) {
+    if ((ready & (1u << key)) == 0) {
+      const char* text = key == kKeyIp ? line.ip : key == kKeyHost ? line.host : line.user;
+      KeyedProbeInit(&probes[key], text, std::strlen(text));
+      ready = static_cast<uint8_t>(ready | (1u << key));
+    }
+    return probes[key];
+  }
+};
+
+// A proxy line's fields with the probes of its keys.
+struct ReadLine {
+  ProxyLine proxy;
+  ProxyKeyProbes keys;
+  const KeyedProbe& Key(ProxyKey key) { return keys.Of(proxy, key); }
+};
+
 // The "E" line a loop is at, read once for all the HTTP handlers that the
-// loop feeds (one loop runs on one thread, its handlers one after another).
+// loop feeds (one loop runs on one thread, its handlers one after another),
+// with its key probes, also computed once for all of them.
 struct SharedEndLine {
   uint64_t lineId = 0;
   bool isEnd = false;
   bool endFieldsRead = false;
-  ProxyLine proxy;
+  ReadLine read;
 };
 thread_local std::unique_ptr<SharedEndLine> tSharedEndLine;
 
 // The line's fields 5 to 9 (and 10 to 21 with withEndFields) when it is an
 // "E" line, else null; read into `own` when the shared line cannot be had.
-const ProxyLine* EndLine(const LoopLine& line, bool withEndFields, ProxyLine* own) {
+ReadLine* EndLine(const LoopLine& line, bool withEndFields, ReadLine* own) {
   if (!tSharedEndLine) tSharedEndLine.reset(new (std::nothrow) SharedEndLine);
-  if (!tSharedEndLine) return ReadEndLine(line, own, withEndFields) ? own : nullptr;
+  if (!tSharedEndLine) {
+    own->keys.ready = 0;
+    return ReadEndLine(line, &own->proxy, withEndFields) ? own : nullptr;
+  }
   SharedEndLine& shared = *tSharedEndLine;
   if (shared.lineId != line.id) {
     shared.lineId = line.id;
     shared.endFieldsRead = false;
-    shared.isEnd = ReadEndLine(line, &shared.proxy, false);
+    shared.read.keys.ready = 0;
+    shared.isEnd = ReadEndLine(line, &shared.read.proxy, false);
   }
   if (!shared.isEnd) return nullptr;
   if (withEndFields && !shared.endFieldsRead) {
-    ReadProxyEnd(&shared.proxy);
+    ReadProxyEnd(&shared.read.proxy);
     shared.endFieldsRead = true;
   }
-  return &shared.proxy;
+  return &shared.read;
 }
 
 // The first number of a category field, in C notation.
@@ -130,36 +161,39 @@ constexpr const char* kAlertReasons[] = {"VIRUS", "CONTENT", "BANNED", "NOTALLOW
 constexpr int kAlertColumns = 7;  // all, then one per reason word
 
 struct HttpAlerts {
-  ProxyLine* proxy = nullptr;
+  ReadLine* own = nullptr;
   uint32_t hours[kHours][kAlertColumns] = {};
   RecordTable ips{};      // "IP"
   RecordTable viruses{};  // "VIR"
 
-  void Count(uint32_t hour, const char* ip, const char* reason, const char* detail) {
-    CounterTableAdd(&ips, ip, 1, 0, 0);
+  void Count(uint32_t hour, ReadLine& line) {
+    CounterTableAddProbe(&ips, line.Key(kKeyIp), 1, 0, 0);
+    const char* reason = line.proxy.reason;
     ++hours[hour][0];
     for (int i = 0; i < kAlertColumns - 1; ++i) {
       if (!EqualsNoCase(reason, kAlertReasons[i])) continue;
       ++hours[hour][i + 1];
-      if (i == 0) CounterTableAdd(&viruses, detail, 1, 0, 0);
+      if (i == 0) CounterTableAdd(&viruses, line.proxy.detail, 1, 0, 0);
       break;
     }
   }
 
   void Combined(const LoopLine& line) {
-    const ProxyLine* end = EndLine(line, true, proxy);
-    if (end != nullptr) Count(line.hour, end->ip, end->reason, end->detail);
+    ReadLine* end = EndLine(line, true, own);
+    if (end != nullptr) Count(line.hour, *end);
   }
 
   // "kelb-al": 3 client address, 4 (unused), 5 reason word, 6 detail text.
   void Compact(const LoopLine& line) {
+    ProxyLine* proxy = &own->proxy;
     const char* cursor = AfterTime(line);
     NextField(&cursor, proxy->ip, sizeof proxy->ip);
     SkipField(&cursor);
     NextField(&cursor, proxy->reason, sizeof proxy->reason);
     size_t length = 0;
     GetFieldRaw(&cursor, 0, ';', nullptr, proxy->detail, sizeof proxy->detail, &length);
-    Count(line.hour, proxy->ip, proxy->reason, proxy->detail);
+    own->keys.ready = 0;
+    Count(line.hour, *own);
   }
 
   void Write(FILE* out, const OutputSettings& /*settings*/) {
@@ -185,29 +219,31 @@ struct HttpAlerts {
 };
 
 struct HttpTraffic {
-  ProxyLine* proxy = nullptr;
+  ReadLine* own = nullptr;
   uint64_t hours[kHours] = {};
   RecordTable ips{};    // "IP"
   RecordTable hosts{};  // "DM"
 
-  void Count(uint32_t hour, const char* ip, const char* host, uint64_t volume) {
-    CounterTableAdd(&ips, ip, volume, 0, 0);
-    CounterTableAdd(&hosts, host, volume, 0, 0);
+  void Count(uint32_t hour, ReadLine& line, uint64_t volume) {
+    CounterTableAddProbe(&ips, line.Key(kKeyIp), volume, 0, 0);
+    CounterTableAddProbe(&hosts, line.Key(kKeyHost), volume, 0, 0);
     hours[hour] += volume;
   }
 
   void Combined(const LoopLine& line) {
-    const ProxyLine* end = EndLine(line, false, proxy);
-    if (end != nullptr) Count(line.hour, end->ip, end->host, end->size6);
+    ReadLine* end = EndLine(line, false, own);
+    if (end != nullptr) Count(line.hour, *end, end->proxy.size6);
   }
 
   // "kelb-tr": 3 client address, 4 host, 5 volume in bytes.
   void Compact(const LoopLine& line) {
+    ProxyLine* proxy = &own->proxy;
     const char* cursor = AfterTime(line);
     NextField(&cursor, proxy->ip, sizeof proxy->ip);
     NextField(&cursor, proxy->host, sizeof proxy->host);
     NextField(&cursor, proxy->scratch, sizeof proxy->scratch);
-    Count(line.hour, proxy->ip, proxy->host, ReadUnsignedDecimal(proxy->scratch));
+    own->keys.ready = 0;
+    Count(line.hour, *own, ReadUnsignedDecimal(proxy->scratch));
   }
 
   void Write(FILE* out, const OutputSettings& settings) {
@@ -245,37 +281,39 @@ const CategoryKeys& CategoryKeyTexts() {
 }
 
 struct HttpWebFilter {
-  ProxyLine* proxy = nullptr;
+  ReadLine* own = nullptr;
   RecordTable categories{};  // "MUC"
   RecordTable hosts{};       // "MUD"
   RecordTable users{};       // "MUU"
   RecordTable ips{};         // "MUI"
 
-  void Count(uint32_t mask, const char* user, const char* ip, const char* host) {
+  void Count(uint32_t mask, ReadLine& line) {
     if (mask == 0) return;
     const CategoryKeys& keys = CategoryKeyTexts();
     for (uint32_t bit = 0; bit < 32; ++bit) {
       if ((mask & (1u << bit)) != 0) CounterTableAdd(&categories, keys.text[bit], 1, 0, 0);
     }
-    CounterTableAdd(&hosts, host, 1, 0, 0);
-    CounterTableAdd(&users, user, 1, 0, 0);
-    CounterTableAdd(&ips, ip, 1, 0, 0);
+    CounterTableAddProbe(&hosts, line.Key(kKeyHost), 1, 0, 0);
+    CounterTableAddProbe(&users, line.Key(kKeyUser), 1, 0, 0);
+    CounterTableAddProbe(&ips, line.Key(kKeyIp), 1, 0, 0);
   }
 
   void Combined(const LoopLine& line) {
-    const ProxyLine* end = EndLine(line, true, proxy);
-    if (end != nullptr) Count(end->categories1, end->user, end->ip, end->host);
+    ReadLine* end = EndLine(line, true, own);
+    if (end != nullptr) Count(end->proxy.categories1, *end);
   }
 
   // "kelb-wf": 3 (unused), 4 user, 5 client address, 6 host, 7 category mask.
   void Compact(const LoopLine& line) {
+    ProxyLine* proxy = &own->proxy;
     const char* cursor = AfterTime(line);
     SkipField(&cursor);
     NextField(&cursor, proxy->user, sizeof proxy->user);
     NextField(&cursor, proxy->ip, sizeof proxy->ip);
     NextField(&cursor, proxy->host, sizeof proxy->host);
     NextField(&cursor, proxy->scratch, sizeof proxy->scratch);
-    Count(FirstCategoryMask(proxy->scratch), proxy->user, proxy->ip, proxy->host);
+    own->keys.ready = 0;
+    Count(FirstCategoryMask(proxy->scratch), *own);
   }
 
   void Write(FILE* out, const OutputSettings& settings) {
@@ -299,8 +337,8 @@ template <typename Counts>
 struct HttpSession {
   static constexpr uint32_t kFields = 3;
   Counts counts;
-  ProxyLine line;
-  HttpSession() { counts.proxy = &line; }
+  ReadLine line;
+  HttpSession() { counts.own = &line; }
   void operator()(const LoopLine& loopLine) { counts.Combined(loopLine); }
   void Compact(const LoopLine& loopLine) { counts.Compact(loopLine); }
   void Write(FILE* out, const OutputSettings& settings) { counts.Write(out, settings); }
@@ -322,14 +360,14 @@ ResultCode RunHttpHandler(FILE* primary, FILE* secondary, FILE* output, TimeValu
     return kErrInvalidArgument;
   }
   Counts* counts = new (std::nothrow) Counts();
-  ProxyLine* proxy = new (std::nothrow) ProxyLine;
+  ReadLine* own = new (std::nothrow) ReadLine;
   ResultCode result = kErrNoMemory;
-  if (counts != nullptr && proxy != nullptr) {
-    counts->proxy = proxy;
+  if (counts != nullptr && own != nullptr) {
+    counts->own = own;
     result = RunHttpLogs(primary, secondary, LogMayGrow(day), linesProcessed, lastTime, progress, event, *counts);
     if (result == kOk) write(*counts, output, *settings);
   }
-  delete proxy;
+  delete own;
   delete counts;
   return result;
 }
