@@ -115,17 +115,4 @@ TEST_F(ReportRun, PageShowsTheExampleDaysChartsAndTopListsAndTakesDaysAndOutput)
   EXPECT_EQ(CountOf(twoDays, "2 day(s), 2024-03-12 to 2024-03-13"), 1u);
 }
 
-// The metadata generator's post-processor hook refreshes the page after a run.
-TEST_F(ReportRun, PostProcessorHookWritesThePage) {
-  Workspace hook("report_hook");
-  fs::copy_file(fs::path(VARNO_SOURCE_DIR) / "examples/logs/smtp20240312.log", hook.logs / "smtp20240312.log");
-  const Outcome run = RunVarno(
-      hook.Args({"--stat=SMTP-IN", "--diff", std::string("--exec=") + VARNO_REPORT_BIN, hook.out.string(), ";"}),
-      hook.root);
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  const std::string html = ReadFile(hook.out / "report.html");
-  EXPECT_EQ(CountOf(html, "<details class=\"day\" id=\"d20240312\" open>"), 1u);
-  EXPECT_EQ(CountOf(html, "data-kind=\"SMTP-IN\""), 1u);
-}
-
 }  // namespace

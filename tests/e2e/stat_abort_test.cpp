@@ -33,19 +33,8 @@ std::vector<std::string> LeftoverRunFiles(const fs::path& out) {
   return names;
 }
 
-class StatLargeLogTest : public testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    shared_ = new Workspace("large");
-    WriteLargeSmtpLog(shared_->logs / "smtp20080427.log", 2000000);
-  }
-  static void TearDownTestSuite() {
-    delete shared_;
-    shared_ = nullptr;
-  }
-  static Workspace* shared_;
-};
-Workspace* StatLargeLogTest::shared_ = nullptr;
+void LargeSmtpLog(const fs::path& logs) { WriteLargeSmtpLog(logs / "smtp20080427.log", 2000000); }
+using StatLargeLogTest = SharedLogsTest<LargeSmtpLog>;
 
 TEST_F(StatLargeLogTest, CtrlCStopsTheItemAndKeepsTheState) {
   if (!CanInterruptPrograms()) GTEST_SKIP() << "no console to send Ctrl+C through";

@@ -56,6 +56,22 @@ struct Workspace {
   }
 };
 
+// A suite whose tests share one workspace, its logs written once by Fill.
+template <void (*Fill)(const fs::path& logs)>
+class SharedLogsTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    shared_ = new Workspace("large");
+    Fill(shared_->logs);
+  }
+  static void TearDownTestSuite() {
+    delete shared_;
+    shared_ = nullptr;
+  }
+  static inline Workspace* shared_ = nullptr;
+};
+
+
 // A started program; Wait() collects the exit code and the output.
 struct Running {
   intptr_t process = 0;  // the system's handle or id of the child; 0 when none

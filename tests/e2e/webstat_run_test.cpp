@@ -56,19 +56,8 @@ void WriteLargeProxyLog(const fs::path& path, int pairs) {
   fclose(file);
 }
 
-class WebstatLargeLogTest : public testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    shared_ = new Workspace("large");
-    WriteLargeProxyLog(shared_->logs / "kelb20240316.log", 300000);
-  }
-  static void TearDownTestSuite() {
-    delete shared_;
-    shared_ = nullptr;
-  }
-  static Workspace* shared_;
-};
-Workspace* WebstatLargeLogTest::shared_ = nullptr;
+void LargeProxyLog(const fs::path& logs) { WriteLargeProxyLog(logs / "kelb20240316.log", 300000); }
+using WebstatLargeLogTest = SharedLogsTest<LargeProxyLog>;
 
 TEST_F(WebstatLargeLogTest, CtrlCAndCancelEndTheRunWithoutAnOutputFile) {
   const Workspace& ws = *shared_;
