@@ -25,33 +25,14 @@ fs::path BuiltProgram(const char* name) {
   return varno.parent_path() / (std::string(name) + varno.extension().string());
 }
 
-// Appends arg so that the raw command-line split gives it back as it is:
-// quoted, backslashes before a quote or the closing quote doubled.
-void AppendExact(std::wstring* commandLine, const std::wstring& arg) {
-  if (!commandLine->empty()) *commandLine += L' ';
-  *commandLine += L'"';
-  size_t backslashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
-    } else {
-      if (c == L'"') commandLine->append(backslashes + 1, L'\\');
-      backslashes = 0;
-    }
-    *commandLine += c;
-  }
-  commandLine->append(backslashes, L'\\');
-  *commandLine += L'"';
-}
-
 // Runs the program with args in dir and waits; its console copy is returned.
 std::string RunLogged(const fs::path& dir, const std::vector<std::string>& args) {
   const fs::path copy = dir / "console.txt";
   fs::remove(copy);
   std::wstring commandLine;
-  AppendExact(&commandLine, fs::path(VARNO_BIN).wstring());
-  AppendExact(&commandLine, Wide("--dbg_set_log=" + copy.string()));
-  for (const std::string& arg : args) AppendExact(&commandLine, Wide(arg));
+  AppendQuotedArgument(&commandLine, fs::path(VARNO_BIN).wstring());
+  AppendQuotedArgument(&commandLine, Wide("--dbg_set_log=" + copy.string()));
+  for (const std::string& arg : args) AppendQuotedArgument(&commandLine, Wide(arg));
   EXPECT_EQ(StartProcess(commandLine.c_str(), dir.wstring().c_str(), 1), kOk);
   return ReadFile(copy);
 }
@@ -62,9 +43,9 @@ void RunChildTest(const char* name, const fs::path& dir) {
   std::wstring self;
   ASSERT_EQ(GetExecutablePath(&self), kOk);
   std::wstring commandLine;
-  AppendExact(&commandLine, self);
-  AppendExact(&commandLine, Wide(std::string("--gtest_filter=CrossProcessChild.DISABLED_") + name));
-  AppendExact(&commandLine, L"--gtest_also_run_disabled_tests");
+  AppendQuotedArgument(&commandLine, self);
+  AppendQuotedArgument(&commandLine, Wide(std::string("--gtest_filter=CrossProcessChild.DISABLED_") + name));
+  AppendQuotedArgument(&commandLine, L"--gtest_also_run_disabled_tests");
   ASSERT_EQ(StartProcess(commandLine.c_str(), dir.wstring().c_str(), 1), kOk);
 }
 

@@ -9,24 +9,6 @@ namespace stat_e2e {
 
 namespace {
 
-// Quotes arg so that the C runtime's split gives it back unchanged.
-void AppendQuoted(std::wstring* line, const std::wstring& arg) {
-  if (!line->empty()) *line += L' ';
-  *line += L'"';
-  size_t backslashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
-    } else {
-      if (c == L'"') line->append(backslashes + 1, L'\\');
-      backslashes = 0;
-    }
-    *line += c;
-  }
-  line->append(backslashes, L'\\');
-  *line += L'"';
-}
-
 HANDLE InheritedFile(const wchar_t* path, DWORD access, DWORD disposition) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   return CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
@@ -47,8 +29,8 @@ Running StartProgram(const std::string& path, const std::vector<std::string>& ar
   run.errPath = folder / ("stderr_" + tag);
   fs::create_directories(folder);
   std::wstring line;
-  AppendQuoted(&line, fs::path(path).wstring());
-  for (const std::string& arg : args) AppendQuoted(&line, fs::path(arg).wstring());
+  AppendQuotedArgument(&line, fs::path(path).wstring());
+  for (const std::string& arg : args) AppendQuotedArgument(&line, fs::path(arg).wstring());
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;

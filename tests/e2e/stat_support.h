@@ -39,6 +39,26 @@ inline std::string Crlf(const std::string& text) {
   return result;
 }
 
+// Appends arg to a command line so that the raw command-line split (the C
+// runtime's on Windows) gives it back as it is: quoted, the backslashes
+// before a quote or before the closing quote doubled.
+inline void AppendQuotedArgument(std::wstring* line, const std::wstring& arg) {
+  if (!line->empty()) *line += L' ';
+  *line += L'"';
+  size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+    } else {
+      if (c == L'"') line->append(backslashes + 1, L'\\');
+      backslashes = 0;
+    }
+    *line += c;
+  }
+  line->append(backslashes, L'\\');
+  *line += L'"';
+}
+
 inline fs::path FixtureDir() { return fs::path(VARNO_SOURCE_DIR) / "tests/e2e/fixtures/stat"; }
 
 // A fresh folder with "logs" and "out" below it.
