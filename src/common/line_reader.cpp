@@ -163,6 +163,8 @@ bool FillOtherBlock(BlockLineReader* reader) {
                    reader->sizes[next] - kept, &got) != kOk) {
     return false;
   }
+  // The pad after the data reads as zeros to the vector scans.
+  std::memset(reader->blocks[next] + kept + got, 0, kBlockPad);
   reader->current = next;
   reader->baseOffset = base;
   reader->begin = 0;
@@ -319,4 +321,142 @@ void BlockLineReaderFree(BlockLineReader* reader) {
   if (reader == nullptr) return;
   for (char* block : reader->blocks) std::free(block);
   *reader = BlockLineReader{};
+}
+
+namespace {
+
+#if defined(__SSE2__)
+// The bits of 64 bytes from four byte masks.
+inline uint64_t Bits64(__m128i a, __m128i b, __m128i c, __m128i d) {
+  return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(a))) |
+         static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(b))) << 16 |
+         static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(c))) << 32 |
+         static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(d))) << 48;
+}
+
+// Whether a byte may stand next to a word's field: a separator, a byte up to
+// 32, or (more than needed, which only costs a look) one of 128 and above.
+inline bool BoundsWord(char c, char separator) {
+  return static_cast<signed char>(c) < 33 || c == separator;
+}
+
+// The first letters and the last letters of the words, each once, and each
+// word's letters by their index among them.
+struct WordProbes {
+  uint32_t letterCount = 0;
+  char letters[2 * kLineWordsMax];
+  uint32_t first[kLineWordsMax];
+  uint32_t last[kLineWordsMax];
+  uint32_t length[kLineWordsMax];
+};
+
+uint32_t LetterIndex(WordProbes* probes, char letter) {
+  for (uint32_t i = 0; i < probes->letterCount; ++i) {
+    if (probes->letters[i] == letter) return i;
+  }
+  probes->letters[probes->letterCount] = letter;
+  return probes->letterCount++;
+}
+
+// Whether the word stands at text[at] as a whole field (the byte before it
+// was looked at by the mask already).
+bool WordAt(const char* text, size_t at, const char* word, size_t length, char separator) {
+  for (size_t k = 0; k < length; ++k) {
+    if ((text[at + k] | 0x20) != word[k]) return false;
+  }
+  return BoundsWord(text[at + length], separator);
+}
+#endif
+
+}  // namespace
+
+uint32_t BlockLineReaderSkip(BlockLineReader* reader, char separator, const LineWords& words,
+                             uint32_t limit) {
+#if defined(__SSE2__)
+  if (reader == nullptr || reader->blocks[1] == nullptr || words.count > kLineWordsMax) return 0;
+  WordProbes probes;
+  for (uint32_t w = 0; w < words.count; ++w) {
+    const size_t length = std::strlen(words.words[w]);
+    if (length < 2 || length > 63) return 0;
+    probes.first[w] = LetterIndex(&probes, words.words[w][0]);
+    probes.last[w] = LetterIndex(&probes, words.words[w][length - 1]);
+    probes.length[w] = static_cast<uint32_t>(length);
+  }
+  const char* text = reader->blocks[reader->current];
+  const size_t end = reader->end;
+  size_t lineStart = reader->begin;
+  uint32_t skipped = 0;
+  const __m128i lineFeeds = _mm_set1_epi8('\n');
+  const __m128i separators = _mm_set1_epi8(separator);
+  const __m128i blanks = _mm_set1_epi8(33);
+  const __m128i fold = _mm_set1_epi8(0x20);
+  // Whether the byte before the 64 looked at bounds a word: a line start does.
+  uint64_t carry = 1;
+  for (size_t pos = lineStart; pos < end; pos += 64) {
+    __m128i v[4];
+    for (int k = 0; k < 4; ++k) v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + pos + 16 * k));
+    const uint64_t valid = end - pos >= 64 ? ~uint64_t{0} : (uint64_t{1} << (end - pos)) - 1;
+    const uint64_t lineEnds =
+        Bits64(_mm_cmpeq_epi8(v[0], lineFeeds), _mm_cmpeq_epi8(v[1], lineFeeds),
+               _mm_cmpeq_epi8(v[2], lineFeeds), _mm_cmpeq_epi8(v[3], lineFeeds)) & valid;
+    __m128i b[4];
+    for (int k = 0; k < 4; ++k) {
+      b[k] = _mm_or_si128(_mm_cmplt_epi8(v[k], blanks), _mm_cmpeq_epi8(v[k], separators));
+      v[k] = _mm_or_si128(v[k], fold);
+    }
+    const uint64_t bounds = Bits64(b[0], b[1], b[2], b[3]);
+    uint64_t letterBits[2 * kLineWordsMax];
+    for (uint32_t i = 0; i < probes.letterCount; ++i) {
+      const __m128i letter = _mm_set1_epi8(probes.letters[i]);
+      letterBits[i] = Bits64(_mm_cmpeq_epi8(v[0], letter), _mm_cmpeq_epi8(v[1], letter),
+                             _mm_cmpeq_epi8(v[2], letter), _mm_cmpeq_epi8(v[3], letter));
+    }
+    // A word may start where a bound stands before its first letter, its last
+    // letter and a bound after it; past these 64 bytes anything is assumed.
+    const uint64_t before = bounds << 1 | carry;
+    carry = bounds >> 63;
+    uint64_t candidates = 0;
+    for (uint32_t w = 0; w < words.count; ++w) {
+      const uint32_t length = probes.length[w];
+      const uint64_t lastOk = letterBits[probes.last[w]] >> (length - 1) | ~(~uint64_t{0} >> (length - 1));
+      const uint64_t afterOk = bounds >> length | ~(~uint64_t{0} >> length);
+      candidates |= before & letterBits[probes.first[w]] & lastOk & afterOk;
+    }
+    candidates &= valid;
+    // The first candidate that is a word stops the skip before its line.
+    uint64_t counted = lineEnds;
+    bool stop = false;
+    for (; candidates != 0; candidates &= candidates - 1) {
+      const uint32_t at = static_cast<uint32_t>(__builtin_ctzll(candidates));
+      bool found = false;
+      for (uint32_t w = 0; w < words.count && !found; ++w) {
+        found = WordAt(text, pos + at, words.words[w], probes.length[w], separator);
+      }
+      if (found) {
+        counted &= (uint64_t{1} << at) - 1;
+        stop = true;
+        break;
+      }
+    }
+    for (; counted != 0; counted &= counted - 1) {
+      const size_t at = pos + static_cast<size_t>(__builtin_ctzll(counted));
+      if (skipped == limit || at - lineStart >= kLinePieceMax) {
+        reader->begin = lineStart;
+        return skipped;
+      }
+      ++skipped;
+      lineStart = at + 1;
+    }
+    // A line that may not come as one piece is left to the piece reader.
+    if (stop || pos + 64 - lineStart >= kLinePieceMax) break;
+  }
+  reader->begin = lineStart;
+  return skipped;
+#else
+  (void)reader;
+  (void)separator;
+  (void)words;
+  (void)limit;
+  return 0;
+#endif
 }
