@@ -8,6 +8,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__SSE2__) && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define VARNO_AVX2_SKIP 1
+#endif
 
 #include "common/text_match.h"
 #include "platform/stream.h"
@@ -17,7 +21,7 @@ namespace {
 constexpr size_t kReaderBufferSize = 256 * 1024;
 constexpr size_t kFirstBlock = size_t{64} << 10;
 // Bytes after a block's data that a vector scan may load (and ignore).
-constexpr size_t kBlockPad = 64;
+constexpr size_t kBlockPad = 128;
 
 // Moves the unread bytes to the front and reads more. false on a read error.
 bool FillBuffer(LineReader* reader) {
@@ -124,6 +128,42 @@ ResultCode ReadLineAt(FILE* file, uint64_t offset, char* buffer, size_t capacity
   buffer[used] = 0;
   if (length != nullptr) *length = used;
   if (!sawAny) return std::ferror(file) ? kErrReadFault : kErrNotFound;
+  return kOk;
+}
+
+ResultCode ReadLineAtDirect(FILE* file, uint64_t offset, char* buffer, size_t capacity,
+                            size_t* length) {
+  if (file == nullptr || buffer == nullptr || capacity == 0) return kErrInvalidArgument;
+  buffer[0] = 0;
+  if (length != nullptr) *length = 0;
+  const size_t limit = std::min(capacity - 1, kLinePieceMax);
+  size_t used = 0;
+  ResultCode result = kOk;
+  // Lines are short: the first read nearly always holds the whole line.
+  for (size_t step = 512; used < limit; step *= 2) {
+    const size_t wanted = std::min(step, limit - used);
+    size_t got = 0;
+    result = ReadStreamAt(file, offset + used, buffer + used, wanted, &got);
+    if (result != kOk) break;
+    const size_t before = used;
+    for (; used < before + got; ++used) {
+      if (buffer[used] == '\n' || buffer[used] == '\r') {
+        buffer[used] = 0;
+        if (length != nullptr) *length = used;
+        return kOk;
+      }
+    }
+    if (got < wanted) {
+      if (used == 0) {
+        buffer[0] = 0;
+        return kErrNotFound;
+      }
+      break;
+    }
+  }
+  buffer[used] = 0;
+  if (length != nullptr) *length = used;
+  if (used == 0 && result != kOk) return kErrReadFault;
   return kOk;
 }
 
@@ -340,61 +380,64 @@ inline bool BoundsWord(char c, char separator) {
   return static_cast<signed char>(c) < 33 || c == separator;
 }
 
-// The first letters and the last letters of the words, each once, and each
-// word's letters by their index among them.
-struct WordProbes {
-  uint32_t letterCount = 0;
-  char letters[2 * kLineWordsMax];
-  uint32_t first[kLineWordsMax];
-  uint32_t last[kLineWordsMax];
-  uint32_t length[kLineWordsMax];
+// Whether one of the words stands at text[at] as a whole field (the byte
+// before it was looked at by the mask already).
+bool WordAt(const char* text, size_t at, const LineWords& words, char separator) {
+  for (uint32_t w = 0; w < words.count; ++w) {
+    const char* word = words.words[w];
+    size_t k = 0;
+    while (word[k] != '\0' && (text[at + k] | 0x20) == word[k]) ++k;
+    if (word[k] == '\0' && BoundsWord(text[at + k], separator)) return true;
+  }
+  return false;
+}
+
+// The lines of a skip so far.
+struct SkipState {
+  const char* text;
+  size_t lineStart;  // of the first line not skipped
+  uint32_t skipped;
+  uint32_t limit;
 };
 
-uint32_t LetterIndex(WordProbes* probes, char letter) {
-  for (uint32_t i = 0; i < probes->letterCount; ++i) {
-    if (probes->letters[i] == letter) return i;
+// Takes the lines that end in the 64 bytes at pos up to the first candidate
+// that holds a word; false when the skip ends there (a word, the limit, or
+// a line that may not come as one piece).
+inline bool TakeChunk(SkipState* state, size_t pos, uint64_t lineEnds, uint64_t candidates,
+                      const LineWords& words, char separator) {
+  bool stop = false;
+  for (; candidates != 0; candidates &= candidates - 1) {
+    const uint32_t at = static_cast<uint32_t>(__builtin_ctzll(candidates));
+    if (WordAt(state->text, pos + at, words, separator)) {
+      lineEnds &= (uint64_t{1} << at) - 1;
+      stop = true;
+      break;
+    }
   }
-  probes->letters[probes->letterCount] = letter;
-  return probes->letterCount++;
+  for (; lineEnds != 0; lineEnds &= lineEnds - 1) {
+    const size_t at = pos + static_cast<size_t>(__builtin_ctzll(lineEnds));
+    if (state->skipped == state->limit || at - state->lineStart >= kLinePieceMax) return false;
+    ++state->skipped;
+    state->lineStart = at + 1;
+  }
+  return !stop && pos + 64 - state->lineStart < kLinePieceMax;
 }
 
-// Whether the word stands at text[at] as a whole field (the byte before it
-// was looked at by the mask already).
-bool WordAt(const char* text, size_t at, const char* word, size_t length, char separator) {
-  for (size_t k = 0; k < length; ++k) {
-    if ((text[at + k] | 0x20) != word[k]) return false;
-  }
-  return BoundsWord(text[at + length], separator);
-}
-#endif
-
-}  // namespace
-
-uint32_t BlockLineReaderSkip(BlockLineReader* reader, char separator, const LineWords& words,
-                             uint32_t limit) {
-#if defined(__SSE2__)
-  if (reader == nullptr || reader->blocks[1] == nullptr || words.count > kLineWordsMax) return 0;
-  WordProbes probes;
-  for (uint32_t w = 0; w < words.count; ++w) {
-    const size_t length = std::strlen(words.words[w]);
-    if (length < 2 || length > 63) return 0;
-    probes.first[w] = LetterIndex(&probes, words.words[w][0]);
-    probes.last[w] = LetterIndex(&probes, words.words[w][length - 1]);
-    probes.length[w] = static_cast<uint32_t>(length);
-  }
-  const char* text = reader->blocks[reader->current];
-  const size_t end = reader->end;
-  size_t lineStart = reader->begin;
-  uint32_t skipped = 0;
+// Candidates: a bound, then a word's first letter, and its last letter where
+// it belongs; the scan below takes letters and bounds as bit masks, the AVX2
+// scan takes the letters in its vectors.
+void SkipScanSse2(SkipState* state, size_t end, const LineWords& words, char separator) {
+  const uint32_t count = words.count;
+  uint32_t lengths[kLineWordsMax];
+  for (uint32_t w = 0; w < count; ++w) lengths[w] = static_cast<uint32_t>(std::strlen(words.words[w]));
   const __m128i lineFeeds = _mm_set1_epi8('\n');
   const __m128i separators = _mm_set1_epi8(separator);
   const __m128i blanks = _mm_set1_epi8(33);
   const __m128i fold = _mm_set1_epi8(0x20);
-  // Whether the byte before the 64 looked at bounds a word: a line start does.
-  uint64_t carry = 1;
-  for (size_t pos = lineStart; pos < end; pos += 64) {
+  uint64_t carry = 1;  // the byte before the 64 looked at bounds a word: a line start does
+  for (size_t pos = state->lineStart; pos < end; pos += 64) {
     __m128i v[4];
-    for (int k = 0; k < 4; ++k) v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + pos + 16 * k));
+    for (int k = 0; k < 4; ++k) v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state->text + pos + 16 * k));
     const uint64_t valid = end - pos >= 64 ? ~uint64_t{0} : (uint64_t{1} << (end - pos)) - 1;
     const uint64_t lineEnds =
         Bits64(_mm_cmpeq_epi8(v[0], lineFeeds), _mm_cmpeq_epi8(v[1], lineFeeds),
@@ -405,57 +448,102 @@ uint32_t BlockLineReaderSkip(BlockLineReader* reader, char separator, const Line
       v[k] = _mm_or_si128(v[k], fold);
     }
     const uint64_t bounds = Bits64(b[0], b[1], b[2], b[3]);
-    uint64_t letterBits[2 * kLineWordsMax];
-    for (uint32_t i = 0; i < probes.letterCount; ++i) {
-      const __m128i letter = _mm_set1_epi8(probes.letters[i]);
-      letterBits[i] = Bits64(_mm_cmpeq_epi8(v[0], letter), _mm_cmpeq_epi8(v[1], letter),
-                             _mm_cmpeq_epi8(v[2], letter), _mm_cmpeq_epi8(v[3], letter));
-    }
-    // A word may start where a bound stands before its first letter, its last
-    // letter and a bound after it; past these 64 bytes anything is assumed.
     const uint64_t before = bounds << 1 | carry;
     carry = bounds >> 63;
     uint64_t candidates = 0;
-    for (uint32_t w = 0; w < words.count; ++w) {
-      const uint32_t length = probes.length[w];
-      const uint64_t lastOk = letterBits[probes.last[w]] >> (length - 1) | ~(~uint64_t{0} >> (length - 1));
-      const uint64_t afterOk = bounds >> length | ~(~uint64_t{0} >> length);
-      candidates |= before & letterBits[probes.first[w]] & lastOk & afterOk;
-    }
-    candidates &= valid;
-    // The first candidate that is a word stops the skip before its line.
-    uint64_t counted = lineEnds;
-    bool stop = false;
-    for (; candidates != 0; candidates &= candidates - 1) {
-      const uint32_t at = static_cast<uint32_t>(__builtin_ctzll(candidates));
-      bool found = false;
-      for (uint32_t w = 0; w < words.count && !found; ++w) {
-        found = WordAt(text, pos + at, words.words[w], probes.length[w], separator);
+    for (uint32_t w = 0; w < count; ++w) {
+      const __m128i first = _mm_set1_epi8(words.words[w][0]);
+      const __m128i last = _mm_set1_epi8(words.words[w][lengths[w] - 1]);
+      __m128i m[4];
+      for (int k = 0; k < 4; ++k) {
+        const __m128i tail = _mm_or_si128(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(state->text + pos + 16 * k + lengths[w] - 1)), fold);
+        m[k] = _mm_and_si128(_mm_cmpeq_epi8(v[k], first), _mm_cmpeq_epi8(tail, last));
       }
-      if (found) {
-        counted &= (uint64_t{1} << at) - 1;
-        stop = true;
-        break;
-      }
+      candidates |= Bits64(m[0], m[1], m[2], m[3]);
     }
-    for (; counted != 0; counted &= counted - 1) {
-      const size_t at = pos + static_cast<size_t>(__builtin_ctzll(counted));
-      if (skipped == limit || at - lineStart >= kLinePieceMax) {
-        reader->begin = lineStart;
-        return skipped;
-      }
-      ++skipped;
-      lineStart = at + 1;
-    }
-    // A line that may not come as one piece is left to the piece reader.
-    if (stop || pos + 64 - lineStart >= kLinePieceMax) break;
+    if (!TakeChunk(state, pos, lineEnds, candidates & before & valid, words, separator)) return;
   }
-  reader->begin = lineStart;
-  return skipped;
+}
+#endif
+
+#if defined(VARNO_AVX2_SKIP)
+__attribute__((target("avx2"))) void SkipScanAvx2(SkipState* state, size_t end,
+                                                  const LineWords& words, char separator) {
+  const uint32_t count = words.count;
+  __m256i firsts[kLineWordsMax];
+  __m256i lasts[kLineWordsMax];
+  size_t tails[kLineWordsMax];
+  for (uint32_t w = 0; w < count; ++w) {
+    tails[w] = std::strlen(words.words[w]) - 1;
+    firsts[w] = _mm256_set1_epi8(words.words[w][0]);
+    lasts[w] = _mm256_set1_epi8(words.words[w][tails[w]]);
+  }
+  const __m256i lineFeeds = _mm256_set1_epi8('\n');
+  const __m256i separators = _mm256_set1_epi8(separator);
+  const __m256i blanks = _mm256_set1_epi8(33);
+  const __m256i fold = _mm256_set1_epi8(0x20);
+  uint64_t carry = 1;
+  for (size_t pos = state->lineStart; pos < end; pos += 64) {
+    uint64_t lineEnds = 0;
+    uint64_t bounds = 0;
+    uint64_t candidates = 0;
+    for (int half = 0; half < 2; ++half) {
+      const char* at = state->text + pos + 32 * half;
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+      const __m256i folded = _mm256_or_si256(v, fold);
+      __m256i found = _mm256_setzero_si256();
+      for (uint32_t w = 0; w < count; ++w) {
+        const __m256i tail = _mm256_or_si256(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + tails[w])), fold);
+        found = _mm256_or_si256(found, _mm256_and_si256(_mm256_cmpeq_epi8(folded, firsts[w]),
+                                                        _mm256_cmpeq_epi8(tail, lasts[w])));
+      }
+      const uint32_t shift = 32 * static_cast<uint32_t>(half);
+      lineEnds |= static_cast<uint64_t>(static_cast<uint32_t>(
+                      _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, lineFeeds)))) << shift;
+      bounds |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(
+                    _mm256_or_si256(_mm256_cmpgt_epi8(blanks, v), _mm256_cmpeq_epi8(v, separators)))))
+                << shift;
+      candidates |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(found))) << shift;
+    }
+    const uint64_t valid = end - pos >= 64 ? ~uint64_t{0} : (uint64_t{1} << (end - pos)) - 1;
+    const uint64_t before = bounds << 1 | carry;
+    carry = bounds >> 63;
+    if (!TakeChunk(state, pos, lineEnds & valid, candidates & before & valid, words, separator)) return;
+  }
+}
+
+bool HaveAvx2() {
+  static const bool have = __builtin_cpu_supports("avx2") != 0;
+  return have;
+}
+#endif
+
+}  // namespace
+
+uint32_t BlockLineReaderSkip(BlockLineReader* reader, char separator, const LineWords& words,
+                             uint32_t limit) {
+  if (reader == nullptr || reader->blocks[1] == nullptr || words.count > kLineWordsMax) return 0;
+  for (uint32_t w = 0; w < words.count; ++w) {
+    const size_t length = std::strlen(words.words[w]);
+    if (length < 2 || length > kLineWordMax) return 0;
+  }
+#if defined(__SSE2__)
+  SkipState state{reader->blocks[reader->current], reader->begin, 0, limit};
+#if defined(VARNO_AVX2_SKIP)
+  if (HaveAvx2()) {
+    SkipScanAvx2(&state, reader->end, words, separator);
+  } else {
+    SkipScanSse2(&state, reader->end, words, separator);
+  }
 #else
-  (void)reader;
+  SkipScanSse2(&state, reader->end, words, separator);
+#endif
+  reader->begin = state.lineStart;
+  return state.skipped;
+#else
   (void)separator;
-  (void)words;
   (void)limit;
   return 0;
 #endif

@@ -54,6 +54,11 @@ void LineReaderFree(LineReader* reader);
 ResultCode ReadLineAt(FILE* file, uint64_t offset, char* buffer, size_t capacity,
                       size_t* length);
 
+// The same for a stream opened "rb", read with positioned reads of a few
+// hundred bytes: no seek, and no stream buffer filled for one line.
+ResultCode ReadLineAtDirect(FILE* file, uint64_t offset, char* buffer, size_t capacity,
+                            size_t* length);
+
 // A piece read by a BlockLineReader: read-only and not terminated.
 struct LineView {
   const char* text = nullptr;  // valid as long as its block is (see below)
@@ -116,9 +121,10 @@ void BlockLineReaderFree(BlockLineReader* reader);
 // when the word's letters (ASCII case ignored) stand between a separator or a
 // byte up to 32 on both sides. Lines without any are of no interest to it.
 constexpr uint32_t kLineWordsMax = 8;
+constexpr size_t kLineWordMax = 32;
 struct LineWords {
   uint32_t count = 0;
-  const char* words[kLineWordsMax];  // lower-case letters, 2 to 63 of them
+  const char* words[kLineWordsMax];  // lower-case letters, 2 to kLineWordMax of them
 };
 
 // Passes over at most `limit` whole lines of the data read so far that hold

@@ -334,7 +334,7 @@ ResultCode WriteSearchLine(const std::vector<OpenLogFile>& openFiles, FILE* outp
   const SearchHitBlock& block = hit->block;
   if (block.fileIndex < openFiles.size() && openFiles[block.fileIndex].file != nullptr) {
     size_t length = 0;
-    if (ReadLineAt(openFiles[block.fileIndex].file, block.lineOffset, buffer, size, &length) != kOk) {
+    if (ReadLineAtDirect(openFiles[block.fileIndex].file, block.lineOffset, buffer, size, &length) != kOk) {
       buffer[0] = '\0';
     }
   }
