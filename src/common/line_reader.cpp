@@ -468,13 +468,15 @@ void SkipScanSse2(SkipState* state, size_t end, const LineWords& words, char sep
 #endif
 
 #if defined(VARNO_AVX2_SKIP)
-__attribute__((target("avx2"))) void SkipScanAvx2(SkipState* state, size_t end,
-                                                  const LineWords& words, char separator) {
-  const uint32_t count = words.count;
-  __m256i firsts[kLineWordsMax];
-  __m256i lasts[kLineWordsMax];
-  size_t tails[kLineWordsMax];
-  for (uint32_t w = 0; w < count; ++w) {
+// Lines that hold no candidate are counted a chunk at a time.
+template <uint32_t kWords>
+__attribute__((target("avx2,popcnt,lzcnt,bmi"))) void SkipScanAvx2(SkipState* state, size_t end,
+                                                                    const LineWords& words,
+                                                                    char separator) {
+  __m256i firsts[kWords];
+  __m256i lasts[kWords];
+  size_t tails[kWords];
+  for (uint32_t w = 0; w < kWords; ++w) {
     tails[w] = std::strlen(words.words[w]) - 1;
     firsts[w] = _mm256_set1_epi8(words.words[w][0]);
     lasts[w] = _mm256_set1_epi8(words.words[w][tails[w]]);
@@ -493,7 +495,7 @@ __attribute__((target("avx2"))) void SkipScanAvx2(SkipState* state, size_t end,
       const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
       const __m256i folded = _mm256_or_si256(v, fold);
       __m256i found = _mm256_setzero_si256();
-      for (uint32_t w = 0; w < count; ++w) {
+      for (uint32_t w = 0; w < kWords; ++w) {
         const __m256i tail = _mm256_or_si256(
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + tails[w])), fold);
         found = _mm256_or_si256(found, _mm256_and_si256(_mm256_cmpeq_epi8(folded, firsts[w]),
@@ -510,7 +512,22 @@ __attribute__((target("avx2"))) void SkipScanAvx2(SkipState* state, size_t end,
     const uint64_t valid = end - pos >= 64 ? ~uint64_t{0} : (uint64_t{1} << (end - pos)) - 1;
     const uint64_t before = bounds << 1 | carry;
     carry = bounds >> 63;
-    if (!TakeChunk(state, pos, lineEnds & valid, candidates & before & valid, words, separator)) return;
+    lineEnds &= valid;
+    candidates &= before & valid;
+    if (candidates == 0) {
+      if (lineEnds == 0) {
+        if (pos + 64 - state->lineStart < kLinePieceMax) continue;
+      } else {
+        const uint32_t lines = static_cast<uint32_t>(__builtin_popcountll(lineEnds));
+        const size_t first = pos + static_cast<size_t>(__builtin_ctzll(lineEnds));
+        if (state->limit - state->skipped >= lines && first - state->lineStart < kLinePieceMax) {
+          state->skipped += lines;
+          state->lineStart = pos + 64 - static_cast<size_t>(__builtin_clzll(lineEnds));
+          continue;
+        }
+      }
+    }
+    if (!TakeChunk(state, pos, lineEnds, candidates, words, separator)) return;
   }
 }
 
@@ -532,8 +549,17 @@ uint32_t BlockLineReaderSkip(BlockLineReader* reader, char separator, const Line
 #if defined(__SSE2__)
   SkipState state{reader->blocks[reader->current], reader->begin, 0, limit};
 #if defined(VARNO_AVX2_SKIP)
-  if (HaveAvx2()) {
-    SkipScanAvx2(&state, reader->end, words, separator);
+  if (HaveAvx2() && words.count > 0) {
+    switch (words.count) {
+      case 1: SkipScanAvx2<1>(&state, reader->end, words, separator); break;
+      case 2: SkipScanAvx2<2>(&state, reader->end, words, separator); break;
+      case 3: SkipScanAvx2<3>(&state, reader->end, words, separator); break;
+      case 4: SkipScanAvx2<4>(&state, reader->end, words, separator); break;
+      case 5: SkipScanAvx2<5>(&state, reader->end, words, separator); break;
+      case 6: SkipScanAvx2<6>(&state, reader->end, words, separator); break;
+      case 7: SkipScanAvx2<7>(&state, reader->end, words, separator); break;
+      default: SkipScanAvx2<kLineWordsMax>(&state, reader->end, words, separator); break;
+    }
   } else {
     SkipScanSse2(&state, reader->end, words, separator);
   }
