@@ -531,13 +531,23 @@ __attribute__((target("avx2,popcnt,lzcnt,bmi"))) void SkipScanAvx2(SkipState* st
   }
 }
 
+bool gAvx2Allowed = true;
+
 bool HaveAvx2() {
   static const bool have = __builtin_cpu_supports("avx2") != 0;
-  return have;
+  return have && gAvx2Allowed;
 }
 #endif
 
 }  // namespace
+
+void BlockLineReaderAllowAvx2(bool allowed) {
+#if defined(VARNO_AVX2_SKIP)
+  gAvx2Allowed = allowed;
+#else
+  (void)allowed;
+#endif
+}
 
 uint32_t BlockLineReaderSkip(BlockLineReader* reader, char separator, const LineWords& words,
                              uint32_t limit) {

@@ -133,6 +133,9 @@ struct LineWords {
 // after them. Skips nothing where vector instructions are not available.
 uint32_t BlockLineReaderSkip(BlockLineReader* reader, char separator, const LineWords& words,
                              uint32_t limit);
+// Lets the skip use AVX2 where the processor has it (the default), or not,
+// so that tests try the SSE2 scan too.
+void BlockLineReaderAllowAvx2(bool allowed);
 // The file offset of the next piece.
 inline uint64_t BlockLineReaderPosition(const BlockLineReader& reader) {
   return reader.baseOffset + reader.begin;
