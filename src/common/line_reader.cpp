@@ -8,7 +8,7 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__SSE2__) && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
 #define VARNO_AVX2_SKIP 1
 #endif
@@ -515,16 +515,16 @@ __attribute__((target("avx2,popcnt,lzcnt,bmi"))) void SkipScanAvx2(SkipState* st
     lineEnds &= valid;
     candidates &= before & valid;
     if (candidates == 0) {
-      if (lineEnds == 0) {
-        if (pos + 64 - state->lineStart < kLinePieceMax) continue;
-      } else {
-        const uint32_t lines = static_cast<uint32_t>(__builtin_popcountll(lineEnds));
-        const size_t first = pos + static_cast<size_t>(__builtin_ctzll(lineEnds));
-        if (state->limit - state->skipped >= lines && first - state->lineStart < kLinePieceMax) {
-          state->skipped += lines;
-          state->lineStart = pos + 64 - static_cast<size_t>(__builtin_clzll(lineEnds));
-          continue;
-        }
+      // Without branches on whether a line ends here (about every other
+      // chunk): no LF puts `first` at the chunk's end, which then checks
+      // that the open line may still come as one piece.
+      const uint32_t lines = static_cast<uint32_t>(_mm_popcnt_u64(lineEnds));
+      const size_t first = pos + static_cast<size_t>(_tzcnt_u64(lineEnds));
+      const size_t next = pos + 64 - static_cast<size_t>(_lzcnt_u64(lineEnds));
+      if (state->limit - state->skipped >= lines && first - state->lineStart < kLinePieceMax) {
+        state->skipped += lines;
+        state->lineStart = lineEnds != 0 ? next : state->lineStart;
+        continue;
       }
     }
     if (!TakeChunk(state, pos, lineEnds, candidates, words, separator)) return;
