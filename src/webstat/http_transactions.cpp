@@ -190,6 +190,7 @@ struct DayParse {
   bool summary;
   bool search;
   ProxyFields fields;  // of the line being handled
+  LineView piece;      // the line as read
 };
 
 void HandleOpening(DayParse* parse, const ProxyLine& line, uint32_t offset, bool matching,
@@ -251,6 +252,10 @@ void HandleEnd(DayParse* parse, ProxyLine* line, uint32_t offset) {
     SearchHitBlock block{parse->fileIndex, offset, time, 0};
     AddSearchHit(&run->searchHits, &block, conditions->sortColumn, line->id, line->user, line->ip,
                  line->host, line->size6);
+    // (Offsets past 32 bits are re-read where the hit's offset points.)
+    if (parse->piece.offset == offset) {
+      KeepHitLine(&run->hitLines, parse->fileIndex, offset, parse->piece.text, parse->piece.length);
+    }
   }
   if (parse->summary) {
     AddSummaryRecord(&run->summary, line->user, line->host, line->ip, line->code, line->size6,
@@ -489,8 +494,8 @@ ResultCode ParseDayLog(TransactionTable* table, WebstatRun* run, FILE* file, uin
   DayParse& parse = buffers->parse;
   parse = DayParse{table, run, conditions, fileIndex, day,
                    (conditions->outform & kWebOutSummary) != 0,
-                   (conditions->outform & kWebOutSearch) != 0, {}};
-  LineView piece;
+                   (conditions->outform & kWebOutSearch) != 0, {}, {}};
+  LineView& piece = parse.piece;
   PieceFields ends;
   // When only closing lines count, most lines are known by their kind (field
   // 3): the rest of the line is split only for them.
