@@ -488,7 +488,6 @@ __attribute__((target("avx2,popcnt,lzcnt,bmi"))) void SkipScanAvx2(SkipState* st
   uint64_t carry = 1;
   for (size_t pos = state->lineStart; pos < end; pos += 64) {
     uint64_t lineEnds = 0;
-    uint64_t bounds = 0;
     uint64_t candidates = 0;
     for (int half = 0; half < 2; ++half) {
       const char* at = state->text + pos + 32 * half;
@@ -504,16 +503,25 @@ __attribute__((target("avx2,popcnt,lzcnt,bmi"))) void SkipScanAvx2(SkipState* st
       const uint32_t shift = 32 * static_cast<uint32_t>(half);
       lineEnds |= static_cast<uint64_t>(static_cast<uint32_t>(
                       _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, lineFeeds)))) << shift;
-      bounds |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(
-                    _mm256_or_si256(_mm256_cmpgt_epi8(blanks, v), _mm256_cmpeq_epi8(v, separators)))))
-                << shift;
       candidates |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(found))) << shift;
     }
     const uint64_t valid = end - pos >= 64 ? ~uint64_t{0} : (uint64_t{1} << (end - pos)) - 1;
-    const uint64_t before = bounds << 1 | carry;
-    carry = bounds >> 63;
     lineEnds &= valid;
-    candidates &= before & valid;
+    candidates &= valid;
+    if (candidates != 0) {
+      // The bounds before the letters, only where letters stand.
+      uint64_t bounds = 0;
+      for (int half = 0; half < 2; ++half) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(state->text + pos + 32 * half));
+        bounds |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(
+                      _mm256_cmpgt_epi8(blanks, v), _mm256_cmpeq_epi8(v, separators)))))
+                  << (32 * half);
+      }
+      candidates &= bounds << 1 | carry;
+      carry = bounds >> 63;
+    } else {
+      carry = 1;  // not looked at: assumed a bound
+    }
     if (candidates == 0) {
       // Without branches on whether a line ends here (about every other
       // chunk): no LF puts `first` at the chunk's end, which then checks
