@@ -8,6 +8,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#define VARNO_AVX2_SKIP 1
+#endif
 
 #include "common/text_match.h"
 #include "platform/stream.h"
@@ -17,7 +21,7 @@ namespace {
 constexpr size_t kReaderBufferSize = 256 * 1024;
 constexpr size_t kFirstBlock = size_t{64} << 10;
 // Bytes after a block's data that a vector scan may load (and ignore).
-constexpr size_t kBlockPad = 64;
+constexpr size_t kBlockPad = 128;
 
 // Moves the unread bytes to the front and reads more. false on a read error.
 bool FillBuffer(LineReader* reader) {
@@ -127,6 +131,42 @@ ResultCode ReadLineAt(FILE* file, uint64_t offset, char* buffer, size_t capacity
   return kOk;
 }
 
+ResultCode ReadLineAtDirect(FILE* file, uint64_t offset, char* buffer, size_t capacity,
+                            size_t* length) {
+  if (file == nullptr || buffer == nullptr || capacity == 0) return kErrInvalidArgument;
+  buffer[0] = 0;
+  if (length != nullptr) *length = 0;
+  const size_t limit = std::min(capacity - 1, kLinePieceMax);
+  size_t used = 0;
+  ResultCode result = kOk;
+  // Lines are short: the first read nearly always holds the whole line.
+  for (size_t step = 512; used < limit; step *= 2) {
+    const size_t wanted = std::min(step, limit - used);
+    size_t got = 0;
+    result = ReadStreamAt(file, offset + used, buffer + used, wanted, &got);
+    if (result != kOk) break;
+    const size_t before = used;
+    for (; used < before + got; ++used) {
+      if (buffer[used] == '\n' || buffer[used] == '\r') {
+        buffer[used] = 0;
+        if (length != nullptr) *length = used;
+        return kOk;
+      }
+    }
+    if (got < wanted) {
+      if (used == 0) {
+        buffer[0] = 0;
+        return kErrNotFound;
+      }
+      break;
+    }
+  }
+  buffer[used] = 0;
+  if (length != nullptr) *length = used;
+  if (used == 0 && result != kOk) return kErrReadFault;
+  return kOk;
+}
+
 ResultCode BlockLineReaderInit(BlockLineReader* reader, FILE* file, size_t size) {
   if (reader == nullptr || file == nullptr) return kErrInvalidArgument;
   *reader = BlockLineReader{};
@@ -163,6 +203,8 @@ bool FillOtherBlock(BlockLineReader* reader) {
                    reader->sizes[next] - kept, &got) != kOk) {
     return false;
   }
+  // The pad after the data reads as zeros to the vector scans.
+  std::memset(reader->blocks[next] + kept + got, 0, kBlockPad);
   reader->current = next;
   reader->baseOffset = base;
   reader->begin = 0;
@@ -319,4 +361,234 @@ void BlockLineReaderFree(BlockLineReader* reader) {
   if (reader == nullptr) return;
   for (char* block : reader->blocks) std::free(block);
   *reader = BlockLineReader{};
+}
+
+namespace {
+
+#if defined(__SSE2__)
+// The bits of 64 bytes from four byte masks.
+inline uint64_t Bits64(__m128i a, __m128i b, __m128i c, __m128i d) {
+  return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(a))) |
+         static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(b))) << 16 |
+         static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(c))) << 32 |
+         static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(d))) << 48;
+}
+
+// Whether a byte may stand next to a word's field: a separator, a byte up to
+// 32, or (more than needed, which only costs a look) one of 128 and above.
+inline bool BoundsWord(char c, char separator) {
+  return static_cast<signed char>(c) < 33 || c == separator;
+}
+
+// Whether one of the words stands at text[at] as a whole field (the byte
+// before it was looked at by the mask already).
+bool WordAt(const char* text, size_t at, const LineWords& words, char separator) {
+  for (uint32_t w = 0; w < words.count; ++w) {
+    const char* word = words.words[w];
+    size_t k = 0;
+    while (word[k] != '\0' && (text[at + k] | 0x20) == word[k]) ++k;
+    if (word[k] == '\0' && BoundsWord(text[at + k], separator)) return true;
+  }
+  return false;
+}
+
+// The lines of a skip so far.
+struct SkipState {
+  const char* text;
+  size_t lineStart;  // of the first line not skipped
+  uint32_t skipped;
+  uint32_t limit;
+};
+
+// Takes the lines that end in the 64 bytes at pos up to the first candidate
+// that holds a word; false when the skip ends there (a word, the limit, or
+// a line that may not come as one piece).
+inline bool TakeChunk(SkipState* state, size_t pos, uint64_t lineEnds, uint64_t candidates,
+                      const LineWords& words, char separator) {
+  bool stop = false;
+  for (; candidates != 0; candidates &= candidates - 1) {
+    const uint32_t at = static_cast<uint32_t>(__builtin_ctzll(candidates));
+    if (WordAt(state->text, pos + at, words, separator)) {
+      lineEnds &= (uint64_t{1} << at) - 1;
+      stop = true;
+      break;
+    }
+  }
+  for (; lineEnds != 0; lineEnds &= lineEnds - 1) {
+    const size_t at = pos + static_cast<size_t>(__builtin_ctzll(lineEnds));
+    if (state->skipped == state->limit || at - state->lineStart >= kLinePieceMax) return false;
+    ++state->skipped;
+    state->lineStart = at + 1;
+  }
+  return !stop && pos + 64 - state->lineStart < kLinePieceMax;
+}
+
+// Candidates: a bound, then a word's first letter, and its last letter where
+// it belongs; the scan below takes letters and bounds as bit masks, the AVX2
+// scan takes the letters in its vectors.
+void SkipScanSse2(SkipState* state, size_t end, const LineWords& words, char separator) {
+  const uint32_t count = words.count;
+  uint32_t lengths[kLineWordsMax];
+  for (uint32_t w = 0; w < count; ++w) lengths[w] = static_cast<uint32_t>(std::strlen(words.words[w]));
+  const __m128i lineFeeds = _mm_set1_epi8('\n');
+  const __m128i separators = _mm_set1_epi8(separator);
+  const __m128i blanks = _mm_set1_epi8(33);
+  const __m128i fold = _mm_set1_epi8(0x20);
+  uint64_t carry = 1;  // the byte before the 64 looked at bounds a word: a line start does
+  for (size_t pos = state->lineStart; pos < end; pos += 64) {
+    __m128i v[4];
+    for (int k = 0; k < 4; ++k) v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state->text + pos + 16 * k));
+    const uint64_t valid = end - pos >= 64 ? ~uint64_t{0} : (uint64_t{1} << (end - pos)) - 1;
+    const uint64_t lineEnds =
+        Bits64(_mm_cmpeq_epi8(v[0], lineFeeds), _mm_cmpeq_epi8(v[1], lineFeeds),
+               _mm_cmpeq_epi8(v[2], lineFeeds), _mm_cmpeq_epi8(v[3], lineFeeds)) & valid;
+    __m128i b[4];
+    for (int k = 0; k < 4; ++k) {
+      b[k] = _mm_or_si128(_mm_cmplt_epi8(v[k], blanks), _mm_cmpeq_epi8(v[k], separators));
+      v[k] = _mm_or_si128(v[k], fold);
+    }
+    const uint64_t bounds = Bits64(b[0], b[1], b[2], b[3]);
+    const uint64_t before = bounds << 1 | carry;
+    carry = bounds >> 63;
+    uint64_t candidates = 0;
+    for (uint32_t w = 0; w < count; ++w) {
+      const __m128i first = _mm_set1_epi8(words.words[w][0]);
+      const __m128i last = _mm_set1_epi8(words.words[w][lengths[w] - 1]);
+      __m128i m[4];
+      for (int k = 0; k < 4; ++k) {
+        const __m128i tail = _mm_or_si128(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(state->text + pos + 16 * k + lengths[w] - 1)), fold);
+        m[k] = _mm_and_si128(_mm_cmpeq_epi8(v[k], first), _mm_cmpeq_epi8(tail, last));
+      }
+      candidates |= Bits64(m[0], m[1], m[2], m[3]);
+    }
+    if (!TakeChunk(state, pos, lineEnds, candidates & before & valid, words, separator)) return;
+  }
+}
+#endif
+
+#if defined(VARNO_AVX2_SKIP)
+// Lines that hold no candidate are counted a chunk at a time.
+template <uint32_t kWords>
+__attribute__((target("avx2,popcnt,lzcnt,bmi"))) void SkipScanAvx2(SkipState* state, size_t end,
+                                                                    const LineWords& words,
+                                                                    char separator) {
+  __m256i firsts[kWords];
+  __m256i lasts[kWords];
+  size_t tails[kWords];
+  for (uint32_t w = 0; w < kWords; ++w) {
+    tails[w] = std::strlen(words.words[w]) - 1;
+    firsts[w] = _mm256_set1_epi8(words.words[w][0]);
+    lasts[w] = _mm256_set1_epi8(words.words[w][tails[w]]);
+  }
+  const __m256i lineFeeds = _mm256_set1_epi8('\n');
+  const __m256i separators = _mm256_set1_epi8(separator);
+  const __m256i blanks = _mm256_set1_epi8(33);
+  const __m256i fold = _mm256_set1_epi8(0x20);
+  uint64_t carry = 1;
+  for (size_t pos = state->lineStart; pos < end; pos += 64) {
+    uint64_t lineEnds = 0;
+    uint64_t candidates = 0;
+    for (int half = 0; half < 2; ++half) {
+      const char* at = state->text + pos + 32 * half;
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+      const __m256i folded = _mm256_or_si256(v, fold);
+      __m256i found = _mm256_setzero_si256();
+      for (uint32_t w = 0; w < kWords; ++w) {
+        const __m256i tail = _mm256_or_si256(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + tails[w])), fold);
+        found = _mm256_or_si256(found, _mm256_and_si256(_mm256_cmpeq_epi8(folded, firsts[w]),
+                                                        _mm256_cmpeq_epi8(tail, lasts[w])));
+      }
+      const uint32_t shift = 32 * static_cast<uint32_t>(half);
+      lineEnds |= static_cast<uint64_t>(static_cast<uint32_t>(
+                      _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, lineFeeds)))) << shift;
+      candidates |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(found))) << shift;
+    }
+    const uint64_t valid = end - pos >= 64 ? ~uint64_t{0} : (uint64_t{1} << (end - pos)) - 1;
+    lineEnds &= valid;
+    candidates &= valid;
+    if (candidates != 0) {
+      // The bounds before the letters, only where letters stand.
+      uint64_t bounds = 0;
+      for (int half = 0; half < 2; ++half) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(state->text + pos + 32 * half));
+        bounds |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(
+                      _mm256_cmpgt_epi8(blanks, v), _mm256_cmpeq_epi8(v, separators)))))
+                  << (32 * half);
+      }
+      candidates &= bounds << 1 | carry;
+      carry = bounds >> 63;
+    } else {
+      carry = 1;  // not looked at: assumed a bound
+    }
+    if (candidates == 0) {
+      // Without branches on whether a line ends here (about every other
+      // chunk): no LF puts `first` at the chunk's end, which then checks
+      // that the open line may still come as one piece.
+      const uint32_t lines = static_cast<uint32_t>(_mm_popcnt_u64(lineEnds));
+      const size_t first = pos + static_cast<size_t>(_tzcnt_u64(lineEnds));
+      const size_t next = pos + 64 - static_cast<size_t>(_lzcnt_u64(lineEnds));
+      if (state->limit - state->skipped >= lines && first - state->lineStart < kLinePieceMax) {
+        state->skipped += lines;
+        state->lineStart = lineEnds != 0 ? next : state->lineStart;
+        continue;
+      }
+    }
+    if (!TakeChunk(state, pos, lineEnds, candidates, words, separator)) return;
+  }
+}
+
+bool gAvx2Allowed = true;
+
+bool HaveAvx2() {
+  static const bool have = __builtin_cpu_supports("avx2") != 0;
+  return have && gAvx2Allowed;
+}
+#endif
+
+}  // namespace
+
+void BlockLineReaderAllowAvx2(bool allowed) {
+#if defined(VARNO_AVX2_SKIP)
+  gAvx2Allowed = allowed;
+#else
+  (void)allowed;
+#endif
+}
+
+uint32_t BlockLineReaderSkip(BlockLineReader* reader, char separator, const LineWords& words,
+                             uint32_t limit) {
+  if (reader == nullptr || reader->blocks[1] == nullptr || words.count > kLineWordsMax) return 0;
+  for (uint32_t w = 0; w < words.count; ++w) {
+    const size_t length = std::strlen(words.words[w]);
+    if (length < 2 || length > kLineWordMax) return 0;
+  }
+#if defined(__SSE2__)
+  SkipState state{reader->blocks[reader->current], reader->begin, 0, limit};
+#if defined(VARNO_AVX2_SKIP)
+  if (HaveAvx2() && words.count > 0) {
+    switch (words.count) {
+      case 1: SkipScanAvx2<1>(&state, reader->end, words, separator); break;
+      case 2: SkipScanAvx2<2>(&state, reader->end, words, separator); break;
+      case 3: SkipScanAvx2<3>(&state, reader->end, words, separator); break;
+      case 4: SkipScanAvx2<4>(&state, reader->end, words, separator); break;
+      case 5: SkipScanAvx2<5>(&state, reader->end, words, separator); break;
+      case 6: SkipScanAvx2<6>(&state, reader->end, words, separator); break;
+      case 7: SkipScanAvx2<7>(&state, reader->end, words, separator); break;
+      default: SkipScanAvx2<kLineWordsMax>(&state, reader->end, words, separator); break;
+    }
+  } else {
+    SkipScanSse2(&state, reader->end, words, separator);
+  }
+#else
+  SkipScanSse2(&state, reader->end, words, separator);
+#endif
+  reader->begin = state.lineStart;
+  return state.skipped;
+#else
+  (void)separator;
+  (void)limit;
+  return 0;
+#endif
 }

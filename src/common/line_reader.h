@@ -54,6 +54,11 @@ void LineReaderFree(LineReader* reader);
 ResultCode ReadLineAt(FILE* file, uint64_t offset, char* buffer, size_t capacity,
                       size_t* length);
 
+// The same for a stream opened "rb", read with positioned reads of a few
+// hundred bytes: no seek, and no stream buffer filled for one line.
+ResultCode ReadLineAtDirect(FILE* file, uint64_t offset, char* buffer, size_t capacity,
+                            size_t* length);
+
 // A piece read by a BlockLineReader: read-only and not terminated.
 struct LineView {
   const char* text = nullptr;  // valid as long as its block is (see below)
@@ -111,3 +116,27 @@ int BlockLineReaderNextSplit(BlockLineReader* reader, char separator, uint32_t w
 // BlockLineReaderNextSplit gave.
 void CompletePieceFields(const char* text, char separator, PieceFields* fields);
 void BlockLineReaderFree(BlockLineReader* reader);
+
+// Words a caller looks for in a line, each as a whole field: a line holds one
+// when the word's letters (ASCII case ignored) stand between a separator or a
+// byte up to 32 on both sides. Lines without any are of no interest to it.
+constexpr uint32_t kLineWordsMax = 8;
+constexpr size_t kLineWordMax = 32;
+struct LineWords {
+  uint32_t count = 0;
+  const char* words[kLineWordsMax];  // lower-case letters, 2 to kLineWordMax of them
+};
+
+// Passes over at most `limit` whole lines of the data read so far that hold
+// none of the words, each a single piece (shorter than kLinePieceMax bytes
+// before its LF), and returns their number: the next piece read is the one
+// after them. Skips nothing where vector instructions are not available.
+uint32_t BlockLineReaderSkip(BlockLineReader* reader, char separator, const LineWords& words,
+                             uint32_t limit);
+// Lets the skip use AVX2 where the processor has it (the default), or not,
+// so that tests try the SSE2 scan too.
+void BlockLineReaderAllowAvx2(bool allowed);
+// The file offset of the next piece.
+inline uint64_t BlockLineReaderPosition(const BlockLineReader& reader) {
+  return reader.baseOffset + reader.begin;
+}

@@ -190,6 +190,7 @@ struct DayParse {
   bool summary;
   bool search;
   ProxyFields fields;  // of the line being handled
+  LineView piece;      // the line as read
 };
 
 void HandleOpening(DayParse* parse, const ProxyLine& line, uint32_t offset, bool matching,
@@ -251,6 +252,10 @@ void HandleEnd(DayParse* parse, ProxyLine* line, uint32_t offset) {
     SearchHitBlock block{parse->fileIndex, offset, time, 0};
     AddSearchHit(&run->searchHits, &block, conditions->sortColumn, line->id, line->user, line->ip,
                  line->host, line->size6);
+    // (Offsets past 32 bits are re-read where the hit's offset points.)
+    if (parse->piece.offset == offset) {
+      KeepHitLine(&run->hitLines, parse->fileIndex, offset, parse->piece.text, parse->piece.length);
+    }
   }
   if (parse->summary) {
     AddSummaryRecord(&run->summary, line->user, line->host, line->ip, line->code, line->size6,
@@ -307,6 +312,28 @@ bool IsClosingLine(ProxyFields* fields) {
   ExtendProxyFields(fields, 3);
   const TextView kind = TrimField(fields->Field(3), kProxyTimeField);
   return kind.length != 0 && kind.text[0] == 'E';
+}
+
+// The reason words a closing line must hold to pass the blocked condition,
+// false when lines without one may pass it too (the web filter flag, or
+// "not blocked", is asked for): then no line can be skipped unread.
+bool ReasonWordsNeeded(const WebstatConditions* conditions, LineWords* words) {
+  static const char* const kLowerWords[] = {"virus",  "content", "banned",  "notallowed",
+                                            "bancon", "site",    "phishing"};
+  const uint32_t mask = conditions->blockedMask;
+  if ((mask & ~kBlockNone) == 0 || (mask & (kBlockWebFilter | kBlockNone)) != 0) return false;
+  words->count = 0;
+  for (uint32_t i = 0; i < 7; ++i) {
+    if ((mask & (1u << i)) != 0) words->words[words->count++] = kLowerWords[i];
+  }
+  return true;
+}
+
+// Counts lines the skip passed over; the cancellation poll and the progress
+// see the same line numbers as when each line is read.
+void CountSkipped(LoopControl* control, uint32_t skipped, uint64_t position) {
+  control->lines += skipped - 1;
+  CountLine(control, position);
 }
 
 // Buffers of one parse, allocated once per log.
@@ -467,16 +494,29 @@ ResultCode ParseDayLog(TransactionTable* table, WebstatRun* run, FILE* file, uin
   DayParse& parse = buffers->parse;
   parse = DayParse{table, run, conditions, fileIndex, day,
                    (conditions->outform & kWebOutSummary) != 0,
-                   (conditions->outform & kWebOutSearch) != 0, {}};
-  LineView piece;
+                   (conditions->outform & kWebOutSearch) != 0, {}, {}};
+  LineView& piece = parse.piece;
   PieceFields ends;
   // When only closing lines count, most lines are known by their kind (field
   // 3): the rest of the line is split only for them.
   const bool closingOnly = (conditions->blockedMask & ~kBlockNone) != 0;
   const uint32_t separators = closingOnly ? 3 : kPieceSeparatorsMax;
+  // Closing lines that must name a block reason: lines without any of the
+  // words are passed over without being read (they match nothing and change
+  // nothing, the table staying empty), up to the next cancellation poll.
+  LineWords words;
+  const bool skipping = ReasonWordsNeeded(conditions, &words);
   while (result == kOk) {
     result = PollStop(control);
     if (result != kOk) break;
+    if (skipping) {
+      const uint32_t room = kCancelPollLines - control.lines % kCancelPollLines;
+      const uint32_t skipped = BlockLineReaderSkip(&reader, ';', words, room);
+      if (skipped != 0) {
+        CountSkipped(&control, skipped, BlockLineReaderPosition(reader));
+        continue;
+      }
+    }
     int got = BlockLineReaderNextSplit(&reader, ';', separators, &piece, &ends);
     if (got <= 0) {
       if (got < 0) result = kErrReadFault;

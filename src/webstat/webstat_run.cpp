@@ -1,9 +1,11 @@
 // The --webstat run, the search hits and the search output.
 #include "webstat/webstat_run.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "common/dir_enum.h"
 #include "common/line_reader.h"
@@ -215,7 +217,10 @@ ResultCode WriteSearchOutput(FILE* output, WebstatConditions* conditions, Websta
       }
     }
     const auto* hit = static_cast<const SearchHit*>(RecordTableAt(&run->searchHits, k - 1));
-    if (WriteSearchLine(run->openFiles, output, hit, buffer.data(), buffer.size()) != kOk) break;
+    if (WriteSearchLine(run->openFiles, run->hitLines, output, hit, buffer.data(), buffer.size()) !=
+        kOk) {
+      break;
+    }
   }
   *itemCount = taken;
   return kOk;
@@ -279,6 +284,7 @@ void WebstatRunFree(WebstatRun* run) {
   RecordTableFree(&run->searchHits);
   RecordTableFree(&run->doubts);
   WebSummaryFree(&run->summary);
+  run->hitLines = HitLines{};
   run->countOnOpen = 0;
 }
 
@@ -325,16 +331,53 @@ void SortSearchHits(RecordTable* hits, uint32_t sortColumn, bool descending) {
   RecordTableSort(hits, CompareHits, &context, 1);
 }
 
-ResultCode WriteSearchLine(const std::vector<OpenLogFile>& openFiles, FILE* output,
-                           const SearchHit* hit, char* buffer, size_t size) {
+void KeepHitLine(HitLines* kept, uint32_t fileIndex, uint32_t lineOffset, const char* text,
+                 size_t length) {
+  if (!kept->lines.empty()) {
+    const HitLine& last = kept->lines.back();
+    if (fileIndex < last.fileIndex || (fileIndex == last.fileIndex && lineOffset <= last.lineOffset)) {
+      return;
+    }
+  }
+  // The line as read back: cut at its first CR.
+  const void* carriageReturn = std::memchr(text, '\r', length);
+  if (carriageReturn != nullptr) length = static_cast<size_t>(static_cast<const char*>(carriageReturn) - text);
+  if (kept->text.size() + length > kHitLinesBytes) return;
+  kept->lines.push_back({fileIndex, lineOffset, kept->text.size(), length});
+  kept->text.append(text, length);
+}
+
+namespace {
+
+// The kept line of the hit's position, or null.
+const HitLine* FindHitLine(const HitLines& kept, uint32_t fileIndex, uint32_t lineOffset) {
+  auto before = [](const HitLine& line, const std::pair<uint32_t, uint32_t>& at) {
+    return line.fileIndex < at.first || (line.fileIndex == at.first && line.lineOffset < at.second);
+  };
+  const auto found = std::lower_bound(kept.lines.begin(), kept.lines.end(),
+                                      std::make_pair(fileIndex, lineOffset), before);
+  if (found == kept.lines.end() || found->fileIndex != fileIndex || found->lineOffset != lineOffset) {
+    return nullptr;
+  }
+  return &*found;
+}
+
+}  // namespace
+
+ResultCode WriteSearchLine(const std::vector<OpenLogFile>& openFiles, const HitLines& kept,
+                           FILE* output, const SearchHit* hit, char* buffer, size_t size) {
   if (output == nullptr || hit == nullptr || buffer == nullptr || size == 0) {
     return kErrInvalidArgument;
   }
   buffer[0] = '\0';
   const SearchHitBlock& block = hit->block;
-  if (block.fileIndex < openFiles.size() && openFiles[block.fileIndex].file != nullptr) {
+  const HitLine* line = FindHitLine(kept, block.fileIndex, block.lineOffset);
+  if (line != nullptr && line->length < size) {
+    std::memcpy(buffer, kept.text.data() + line->at, line->length);
+    buffer[line->length] = '\0';
+  } else if (block.fileIndex < openFiles.size() && openFiles[block.fileIndex].file != nullptr) {
     size_t length = 0;
-    if (ReadLineAt(openFiles[block.fileIndex].file, block.lineOffset, buffer, size, &length) != kOk) {
+    if (ReadLineAtDirect(openFiles[block.fileIndex].file, block.lineOffset, buffer, size, &length) != kOk) {
       buffer[0] = '\0';
     }
   }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "common/output_settings.h"
@@ -39,12 +40,32 @@ struct SearchHit {
 
 constexpr uint32_t kSortKeyTextMax = 511;
 
+// The lines of hits as the main pass read them, in file order, up to
+// kHitLinesBytes: the output writes these without reading them again.
+struct HitLine {
+  uint32_t fileIndex;
+  uint32_t lineOffset;
+  size_t at;  // in text
+  size_t length;
+};
+struct HitLines {
+  std::vector<HitLine> lines;
+  std::string text;
+};
+constexpr size_t kHitLinesBytes = size_t{4} << 20;
+
+// Keeps the line (a piece as read, without its LF) of a hit found at this
+// position, when there is room and it comes after the last one kept.
+void KeepHitLine(HitLines* kept, uint32_t fileIndex, uint32_t lineOffset, const char* text,
+                 size_t length);
+
 struct WebstatRun {
   std::vector<OpenLogFile> openFiles;
   RecordTable searchHits;  // SearchHits
   RecordTable doubts;      // DoubtEntry (http_transactions.h)
   uint32_t countOnOpen;
   WebSummary summary;
+  HitLines hitLines;
 };
 
 // Closes every open log and frees every table.
@@ -59,8 +80,9 @@ ResultCode AddSearchHit(RecordTable* hits, const SearchHitBlock* block, uint32_t
 void SortSearchHits(RecordTable* hits, uint32_t sortColumn, bool descending);
 // Writes the hit's line as logged, or, for an open transaction, its opening
 // line with the volume so far (KiB) in field 6 and 3 in field 10. kErrWriteFault.
-ResultCode WriteSearchLine(const std::vector<OpenLogFile>& openFiles, FILE* output,
-                           const SearchHit* hit, char* buffer, size_t size);
+// The line is taken from `kept` when it is there, else read from its log.
+ResultCode WriteSearchLine(const std::vector<OpenLogFile>& openFiles, const HitLines& kept,
+                           FILE* output, const SearchHit* hit, char* buffer, size_t size);
 
 // The mode. logDir and conditions are required; outputName null writes to
 // standard output; progress and job may be null. kOk, kErrNotFound (nothing

@@ -154,3 +154,84 @@ TEST_F(LineReaderTest, BlockPiecesEqualBufferedPieces) {
     std::fclose(in);
   }
 }
+
+// Whether the piece holds the word as a whole field: its letters (any case)
+// with a ';', a byte up to 32 or the piece's end on both sides.
+bool HoldsWord(const std::string& piece, const std::string& word) {
+  auto bound = [](char c) { return static_cast<unsigned char>(c) <= 32 || c == ';'; };
+  for (size_t i = 0; i + word.size() <= piece.size(); ++i) {
+    bool same = i == 0 || bound(piece[i - 1]);
+    for (size_t k = 0; k < word.size() && same; ++k) same = (piece[i + k] | 0x20) == word[k];
+    if (same && (i + word.size() == piece.size() || bound(piece[i + word.size()]))) return true;
+  }
+  return false;
+}
+
+// Skipping passes over whole lines without the words only, up to its limit,
+// and the pieces read between skips are the buffered reader's; a line read at
+// its offset reads as the buffered one.
+TEST_F(LineReaderTest, SkipPassesOverLinesWithoutTheWords) {
+  std::mt19937 random(7);
+  const std::string parts[] = {";", ";", " ", "\t", "\r", "\n", "\n", "\n", std::string(1, '\0'),
+                               "v", "S", "ViRuS", "virus", "viruses", "site", "SITE", "sit", "x", "\xff"};
+  LineWords words;
+  words.words[words.count++] = "virus";
+  words.words[words.count++] = "site";
+  uint32_t skippedAll = 0;
+  for (int round = 0; round < 8; ++round) {
+    BlockLineReaderAllowAvx2(round % 2 == 0);  // both scans
+    std::string data;
+    while (data.size() < 200000) {
+      if (random() % 500 == 0) data += std::string(32760 + random() % 16, 'v') + "\n";
+      data += random() % 2 == 0 ? std::string(random() % 90, 'a') : "";
+      data += parts[random() % (sizeof parts / sizeof parts[0])];
+    }
+    Put(data);
+    FILE* in = OpenStream(path_.wstring().c_str(), "rb");
+    ASSERT_NE(in, nullptr);
+    std::vector<Piece> expected;
+    LineReader buffered;
+    ASSERT_EQ(LineReaderInit(&buffered, in, 0), kOk);
+    LinePiece plain;
+    while (LineReaderNext(&buffered, &plain) == 1) {
+      expected.push_back({std::string(plain.text, plain.length), plain.offset, plain.consumed});
+    }
+    LineReaderFree(&buffered);
+    BlockLineReader reader;
+    ASSERT_EQ(BlockLineReaderInit(&reader, in), kOk);
+    size_t count = 0;
+    LineView piece;
+    PieceFields fields;
+    for (;;) {
+      const uint32_t limit = 1 + random() % 600;
+      const uint32_t skipped = BlockLineReaderSkip(&reader, ';', words, limit);
+      ASSERT_LE(skipped, limit);
+      for (uint32_t i = 0; i < skipped; ++i, ++count) {
+        ASSERT_LT(count, expected.size());
+        const Piece& line = expected[count];
+        EXPECT_FALSE(HoldsWord(line.text, "virus") || HoldsWord(line.text, "site")) << line.text;
+        EXPECT_EQ(line.consumed, line.offset + line.text.size() + 1) << "not a whole line";
+      }
+      skippedAll += skipped;
+      if (BlockLineReaderNextSplit(&reader, ';', 3, &piece, &fields) != 1) break;
+      ASSERT_LT(count, expected.size());
+      EXPECT_EQ(std::string(piece.text, piece.length), expected[count].text);
+      EXPECT_EQ(piece.offset, expected[count].offset);
+      char line[kLinePieceMax + 1];
+      char direct[kLinePieceMax + 1];
+      size_t length = 0;
+      size_t directLength = 0;
+      const ResultCode want = ReadLineAt(in, piece.offset, line, sizeof line, &length);
+      EXPECT_EQ(ReadLineAtDirect(in, piece.offset, direct, sizeof direct, &directLength), want);
+      EXPECT_EQ(std::string(direct, directLength), std::string(line, length));
+      ++count;
+    }
+    EXPECT_EQ(count, expected.size());
+    BlockLineReaderFree(&reader);
+    std::fclose(in);
+  }
+  BlockLineReaderAllowAvx2(true);
+#if defined(__SSE2__)
+  EXPECT_GT(skippedAll, 1000u);
+#endif
+}
