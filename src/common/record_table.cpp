@@ -318,9 +318,20 @@ size_t KeyLength(const char* key, size_t length) {
 }
 
 // Equal ignoring ASCII case; the usual exact spelling is tested first.
-bool SameKey(const char* stored, const char* key, size_t length) {
+// Exact equality of two byte ranges, a word at a time (no library call: keys
+// are short and this runs on nearly every lookup).
+inline bool SameBytes(const char* a, const char* b, size_t length) {
+  size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    if (LoadWord(a + i) != LoadWord(b + i)) return false;
+  }
+  const size_t rest = length - i;
+  return rest == 0 || TailWord(a, length, rest) == TailWord(b, length, rest);
+}
+
+[[gnu::always_inline]] inline bool SameKey(const char* stored, const char* key, size_t length) {
   if (stored[length] != '\0') return false;
-  if (std::memcmp(stored, key, length) == 0) return true;
+  if (SameBytes(stored, key, length)) return true;
   return CompareViewNoCase(key, length, stored) == 0;
 }
 
@@ -625,8 +636,35 @@ void* KeyedTableFind(RecordTable* table, const char* key, uint32_t payloadSize) 
   return RecordAt(table, position);
 }
 
+// The counter record of a key already in a keyed table's lookup, or nullptr
+// (not there yet, or the table is not on its keyed fast path).
+static CounterRecord* FindCounterFast(RecordTable* table, const KeyedProbe& probe) {
+  if (table == nullptr || table->lookup == nullptr || probe.key == nullptr ||
+      table->keyedState != kKeyedFast ||
+      table->keyOffset != sizeof(KeyedRecordHeader) + kCounterPayload) {
+    return nullptr;
+  }
+  const uint32_t mask = table->lookupCapacity - 1;
+  for (uint32_t i = probe.mixed & mask;; i = (i + 1) & mask) {
+    const uint64_t slot = table->lookup[i];
+    if (slot == 0) return nullptr;
+    if (static_cast<uint32_t>(slot >> 32) != probe.mixed) continue;
+    CounterRecord* counter =
+        reinterpret_cast<CounterRecord*>(table->data + (static_cast<uint32_t>(slot) - 1));
+    if (counter->hash == probe.hash && SameKey(counter->key, probe.key, probe.length)) return counter;
+  }
+}
+
 ResultCode CounterTableAddProbe(RecordTable* table, const KeyedProbe& probe, uint64_t add1,
                                 uint64_t add2, int64_t last) {
+  // Most adds meet a key already counted: add to it without the general
+  // find-or-insert.
+  if (CounterRecord* found = FindCounterFast(table, probe)) {
+    found->total1 += add1;
+    found->total2 += add2;
+    found->last = last;
+    return kOk;
+  }
   void* record = nullptr;
   bool inserted = false;
   ResultCode result =
