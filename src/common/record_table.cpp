@@ -384,16 +384,9 @@ void FillKeyedRecord(void* record, uint32_t keyOffset, const KeyDigest& digest, 
   stored[digest.length] = '\0';
 }
 
-ResultCode FastFindOrInsert(RecordTable* table, const KeyDigest& digest, const char* key,
-                            void** record, bool* inserted) {
-  if (table->lookup != nullptr) {
-    uint64_t* slot = LookupSlot(table, digest, key);
-    if (*slot != 0) {
-      *record = table->data + (static_cast<uint32_t>(*slot) - 1);
-      *inserted = false;
-      return kOk;
-    }
-  }
+// Adds a record for a key not yet in a keyed table on its fast path.
+ResultCode FastInsert(RecordTable* table, const KeyDigest& digest, const char* key, void** record,
+                      bool* inserted) {
   ResultCode result = ReserveLookup(table);
   if (result != kOk) return result;
   uint32_t size = table->keyOffset + digest.length + 1;
@@ -408,6 +401,19 @@ ResultCode FastFindOrInsert(RecordTable* table, const KeyDigest& digest, const c
   *record = placed;
   *inserted = true;
   return kOk;
+}
+
+ResultCode FastFindOrInsert(RecordTable* table, const KeyDigest& digest, const char* key,
+                            void** record, bool* inserted) {
+  if (table->lookup != nullptr) {
+    uint64_t* slot = LookupSlot(table, digest, key);
+    if (*slot != 0) {
+      *record = table->data + (static_cast<uint32_t>(*slot) - 1);
+      *inserted = false;
+      return kOk;
+    }
+  }
+  return FastInsert(table, digest, key, record, inserted);
 }
 
 ResultCode OrderedFindOrInsert(RecordTable* table, const KeyDigest& digest, const char* key,
@@ -636,35 +642,48 @@ void* KeyedTableFind(RecordTable* table, const char* key, uint32_t payloadSize) 
   return RecordAt(table, position);
 }
 
-// The counter record of a key already in a keyed table's lookup, or nullptr
-// (not there yet, or the table is not on its keyed fast path).
-static CounterRecord* FindCounterFast(RecordTable* table, const KeyedProbe& probe) {
+// Most adds meet a key already counted: a table on its keyed fast path adds
+// to it straight from the lookup, and inserts a new key without a second
+// lookup walk.
+static bool AddCounterFast(RecordTable* table, const KeyedProbe& probe, uint64_t add1,
+                           uint64_t add2, int64_t last, ResultCode* result) {
   if (table == nullptr || table->lookup == nullptr || probe.key == nullptr ||
       table->keyedState != kKeyedFast ||
       table->keyOffset != sizeof(KeyedRecordHeader) + kCounterPayload) {
-    return nullptr;
+    return false;
   }
   const uint32_t mask = table->lookupCapacity - 1;
+  CounterRecord* counter = nullptr;
   for (uint32_t i = probe.mixed & mask;; i = (i + 1) & mask) {
     const uint64_t slot = table->lookup[i];
-    if (slot == 0) return nullptr;
+    if (slot == 0) break;
     if (static_cast<uint32_t>(slot >> 32) != probe.mixed) continue;
-    CounterRecord* counter =
+    CounterRecord* candidate =
         reinterpret_cast<CounterRecord*>(table->data + (static_cast<uint32_t>(slot) - 1));
-    if (counter->hash == probe.hash && SameKey(counter->key, probe.key, probe.length)) return counter;
+    if (candidate->hash == probe.hash && SameKey(candidate->key, probe.key, probe.length)) {
+      counter = candidate;
+      break;
+    }
   }
+  if (counter == nullptr) {
+    void* placed = nullptr;
+    bool inserted = false;
+    *result = FastInsert(table, KeyDigest{probe.hash, probe.mixed, probe.length}, probe.key,
+                         &placed, &inserted);
+    if (*result != kOk) return true;
+    counter = static_cast<CounterRecord*>(placed);  // totals zeroed
+  }
+  counter->total1 += add1;
+  counter->total2 += add2;
+  counter->last = last;
+  *result = kOk;
+  return true;
 }
 
 ResultCode CounterTableAddProbe(RecordTable* table, const KeyedProbe& probe, uint64_t add1,
                                 uint64_t add2, int64_t last) {
-  // Most adds meet a key already counted: add to it without the general
-  // find-or-insert.
-  if (CounterRecord* found = FindCounterFast(table, probe)) {
-    found->total1 += add1;
-    found->total2 += add2;
-    found->last = last;
-    return kOk;
-  }
+  ResultCode fast = kOk;
+  if (AddCounterFast(table, probe, add1, add2, last, &fast)) return fast;
   void* record = nullptr;
   bool inserted = false;
   ResultCode result =
