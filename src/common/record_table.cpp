@@ -329,9 +329,16 @@ inline bool SameBytes(const char* a, const char* b, size_t length) {
   return rest == 0 || TailWord(a, length, rest) == TailWord(b, length, rest);
 }
 
-[[gnu::always_inline]] inline bool SameKey(const char* stored, const char* key, size_t length) {
+[[gnu::always_inline]] inline bool SameKeyInline(const char* stored, const char* key,
+                                                 size_t length) {
   if (stored[length] != '\0') return false;
   if (SameBytes(stored, key, length)) return true;
+  return CompareViewNoCase(key, length, stored) == 0;
+}
+
+bool SameKey(const char* stored, const char* key, size_t length) {
+  if (stored[length] != '\0') return false;
+  if (std::memcmp(stored, key, length) == 0) return true;
   return CompareViewNoCase(key, length, stored) == 0;
 }
 
@@ -354,10 +361,8 @@ uint64_t* LookupSlot(RecordTable* table, const KeyDigest& digest, const char* ke
   }
 }
 
-ResultCode ReserveLookup(RecordTable* table) {
-  if (table->lookup != nullptr && (table->lookupCount + 1) * 4 <= table->lookupCapacity * 3) {
-    return kOk;
-  }
+// Doubles the lookup (or makes its first), rehashing every slot.
+ResultCode GrowLookup(RecordTable* table) {
   uint32_t capacity = table->lookupCapacity == 0 ? kMinLookup : table->lookupCapacity * 2;
   if (capacity == 0) return kErrNoMemory;
   uint64_t* grown = static_cast<uint64_t*>(std::calloc(capacity, sizeof(uint64_t)));
@@ -374,6 +379,14 @@ ResultCode ReserveLookup(RecordTable* table) {
   table->lookup = grown;
   table->lookupCapacity = capacity;
   return kOk;
+}
+
+// Room in the lookup for one more key at a load of at most 3/4.
+inline ResultCode ReserveLookup(RecordTable* table) {
+  if (table->lookup != nullptr && (table->lookupCount + 1) * 4 <= table->lookupCapacity * 3) {
+    return kOk;
+  }
+  return GrowLookup(table);
 }
 
 void FillKeyedRecord(void* record, uint32_t keyOffset, const KeyDigest& digest, const char* key) {
@@ -660,7 +673,7 @@ static bool AddCounterFast(RecordTable* table, const KeyedProbe& probe, uint64_t
     if (static_cast<uint32_t>(slot >> 32) != probe.mixed) continue;
     CounterRecord* candidate =
         reinterpret_cast<CounterRecord*>(table->data + (static_cast<uint32_t>(slot) - 1));
-    if (candidate->hash == probe.hash && SameKey(candidate->key, probe.key, probe.length)) {
+    if (candidate->hash == probe.hash && SameKeyInline(candidate->key, probe.key, probe.length)) {
       counter = candidate;
       break;
     }
