@@ -317,9 +317,7 @@ size_t KeyLength(const char* key, size_t length) {
   return nul == nullptr ? length : static_cast<size_t>(static_cast<const char*>(nul) - key);
 }
 
-// Equal ignoring ASCII case; the usual exact spelling is tested first.
-// Exact equality of two byte ranges, a word at a time (no library call: keys
-// are short and this runs on nearly every lookup).
+// Exact equality of two byte ranges, a word at a time (no library call).
 inline bool SameBytes(const char* a, const char* b, size_t length) {
   size_t i = 0;
   for (; i + 8 <= length; i += 8) {
@@ -329,6 +327,9 @@ inline bool SameBytes(const char* a, const char* b, size_t length) {
   return rest == 0 || TailWord(a, length, rest) == TailWord(b, length, rest);
 }
 
+// Equal ignoring ASCII case; the usual exact spelling is tested first.
+// SameKeyInline is the copy for the counter fast path, where the inline word
+// compare pays; the general lookup keeps the library compare.
 [[gnu::always_inline]] inline bool SameKeyInline(const char* stored, const char* key,
                                                  size_t length) {
   if (stored[length] != '\0') return false;
