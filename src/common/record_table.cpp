@@ -317,7 +317,26 @@ size_t KeyLength(const char* key, size_t length) {
   return nul == nullptr ? length : static_cast<size_t>(static_cast<const char*>(nul) - key);
 }
 
+// Exact equality of two byte ranges, a word at a time (no library call).
+inline bool SameBytes(const char* a, const char* b, size_t length) {
+  size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    if (LoadWord(a + i) != LoadWord(b + i)) return false;
+  }
+  const size_t rest = length - i;
+  return rest == 0 || TailWord(a, length, rest) == TailWord(b, length, rest);
+}
+
 // Equal ignoring ASCII case; the usual exact spelling is tested first.
+// SameKeyInline is the copy for the counter fast path, where the inline word
+// compare pays; the general lookup keeps the library compare.
+[[gnu::always_inline]] inline bool SameKeyInline(const char* stored, const char* key,
+                                                 size_t length) {
+  if (stored[length] != '\0') return false;
+  if (SameBytes(stored, key, length)) return true;
+  return CompareViewNoCase(key, length, stored) == 0;
+}
+
 bool SameKey(const char* stored, const char* key, size_t length) {
   if (stored[length] != '\0') return false;
   if (std::memcmp(stored, key, length) == 0) return true;
@@ -343,10 +362,8 @@ uint64_t* LookupSlot(RecordTable* table, const KeyDigest& digest, const char* ke
   }
 }
 
-ResultCode ReserveLookup(RecordTable* table) {
-  if (table->lookup != nullptr && (table->lookupCount + 1) * 4 <= table->lookupCapacity * 3) {
-    return kOk;
-  }
+// Doubles the lookup (or makes its first), rehashing every slot.
+ResultCode GrowLookup(RecordTable* table) {
   uint32_t capacity = table->lookupCapacity == 0 ? kMinLookup : table->lookupCapacity * 2;
   if (capacity == 0) return kErrNoMemory;
   uint64_t* grown = static_cast<uint64_t*>(std::calloc(capacity, sizeof(uint64_t)));
@@ -365,6 +382,14 @@ ResultCode ReserveLookup(RecordTable* table) {
   return kOk;
 }
 
+// Room in the lookup for one more key at a load of at most 3/4.
+inline ResultCode ReserveLookup(RecordTable* table) {
+  if (table->lookup != nullptr && (table->lookupCount + 1) * 4 <= table->lookupCapacity * 3) {
+    return kOk;
+  }
+  return GrowLookup(table);
+}
+
 void FillKeyedRecord(void* record, uint32_t keyOffset, const KeyDigest& digest, const char* key) {
   std::memset(record, 0, keyOffset);
   static_cast<KeyedRecordHeader*>(record)->hash = digest.hash;
@@ -373,16 +398,9 @@ void FillKeyedRecord(void* record, uint32_t keyOffset, const KeyDigest& digest, 
   stored[digest.length] = '\0';
 }
 
-ResultCode FastFindOrInsert(RecordTable* table, const KeyDigest& digest, const char* key,
-                            void** record, bool* inserted) {
-  if (table->lookup != nullptr) {
-    uint64_t* slot = LookupSlot(table, digest, key);
-    if (*slot != 0) {
-      *record = table->data + (static_cast<uint32_t>(*slot) - 1);
-      *inserted = false;
-      return kOk;
-    }
-  }
+// Adds a record for a key not yet in a keyed table on its fast path.
+ResultCode FastInsert(RecordTable* table, const KeyDigest& digest, const char* key, void** record,
+                      bool* inserted) {
   ResultCode result = ReserveLookup(table);
   if (result != kOk) return result;
   uint32_t size = table->keyOffset + digest.length + 1;
@@ -397,6 +415,19 @@ ResultCode FastFindOrInsert(RecordTable* table, const KeyDigest& digest, const c
   *record = placed;
   *inserted = true;
   return kOk;
+}
+
+ResultCode FastFindOrInsert(RecordTable* table, const KeyDigest& digest, const char* key,
+                            void** record, bool* inserted) {
+  if (table->lookup != nullptr) {
+    uint64_t* slot = LookupSlot(table, digest, key);
+    if (*slot != 0) {
+      *record = table->data + (static_cast<uint32_t>(*slot) - 1);
+      *inserted = false;
+      return kOk;
+    }
+  }
+  return FastInsert(table, digest, key, record, inserted);
 }
 
 ResultCode OrderedFindOrInsert(RecordTable* table, const KeyDigest& digest, const char* key,
@@ -625,8 +656,48 @@ void* KeyedTableFind(RecordTable* table, const char* key, uint32_t payloadSize) 
   return RecordAt(table, position);
 }
 
+// Most adds meet a key already counted: a table on its keyed fast path adds
+// to it straight from the lookup, and inserts a new key without a second
+// lookup walk.
+static bool AddCounterFast(RecordTable* table, const KeyedProbe& probe, uint64_t add1,
+                           uint64_t add2, int64_t last, ResultCode* result) {
+  if (table == nullptr || table->lookup == nullptr || probe.key == nullptr ||
+      table->keyedState != kKeyedFast ||
+      table->keyOffset != sizeof(KeyedRecordHeader) + kCounterPayload) {
+    return false;
+  }
+  const uint32_t mask = table->lookupCapacity - 1;
+  CounterRecord* counter = nullptr;
+  for (uint32_t i = probe.mixed & mask;; i = (i + 1) & mask) {
+    const uint64_t slot = table->lookup[i];
+    if (slot == 0) break;
+    if (static_cast<uint32_t>(slot >> 32) != probe.mixed) continue;
+    CounterRecord* candidate =
+        reinterpret_cast<CounterRecord*>(table->data + (static_cast<uint32_t>(slot) - 1));
+    if (candidate->hash == probe.hash && SameKeyInline(candidate->key, probe.key, probe.length)) {
+      counter = candidate;
+      break;
+    }
+  }
+  if (counter == nullptr) {
+    void* placed = nullptr;
+    bool inserted = false;
+    *result = FastInsert(table, KeyDigest{probe.hash, probe.mixed, probe.length}, probe.key,
+                         &placed, &inserted);
+    if (*result != kOk) return true;
+    counter = static_cast<CounterRecord*>(placed);  // totals zeroed
+  }
+  counter->total1 += add1;
+  counter->total2 += add2;
+  counter->last = last;
+  *result = kOk;
+  return true;
+}
+
 ResultCode CounterTableAddProbe(RecordTable* table, const KeyedProbe& probe, uint64_t add1,
                                 uint64_t add2, int64_t last) {
+  ResultCode fast = kOk;
+  if (AddCounterFast(table, probe, add1, add2, last, &fast)) return fast;
   void* record = nullptr;
   bool inserted = false;
   ResultCode result =
