@@ -23,6 +23,20 @@ struct Piece {
   uint64_t consumed;
 };
 
+// The pieces of the buffered reader over the whole stream, the reference the
+// block reader is held to.
+std::vector<Piece> BufferedPieces(FILE* in) {
+  std::vector<Piece> pieces;
+  LineReader buffered;
+  EXPECT_EQ(LineReaderInit(&buffered, in, 0), kOk);
+  LinePiece plain;
+  while (LineReaderNext(&buffered, &plain) == 1) {
+    pieces.push_back({std::string(plain.text, plain.length), plain.offset, plain.consumed});
+  }
+  LineReaderFree(&buffered);
+  return pieces;
+}
+
 // One log file in a folder of its own.
 class LineReaderTest : public ::testing::Test {
  protected:
@@ -114,14 +128,7 @@ TEST_F(LineReaderTest, BlockPiecesEqualBufferedPieces) {
     Put(data);
     FILE* in = OpenStream(path_.wstring().c_str(), "rb");
     ASSERT_NE(in, nullptr);
-    std::vector<Piece> expected;
-    LineReader buffered;
-    ASSERT_EQ(LineReaderInit(&buffered, in, 0), kOk);
-    LinePiece plain;
-    while (LineReaderNext(&buffered, &plain) == 1) {
-      expected.push_back({std::string(plain.text, plain.length), plain.offset, plain.consumed});
-    }
-    LineReaderFree(&buffered);
+    const std::vector<Piece> expected = BufferedPieces(in);
     BlockLineReader reader;
     ASSERT_EQ(BlockLineReaderInit(&reader, in, 65536 + random() % 4096), kOk);
     const uint32_t wanted = static_cast<uint32_t>(random() % (kPieceSeparatorsMax + 2));
@@ -189,14 +196,7 @@ TEST_F(LineReaderTest, SkipPassesOverLinesWithoutTheWords) {
     Put(data);
     FILE* in = OpenStream(path_.wstring().c_str(), "rb");
     ASSERT_NE(in, nullptr);
-    std::vector<Piece> expected;
-    LineReader buffered;
-    ASSERT_EQ(LineReaderInit(&buffered, in, 0), kOk);
-    LinePiece plain;
-    while (LineReaderNext(&buffered, &plain) == 1) {
-      expected.push_back({std::string(plain.text, plain.length), plain.offset, plain.consumed});
-    }
-    LineReaderFree(&buffered);
+    const std::vector<Piece> expected = BufferedPieces(in);
     BlockLineReader reader;
     ASSERT_EQ(BlockLineReaderInit(&reader, in), kOk);
     size_t count = 0;

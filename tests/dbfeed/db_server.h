@@ -121,15 +121,20 @@ struct Day {
   std::string compact, slashed, dashed;
 };
 
+// The day of a broken-down time in the three spellings.
+inline Day DayOf(const struct tm& day) {
+  char a[16], b[16], c[16];
+  strftime(a, sizeof a, "%Y%m%d", &day);
+  strftime(b, sizeof b, "%Y/%m/%d", &day);
+  strftime(c, sizeof c, "%Y-%m-%d", &day);
+  return Day{a, b, c};
+}
+
 inline Day LocalDay(int offsetDays) {
   time_t now = time(nullptr) + static_cast<time_t>(offsetDays) * 86400;
   struct tm local{};
   localtime_r(&now, &local);
-  char a[16], b[16], c[16];
-  strftime(a, sizeof a, "%Y%m%d", &local);
-  strftime(b, sizeof b, "%Y/%m/%d", &local);
-  strftime(c, sizeof c, "%Y-%m-%d", &local);
-  return Day{a, b, c};
+  return DayOf(local);
 }
 
 // 40 hex digits of a message number.

@@ -395,11 +395,7 @@ ShiftedClock ClockAt(long secondsOfDay) {
   const time_t yesterday = now - west - 86400;
   struct tm day{};
   gmtime_r(&yesterday, &day);
-  char a[16], b[16], c[16];
-  strftime(a, sizeof a, "%Y%m%d", &day);
-  strftime(b, sizeof b, "%Y/%m/%d", &day);
-  strftime(c, sizeof c, "%Y-%m-%d", &day);
-  return ShiftedClock{tz, Day{a, b, c}};
+  return ShiftedClock{tz, DayOf(day)};
 }
 
 TEST_F(DbfeedRun, UnfinishedLastLineOfYesterdayWaitsInTheFirstMinuteAfterMidnight) {
