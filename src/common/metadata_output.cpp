@@ -48,6 +48,24 @@ uint64_t ParseScaled(const char* text, uint64_t multiplier, const char** end) {
   return integer + numerator / denominator;
 }
 
+void WriteTopListLine(FILE* out, const char* label, const char* key, uint64_t total1, uint64_t total2,
+                      int64_t last, uint32_t unitDivisor, bool showSecond, bool showDuration) {
+  char first[64];
+  fprintf(out, "%s;%s;%s", label, key, FormatSize(total1, unitDivisor, first, sizeof first));
+  if (showSecond) {
+    char second[64];
+    fprintf(out, ";%s", FormatSize(total2, unitDivisor, second, sizeof second));
+  }
+  if (showDuration) {
+    const uint64_t ticks = static_cast<uint64_t>(last);
+    const uint64_t hour = 36000000000ULL;
+    const uint64_t rest = ticks % hour;
+    fprintf(out, ";%02u:%02u:%02u", static_cast<unsigned>(ticks / hour),
+            static_cast<unsigned>(rest / 600000000ULL), static_cast<unsigned>(rest / 10000000ULL % 60));
+  }
+  fputc('\n', out);
+}
+
 namespace {
 
 struct TopListWriter {
@@ -65,21 +83,8 @@ int WriteTopLine(void* context, void* item) {
   auto* writer = static_cast<TopListWriter*>(context);
   const auto* record = static_cast<const CounterRecord*>(item);
   if (record->total1 < writer->threshold) return 0;
-  char first[64];
-  fprintf(writer->out, "%s;%s;%s", writer->label, record->key,
-          FormatSize(record->total1, writer->unit, first, sizeof first));
-  if (writer->showSecond) {
-    char second[64];
-    fprintf(writer->out, ";%s", FormatSize(record->total2, writer->unit, second, sizeof second));
-  }
-  if (writer->showDuration) {
-    const uint64_t ticks = static_cast<uint64_t>(record->last);
-    const uint64_t hour = 36000000000ULL;
-    const uint64_t rest = ticks % hour;
-    fprintf(writer->out, ";%02u:%02u:%02u", static_cast<unsigned>(ticks / hour),
-            static_cast<unsigned>(rest / 600000000ULL), static_cast<unsigned>(rest / 10000000ULL % 60));
-  }
-  fputc('\n', writer->out);
+  WriteTopListLine(writer->out, writer->label, record->key, record->total1, record->total2, record->last,
+                   writer->unit, writer->showSecond, writer->showDuration);
   ++writer->written;
   if (writer->remaining > 0) --writer->remaining;
   return writer->remaining == 0 ? 1 : 0;

@@ -25,6 +25,10 @@ uint64_t ParseScaled(const char* text, uint64_t multiplier, const char** end);
 // default order; a comparator must order every two distinct records (break
 // ties by key): only the lines written are then selected and sorted, and the
 // table keeps its order.
+// One line of a top list, as WriteTopList writes it for a counter record
+// with these totals and time of its last line.
+void WriteTopListLine(FILE* out, const char* label, const char* key, uint64_t total1, uint64_t total2,
+                      int64_t last, uint32_t unitDivisor, bool showSecond, bool showDuration);
 uint32_t WriteTopList(RecordTable* table, RecordSortComparator comparator, FILE* out,
                       const char* label, uint32_t maxLines, uint32_t unitDivisor,
                       uint64_t threshold, bool showSecond, bool showDuration);

@@ -130,48 +130,14 @@ int CompareMarkedThenKey(void* /*context*/, const void* left, const void* right)
   return KeyTie(a, b);
 }
 
-namespace {
-
-void ApplyQueued(RecordTable* table, const CounterQueue::Entry& entry) {
-  CounterTableAddProbe(table, entry.probe, entry.add1, entry.add2, entry.last);
+void ApplyCounterAddition(RecordTable* table, const KeyedProbe& probe, const CounterAddition& add) {
+  CounterTableAddProbe(table, probe, add.add1, add.add2, add.last);
 }
-
-}  // namespace
 
 void CounterQueueAdd(CounterQueue* queue, TextView key, uint64_t add1, uint64_t add2, int64_t last) {
   KeyedProbe probe;
   if (!KeyedProbeInit(&probe, key.text, key.length)) return;
-  if (probe.length > CounterQueue::kKeyMax) {
-    CounterQueueFlush(queue);  // applied in place, after the additions before it
-    CounterTableAddProbe(queue->table, probe, add1, add2, last);
-    return;
-  }
-  constexpr size_t kLines = CounterQueue::kLines;
-  if (queue->size == kLines) {
-    ApplyQueued(queue->table, queue->entries[queue->head]);
-    queue->head = (queue->head + 1) % kLines;
-    --queue->size;
-  }
-  CounterQueue::Entry& entry = queue->entries[(queue->head + queue->size) % kLines];
-  ++queue->size;
-  std::memcpy(entry.text, probe.key, probe.length);
-  entry.probe = probe;
-  entry.probe.key = entry.text;
-  entry.add1 = add1;
-  entry.add2 = add2;
-  entry.last = last;
-  KeyedTablePrefetchSlot(queue->table, entry.probe);
-  if (queue->size > kLines / 2) {
-    const CounterQueue::Entry& middle =
-        queue->entries[(queue->head + queue->size - 1 - kLines / 2) % kLines];
-    KeyedTablePrefetchRecord(queue->table, middle.probe);
-  }
-}
-
-void CounterQueueFlush(CounterQueue* queue) {
-  for (; queue->size != 0; --queue->size, queue->head = (queue->head + 1) % CounterQueue::kLines) {
-    ApplyQueued(queue->table, queue->entries[queue->head]);
-  }
+  KeyedQueueAdd(queue, probe, CounterAddition{add1, add2, last});
 }
 
 void NumberCountsAdd(NumberCounts* counts, RecordTable* table, int32_t number) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "common/record_table.h"
 #include "common/text_match.h"
@@ -32,31 +33,78 @@ bool IsAsciiLetter(char c);
 bool EqualsNoCase(const char* field, const char* word);
 bool EqualsNoCase(TextView field, const char* word);
 
-// Counter-table additions that wait kLines lines in a queue (short keys
-// copied), so that the lookups' memory loads overlap: a key's lookup slot is
-// loaded when it comes, its record halfway through the queue, and the update
-// finds both in the cache. Additions keep their order. Zero-initialise with
-// the table; CounterQueueFlush before the table is read.
-struct CounterQueue {
+// Keyed-table updates that wait kLines lines in a queue (short keys copied),
+// so that the lookups' memory loads overlap: a key's lookup slot is loaded
+// when it comes, its record halfway through the queue, and the update finds
+// both in the cache. Updates keep their order; apply(table, probe, payload)
+// makes one. Zero-initialise the entries; KeyedQueueFlush before the table
+// is read.
+template <typename Payload>
+struct KeyedQueue {
   static constexpr size_t kLines = 16;
   static constexpr size_t kKeyMax = 128;
   struct Entry {
     KeyedProbe probe;
-    uint64_t add1;
-    uint64_t add2;
-    int64_t last;
+    Payload payload;
     char text[kKeyMax];
   };
   RecordTable* table;
+  void (*apply)(RecordTable* table, const KeyedProbe& probe, const Payload& payload);
   Entry entries[kLines];
   size_t head;
   size_t size;
 };
-// Queues CounterTableAddView(table, key, add1, add2, last); the oldest queued
-// addition is applied when the queue is full, a long key at once.
+
+// Applies every queued update, oldest first.
+template <typename Payload>
+void KeyedQueueFlush(KeyedQueue<Payload>* queue) {
+  for (; queue->size != 0; --queue->size, queue->head = (queue->head + 1) % KeyedQueue<Payload>::kLines) {
+    const auto& entry = queue->entries[queue->head];
+    queue->apply(queue->table, entry.probe, entry.payload);
+  }
+}
+
+// Queues an update; the oldest is applied when the queue is full, an update
+// of a long key at once (after the ones before it).
+template <typename Payload>
+void KeyedQueueAdd(KeyedQueue<Payload>* queue, const KeyedProbe& probe, const Payload& payload) {
+  using Queue = KeyedQueue<Payload>;
+  if (probe.length > Queue::kKeyMax) {
+    KeyedQueueFlush(queue);
+    queue->apply(queue->table, probe, payload);
+    return;
+  }
+  if (queue->size == Queue::kLines) {
+    const auto& oldest = queue->entries[queue->head];
+    queue->apply(queue->table, oldest.probe, oldest.payload);
+    queue->head = (queue->head + 1) % Queue::kLines;
+    --queue->size;
+  }
+  auto& entry = queue->entries[(queue->head + queue->size) % Queue::kLines];
+  ++queue->size;
+  std::memcpy(entry.text, probe.key, probe.length);
+  entry.probe = probe;
+  entry.probe.key = entry.text;
+  entry.payload = payload;
+  KeyedTablePrefetchSlot(queue->table, entry.probe);
+  if (queue->size > Queue::kLines / 2) {
+    const auto& middle = queue->entries[(queue->head + queue->size - 1 - Queue::kLines / 2) % Queue::kLines];
+    KeyedTablePrefetchRecord(queue->table, middle.probe);
+  }
+}
+
+// Counter-table additions through a KeyedQueue: CounterQueueAdd queues
+// CounterTableAddView(table, key, add1, add2, last).
+struct CounterAddition {
+  uint64_t add1;
+  uint64_t add2;
+  int64_t last;
+};
+using CounterQueue = KeyedQueue<CounterAddition>;
+void ApplyCounterAddition(RecordTable* table, const KeyedProbe& probe, const CounterAddition& add);
+inline CounterQueue MakeCounterQueue(RecordTable* table) { return CounterQueue{table, ApplyCounterAddition, {}, 0, 0}; }
 void CounterQueueAdd(CounterQueue* queue, TextView key, uint64_t add1, uint64_t add2, int64_t last);
-// Applies every queued addition, oldest first.
-void CounterQueueFlush(CounterQueue* queue);
+inline void CounterQueueFlush(CounterQueue* queue) { KeyedQueueFlush(queue); }
 
 // Counts per small non-negative number, added to a counter table under the
 // number written with "%d" at the end; other numbers go to the table at once.

@@ -15,7 +15,7 @@ struct TrafficCounts {
   uint32_t err[kHours] = {};
   RecordTable addresses{};  // "TIP"
   RecordTable codes{};      // "ERR"
-  CounterQueue addressQueue{&addresses, {}, 0, 0};
+  CounterQueue addressQueue = MakeCounterQueue(&addresses);
   NumberCounts codeCounts{};
   bool skipLetterKinds = false;
 

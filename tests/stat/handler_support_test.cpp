@@ -78,7 +78,7 @@ TEST(CounterQueueDifferential, SameTableAsDirectAdditions) {
   std::mt19937 random(5);
   RecordTable queued{};
   RecordTable direct{};
-  CounterQueue queue{&queued, {}, 0, 0};
+  CounterQueue queue = MakeCounterQueue(&queued);
   for (int i = 0; i < 30000; ++i) {
     const size_t length = random() % 8 == 0 ? 100 + random() % 60 : random() % 12;
     std::string line(length + 2, '|');  // the view lies inside a longer text
