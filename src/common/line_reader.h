@@ -68,6 +68,10 @@ struct LineView {
   uint64_t block = 0;          // number of the fill that brought the piece
 };
 
+inline bool PieceIsWhole(const LineView& piece) {
+  return piece.consumed > piece.offset + piece.length || piece.length >= kLinePieceMax;
+}
+
 // The same pieces as LineReader gives, read with large positioned reads into
 // two blocks in turn: a fill reads into the block that was not read last, so
 // the pieces of one block stay valid while the pieces of the next come. A

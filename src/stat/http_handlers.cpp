@@ -113,6 +113,7 @@ uint32_t FirstCategoryMask(const char* text) {
 template <typename Counts>
 struct CompactVisitor {
   static constexpr uint32_t kFields = 3;
+  static constexpr bool kTerminatedText = true;
   Counts& counts;
   void operator()(const LoopLine& line) { counts.Compact(line); }
 };
@@ -120,6 +121,7 @@ struct CompactVisitor {
 template <typename Counts>
 struct CombinedVisitor {
   static constexpr uint32_t kFields = 3;
+  static constexpr bool kTerminatedText = true;
   Counts& counts;
   void operator()(const LoopLine& line) { counts.Combined(line); }
 };
@@ -336,6 +338,7 @@ struct HttpWebFilter {
 template <typename Counts>
 struct HttpSession {
   static constexpr uint32_t kFields = 3;
+  static constexpr bool kTerminatedText = true;
   Counts counts;
   ReadLine line;
   HttpSession() { counts.own = &line; }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include "frame/console.h"
 #include "frame/jobs.h"
@@ -82,20 +83,84 @@ uint64_t NextLoopSerial();
 
 constexpr size_t kLoopSlotsMax = 8;
 
+// Where a loop gets its lines from. ScannedLines finds each line's end and
+// its first separators in one pass over read-only blocks; TerminatedLines
+// gives lines ended by a NUL in a writable buffer, for handlers that read the
+// rest of a line as a C string. Both give the same pieces and fields.
+struct ScannedLines {
+  BlockLineReader reader;
+  LineView piece;
+  PieceFields found;
+  uint32_t wanted = 0;
+
+  ResultCode Init(FILE* log, uint32_t fields) {
+    wanted = fields;
+    return BlockLineReaderInit(&reader, log);
+  }
+  int Next() { return BlockLineReaderNextSplit(&reader, ';', wanted, &piece, &found); }
+  bool Whole() const { return PieceIsWhole(piece); }
+  uint64_t Consumed() const { return piece.consumed; }
+  // The fields as SplitFields finds them in the piece without a final CR.
+  uint32_t Split(TextView* fields) const {
+    size_t end = piece.length;
+    if (end > 0 && piece.text[end - 1] == '\r') --end;
+    if (found.length < end) end = found.length;  // a NUL ends the fields
+    uint32_t count = 0;
+    size_t start = 0;
+    for (uint32_t i = 0; i < found.count; ++i) {
+      fields[count++] = TextView{piece.text + start, found.at[i] - start};
+      if (count == wanted) return count;
+      start = found.at[i] + 1;
+    }
+    fields[count++] = TextView{piece.text + start, end - start};
+    return count;
+  }
+  // Leaves the stream at the start of the piece read last (before) or behind it.
+  ResultCode Leave(FILE* log, bool before) {
+    return SeekStream(log, before ? piece.offset : BlockLineReaderPosition(reader));
+  }
+  void Free() { BlockLineReaderFree(&reader); }
+};
+
+struct TerminatedLines {
+  LineReader reader;
+  LinePiece piece;
+  uint32_t wanted = 0;
+
+  ResultCode Init(FILE* log, uint32_t fields) {
+    wanted = fields;
+    return LineReaderInit(&reader, log, 0);
+  }
+  int Next() { return LineReaderNext(&reader, &piece); }
+  bool Whole() const { return PieceIsWhole(piece); }
+  uint64_t Consumed() const { return piece.consumed; }
+  uint32_t Split(TextView* fields) {
+    // A CR before the LF is no part of the last field.
+    if (piece.length > 0 && piece.text[piece.length - 1] == '\r') piece.text[--piece.length] = '\0';
+    return SplitFields(piece.text, piece.length, ';', fields, wanted);
+  }
+  // The stream already stands behind the last piece read.
+  ResultCode Leave(FILE* log, bool before) { return before ? SeekStream(log, piece.offset) : kOk; }
+  void Free() { LineReaderFree(&reader); }
+};
+
 // The loop itself: each line is split once (its first `fields` fields) and
 // given with dispatch(slot, line) to every slot whose resume filter it
 // passes, in slot order. In a log that may grow, a last line without its line
 // end is not read: the loop stops before it and leaves the stream there, so
 // that the stream's position is the size taken. Returns 0, kUserAbort,
 // kErrReadFault (the handlers then write nothing), or kErrNoMemory.
-template <typename Dispatch>
+template <typename Lines, typename Dispatch>
 ResultCode LineLoopCore(FILE* log, bool mayGrow, uint32_t fields, LoopSlot* slots, size_t slotCount,
                         LoopReport report, JobEvent* event, Dispatch dispatch) {
   if (slotCount == 0 || slotCount > kLoopSlotsMax || fields > kLoopFieldsMax) return kErrInvalidArgument;
   LoopProgress progress{report, StreamSizeAndRewind(log), -1};
-  LineReader reader;
-  ResultCode result = LineReaderInit(&reader, log, 0);
-  if (result != kOk) return result;
+  Lines source;
+  ResultCode result = source.Init(log, fields > 2 ? fields : 2);
+  if (result != kOk) {
+    source.Free();
+    return result;
+  }
   // Per slot: the resume filter's state while the loop runs.
   uint32_t resumeLines[kLoopSlotsMax];
   uint64_t resumeTimes[kLoopSlotsMax];
@@ -103,12 +168,11 @@ ResultCode LineLoopCore(FILE* log, bool mayGrow, uint32_t fields, LoopSlot* slot
     resumeLines[i] = slots[i].lines;
     resumeTimes[i] = slots[i].lastTime;
   }
-  const uint32_t wanted = fields > 2 ? fields : 2;
   const uint64_t loopSerial = NextLoopSerial();
   bool timeSeen = false;
+  bool stoppedBefore = false;
   uint64_t lastSeen = 0;
   uint32_t lines = 0;
-  LinePiece piece;
   for (;;) {
     if (IsInterrupted()) {
       result = kUserAbort;
@@ -118,21 +182,19 @@ ResultCode LineLoopCore(FILE* log, bool mayGrow, uint32_t fields, LoopSlot* slot
       result = kUserAbort;
       break;
     }
-    const int got = LineReaderNext(&reader, &piece);
+    const int got = source.Next();
     if (got == 0) break;
     if (got < 0) {
       result = kErrReadFault;
       break;
     }
-    if (mayGrow && !PieceIsWhole(piece)) {
-      if (SeekStream(log, piece.offset) != kOk) result = kErrReadFault;
+    if (mayGrow && !source.Whole()) {
+      stoppedBefore = true;
       break;
     }
     ++lines;
-    // A CR before the LF is no part of the last field.
-    if (piece.length > 0 && piece.text[piece.length - 1] == '\r') piece.text[--piece.length] = '\0';
     LoopLine line;
-    line.fieldCount = SplitFields(piece.text, piece.length, ';', line.fields, wanted);
+    line.fieldCount = source.Split(line.fields);
     if (line.fieldCount < 2) continue;
     const TextView time = TrimField(line.fields[1], kTimeFieldCapacity);
     uint16_t hour = 0;
@@ -150,9 +212,10 @@ ResultCode LineLoopCore(FILE* log, bool mayGrow, uint32_t fields, LoopSlot* slot
       }
       dispatch(i, line);
     }
-    if (lines % kProgressLines == 0) ReportLoopProgress(&progress, piece.consumed);
+    if (lines % kProgressLines == 0) ReportLoopProgress(&progress, source.Consumed());
   }
-  LineReaderFree(&reader);
+  if (result == kOk && source.Leave(log, stoppedBefore) != kOk) result = kErrReadFault;
+  source.Free();
   if (result != kOk) return result;
   for (size_t i = 0; i < slotCount; ++i) {
     slots[i].lines = lines;
@@ -161,8 +224,14 @@ ResultCode LineLoopCore(FILE* log, bool mayGrow, uint32_t fields, LoopSlot* slot
   return kOk;
 }
 
+// Whether a visitor reads the rest of a line as a C string (the line then
+// comes NUL-ended in a writable buffer).
+template <typename Visitor>
+constexpr bool kReadsTerminatedText = requires { Visitor::kTerminatedText; };
+
 // The loop over slots of any handlers (their visit functions).
-ResultCode RunSharedLineLoop(FILE* log, bool mayGrow, uint32_t fields, LoopSlot* slots,
+// `terminated`: some handler reads a line's rest as a C string.
+ResultCode RunSharedLineLoop(FILE* log, bool mayGrow, uint32_t fields, bool terminated, LoopSlot* slots,
                              size_t slotCount, LoopReport report, JobEvent* event);
 
 // The loop for one slot whose visitor is a Visitor, called directly.
@@ -170,8 +239,9 @@ template <typename Visitor>
 ResultCode RunVisitorLoop(FILE* log, bool mayGrow, LoopSlot* slot, LoopReport report, JobEvent* event) {
   static_assert(Visitor::kFields <= kLoopFieldsMax, "too many fields for one line");
   Visitor& visitor = *static_cast<Visitor*>(slot->visitor);
-  return LineLoopCore(log, mayGrow, Visitor::kFields, slot, 1, report, event,
-                      [&visitor](size_t, const LoopLine& line) { visitor(line); });
+  using Lines = std::conditional_t<kReadsTerminatedText<Visitor>, TerminatedLines, ScannedLines>;
+  return LineLoopCore<Lines>(log, mayGrow, Visitor::kFields, slot, 1, report, event,
+                             [&visitor](size_t, const LoopLine& line) { visitor(line); });
 }
 
 // The loop with one handler: visit(const LoopLine&) gets every line with a
