@@ -214,11 +214,11 @@ ResultCode SearchPosition(const RecordTable* table, RecordKeyComparator comparat
   return kErrNotFound;
 }
 
-// The records' own hash (sum of the folded key's signed bytes) and a mixing
-// hash of the folded key for the lookup, both computed eight bytes at a time.
+// A key's mixing hash for the lookup (of the folded key, eight bytes at a
+// time) with its length. The records' own hash is only needed when a record
+// is placed: SumKey.
 struct KeyDigest {
-  uint32_t hash;    // the records' own hash
-  uint32_t mixed;   // for the lookup
+  uint32_t mixed;
   uint32_t length;
 };
 
@@ -284,31 +284,31 @@ inline uint64_t TailWord(const char* key, size_t length, size_t rest) {
 }
 
 KeyDigest DigestKey(const char* key, size_t length) {
-  KeyDigest digest{0, 0, static_cast<uint32_t>(length)};
   uint64_t state = 0x243F6A8885A308D3ull ^ length;
+  const size_t words = length / 8;
+  for (size_t i = 0; i < words; ++i) state = MixWord(state, FoldWord(LoadWord(key + 8 * i)));
+  if (length % 8 != 0) state = MixWord(state, FoldWord(TailWord(key, length, length % 8)));
+  state *= 0xD6E8FEB86659FD93ull;
+  return KeyDigest{static_cast<uint32_t>(state >> 32) ^ static_cast<uint32_t>(state),
+                   static_cast<uint32_t>(length)};
+}
+
+// The records' own hash: the sum of the key's signed bytes with a-z counted
+// as A-Z, eight bytes at a time.
+uint32_t SumKey(const char* key, size_t length) {
   const size_t words = length / 8;
   // Each word adds 8 x 128 too many to the biased sums; a zero-padded tail
   // word's padding adds exactly the 128 per byte that is taken off for it.
-  digest.hash -= static_cast<uint32_t>((words + (length % 8 != 0 ? 1 : 0)) * 1024);
+  uint32_t sum = static_cast<uint32_t>(0u - (words + (length % 8 != 0 ? 1 : 0)) * 1024);
   size_t i = 0;
   while (i < words) {
     const size_t stop = std::min(words, i + kWordsPerLaneSum);
     uint64_t lanes = 0;
-    for (; i < stop; ++i) {
-      const uint64_t word = FoldWord(LoadWord(key + 8 * i));
-      lanes = AddBiasedBytes(lanes, word);
-      state = MixWord(state, word);
-    }
-    digest.hash += LaneTotal(lanes);
+    for (; i < stop; ++i) lanes = AddBiasedBytes(lanes, FoldWord(LoadWord(key + 8 * i)));
+    sum += LaneTotal(lanes);
   }
-  if (length % 8 != 0) {
-    const uint64_t word = FoldWord(TailWord(key, length, length % 8));
-    digest.hash += LaneTotal(AddBiasedBytes(0, word));
-    state = MixWord(state, word);
-  }
-  state *= 0xD6E8FEB86659FD93ull;
-  digest.mixed = static_cast<uint32_t>(state >> 32) ^ static_cast<uint32_t>(state);
-  return digest;
+  if (length % 8 != 0) sum += LaneTotal(AddBiasedBytes(0, FoldWord(TailWord(key, length, length % 8))));
+  return sum;
 }
 
 // Length of a key view up to its first NUL (a stored key ends there).
@@ -353,8 +353,7 @@ uint64_t* LookupSlot(RecordTable* table, const KeyDigest& digest, const char* ke
     if (*slot == 0) return slot;
     if (static_cast<uint32_t>(*slot >> 32) == digest.mixed) {
       const unsigned char* record = table->data + (static_cast<uint32_t>(*slot) - 1);
-      if (reinterpret_cast<const KeyedRecordHeader*>(record)->hash == digest.hash &&
-          SameKey(reinterpret_cast<const char*>(record + table->keyOffset), key, digest.length)) {
+      if (SameKey(reinterpret_cast<const char*>(record + table->keyOffset), key, digest.length)) {
         return slot;
       }
     }
@@ -392,7 +391,7 @@ inline ResultCode ReserveLookup(RecordTable* table) {
 
 void FillKeyedRecord(void* record, uint32_t keyOffset, const KeyDigest& digest, const char* key) {
   std::memset(record, 0, keyOffset);
-  static_cast<KeyedRecordHeader*>(record)->hash = digest.hash;
+  static_cast<KeyedRecordHeader*>(record)->hash = SumKey(key, digest.length);
   char* stored = static_cast<char*>(record) + keyOffset;
   std::memcpy(stored, key, digest.length);
   stored[digest.length] = '\0';
@@ -432,7 +431,7 @@ ResultCode FastFindOrInsert(RecordTable* table, const KeyDigest& digest, const c
 
 ResultCode OrderedFindOrInsert(RecordTable* table, const KeyDigest& digest, const char* key,
                                uint32_t keyOffset, void** record, bool* inserted) {
-  KeyProbe probe{digest.hash, keyOffset, key, digest.length};
+  KeyProbe probe{SumKey(key, digest.length), keyOffset, key, digest.length};
   uint32_t position = 0;
   if (SearchPosition(table, CompareProbe, &probe, &position) == kOk) {
     *record = RecordAt(table, position);
@@ -579,7 +578,7 @@ bool KeyedProbeInit(KeyedProbe* probe, const char* key, size_t length) {
   length = KeyLength(key, length);
   if (length > kMaxKeyLength) return false;
   const KeyDigest digest = DigestKey(key, length);
-  *probe = KeyedProbe{key, digest.length, digest.hash, digest.mixed};
+  *probe = KeyedProbe{key, digest.length, digest.mixed};
   return true;
 }
 
@@ -617,7 +616,7 @@ ResultCode KeyedTableFindOrInsertProbe(RecordTable* table, const KeyedProbe& pro
     }
   }
   if (table->keyedState == kKeyedFast && table->keyOffset != keyOffset) LeaveKeyedMode(table);
-  const KeyDigest digest{probe.hash, probe.mixed, probe.length};
+  const KeyDigest digest{probe.mixed, probe.length};
   if (table->keyedState == kKeyedFast) {
     return FastFindOrInsert(table, digest, probe.key, record, inserted);
   }
@@ -650,7 +649,7 @@ void* KeyedTableFind(RecordTable* table, const char* key, uint32_t payloadSize) 
     return *slot == 0 ? nullptr : table->data + (static_cast<uint32_t>(*slot) - 1);
   }
   Settle(table);
-  KeyProbe probe{digest.hash, keyOffset, key, length};
+  KeyProbe probe{SumKey(key, length), keyOffset, key, length};
   uint32_t position = 0;
   if (SearchPosition(table, CompareProbe, &probe, &position) != kOk) return nullptr;
   return RecordAt(table, position);
@@ -674,7 +673,7 @@ static bool AddCounterFast(RecordTable* table, const KeyedProbe& probe, uint64_t
     if (static_cast<uint32_t>(slot >> 32) != probe.mixed) continue;
     CounterRecord* candidate =
         reinterpret_cast<CounterRecord*>(table->data + (static_cast<uint32_t>(slot) - 1));
-    if (candidate->hash == probe.hash && SameKeyInline(candidate->key, probe.key, probe.length)) {
+    if (SameKeyInline(candidate->key, probe.key, probe.length)) {
       counter = candidate;
       break;
     }
@@ -682,7 +681,7 @@ static bool AddCounterFast(RecordTable* table, const KeyedProbe& probe, uint64_t
   if (counter == nullptr) {
     void* placed = nullptr;
     bool inserted = false;
-    *result = FastInsert(table, KeyDigest{probe.hash, probe.mixed, probe.length}, probe.key,
+    *result = FastInsert(table, KeyDigest{probe.mixed, probe.length}, probe.key,
                          &placed, &inserted);
     if (*result != kOk) return true;
     counter = static_cast<CounterRecord*>(placed);  // totals zeroed
@@ -730,7 +729,7 @@ CounterRecord* CounterTableFind(RecordTable* table, const char* key) {
 }
 
 uint32_t KeyHash(const char* key) {
-  return key == nullptr ? 0 : DigestKey(key, std::strlen(key)).hash;
+  return key == nullptr ? 0 : SumKey(key, std::strlen(key));
 }
 
 int CompareCounterRecords(RecordSortComparator comparator, const CounterRecord* a,

@@ -119,12 +119,11 @@ ResultCode KeyedTableFindOrInsert(RecordTable* table, const char* key, uint32_t 
 // NUL).
 ResultCode KeyedTableFindOrInsertView(RecordTable* table, const char* key, size_t length,
                                       uint32_t payloadSize, void** record, bool* inserted);
-// A key with its hashes, computed once for prefetching and for the lookup
+// A key with its lookup hash, computed once for prefetching and for the lookup
 // after it. The key text must stay valid while the probe is used.
 struct KeyedProbe {
   const char* key;
   uint32_t length;
-  uint32_t hash;   // the records' own hash
   uint32_t mixed;  // the lookup's hash
 };
 // The probe of the key text[0, length) (it ends early at a NUL); false when

@@ -19,3 +19,9 @@ void HeapMemoryFree(HeapMemory* heap, void* chunk);
 
 // Releases the heap and every chunk still in it (null ignored).
 void HeapMemoryDestroy(HeapMemory* heap);
+
+// Lets the C library's heap keep large freed blocks for the requests that
+// follow instead of giving them back to the system at once: a run that builds
+// and drops tables of the same sizes day after day then reuses their pages
+// instead of faulting fresh ones in. Nothing where there is no such setting.
+void HeapKeepFreedBlocks();

@@ -46,3 +46,6 @@ void HeapMemoryFree(HeapMemory* heap, void* chunk) {
 void HeapMemoryDestroy(HeapMemory* heap) {
   if (heap != nullptr) HeapDestroy(static_cast<HANDLE>(heap));
 }
+
+// The process heap keeps freed blocks on its own.
+void HeapKeepFreedBlocks() {}

@@ -1,4 +1,6 @@
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "common/metadata_output.h"
@@ -87,25 +89,202 @@ void WriteMarkedList(RecordTable* table, FILE* out, const char* label) {
   }
 }
 
+// The text of `key` when it is an IPv4 address as dotted decimals without
+// leading zeros: exactly one text has each value, so counting such clients
+// by value counts them as their text would be.
+bool CanonicalIPv4(TextView key, uint32_t* address) {
+  uint32_t value = 0;
+  uint32_t octets = 0;
+  size_t i = 0;
+  for (;;) {
+    const size_t start = i;
+    uint32_t octet = 0;
+    while (i < key.length && i - start < 3 && key.text[i] >= '0' && key.text[i] <= '9') {
+      octet = octet * 10 + static_cast<uint32_t>(key.text[i++] - '0');
+    }
+    const size_t digits = i - start;
+    if (digits == 0 || octet > 255 || (digits > 1 && key.text[start] == '0')) return false;
+    value = value << 8 | octet;
+    if (++octets == 4) break;
+    if (i >= key.length || key.text[i] != '.') return false;
+    ++i;
+  }
+  *address = value;
+  return i == key.length;
+}
+
+// The dotted text of an address into text (16 bytes); its length.
+size_t AddressText(uint32_t address, char* text) {
+  const int length = std::snprintf(text, 16, "%u.%u.%u.%u", address >> 24, address >> 16 & 255,
+                                   address >> 8 & 255, address & 255);
+  return length > 0 ? static_cast<size_t>(length) : 0;
+}
+
+// Clients with an IPv4 address for a key, counted by value in an open
+// addressed table whose slots hold the counts: a line costs one slot load,
+// which a queue of lines starts early. Slots with no line are free.
+struct AddressCounts {
+  uint32_t address;
+  uint32_t spam;
+  uint32_t notSpam;
+  uint32_t virus;
+  uint32_t notVirus;
+  uint32_t reserved;
+  int64_t last;
+};
+
+struct AddressTable {
+  static constexpr size_t kQueueLines = 8;
+  AddressCounts* slots = nullptr;
+  uint32_t capacity = 0;  // a power of two
+  uint32_t used = 0;
+  bool failed = false;    // the table could not grow: the generic table takes over
+  struct Pending {
+    uint32_t address;
+    ClientLine line;
+  };
+  Pending queue[kQueueLines];
+  size_t queueHead = 0;
+  size_t queueSize = 0;
+
+  static uint32_t Home(uint32_t address, uint32_t capacity) {
+    return static_cast<uint32_t>((address * 0x9E3779B97F4A7C15ull) >> 32) & (capacity - 1);
+  }
+  static bool Free(const AddressCounts& slot) { return slot.spam == 0 && slot.notSpam == 0; }
+
+  AddressCounts* SlotOf(uint32_t address) {
+    for (uint32_t i = Home(address, capacity);; i = (i + 1) & (capacity - 1)) {
+      if (Free(slots[i]) || slots[i].address == address) return &slots[i];
+    }
+  }
+
+  // Room for one more address at a load of at most one half.
+  bool Reserve() {
+    if (capacity != 0 && (used + 1) * 2 <= capacity) return true;
+    const uint32_t grown = capacity == 0 ? 4096 : capacity * 2;
+    if (grown == 0) return false;
+    auto* fresh = static_cast<AddressCounts*>(std::calloc(grown, sizeof(AddressCounts)));
+    if (fresh == nullptr) return false;
+    AddressCounts* old = slots;
+    const uint32_t oldCapacity = capacity;
+    slots = fresh;
+    capacity = grown;
+    for (uint32_t i = 0; i < oldCapacity; ++i) {
+      if (!Free(old[i])) *SlotOf(old[i].address) = old[i];
+    }
+    std::free(old);
+    return true;
+  }
+
+  // False when the address could not be counted here (no memory).
+  bool Apply(uint32_t address, const ClientLine& line) {
+    if (!Reserve()) return false;
+    AddressCounts* slot = SlotOf(address);
+    if (Free(*slot)) {
+      slot->address = address;
+      ++used;
+    }
+    slot->spam += line.spam ? 1 : 0;
+    slot->notSpam += line.spam ? 0 : 1;
+    slot->virus += line.virus ? 1 : 0;
+    slot->notVirus += line.virus ? 0 : 1;
+    slot->last = line.last;
+    return true;
+  }
+
+  ~AddressTable() { std::free(slots); }
+};
+
 // "SIP" and "VIP": per client (field 8) the spam and virus lines.
 struct BipCounts {
   RecordTable clients{};
   KeyedQueue<ClientLine> queue{&clients, AddClientLine, {}, 0, 0};
+  AddressTable addresses;
 
   static constexpr uint32_t kFields = 9;
 
   void operator()(const LoopLine& line) {
     const TextView key = line.Trimmed(8, 32);
     if (key.length == 0) return;
-    KeyedProbe probe;
-    if (!KeyedProbeInit(&probe, key.text, key.length)) return;
     const ClientLine add{EqualsNoCase(line.Trimmed(5, 16), "SPAM"), EqualsNoCase(line.Trimmed(4, 16), "VIRUS"),
                          static_cast<int64_t>(line.ticks)};
+    uint32_t address = 0;
+    if (!addresses.failed && CanonicalIPv4(key, &address)) {
+      QueueAddress(address, add);
+      return;
+    }
+    KeyedProbe probe;
+    if (!KeyedProbeInit(&probe, key.text, key.length)) return;
     KeyedQueueAdd(&queue, probe, add);
   }
 
-  void Write(FILE* out, const OutputSettings& /*settings*/) {
+  void QueueAddress(uint32_t address, const ClientLine& add) {
+    AddressTable& table = addresses;
+    if (table.queueSize == AddressTable::kQueueLines) {
+      ApplyAddress(table.queue[table.queueHead]);
+      table.queueHead = (table.queueHead + 1) % AddressTable::kQueueLines;
+      --table.queueSize;
+    }
+    table.queue[(table.queueHead + table.queueSize++) % AddressTable::kQueueLines] = {address, add};
+    if (table.capacity != 0) __builtin_prefetch(&table.slots[AddressTable::Home(address, table.capacity)]);
+  }
+
+  void ApplyAddress(const AddressTable::Pending& pending) {
+    if (addresses.failed || addresses.Apply(pending.address, pending.line)) {
+      if (addresses.failed) AddressKey(pending.address, pending.line);
+      return;
+    }
+    // Out of memory: this line and the queued ones go to the keyed table, in
+    // order, and so do the addresses of the lines to come.
+    addresses.failed = true;
+    AddressKey(pending.address, pending.line);
+    DrainAddresses();
+  }
+
+  void DrainAddresses() {
+    AddressTable& table = addresses;
+    while (table.queueSize != 0) {
+      const AddressTable::Pending pending = table.queue[table.queueHead];
+      table.queueHead = (table.queueHead + 1) % AddressTable::kQueueLines;
+      --table.queueSize;
+      ApplyAddress(pending);
+    }
+  }
+
+  // An address line counted in the keyed table, under its text.
+  void AddressKey(uint32_t address, const ClientLine& line) {
+    char text[16];
+    KeyedProbe probe;
+    if (KeyedProbeInit(&probe, text, AddressText(address, text))) AddClientLine(&clients, probe, line);
+  }
+
+  // Moves the address table's clients into the keyed table.
+  void Settle() {
+    DrainAddresses();
     KeyedQueueFlush(&queue);
+    const AddressTable& table = addresses;
+    for (uint32_t i = 0; i < table.capacity; ++i) {
+      const AddressCounts& slot = table.slots[i];
+      if (AddressTable::Free(slot)) continue;
+      char text[16];
+      void* placed = nullptr;
+      bool inserted = false;
+      if (KeyedTableFindOrInsertView(&clients, text, AddressText(slot.address, text), kClientPayload, &placed,
+                                     &inserted) != kOk) {
+        continue;
+      }
+      auto* record = static_cast<ClientRecord*>(placed);
+      record->spam += slot.spam;
+      record->notSpam += slot.notSpam;
+      record->virus += slot.virus;
+      record->notVirus += slot.notVirus;
+      // A record already there has the lines after the table ran out of memory.
+      if (inserted) record->last = slot.last;
+    }
+  }
+
+  void Write(FILE* out, const OutputSettings& /*settings*/) {
+    Settle();
     WriteMarkedList<false>(&clients, out, "SIP");
     WriteMarkedList<true>(&clients, out, "VIP");
   }

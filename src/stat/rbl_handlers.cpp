@@ -178,8 +178,8 @@ struct RblTraffic {
   }
 
   void QueueAddresses(TextView first, TextView second, const Tally& add) {
-    KeyedProbe firstProbe{"", 0, 0, 0};
-    KeyedProbe secondProbe{"", 0, 0, 0};
+    KeyedProbe firstProbe{"", 0, 0};
+    KeyedProbe secondProbe{"", 0, 0};
     const bool hasSecond = second.length != 0;
     if (!KeyedProbeInit(&firstProbe, first.text, first.length) ||
         (hasSecond && !KeyedProbeInit(&secondProbe, second.text, second.length))) {

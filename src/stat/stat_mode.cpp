@@ -1,5 +1,7 @@
 #include "stat/stat_mode.h"
 
+#include "platform/heap_memory.h"
+
 #include "frame/jobs.h"
 #include "common/node_tree.h"
 #include "stat/stat_driver.h"
@@ -52,6 +54,7 @@ ResultCode RunStatMode(const StatModeArgs& args) {
     result = ScanNewLogDays(args.logDir, args.outputDir, args.mask, list);
   }
   if (result == kOk) {
+    HeapKeepFreedBlocks();  // each day's tables reuse the pages of the day before
     BackupStatState(args.outputDir);
     const bool force = args.datesGiven && !args.diff;
     result = RunStatTypes(args.logDir, args.outputDir, list, args.settings, force, args.diff,
