@@ -229,6 +229,58 @@ void TakePiece(BlockLineReader* reader, size_t length, bool lineFeed, LineView* 
   piece->block = reader->fills;
 }
 
+#if defined(VARNO_AVX2_SKIP)
+bool gAvx2Allowed = true;
+
+bool HaveAvx2() {
+  static const bool have = __builtin_cpu_supports("avx2") != 0;
+  return have && gAvx2Allowed;
+}
+
+// ScanPiece with 32-byte vectors; the same result.
+__attribute__((target("avx2,bmi"))) size_t ScanPieceAvx2(const char* text, size_t window, char separator,
+                                                          uint32_t wanted, PieceFields* fields) {
+  fields->count = 0;
+  const __m256i separators = _mm256_set1_epi8(separator);
+  const __m256i lineFeeds = _mm256_set1_epi8('\n');
+  const __m256i zeros = _mm256_setzero_si256();
+  size_t i = 0;
+  for (; i < window && fields->count < wanted; i += 32) {
+    const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
+    const uint32_t valid = window - i >= 32 ? ~0u : (1u << (window - i)) - 1;
+    const uint32_t stops = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(
+                               _mm256_cmpeq_epi8(block, lineFeeds), _mm256_cmpeq_epi8(block, zeros)))) &
+                           valid;
+    const uint32_t before = stops != 0 ? (1u << __builtin_ctz(stops)) - 1 : valid;
+    for (uint32_t marks = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(block, separators))) & before;
+         marks != 0 && fields->count < wanted; marks &= marks - 1) {
+      fields->at[fields->count++] = static_cast<uint32_t>(i + static_cast<size_t>(__builtin_ctz(marks)));
+    }
+    if (stops != 0) {
+      const size_t at = i + static_cast<size_t>(__builtin_ctz(stops));
+      fields->length = at;
+      fields->nulSought = true;
+      if (text[at] == '\n') return at;
+      const void* lineFeed = std::memchr(text + at, '\n', window - at);
+      return lineFeed != nullptr ? static_cast<size_t>(static_cast<const char*>(lineFeed) - text) : window;
+    }
+  }
+  size_t stop = window;
+  for (; i < window; i += 32) {
+    const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
+    const uint32_t valid = window - i >= 32 ? ~0u : (1u << (window - i)) - 1;
+    const uint32_t ends = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(block, lineFeeds))) & valid;
+    if (ends != 0) {
+      stop = i + static_cast<size_t>(__builtin_ctz(ends));
+      break;
+    }
+  }
+  fields->length = stop;
+  fields->nulSought = false;
+  return stop;
+}
+#endif
+
 // The index of the first LF of text[0, window), or window when there is
 // none. fields gets the first `wanted` separators before the first NUL, and
 // the length up to that NUL when it was sought: past the wanted separators
@@ -236,6 +288,9 @@ void TakePiece(BlockLineReader* reader, size_t length, bool lineFeed, LineView* 
 // block's pad).
 size_t ScanPiece(const char* text, size_t window, char separator, uint32_t wanted,
                  PieceFields* fields) {
+#if defined(VARNO_AVX2_SKIP)
+  if (HaveAvx2()) return ScanPieceAvx2(text, window, separator, wanted, fields);
+#endif
   fields->count = 0;
   // A stop at `at`: the LF ends both; a NUL ends the fields, and the piece
   // goes on to its LF.
@@ -539,12 +594,6 @@ __attribute__((target("avx2,popcnt,lzcnt,bmi"))) void SkipScanAvx2(SkipState* st
   }
 }
 
-bool gAvx2Allowed = true;
-
-bool HaveAvx2() {
-  static const bool have = __builtin_cpu_supports("avx2") != 0;
-  return have && gAvx2Allowed;
-}
 #endif
 
 }  // namespace
