@@ -214,8 +214,8 @@ ResultCode SearchPosition(const RecordTable* table, RecordKeyComparator comparat
   return kErrNotFound;
 }
 
-// A key's mixing hash for the lookup (of the folded key, eight bytes at a
-// time) with its length. The records' own hash is only needed when a record
+// A key's mixing hash for the lookup (eight bytes at a time, letters of
+// either case alike) with its length. The records' own hash is only needed when a record
 // is placed: SumKey.
 struct KeyDigest {
   uint32_t mixed;
@@ -283,11 +283,15 @@ inline uint64_t TailWord(const char* key, size_t length, size_t rest) {
   return word;
 }
 
+// Bit 5 set in every byte: a-z and A-Z hash alike (so do a few pairs of
+// other bytes, which only the key compare tells apart).
+constexpr uint64_t kCaseBits = 0x2020202020202020ull;
+
 KeyDigest DigestKey(const char* key, size_t length) {
   uint64_t state = 0x243F6A8885A308D3ull ^ length;
   const size_t words = length / 8;
-  for (size_t i = 0; i < words; ++i) state = MixWord(state, FoldWord(LoadWord(key + 8 * i)));
-  if (length % 8 != 0) state = MixWord(state, FoldWord(TailWord(key, length, length % 8)));
+  for (size_t i = 0; i < words; ++i) state = MixWord(state, LoadWord(key + 8 * i) | kCaseBits);
+  if (length % 8 != 0) state = MixWord(state, TailWord(key, length, length % 8) | kCaseBits);
   state *= 0xD6E8FEB86659FD93ull;
   return KeyDigest{static_cast<uint32_t>(state >> 32) ^ static_cast<uint32_t>(state),
                    static_cast<uint32_t>(length)};

@@ -32,7 +32,7 @@ void RunCompactPass(JobHandler* handler, bool primaryOpen, bool mayGrow, LoopRep
                     JobEvent* event) {
   const HandlerKind* kind = handler->type->kind;
   LoopSlot slot{handler->counts, kind->visitCompact, handler->resumeLines, handler->resumeTime};
-  handler->result = RunSharedLineLoop(handler->secondary, mayGrow, kind->fields, kind->terminated, &slot, 1, report, event);
+  handler->result = RunSharedLineLoop(handler->secondary, mayGrow, kind->fields, &slot, 1, report, event);
   if (handler->result != kOk) return;
   if (!primaryOpen) {
     handler->lines = slot.lines;
@@ -86,7 +86,6 @@ void RunJobPasses(DayJob* job, LoopReport report, JobEvent* event) {
   JobHandler* slotHandlers[kRealStatTypeCount];
   size_t slotCount = 0;
   uint32_t fields = 0;
-  bool terminated = false;
   for (JobHandler& handler : job->handlers) {
     if (!handler.hasLog) continue;
     const HandlerKind* kind = handler.type->kind;
@@ -105,12 +104,11 @@ void RunJobPasses(DayJob* job, LoopReport report, JobEvent* event) {
     slots[slotCount] = LoopSlot{handler.counts, kind->visit, handler.lines, handler.lastTime};
     slotHandlers[slotCount++] = &handler;
     if (kind->fields > fields) fields = kind->fields;
-    terminated = terminated || kind->terminated;
   }
   if (slotCount != 0) {
     const ResultCode result =
         slotCount == 1 ? slotHandlers[0]->type->kind->runAlone(job->primary, mayGrow, slots, report, event)
-                       : RunSharedLineLoop(job->primary, mayGrow, fields, terminated, slots, slotCount, report, event);
+                       : RunSharedLineLoop(job->primary, mayGrow, fields, slots, slotCount, report, event);
     for (size_t i = 0; i < slotCount; ++i) {
       slotHandlers[i]->result = result;
       slotHandlers[i]->lines = slots[i].lines;

@@ -16,32 +16,40 @@
 
 namespace {
 
-// The next ';'-field from the cursor, trimmed and cut to the buffer.
-void NextField(const char** cursor, char* buffer, size_t capacity) {
-  size_t length = 0;
-  GetField(cursor, 0, ';', nullptr, buffer, capacity, &length);
+// A field view copied into a buffer of `capacity` bytes with its NUL.
+void CopyField(TextView field, char* buffer, size_t capacity) {
+  const size_t length = field.length < capacity ? field.length : capacity - 1;
+  std::memcpy(buffer, field.text, length);
+  buffer[length] = '\0';
 }
 
-// The rest of the line from field 3 (the kind of a combined line, the first
-// field after the time of a compact one); the line text stays terminated.
-const char* AfterTime(const LoopLine& line) { return line.fieldCount > 2 ? line.fields[2].text : ""; }
-
-void SkipField(const char** cursor) {
-  size_t length = 0;
-  GetField(cursor, 0, ';', nullptr, nullptr, 0, &length);
+// Field `index` (from 0) trimmed and cut as GetField reads it into the buffer.
+template <size_t kCapacity>
+void CopyTrimmedField(const LoopLine& line, uint32_t index, char (&buffer)[kCapacity]) {
+  CopyField(line.Trimmed(index, kCapacity), buffer, kCapacity);
 }
 
-// A combined-log line of kind "E": fields 5 to 9 (and 10 to 21 when asked)
-// read into proxy with the shared proxy-line readers. False for other kinds.
-bool ReadEndLine(const LoopLine& line, ProxyLine* proxy, bool withEndFields) {
-  const char* cursor = AfterTime(line);
-  char kind[4];
-  NextField(&cursor, kind, sizeof kind);
-  if (kind[0] != 'E' && kind[0] != 'e') return false;
-  SkipField(&cursor);  // the transaction id
-  proxy->cursor = cursor;
-  ReadProxyTraffic(proxy);
-  if (withEndFields) ReadProxyEnd(proxy);
+// The line's fields as the proxy-line readers take them: those the loop
+// split, and further ones split when a reader asks.
+void ProxyFieldsOf(const LoopLine& line, ProxyFields* fields) {
+  fields->text = line.text;
+  fields->end = line.end;
+  fields->count = line.fieldCount;
+  for (uint32_t i = 0; i < line.fieldCount; ++i) {
+    fields->ends[i] = static_cast<uint32_t>(line.fields[i].text + line.fields[i].length - line.text);
+  }
+  const uint32_t stop = fields->ends[fields->count - 1];
+  fields->more = stop < fields->end && line.text[stop] == ';';
+}
+
+// A combined-log line of kind "E": fields 5 to 9 read into proxy with the
+// shared proxy-line readers (10 to 21 come with ReadProxyEndSplit). False for
+// other kinds.
+bool ReadEndLine(const LoopLine& line, ProxyFields* fields, ProxyLine* proxy) {
+  const TextView kind = line.Trimmed(2, 4);
+  if (kind.length == 0 || (kind.text[0] != 'E' && kind.text[0] != 'e')) return false;
+  ProxyFieldsOf(line, fields);
+  ReadProxyTrafficSplit(fields, proxy);
   return true;
 }
 
@@ -65,6 +73,7 @@ struct ProxyKeyProbes {
 
 // A proxy line's fields with the probes of its keys.
 struct ReadLine {
+  ProxyFields fields;
   ProxyLine proxy;
   ProxyKeyProbes keys;
   const KeyedProbe& Key(ProxyKey key) { return keys.Of(proxy, key); }
@@ -87,18 +96,20 @@ ReadLine* EndLine(const LoopLine& line, bool withEndFields, ReadLine* own) {
   if (!tSharedEndLine) tSharedEndLine.reset(new (std::nothrow) SharedEndLine);
   if (!tSharedEndLine) {
     own->keys.ready = 0;
-    return ReadEndLine(line, &own->proxy, withEndFields) ? own : nullptr;
+    if (!ReadEndLine(line, &own->fields, &own->proxy)) return nullptr;
+    if (withEndFields) ReadProxyEndSplit(&own->fields, &own->proxy, false);
+    return own;
   }
   SharedEndLine& shared = *tSharedEndLine;
   if (shared.lineId != line.id) {
     shared.lineId = line.id;
     shared.endFieldsRead = false;
     shared.read.keys.ready = 0;
-    shared.isEnd = ReadEndLine(line, &shared.read.proxy, false);
+    shared.isEnd = ReadEndLine(line, &shared.read.fields, &shared.read.proxy);
   }
   if (!shared.isEnd) return nullptr;
   if (withEndFields && !shared.endFieldsRead) {
-    ReadProxyEnd(&shared.read.proxy);
+    ReadProxyEndSplit(&shared.read.fields, &shared.read.proxy, false);
     shared.endFieldsRead = true;
   }
   return &shared.read;
@@ -112,16 +123,14 @@ uint32_t FirstCategoryMask(const char* text) {
 // Line visitors of the two layouts for the shared line loop.
 template <typename Counts>
 struct CompactVisitor {
-  static constexpr uint32_t kFields = 3;
-  static constexpr bool kTerminatedText = true;
+  static constexpr uint32_t kFields = kLoopFieldsMax;
   Counts& counts;
   void operator()(const LoopLine& line) { counts.Compact(line); }
 };
 
 template <typename Counts>
 struct CombinedVisitor {
-  static constexpr uint32_t kFields = 3;
-  static constexpr bool kTerminatedText = true;
+  static constexpr uint32_t kFields = kLoopFieldsMax;
   Counts& counts;
   void operator()(const LoopLine& line) { counts.Combined(line); }
 };
@@ -172,6 +181,7 @@ struct HttpAlerts {
     CounterTableAddProbe(&ips, line.Key(kKeyIp), 1, 0, 0);
     const char* reason = line.proxy.reason;
     ++hours[hour][0];
+    if (reason[0] == '\0') return;  // most lines have no reason word
     for (int i = 0; i < kAlertColumns - 1; ++i) {
       if (!EqualsNoCase(reason, kAlertReasons[i])) continue;
       ++hours[hour][i + 1];
@@ -188,12 +198,9 @@ struct HttpAlerts {
   // "kelb-al": 3 client address, 4 (unused), 5 reason word, 6 detail text.
   void Compact(const LoopLine& line) {
     ProxyLine* proxy = &own->proxy;
-    const char* cursor = AfterTime(line);
-    NextField(&cursor, proxy->ip, sizeof proxy->ip);
-    SkipField(&cursor);
-    NextField(&cursor, proxy->reason, sizeof proxy->reason);
-    size_t length = 0;
-    GetFieldRaw(&cursor, 0, ';', nullptr, proxy->detail, sizeof proxy->detail, &length);
+    CopyTrimmedField(line, 2, proxy->ip);
+    CopyTrimmedField(line, 4, proxy->reason);
+    CopyField(CutField(line.Field(5), sizeof proxy->detail), proxy->detail, sizeof proxy->detail);
     own->keys.ready = 0;
     Count(line.hour, *own);
   }
@@ -240,12 +247,10 @@ struct HttpTraffic {
   // "kelb-tr": 3 client address, 4 host, 5 volume in bytes.
   void Compact(const LoopLine& line) {
     ProxyLine* proxy = &own->proxy;
-    const char* cursor = AfterTime(line);
-    NextField(&cursor, proxy->ip, sizeof proxy->ip);
-    NextField(&cursor, proxy->host, sizeof proxy->host);
-    NextField(&cursor, proxy->scratch, sizeof proxy->scratch);
+    CopyTrimmedField(line, 2, proxy->ip);
+    CopyTrimmedField(line, 3, proxy->host);
     own->keys.ready = 0;
-    Count(line.hour, *own, ReadUnsignedDecimal(proxy->scratch));
+    Count(line.hour, *own, ReadUnsignedDecimal(line.Trimmed(4, sizeof proxy->scratch)));
   }
 
   void Write(FILE* out, const OutputSettings& settings) {
@@ -270,9 +275,11 @@ struct HttpTraffic {
 // The "MUC" key of each category bit, "0x%08lx" of the bit's value.
 struct CategoryKeys {
   char text[32][16];
+  KeyedProbe probes[32];
   CategoryKeys() {
     for (uint32_t bit = 0; bit < 32; ++bit) {
-      snprintf(text[bit], sizeof text[bit], "0x%08" PRIx32, static_cast<uint32_t>(1u << bit));
+      const int length = snprintf(text[bit], sizeof text[bit], "0x%08" PRIx32, static_cast<uint32_t>(1u << bit));
+      KeyedProbeInit(&probes[bit], text[bit], static_cast<size_t>(length));
     }
   }
 };
@@ -292,8 +299,8 @@ struct HttpWebFilter {
   void Count(uint32_t mask, ReadLine& line) {
     if (mask == 0) return;
     const CategoryKeys& keys = CategoryKeyTexts();
-    for (uint32_t bit = 0; bit < 32; ++bit) {
-      if ((mask & (1u << bit)) != 0) CounterTableAdd(&categories, keys.text[bit], 1, 0, 0);
+    for (uint32_t bits = mask; bits != 0; bits &= bits - 1) {
+      CounterTableAddProbe(&categories, keys.probes[__builtin_ctz(bits)], 1, 0, 0);
     }
     CounterTableAddProbe(&hosts, line.Key(kKeyHost), 1, 0, 0);
     CounterTableAddProbe(&users, line.Key(kKeyUser), 1, 0, 0);
@@ -308,12 +315,10 @@ struct HttpWebFilter {
   // "kelb-wf": 3 (unused), 4 user, 5 client address, 6 host, 7 category mask.
   void Compact(const LoopLine& line) {
     ProxyLine* proxy = &own->proxy;
-    const char* cursor = AfterTime(line);
-    SkipField(&cursor);
-    NextField(&cursor, proxy->user, sizeof proxy->user);
-    NextField(&cursor, proxy->ip, sizeof proxy->ip);
-    NextField(&cursor, proxy->host, sizeof proxy->host);
-    NextField(&cursor, proxy->scratch, sizeof proxy->scratch);
+    CopyTrimmedField(line, 3, proxy->user);
+    CopyTrimmedField(line, 4, proxy->ip);
+    CopyTrimmedField(line, 5, proxy->host);
+    CopyTrimmedField(line, 6, proxy->scratch);
     own->keys.ready = 0;
     Count(FirstCategoryMask(proxy->scratch), *own);
   }
@@ -337,8 +342,7 @@ struct HttpWebFilter {
 // the driver's shared loops feed them.
 template <typename Counts>
 struct HttpSession {
-  static constexpr uint32_t kFields = 3;
-  static constexpr bool kTerminatedText = true;
+  static constexpr uint32_t kFields = kLoopFieldsMax;
   Counts counts;
   ReadLine line;
   HttpSession() { counts.own = &line; }

@@ -32,9 +32,8 @@ std::atomic<uint64_t> gLoopSerial{0};
 
 uint64_t NextLoopSerial() { return gLoopSerial.fetch_add(1, std::memory_order_relaxed) + 1; }
 
-ResultCode RunSharedLineLoop(FILE* log, bool mayGrow, uint32_t fields, bool terminated, LoopSlot* slots,
+ResultCode RunSharedLineLoop(FILE* log, bool mayGrow, uint32_t fields, LoopSlot* slots,
                              size_t slotCount, LoopReport report, JobEvent* event) {
-  const auto visit = [slots](size_t slot, const LoopLine& line) { slots[slot].visit(slots[slot].visitor, line); };
-  if (terminated) return LineLoopCore<TerminatedLines>(log, mayGrow, fields, slots, slotCount, report, event, visit);
-  return LineLoopCore<ScannedLines>(log, mayGrow, fields, slots, slotCount, report, event, visit);
+  return LineLoopCore(log, mayGrow, fields, slots, slotCount, report, event,
+                      [slots](size_t slot, const LoopLine& line) { slots[slot].visit(slots[slot].visitor, line); });
 }

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <type_traits>
 
 #include "frame/console.h"
 #include "frame/jobs.h"
@@ -25,6 +24,8 @@ constexpr uint32_t kLoopFieldsMax = 16;
 struct LoopLine {
   TextView fields[kLoopFieldsMax];
   uint32_t fieldCount;  // fields the line has, up to the handler's kFields
+  const char* text;     // the whole line (not NUL-ended)
+  uint32_t end;         // where its fields end: its first NUL, or its length less a final CR
   uint32_t hour;
   uint64_t ticks;  // time of day
   uint64_t id;     // the line's number and its loop's: no two lines share it
@@ -83,10 +84,8 @@ uint64_t NextLoopSerial();
 
 constexpr size_t kLoopSlotsMax = 8;
 
-// Where a loop gets its lines from. ScannedLines finds each line's end and
-// its first separators in one pass over read-only blocks; TerminatedLines
-// gives lines ended by a NUL in a writable buffer, for handlers that read the
-// rest of a line as a C string. Both give the same pieces and fields.
+// A loop's lines: each line's end and first separators found in one pass
+// over read-only blocks.
 struct ScannedLines {
   BlockLineReader reader;
   LineView piece;
@@ -101,19 +100,21 @@ struct ScannedLines {
   bool Whole() const { return PieceIsWhole(piece); }
   uint64_t Consumed() const { return piece.consumed; }
   // The fields as SplitFields finds them in the piece without a final CR.
-  uint32_t Split(TextView* fields) const {
+  void Split(LoopLine* line) const {
     size_t end = piece.length;
     if (end > 0 && piece.text[end - 1] == '\r') --end;
     if (found.length < end) end = found.length;  // a NUL ends the fields
+    line->text = piece.text;
+    line->end = static_cast<uint32_t>(end);
     uint32_t count = 0;
     size_t start = 0;
     for (uint32_t i = 0; i < found.count; ++i) {
-      fields[count++] = TextView{piece.text + start, found.at[i] - start};
-      if (count == wanted) return count;
+      line->fields[count++] = TextView{piece.text + start, found.at[i] - start};
+      if (count == wanted) break;
       start = found.at[i] + 1;
     }
-    fields[count++] = TextView{piece.text + start, end - start};
-    return count;
+    if (count < wanted) line->fields[count++] = TextView{piece.text + start, end - start};
+    line->fieldCount = count;
   }
   // Leaves the stream at the start of the piece read last (before) or behind it.
   ResultCode Leave(FILE* log, bool before) {
@@ -122,40 +123,18 @@ struct ScannedLines {
   void Free() { BlockLineReaderFree(&reader); }
 };
 
-struct TerminatedLines {
-  LineReader reader;
-  LinePiece piece;
-  uint32_t wanted = 0;
-
-  ResultCode Init(FILE* log, uint32_t fields) {
-    wanted = fields;
-    return LineReaderInit(&reader, log, 0);
-  }
-  int Next() { return LineReaderNext(&reader, &piece); }
-  bool Whole() const { return PieceIsWhole(piece); }
-  uint64_t Consumed() const { return piece.consumed; }
-  uint32_t Split(TextView* fields) {
-    // A CR before the LF is no part of the last field.
-    if (piece.length > 0 && piece.text[piece.length - 1] == '\r') piece.text[--piece.length] = '\0';
-    return SplitFields(piece.text, piece.length, ';', fields, wanted);
-  }
-  // The stream already stands behind the last piece read.
-  ResultCode Leave(FILE* log, bool before) { return before ? SeekStream(log, piece.offset) : kOk; }
-  void Free() { LineReaderFree(&reader); }
-};
-
 // The loop itself: each line is split once (its first `fields` fields) and
 // given with dispatch(slot, line) to every slot whose resume filter it
 // passes, in slot order. In a log that may grow, a last line without its line
 // end is not read: the loop stops before it and leaves the stream there, so
 // that the stream's position is the size taken. Returns 0, kUserAbort,
 // kErrReadFault (the handlers then write nothing), or kErrNoMemory.
-template <typename Lines, typename Dispatch>
+template <typename Dispatch>
 ResultCode LineLoopCore(FILE* log, bool mayGrow, uint32_t fields, LoopSlot* slots, size_t slotCount,
                         LoopReport report, JobEvent* event, Dispatch dispatch) {
   if (slotCount == 0 || slotCount > kLoopSlotsMax || fields > kLoopFieldsMax) return kErrInvalidArgument;
   LoopProgress progress{report, StreamSizeAndRewind(log), -1};
-  Lines source;
+  ScannedLines source;
   ResultCode result = source.Init(log, fields > 2 ? fields : 2);
   if (result != kOk) {
     source.Free();
@@ -194,7 +173,7 @@ ResultCode LineLoopCore(FILE* log, bool mayGrow, uint32_t fields, LoopSlot* slot
     }
     ++lines;
     LoopLine line;
-    line.fieldCount = source.Split(line.fields);
+    source.Split(&line);
     if (line.fieldCount < 2) continue;
     const TextView time = TrimField(line.fields[1], kTimeFieldCapacity);
     uint16_t hour = 0;
@@ -224,14 +203,8 @@ ResultCode LineLoopCore(FILE* log, bool mayGrow, uint32_t fields, LoopSlot* slot
   return kOk;
 }
 
-// Whether a visitor reads the rest of a line as a C string (the line then
-// comes NUL-ended in a writable buffer).
-template <typename Visitor>
-constexpr bool kReadsTerminatedText = requires { Visitor::kTerminatedText; };
-
 // The loop over slots of any handlers (their visit functions).
-// `terminated`: some handler reads a line's rest as a C string.
-ResultCode RunSharedLineLoop(FILE* log, bool mayGrow, uint32_t fields, bool terminated, LoopSlot* slots,
+ResultCode RunSharedLineLoop(FILE* log, bool mayGrow, uint32_t fields, LoopSlot* slots,
                              size_t slotCount, LoopReport report, JobEvent* event);
 
 // The loop for one slot whose visitor is a Visitor, called directly.
@@ -239,9 +212,8 @@ template <typename Visitor>
 ResultCode RunVisitorLoop(FILE* log, bool mayGrow, LoopSlot* slot, LoopReport report, JobEvent* event) {
   static_assert(Visitor::kFields <= kLoopFieldsMax, "too many fields for one line");
   Visitor& visitor = *static_cast<Visitor*>(slot->visitor);
-  using Lines = std::conditional_t<kReadsTerminatedText<Visitor>, TerminatedLines, ScannedLines>;
-  return LineLoopCore<Lines>(log, mayGrow, Visitor::kFields, slot, 1, report, event,
-                             [&visitor](size_t, const LoopLine& line) { visitor(line); });
+  return LineLoopCore(log, mayGrow, Visitor::kFields, slot, 1, report, event,
+                      [&visitor](size_t, const LoopLine& line) { visitor(line); });
 }
 
 // The loop with one handler: visit(const LoopLine&) gets every line with a

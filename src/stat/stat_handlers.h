@@ -11,7 +11,6 @@
 // handler's file when its item's turn comes.
 struct HandlerKind {
   uint32_t fields;  // fields of a line the handler reads
-  bool terminated;  // it reads a line's rest as a C string
   void* (*create)();  // fresh counts; null when out of memory
   void (*visit)(void* counts, const LoopLine& line);
   // Lines of the type's second (compact) log; null when it has none.
@@ -39,12 +38,11 @@ struct KindOf {
   }
   static void Destroy(void* counts) { delete static_cast<Counts*>(counts); }
   static constexpr HandlerKind Make() {
-    constexpr bool kTerminated = kReadsTerminatedText<Counts>;
     constexpr bool kCompact = requires(Counts& counts, const LoopLine& line) { counts.Compact(line); };
     if constexpr (kCompact) {
-      return {Counts::kFields, kTerminated, Create, Visit, VisitCompact, Write, Destroy, RunVisitorLoop<Counts>};
+      return {Counts::kFields, Create, Visit, VisitCompact, Write, Destroy, RunVisitorLoop<Counts>};
     } else {
-      return {Counts::kFields, kTerminated, Create, Visit, nullptr, Write, Destroy, RunVisitorLoop<Counts>};
+      return {Counts::kFields, Create, Visit, nullptr, Write, Destroy, RunVisitorLoop<Counts>};
     }
   }
 };
