@@ -123,15 +123,17 @@ size_t AddressText(uint32_t address, char* text) {
 // Clients with an IPv4 address for a key, counted by value in an open
 // addressed table whose slots hold the counts: a line costs one slot load,
 // which a queue of lines starts early. Slots with no line are free.
+// Twenty bytes a slot: the unmarked counts are the lines less the marked
+// ones, and the time of the last line is kept in whole seconds (all that
+// the lists show of it).
 struct AddressCounts {
   uint32_t address;
+  uint32_t lines;
   uint32_t spam;
-  uint32_t notSpam;
   uint32_t virus;
-  uint32_t notVirus;
-  uint32_t reserved;
-  int64_t last;
+  uint32_t lastSecond;
 };
+constexpr int64_t kTicksPerSecond = 10000000;
 
 struct AddressTable {
   static constexpr size_t kQueueLines = 8;
@@ -150,7 +152,7 @@ struct AddressTable {
   static uint32_t Home(uint32_t address, uint32_t capacity) {
     return static_cast<uint32_t>((address * 0x9E3779B97F4A7C15ull) >> 32) & (capacity - 1);
   }
-  static bool Free(const AddressCounts& slot) { return slot.spam == 0 && slot.notSpam == 0; }
+  static bool Free(const AddressCounts& slot) { return slot.lines == 0; }
 
   AddressCounts* SlotOf(uint32_t address) {
     for (uint32_t i = Home(address, capacity);; i = (i + 1) & (capacity - 1)) {
@@ -184,11 +186,10 @@ struct AddressTable {
       slot->address = address;
       ++used;
     }
+    ++slot->lines;
     slot->spam += line.spam ? 1 : 0;
-    slot->notSpam += line.spam ? 0 : 1;
     slot->virus += line.virus ? 1 : 0;
-    slot->notVirus += line.virus ? 0 : 1;
-    slot->last = line.last;
+    slot->lastSecond = static_cast<uint32_t>(line.last / kTicksPerSecond);
     return true;
   }
 
@@ -275,11 +276,11 @@ struct BipCounts {
       }
       auto* record = static_cast<ClientRecord*>(placed);
       record->spam += slot.spam;
-      record->notSpam += slot.notSpam;
+      record->notSpam += slot.lines - slot.spam;
       record->virus += slot.virus;
-      record->notVirus += slot.notVirus;
+      record->notVirus += slot.lines - slot.virus;
       // A record already there has the lines after the table ran out of memory.
-      if (inserted) record->last = slot.last;
+      if (inserted) record->last = static_cast<int64_t>(slot.lastSecond) * kTicksPerSecond;
     }
   }
 
