@@ -93,24 +93,29 @@ void WriteMarkedList(RecordTable* table, FILE* out, const char* label) {
 // leading zeros: exactly one text has each value, so counting such clients
 // by value counts them as their text would be.
 bool CanonicalIPv4(TextView key, uint32_t* address) {
+  if (key.length < 7 || key.length > 15) return false;
   uint32_t value = 0;
-  uint32_t octets = 0;
-  size_t i = 0;
-  for (;;) {
-    const size_t start = i;
-    uint32_t octet = 0;
-    while (i < key.length && i - start < 3 && key.text[i] >= '0' && key.text[i] <= '9') {
-      octet = octet * 10 + static_cast<uint32_t>(key.text[i++] - '0');
+  uint32_t octet = 0;
+  uint32_t digits = 0;
+  uint32_t dots = 0;
+  for (size_t i = 0; i < key.length; ++i) {
+    const uint32_t digit = static_cast<uint32_t>(static_cast<unsigned char>(key.text[i])) - '0';
+    if (digit <= 9) {
+      if (digits == 1 && octet == 0) return false;  // a leading zero
+      octet = octet * 10 + digit;
+      ++digits;
+    } else if (key.text[i] == '.' && digits != 0 && octet <= 255 && dots < 3) {
+      value = value << 8 | octet;
+      octet = 0;
+      digits = 0;
+      ++dots;
+    } else {
+      return false;
     }
-    const size_t digits = i - start;
-    if (digits == 0 || octet > 255 || (digits > 1 && key.text[start] == '0')) return false;
-    value = value << 8 | octet;
-    if (++octets == 4) break;
-    if (i >= key.length || key.text[i] != '.') return false;
-    ++i;
   }
-  *address = value;
-  return i == key.length;
+  if (dots != 3 || digits == 0 || octet > 255) return false;
+  *address = value << 8 | octet;
+  return true;
 }
 
 // The dotted text of an address into text (16 bytes); its length.
