@@ -17,6 +17,22 @@ using Folder = scratch::Folder;
 using scratch::ReadFile;
 using scratch::WriteFile;
 
+// A feed name gives the job name: ASCII letters in lower case, cut at a
+// blank, "-dbf" added; any other character refuses it.
+TEST(FeedName, LettersFoldAndOtherCharactersAreRefused) {
+  const struct {
+    const wchar_t* name;
+    ResultCode result;
+    const wchar_t* job;
+  } cases[] = {{L"AZaz09_-", kOk, L"azaz09_--dbf"}, {L"Main feed", kOk, L"main"},
+               {L"bad.name", kErrInvalidValue, L""}, {L"caf\u00e9", kErrInvalidValue, L""}};
+  for (const auto& c : cases) {
+    std::wstring job = L"x";
+    EXPECT_EQ(CheckFeedName(c.name, &job), c.result) << c.name;
+    EXPECT_EQ(job, c.job) << c.name;
+  }
+}
+
 TEST(FeedConfigFile, MissingFileAndValuesThatWouldBreakAStatementAreRefused) {
   Folder folder;
   const std::wstring confDir = folder.Wide() + L"/";
@@ -121,6 +137,25 @@ TEST(PendingFile, WritesUnfinishedStoredMessagesAndLoadsThemBack) {
   EXPECT_EQ(loaded->stored, 1u);
   EXPECT_EQ(loaded->smtpOffset, kNoOffset);
   ReleaseFeedConfig(&config);
+}
+
+// Messages of one key at several times: each is found by its time, and a
+// time none has finds nothing, also for the table's last key.
+TEST(MessageTable, EqualKeysAreFoundByTime) {
+  RecordTable table{};
+  const TimeValue at = MakeTime(2024, 3, 11, 13, 0, 5);
+  for (const FeedMessage& message : {Message(1, at, 0, 0, 0, 0), Message(2, at + 1, 0, 0, 0, 0),
+                                     Message(2, at, 0, 0, 0, 0), Message(3, at, 0, 0, 0, 0)}) {
+    ASSERT_EQ(InsertFeedMessage(&table, message, nullptr), kOk);
+  }
+  const FeedMessage two = Message(2, at, 0, 0, 0, 0);
+  const FeedMessage three = Message(3, at, 0, 0, 0, 0);
+  ASSERT_NE(FindFeedMessageAt(&table, two.key, at + 1), nullptr);
+  EXPECT_EQ(FindFeedMessageAt(&table, two.key, at + 1)->time, at + 1);
+  EXPECT_EQ(FindFeedMessageAt(&table, two.key, at)->time, at);
+  EXPECT_EQ(FindFeedMessageAt(&table, two.key, at + 2), nullptr);
+  EXPECT_EQ(FindFeedMessageAt(&table, three.key, at + 2), nullptr);
+  RecordTableFree(&table);
 }
 
 TEST(PendingFile, MalformedAndFarAwayLinesAreDropped) {
