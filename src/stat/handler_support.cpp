@@ -122,14 +122,6 @@ int CompareCountersThenKey(void* /*context*/, const void* left, const void* righ
   return order != 0 ? order : KeyTie(a, b);
 }
 
-int CompareMarkedThenKey(void* /*context*/, const void* left, const void* right) {
-  const auto* a = static_cast<const CounterRecord*>(left);
-  const auto* b = static_cast<const CounterRecord*>(right);
-  if (a->total1 != b->total1) return a->total1 > b->total1 ? -1 : 1;
-  if (a->total2 != b->total2) return a->total2 < b->total2 ? -1 : 1;
-  return KeyTie(a, b);
-}
-
 void ApplyCounterAddition(RecordTable* table, const KeyedProbe& probe, const CounterAddition& add) {
   CounterTableAddProbe(table, probe, add.add1, add.add2, add.last);
 }

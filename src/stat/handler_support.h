@@ -124,8 +124,6 @@ inline bool HandlerArgumentsValid(FILE* primary, FILE* output, uint32_t* lines, 
          settings != nullptr;
 }
 
-// Top-list orders with a fixed tie order (key, ignoring case), so that equal
-// counts always come out the same way.
+// The top-list order with a fixed tie order (key, ignoring case), so that
+// equal counts always come out the same way.
 int CompareCountersThenKey(void* context, const void* a, const void* b);
-// Larger total1 first, then smaller total2, then key (marked/unmarked lists).
-int CompareMarkedThenKey(void* context, const void* a, const void* b);

@@ -89,9 +89,9 @@ void WriteMarkedList(RecordTable* table, FILE* out, const char* label) {
   }
 }
 
-// The text of `key` when it is an IPv4 address as dotted decimals without
-// leading zeros: exactly one text has each value, so counting such clients
-// by value counts them as their text would be.
+// Whether `key` is an IPv4 address in dotted decimals without leading zeros,
+// and its value: such a text is the only one of its value, so counting these
+// clients by value counts them as their texts would be.
 bool CanonicalIPv4(TextView key, uint32_t* address) {
   if (key.length < 7 || key.length > 15) return false;
   uint32_t value = 0;
@@ -126,11 +126,10 @@ size_t AddressText(uint32_t address, char* text) {
 }
 
 // Clients with an IPv4 address for a key, counted by value in an open
-// addressed table whose slots hold the counts: a line costs one slot load,
-// which a queue of lines starts early. Slots with no line are free.
-// Twenty bytes a slot: the unmarked counts are the lines less the marked
-// ones, and the time of the last line is kept in whole seconds (all that
-// the lists show of it).
+// addressed table whose slots hold the counts (a free slot has no line): a
+// line costs one slot load, which a queue of lines starts early. A slot has
+// twenty bytes: the unmarked counts are the lines less the marked ones, and
+// the last line's time is kept in whole seconds, all that the lists show.
 struct AddressCounts {
   uint32_t address;
   uint32_t lines;

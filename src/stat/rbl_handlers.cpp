@@ -147,35 +147,10 @@ struct RblTraffic {
     QueueAddresses(firstKey, secondKey, add);
   }
 
-  // The address updates of a line wait kQueueLines lines in a queue (their
-  // keys copied when short), so that the lookups' memory loads overlap: the
-  // slots are loaded when a line comes, the records halfway through the
-  // queue, and the update finds both in the cache. Updates keep line order.
-  static constexpr size_t kQueueLines = 16;
-  static constexpr size_t kQueuedKeyMax = 128;
-  struct QueuedLine {
-    Tally add;
-    KeyedProbe first;
-    KeyedProbe second;
-    bool hasSecond;
-    char firstText[kQueuedKeyMax];
-    char secondText[kQueuedKeyMax];
-  };
-  QueuedLine queue[kQueueLines];
-  size_t queueHead = 0;
-  size_t queueSize = 0;
-
-  void ApplyAddresses(const KeyedProbe& first, const KeyedProbe* second, const Tally& add) {
-    AddAddress(&senders, first, add);
-    if (second != nullptr) AddAddress(&recipients, *second, add);
-  }
-
-  void FlushQueue() {
-    for (; queueSize != 0; --queueSize, queueHead = (queueHead + 1) % kQueueLines) {
-      const QueuedLine& line = queue[queueHead];
-      ApplyAddresses(line.first, line.hasSecond ? &line.second : nullptr, line.add);
-    }
-  }
+  // The address updates wait in queues, so that their lookups' memory loads
+  // overlap.
+  KeyedQueue<Tally> senderQueue{&senders, AddAddress, {}, 0, 0};
+  KeyedQueue<Tally> recipientQueue{&recipients, AddAddress, {}, 0, 0};
 
   void QueueAddresses(TextView first, TextView second, const Tally& add) {
     KeyedProbe firstProbe{"", 0, 0};
@@ -185,40 +160,13 @@ struct RblTraffic {
         (hasSecond && !KeyedProbeInit(&secondProbe, second.text, second.length))) {
       return;
     }
-    if (firstProbe.length > kQueuedKeyMax || secondProbe.length > kQueuedKeyMax) {
-      FlushQueue();  // a long key is applied in place, after the lines before it
-      ApplyAddresses(firstProbe, hasSecond ? &secondProbe : nullptr, add);
-      return;
-    }
-    if (queueSize == kQueueLines) {
-      const QueuedLine& oldest = queue[queueHead];
-      ApplyAddresses(oldest.first, oldest.hasSecond ? &oldest.second : nullptr, oldest.add);
-      queueHead = (queueHead + 1) % kQueueLines;
-      --queueSize;
-    }
-    QueuedLine& line = queue[(queueHead + queueSize) % kQueueLines];
-    ++queueSize;
-    line.add = add;
-    line.hasSecond = hasSecond;
-    std::memcpy(line.firstText, firstProbe.key, firstProbe.length);
-    line.first = firstProbe;
-    line.first.key = line.firstText;
-    KeyedTablePrefetchSlot(&senders, line.first);
-    if (hasSecond) {
-      std::memcpy(line.secondText, secondProbe.key, secondProbe.length);
-      line.second = secondProbe;
-      line.second.key = line.secondText;
-      KeyedTablePrefetchSlot(&recipients, line.second);
-    }
-    if (queueSize > kQueueLines / 2) {
-      const QueuedLine& middle = queue[(queueHead + queueSize - 1 - kQueueLines / 2) % kQueueLines];
-      KeyedTablePrefetchRecord(&senders, middle.first);
-      if (middle.hasSecond) KeyedTablePrefetchRecord(&recipients, middle.second);
-    }
+    KeyedQueueAdd(&senderQueue, firstProbe, add);
+    if (hasSecond) KeyedQueueAdd(&recipientQueue, secondProbe, add);
   }
 
   void Write(FILE* out, const OutputSettings& settings) {
-    FlushQueue();
+    KeyedQueueFlush(&senderQueue);
+    KeyedQueueFlush(&recipientQueue);
     Tally day{};
     for (const Tally& hour : hours) {
       day.messages += hour.messages;
