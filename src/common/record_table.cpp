@@ -332,8 +332,8 @@ inline bool SameBytes(const char* a, const char* b, size_t length) {
 }
 
 // Equal ignoring ASCII case; the usual exact spelling is tested first.
-// SameKeyInline is the copy for the counter fast path, where the inline word
-// compare pays; the general lookup keeps the library compare.
+// SameKeyInline is the copy for finding a key already there, where the inline
+// word compare pays; the walk that places a key keeps the library compare.
 [[gnu::always_inline]] inline bool SameKeyInline(const char* stored, const char* key,
                                                  size_t length) {
   if (stored[length] != '\0') return false;
@@ -345,6 +345,27 @@ bool SameKey(const char* stored, const char* key, size_t length) {
   if (stored[length] != '\0') return false;
   if (std::memcmp(stored, key, length) == 0) return true;
   return CompareViewNoCase(key, length, stored) == 0;
+}
+
+// The record of the probe's key in a table on its keyed fast path for
+// records of keyOffset, found with the inline compare: most lookups meet a key
+// already there. Null when the key is not there or the table is on no such
+// path (*onPath tells which).
+[[gnu::always_inline]] inline unsigned char* FindOnFastPath(const RecordTable* table, const KeyedProbe& probe,
+                                                            uint32_t keyOffset, bool* onPath) {
+  *onPath = table != nullptr && table->lookup != nullptr && probe.key != nullptr &&
+            table->keyedState == kKeyedFast && table->keyOffset == keyOffset;
+  if (!*onPath) return nullptr;
+  const uint32_t mask = table->lookupCapacity - 1;
+  for (uint32_t i = probe.mixed & mask;; i = (i + 1) & mask) {
+    const uint64_t slot = table->lookup[i];
+    if (slot == 0) return nullptr;
+    if (static_cast<uint32_t>(slot >> 32) != probe.mixed) continue;
+    unsigned char* candidate = table->data + (static_cast<uint32_t>(slot) - 1);
+    if (SameKeyInline(reinterpret_cast<const char*>(candidate + keyOffset), probe.key, probe.length)) {
+      return candidate;
+    }
+  }
 }
 
 // The lookup slot holding the key, or the empty slot where it belongs. A slot
@@ -610,6 +631,12 @@ ResultCode KeyedTableFindOrInsertProbe(RecordTable* table, const KeyedProbe& pro
   bool dummy = false;
   if (inserted == nullptr) inserted = &dummy;
   uint32_t keyOffset = static_cast<uint32_t>(sizeof(KeyedRecordHeader)) + payloadSize;
+  bool onPath = false;
+  if (unsigned char* found = FindOnFastPath(table, probe, keyOffset, &onPath)) {
+    *record = found;
+    *inserted = false;
+    return kOk;
+  }
   if (table->keyedState == kKeyedUnused) {
     if (table->count == 0) {
       table->keyedState = kKeyedFast;
@@ -659,29 +686,14 @@ void* KeyedTableFind(RecordTable* table, const char* key, uint32_t payloadSize) 
   return RecordAt(table, position);
 }
 
-// Most adds meet a key already counted: a table on its keyed fast path adds
-// to it straight from the lookup, and inserts a new key without a second
-// lookup walk.
+// A counter add on the keyed fast path: to the record found, or to a new one
+// placed without a second lookup walk. False when the table is on no such path.
 static bool AddCounterFast(RecordTable* table, const KeyedProbe& probe, uint64_t add1,
                            uint64_t add2, int64_t last, ResultCode* result) {
-  if (table == nullptr || table->lookup == nullptr || probe.key == nullptr ||
-      table->keyedState != kKeyedFast ||
-      table->keyOffset != sizeof(KeyedRecordHeader) + kCounterPayload) {
-    return false;
-  }
-  const uint32_t mask = table->lookupCapacity - 1;
-  CounterRecord* counter = nullptr;
-  for (uint32_t i = probe.mixed & mask;; i = (i + 1) & mask) {
-    const uint64_t slot = table->lookup[i];
-    if (slot == 0) break;
-    if (static_cast<uint32_t>(slot >> 32) != probe.mixed) continue;
-    CounterRecord* candidate =
-        reinterpret_cast<CounterRecord*>(table->data + (static_cast<uint32_t>(slot) - 1));
-    if (SameKeyInline(candidate->key, probe.key, probe.length)) {
-      counter = candidate;
-      break;
-    }
-  }
+  bool onPath = false;
+  auto* counter = reinterpret_cast<CounterRecord*>(
+      FindOnFastPath(table, probe, sizeof(KeyedRecordHeader) + kCounterPayload, &onPath));
+  if (!onPath) return false;
   if (counter == nullptr) {
     void* placed = nullptr;
     bool inserted = false;

@@ -80,12 +80,99 @@ void OpenJobLogs(const wchar_t* logDir, DayJob* job) {
   }
 }
 
-void RunJobPasses(DayJob* job, LoopReport report, JobEvent* event) {
-  const bool mayGrow = LogMayGrow(job->day);
+namespace {
+
+// The primary log's loop: one slot per handler, except that handlers of one
+// joint kind starting from one resume point share the slot of their joint.
+struct PrimaryPass {
+  JobHandler* handlers[kRealStatTypeCount];
+  size_t slotOf[kRealStatTypeCount];  // per handler
+  size_t handlerCount = 0;
   LoopSlot slots[kRealStatTypeCount];
-  JobHandler* slotHandlers[kRealStatTypeCount];
+  const JointKind* joints[kRealStatTypeCount];  // per slot, null for a handler's own
+  const HandlerKind* kinds[kRealStatTypeCount];  // per slot, its first handler's
   size_t slotCount = 0;
   uint32_t fields = 0;
+};
+
+bool SameResumePoint(const JobHandler& a, const JobHandler& b) {
+  return a.lines == b.lines && a.lastTime == b.lastTime;
+}
+
+// Handler `first`'s slot (the handlers before it have theirs): a joint with
+// the later handlers that can join it when there are any and memory allows,
+// its own otherwise.
+void AddSlot(PrimaryPass* pass, size_t first, bool* slotted) {
+  const JobHandler& handler = *pass->handlers[first];
+  const HandlerKind* kind = handler.type->kind;
+  const size_t slot = pass->slotCount++;
+  pass->slots[slot] = LoopSlot{handler.counts, kind->visit, handler.lines, handler.lastTime};
+  pass->joints[slot] = nullptr;
+  pass->kinds[slot] = kind;
+  pass->slotOf[first] = slot;
+  if (kind->joint == nullptr) return;
+  size_t members[kRealStatTypeCount];
+  void* counts[kRealStatTypeCount];
+  const HandlerKind* kinds[kRealStatTypeCount];
+  size_t count = 0;
+  for (size_t i = first; i < pass->handlerCount; ++i) {
+    const JobHandler& other = *pass->handlers[i];
+    if (slotted[i] || other.type->kind->joint != kind->joint || !SameResumePoint(handler, other)) continue;
+    members[count] = i;
+    counts[count] = other.counts;
+    kinds[count++] = other.type->kind;
+  }
+  if (count < 2) return;
+  void* joint = kind->joint->create(counts, kinds, count);
+  if (joint == nullptr) return;
+  pass->slots[slot].visitor = joint;
+  pass->slots[slot].visit = kind->joint->visit;
+  pass->joints[slot] = kind->joint;
+  for (size_t k = 0; k < count; ++k) {
+    pass->slotOf[members[k]] = slot;
+    slotted[members[k]] = true;
+  }
+}
+
+void BuildSlots(PrimaryPass* pass) {
+  bool slotted[kRealStatTypeCount] = {};
+  for (size_t i = 0; i < pass->handlerCount; ++i) {
+    const uint32_t fields = pass->handlers[i]->type->kind->fields;
+    if (fields > pass->fields) pass->fields = fields;
+    if (!slotted[i]) AddSlot(pass, i, slotted);
+  }
+}
+
+ResultCode RunPrimaryLoop(PrimaryPass* pass, FILE* log, bool mayGrow, LoopReport report, JobEvent* event) {
+  if (pass->slotCount != 1) {
+    return RunSharedLineLoop(log, mayGrow, pass->fields, pass->slots, pass->slotCount, report, event);
+  }
+  const auto runAlone = pass->joints[0] != nullptr ? pass->joints[0]->runAlone : pass->kinds[0]->runAlone;
+  return runAlone(log, mayGrow, pass->slots, report, event);
+}
+
+// Each handler's result and resume point; joints hand their counts on.
+void FinishPrimaryPass(PrimaryPass* pass, ResultCode loopResult) {
+  ResultCode slotResults[kRealStatTypeCount];
+  for (size_t s = 0; s < pass->slotCount; ++s) {
+    slotResults[s] = loopResult;
+    if (pass->joints[s] == nullptr) continue;
+    const ResultCode finished = pass->joints[s]->finish(pass->slots[s].visitor, loopResult == kOk);
+    if (loopResult == kOk) slotResults[s] = finished;
+  }
+  for (size_t i = 0; i < pass->handlerCount; ++i) {
+    const size_t slot = pass->slotOf[i];
+    pass->handlers[i]->result = slotResults[slot];
+    pass->handlers[i]->lines = pass->slots[slot].lines;
+    pass->handlers[i]->lastTime = pass->slots[slot].lastTime;
+  }
+}
+
+}  // namespace
+
+void RunJobPasses(DayJob* job, LoopReport report, JobEvent* event) {
+  const bool mayGrow = LogMayGrow(job->day);
+  PrimaryPass pass;
   for (JobHandler& handler : job->handlers) {
     if (!handler.hasLog) continue;
     const HandlerKind* kind = handler.type->kind;
@@ -100,20 +187,11 @@ void RunJobPasses(DayJob* job, LoopReport report, JobEvent* event) {
       RunCompactPass(&handler, job->primary != nullptr, mayGrow, report, event);
       if (handler.result != kOk) continue;
     }
-    if (job->primary == nullptr) continue;
-    slots[slotCount] = LoopSlot{handler.counts, kind->visit, handler.lines, handler.lastTime};
-    slotHandlers[slotCount++] = &handler;
-    if (kind->fields > fields) fields = kind->fields;
+    if (job->primary != nullptr) pass.handlers[pass.handlerCount++] = &handler;
   }
-  if (slotCount != 0) {
-    const ResultCode result =
-        slotCount == 1 ? slotHandlers[0]->type->kind->runAlone(job->primary, mayGrow, slots, report, event)
-                       : RunSharedLineLoop(job->primary, mayGrow, fields, slots, slotCount, report, event);
-    for (size_t i = 0; i < slotCount; ++i) {
-      slotHandlers[i]->result = result;
-      slotHandlers[i]->lines = slots[i].lines;
-      slotHandlers[i]->lastTime = slots[i].lastTime;
-    }
+  if (pass.handlerCount != 0) {
+    BuildSlots(&pass);
+    FinishPrimaryPass(&pass, RunPrimaryLoop(&pass, job->primary, mayGrow, report, event));
   }
   for (JobHandler& handler : job->handlers) {
     handler.size = TakenSizeLow(job->primary != nullptr ? job->primary : handler.secondary);

@@ -179,13 +179,18 @@ struct HttpAlerts {
 
   void Count(uint32_t hour, ReadLine& line) {
     CounterTableAddProbe(&ips, line.Key(kKeyIp), 1, 0, 0);
-    const char* reason = line.proxy.reason;
+    CountReason(hour, line.proxy);
+  }
+
+  // The hour's columns and "VIR" of a counted line (its address apart).
+  void CountReason(uint32_t hour, const ProxyLine& proxy) {
+    const char* reason = proxy.reason;
     ++hours[hour][0];
     if (reason[0] == '\0') return;  // most lines have no reason word
     for (int i = 0; i < kAlertColumns - 1; ++i) {
       if (!EqualsNoCase(reason, kAlertReasons[i])) continue;
       ++hours[hour][i + 1];
-      if (i == 0) CounterTableAdd(&viruses, line.proxy.detail, 1, 0, 0);
+      if (i == 0) CounterTableAdd(&viruses, proxy.detail, 1, 0, 0);
       break;
     }
   }
@@ -298,13 +303,18 @@ struct HttpWebFilter {
 
   void Count(uint32_t mask, ReadLine& line) {
     if (mask == 0) return;
+    CountCategoriesAndUser(mask, line);
+    CounterTableAddProbe(&hosts, line.Key(kKeyHost), 1, 0, 0);
+    CounterTableAddProbe(&ips, line.Key(kKeyIp), 1, 0, 0);
+  }
+
+  // "MUC" and "MUU" of a counted line (its host and address apart).
+  void CountCategoriesAndUser(uint32_t mask, ReadLine& line) {
     const CategoryKeys& keys = CategoryKeyTexts();
     for (uint32_t bits = mask; bits != 0; bits &= bits - 1) {
       CounterTableAddProbe(&categories, keys.probes[__builtin_ctz(bits)], 1, 0, 0);
     }
-    CounterTableAddProbe(&hosts, line.Key(kKeyHost), 1, 0, 0);
     CounterTableAddProbe(&users, line.Key(kKeyUser), 1, 0, 0);
-    CounterTableAddProbe(&ips, line.Key(kKeyIp), 1, 0, 0);
   }
 
   void Combined(const LoopLine& line) {
@@ -350,6 +360,144 @@ struct HttpSession {
   void Compact(const LoopLine& loopLine) { counts.Compact(loopLine); }
   void Write(FILE* out, const OutputSettings& settings) { counts.Write(out, settings); }
 };
+
+// The counts of a client address or host for each HTTP type of a joint.
+struct JointCounts {
+  uint64_t alerts;    // HTTP-AL "IP": lines
+  uint64_t volume;    // HTTP-TR "IP", "DM": bytes
+  uint64_t filtered;  // HTTP-WF "MUI", "MUD": lines
+  uint64_t webFilterSpelledOtherwise;  // 1: see JointTable
+};
+constexpr uint32_t kJointPayload = sizeof(JointCounts);
+
+JointCounts& JointCountsOf(void* record) {
+  return *reinterpret_cast<JointCounts*>(static_cast<char*>(record) + sizeof(KeyedRecordHeader));
+}
+
+// Joint counts by key, and HTTP-WF's own first spelling of the keys whose
+// record another type placed with another spelling (HTTP-WF counts only the
+// lines with categories, so its first line of a key may differ).
+struct JointTable {
+  RecordTable records{};
+  RecordTable webFilterSpellings{};
+
+  // The key as HTTP-WF writes it.
+  const char* WebFilterKey(const char* key, const JointCounts& counts) {
+    if (counts.webFilterSpelledOtherwise == 0) return key;
+    const CounterRecord* spelling = CounterTableFind(&webFilterSpellings, key);
+    return spelling != nullptr ? spelling->key : key;
+  }
+
+  ~JointTable() {
+    RecordTableFree(&records);
+    RecordTableFree(&webFilterSpellings);
+  }
+};
+
+// The HTTP types that read the same lines of a combined log, counted in one
+// visit per line: a line's address and host are looked up once for all of
+// them; everything else goes straight to each type's own counts.
+struct HttpJoint {
+  static constexpr uint32_t kFields = kLoopFieldsMax;
+  HttpAlerts* alerts = nullptr;  // each null when its type is not joined
+  HttpTraffic* traffic = nullptr;
+  HttpWebFilter* webFilter = nullptr;
+  ReadLine read;
+  JointTable ips;
+  JointTable hosts;
+  bool failed = false;  // a table could not grow
+
+  void operator()(const LoopLine& line) {
+    if (!ReadEndLine(line, &read.fields, &read.proxy)) return;
+    const ProxyLine& proxy = read.proxy;
+    if (alerts != nullptr || webFilter != nullptr) ReadProxyEndSplit(&read.fields, &read.proxy, false);
+    const uint32_t mask = webFilter != nullptr ? proxy.categories1 : 0;
+    const uint64_t volume = traffic != nullptr ? proxy.size6 : 0;
+    read.keys.ready = 0;
+    if (alerts != nullptr || traffic != nullptr || mask != 0) {
+      Add(&ips, read.Key(kKeyIp), alerts != nullptr ? 1 : 0, volume, mask != 0);
+    }
+    if (traffic != nullptr || mask != 0) Add(&hosts, read.Key(kKeyHost), 0, volume, mask != 0);
+    if (alerts != nullptr) alerts->CountReason(line.hour, proxy);
+    if (traffic != nullptr) traffic->hours[line.hour] += volume;
+    if (mask != 0) webFilter->CountCategoriesAndUser(mask, read);
+  }
+
+  void Add(JointTable* table, const KeyedProbe& probe, uint64_t alertLines, uint64_t volume, bool filtered) {
+    void* record = nullptr;
+    bool inserted = false;
+    if (KeyedTableFindOrInsertProbe(&table->records, probe, kJointPayload, &record, &inserted) != kOk) {
+      failed = true;
+      return;
+    }
+    JointCounts& counts = JointCountsOf(record);
+    counts.alerts += alertLines;
+    counts.volume += volume;
+    if (!filtered || counts.filtered++ != 0 || inserted) return;
+    // HTTP-WF's first line of a key another type placed.
+    if (std::memcmp(KeyedRecordKey(record, kJointPayload), probe.key, probe.length) == 0) return;
+    counts.webFilterSpelledOtherwise = 1;
+    if (CounterTableAddProbe(&table->webFilterSpellings, probe, 0, 0, 0) != kOk) failed = true;
+  }
+
+  // Adds the joint counts to each type's tables (records of nothing are left
+  // out: they stay below every threshold).
+  ResultCode HandOn() {
+    if (failed) return kErrNoMemory;
+    ResultCode result = kOk;
+    const auto add = [&result](RecordTable* table, const char* key, uint64_t total) {
+      if (total != 0 && CounterTableAdd(table, key, total, 0, 0) != kOk) result = kErrNoMemory;
+    };
+    for (uint32_t i = 0, count = RecordTableCount(&ips.records); i < count; ++i) {
+      void* record = RecordTableAt(&ips.records, i);
+      const char* key = KeyedRecordKey(record, kJointPayload);
+      const JointCounts& counts = JointCountsOf(record);
+      if (alerts != nullptr) add(&alerts->ips, key, counts.alerts);
+      if (traffic != nullptr) add(&traffic->ips, key, counts.volume);
+      if (webFilter != nullptr) add(&webFilter->ips, ips.WebFilterKey(key, counts), counts.filtered);
+    }
+    for (uint32_t i = 0, count = RecordTableCount(&hosts.records); i < count; ++i) {
+      void* record = RecordTableAt(&hosts.records, i);
+      const char* key = KeyedRecordKey(record, kJointPayload);
+      const JointCounts& counts = JointCountsOf(record);
+      if (traffic != nullptr) add(&traffic->hosts, key, counts.volume);
+      if (webFilter != nullptr) add(&webFilter->hosts, hosts.WebFilterKey(key, counts), counts.filtered);
+    }
+    return result;
+  }
+};
+
+template <typename Counts>
+Counts& SessionOf(void* session) {
+  return static_cast<HttpSession<Counts>*>(session)->counts;
+}
+
+void* CreateHttpJoint(void* const* counts, const HandlerKind* const* kinds, size_t count) {
+  auto* joint = new (std::nothrow) HttpJoint;
+  if (joint == nullptr) return nullptr;
+  for (size_t i = 0; i < count; ++i) {
+    if (kinds[i] == &kHttpAlertKind) joint->alerts = &SessionOf<HttpAlerts>(counts[i]);
+    if (kinds[i] == &kHttpTrafficKind) joint->traffic = &SessionOf<HttpTraffic>(counts[i]);
+    if (kinds[i] == &kHttpWebFilterKind) joint->webFilter = &SessionOf<HttpWebFilter>(counts[i]);
+  }
+  return joint;
+}
+
+ResultCode FinishHttpJoint(void* opaque, bool counted) {
+  auto* joint = static_cast<HttpJoint*>(opaque);
+  const ResultCode result = counted ? joint->HandOn() : kOk;
+  delete joint;
+  return result;
+}
+
+constexpr JointKind kHttpJoint{
+    CreateHttpJoint, [](void* joint, const LoopLine& line) { (*static_cast<HttpJoint*>(joint))(line); },
+    RunVisitorLoop<HttpJoint>, FinishHttpJoint};
+
+constexpr HandlerKind WithJoint(HandlerKind kind) {
+  kind.joint = &kHttpJoint;
+  return kind;
+}
 
 bool HttpArgumentsValid(FILE* primary, FILE* secondary, FILE* output, uint32_t* lines,
                         uint64_t* lastTime, const OutputSettings* settings) {
@@ -408,6 +556,6 @@ ResultCode HttpWebFilterHandler(FILE* primary, FILE* secondary, FILE* output, Ti
       [](HttpWebFilter& counts, FILE* out, const OutputSettings& s) { counts.Write(out, s); });
 }
 
-const HandlerKind kHttpAlertKind = KindOf<HttpSession<HttpAlerts>>::Make();
-const HandlerKind kHttpTrafficKind = KindOf<HttpSession<HttpTraffic>>::Make();
-const HandlerKind kHttpWebFilterKind = KindOf<HttpSession<HttpWebFilter>>::Make();
+const HandlerKind kHttpAlertKind = WithJoint(KindOf<HttpSession<HttpAlerts>>::Make());
+const HandlerKind kHttpTrafficKind = WithJoint(KindOf<HttpSession<HttpTraffic>>::Make());
+const HandlerKind kHttpWebFilterKind = WithJoint(KindOf<HttpSession<HttpWebFilter>>::Make());

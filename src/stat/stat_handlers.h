@@ -6,6 +6,24 @@
 #include "stat/line_loop.h"
 #include "stat/stat_types.h"
 
+struct HandlerKind;
+
+// Handlers of one log that count a line in one visit when they start from
+// one resume point (the HTTP types of the combined proxy log): their joint
+// is then the visitor of one loop slot, and hands each handler its counts
+// after the loop.
+struct JointKind {
+  // The joint of counts[0, count), of kinds that name this joint kind; null
+  // when out of memory (each handler then has its own slot).
+  void* (*create)(void* const* counts, const HandlerKind* const* kinds, size_t count);
+  void (*visit)(void* joint, const LoopLine& line);
+  // The loop over the primary log for the joint alone (visit inlined).
+  ResultCode (*runAlone)(FILE* log, bool mayGrow, LoopSlot* slot, LoopReport report, JobEvent* event);
+  // Adds the joint's counts to the handlers' when counted (the loop returned
+  // 0), and frees the joint. kErrNoMemory when a table could not grow.
+  ResultCode (*finish)(void* joint, bool counted);
+};
+
 // A handler's counting for one day, apart from its reading: the driver feeds
 // the counts of every handler of one log from one line loop, and writes each
 // handler's file when its item's turn comes.
@@ -19,6 +37,7 @@ struct HandlerKind {
   void (*destroy)(void* counts);
   // The loop over the primary log for this handler alone (visit inlined).
   ResultCode (*runAlone)(FILE* log, bool mayGrow, LoopSlot* slot, LoopReport report, JobEvent* event);
+  const JointKind* joint = nullptr;  // null: the handler always has its own slot
 };
 
 // The HandlerKind of a Counts type with operator()(const LoopLine&),

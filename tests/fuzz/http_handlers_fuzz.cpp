@@ -2,11 +2,15 @@
 // and the compact log of one day (the first byte splits the input), from the
 // start and from a resume point; every run succeeds and leaves a resume point
 // no further than the log's lines (its pieces, for lines too long to read whole).
+// The three types counted together in one pass of the driver over the
+// combined log, each from its own resume point, write what each writes alone.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
+#include "stat/day_jobs.h"
 #include "stat/stat_handlers.h"
 
 namespace {
@@ -24,6 +28,57 @@ uint32_t CountLines(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < size; ++i) lines += data[i] == '\n';
   // A line longer than the reader's piece is read as several lines.
   return lines + (size > 0 && data[size - 1] != '\n' ? 1 : 0) + static_cast<uint32_t>(size / 32767);
+}
+
+std::string ContentOf(FILE* stream) {
+  std::string content;
+  std::rewind(stream);
+  char buffer[4096];
+  for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, stream)) != 0;) content.append(buffer, got);
+  return content;
+}
+
+StatType* TypeOf(uint32_t mask) {
+  for (int i = 0; i < kRealStatTypeCount; ++i) {
+    if (StatTypeTable()[i].mask == mask) return &StatTypeTable()[i];
+  }
+  std::abort();
+}
+
+// The three types in one pass over the combined log; bit k of `resumed`
+// starts type k at line 2 rather than at the start.
+void CheckOnePass(const uint8_t* combined, size_t size, unsigned resumed, const OutputSettings& settings) {
+  const StatHandler handlers[] = {HttpAlertHandler, HttpTrafficHandler, HttpWebFilterHandler};
+  const uint32_t masks[] = {kStatHttpAl, kStatHttpTr, kStatHttpWf};
+  DayJob job;
+  job.primary = StreamOf(combined, size);
+  if (job.primary == nullptr) return;
+  job.handlers.resize(3);
+  for (int k = 0; k < 3; ++k) {
+    JobHandler& handler = job.handlers[k];
+    handler.type = TypeOf(masks[k]);
+    handler.hasLog = true;
+    handler.resumeLines = (resumed >> k & 1) != 0 ? 2 : 0;
+    handler.resumeTime = (resumed >> k & 1) != 0 ? 36000000000ULL : 0;
+  }
+  RunJobPasses(&job, LoopReport{nullptr, nullptr}, nullptr);
+  for (int k = 0; k < 3; ++k) {
+    JobHandler& handler = job.handlers[k];
+    FILE* log = StreamOf(combined, size);
+    FILE* alone = std::tmpfile();
+    FILE* together = std::tmpfile();
+    if (log == nullptr || alone == nullptr || together == nullptr || handler.result != kOk) std::abort();
+    uint32_t lines = handler.resumeLines;
+    uint64_t lastTime = handler.resumeTime;
+    if (handlers[k](log, nullptr, alone, 0, &lines, &lastTime, &settings, nullptr, nullptr) != kOk) std::abort();
+    handler.type->kind->write(handler.counts, together, settings);
+    if (lines != handler.lines || lastTime != handler.lastTime) std::abort();
+    if (ContentOf(alone) != ContentOf(together)) std::abort();
+    FreeHandlerCounts(&handler);
+    std::fclose(log);
+    std::fclose(alone);
+    std::fclose(together);
+  }
 }
 
 }  // namespace
@@ -58,5 +113,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (output != nullptr) std::fclose(output);
     }
   }
+  CheckOnePass(combined, split, data[0] >> 5, settings);
   return 0;
 }
