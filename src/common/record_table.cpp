@@ -6,8 +6,9 @@
 // record at its binary-search position gives.
 #include "common/record_table.h"
 
+#include "common/key_words.h"
+
 #include <algorithm>
-#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -254,33 +255,6 @@ inline uint64_t MixWord(uint64_t state, uint64_t word) {
   state ^= word;
   state *= 0x9E3779B97F4A7C15ull;
   return state ^ (state >> 29);
-}
-
-inline uint64_t LoadWord(const char* p) {
-  uint64_t word;
-  std::memcpy(&word, p, 8);
-  return word;
-}
-
-// The last `rest` (1 to 7) bytes of key[0, length) as one word, the first of
-// them lowest, the rest zero; loads whole words where the key allows it.
-inline uint64_t TailWord(const char* key, size_t length, size_t rest) {
-  const char* tail = key + length - rest;
-  if constexpr (std::endian::native == std::endian::little) {
-    if (length >= 8) return LoadWord(key + length - 8) >> (8 * (8 - rest));
-    if (rest >= 4) {
-      uint32_t low;
-      uint32_t high;
-      std::memcpy(&low, tail, 4);
-      std::memcpy(&high, tail + rest - 4, 4);
-      return low | (static_cast<uint64_t>(high) << (8 * (rest - 4)));
-    }
-    const auto byte = [tail](size_t k) { return static_cast<uint64_t>(static_cast<unsigned char>(tail[k])); };
-    return byte(0) | (byte(rest / 2) << (8 * (rest / 2))) | (byte(rest - 1) << (8 * (rest - 1)));
-  }
-  uint64_t word = 0;
-  for (size_t k = rest; k-- > 0;) word = (word << 8) | static_cast<unsigned char>(tail[k]);
-  return word;
 }
 
 // Bit 5 set in every byte: a-z and A-Z hash alike (so do a few pairs of

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "common/key_words.h"
 #include "common/metadata_output.h"
 #include "common/record_table.h"
 #include "common/text_match.h"
@@ -89,49 +90,48 @@ void WriteMarkedList(RecordTable* table, FILE* out, const char* label) {
   }
 }
 
-// Whether `key` is an IPv4 address in dotted decimals without leading zeros,
-// and its value: such a text is the only one of its value, so counting these
-// clients by value counts them as their texts would be.
-bool CanonicalIPv4(TextView key, uint32_t* address) {
-  if (key.length < 7 || key.length > 15) return false;
-  uint32_t value = 0;
-  uint32_t octet = 0;
-  uint32_t digits = 0;
-  uint32_t dots = 0;
-  for (size_t i = 0; i < key.length; ++i) {
-    const uint32_t digit = static_cast<uint32_t>(static_cast<unsigned char>(key.text[i])) - '0';
-    if (digit <= 9) {
-      if (digits == 1 && octet == 0) return false;  // a leading zero
-      octet = octet * 10 + digit;
-      ++digits;
-    } else if (key.text[i] == '.' && digits != 0 && octet <= 255 && dots < 3) {
-      value = value << 8 | octet;
-      octet = 0;
-      digits = 0;
-      ++dots;
-    } else {
-      return false;
-    }
-  }
-  if (dots != 3 || digits == 0 || octet > 255) return false;
-  *address = value << 8 | octet;
+// A client key of at most sixteen bytes without ASCII letters (an IPv4
+// address, mostly), as two words of its bytes padded with zeros (a key has no
+// NUL). Such a text is the only spelling of its key, so counting these
+// clients by their exact text counts them as the keyed table would.
+struct ShortKey {
+  uint64_t low;
+  uint64_t high;
+  bool operator==(const ShortKey&) const = default;
+};
+
+bool ShortKeyOf(TextView key, ShortKey* out) {
+  const size_t length = key.length;
+  if (length == 0 || length > 16) return false;
+  const uint64_t low = length >= 8 ? LoadWord(key.text) : TailWord(key.text, length, length);
+  const uint64_t high = length > 8 ? TailWord(key.text, length, length - 8) : 0;
+  if (HasAsciiLetter(low) || HasAsciiLetter(high)) return false;
+  *out = ShortKey{low, high};
   return true;
 }
 
-// The dotted text of an address into text (16 bytes); its length.
-size_t AddressText(uint32_t address, char* text) {
-  const int length = std::snprintf(text, 16, "%u.%u.%u.%u", address >> 24, address >> 16 & 255,
-                                   address >> 8 & 255, address & 255);
-  return length > 0 ? static_cast<size_t>(length) : 0;
+// The key's text into text (17 bytes); its length.
+size_t ShortKeyText(const ShortKey& key, char* text) {
+  size_t length = 0;
+  for (const uint64_t word : {key.low, key.high}) {
+    for (int shift = 0; shift < 64; shift += 8) {
+      const char c = static_cast<char>(word >> shift);
+      if (c == '\0') break;
+      text[length++] = c;
+    }
+    if (length < 8) break;
+  }
+  text[length] = '\0';
+  return length;
 }
 
-// Clients with an IPv4 address for a key, counted by value in an open
-// addressed table whose slots hold the counts (a free slot has no line): a
-// line costs one slot load, which a queue of lines starts early. A slot has
-// twenty bytes: the unmarked counts are the lines less the marked ones, and
-// the last line's time is kept in whole seconds, all that the lists show.
-struct AddressCounts {
-  uint32_t address;
+// Clients with a short key, counted in an open addressed table whose slots
+// hold the counts (a free slot has no line): a line costs one slot load,
+// which a queue of lines starts early. The unmarked counts are the lines
+// less the marked ones, and the last line's time is kept in whole seconds,
+// all that the lists show.
+struct ShortKeyCounts {
+  ShortKey key;
   uint32_t lines;
   uint32_t spam;
   uint32_t virus;
@@ -139,55 +139,56 @@ struct AddressCounts {
 };
 constexpr int64_t kTicksPerSecond = 10000000;
 
-struct AddressTable {
+struct ShortKeyTable {
   static constexpr size_t kQueueLines = 8;
-  AddressCounts* slots = nullptr;
+  ShortKeyCounts* slots = nullptr;
   uint32_t capacity = 0;  // a power of two
   uint32_t used = 0;
   bool failed = false;    // the table could not grow: the generic table takes over
   struct Pending {
-    uint32_t address;
+    ShortKey key;
     ClientLine line;
   };
   Pending queue[kQueueLines];
   size_t queueHead = 0;
   size_t queueSize = 0;
 
-  static uint32_t Home(uint32_t address, uint32_t capacity) {
-    return static_cast<uint32_t>((address * 0x9E3779B97F4A7C15ull) >> 32) & (capacity - 1);
+  static uint32_t Home(const ShortKey& key, uint32_t capacity) {
+    const uint64_t mixed = (key.low ^ key.high * 0xC2B2AE3D27D4EB4Full) * 0x9E3779B97F4A7C15ull;
+    return static_cast<uint32_t>(mixed >> 32) & (capacity - 1);
   }
-  static bool Free(const AddressCounts& slot) { return slot.lines == 0; }
+  static bool Free(const ShortKeyCounts& slot) { return slot.lines == 0; }
 
-  AddressCounts* SlotOf(uint32_t address) {
-    for (uint32_t i = Home(address, capacity);; i = (i + 1) & (capacity - 1)) {
-      if (Free(slots[i]) || slots[i].address == address) return &slots[i];
+  ShortKeyCounts* SlotOf(const ShortKey& key) {
+    for (uint32_t i = Home(key, capacity);; i = (i + 1) & (capacity - 1)) {
+      if (Free(slots[i]) || slots[i].key == key) return &slots[i];
     }
   }
 
-  // Room for one more address at a load of at most one half.
+  // Room for one more key at a load of at most one half.
   bool Reserve() {
     if (capacity != 0 && (used + 1) * 2 <= capacity) return true;
     const uint32_t grown = capacity == 0 ? 4096 : capacity * 2;
     if (grown == 0) return false;
-    auto* fresh = static_cast<AddressCounts*>(std::calloc(grown, sizeof(AddressCounts)));
+    auto* fresh = static_cast<ShortKeyCounts*>(std::calloc(grown, sizeof(ShortKeyCounts)));
     if (fresh == nullptr) return false;
-    AddressCounts* old = slots;
+    ShortKeyCounts* old = slots;
     const uint32_t oldCapacity = capacity;
     slots = fresh;
     capacity = grown;
     for (uint32_t i = 0; i < oldCapacity; ++i) {
-      if (!Free(old[i])) *SlotOf(old[i].address) = old[i];
+      if (!Free(old[i])) *SlotOf(old[i].key) = old[i];
     }
     std::free(old);
     return true;
   }
 
-  // False when the address could not be counted here (no memory).
-  bool Apply(uint32_t address, const ClientLine& line) {
+  // False when the key could not be counted here (no memory).
+  bool Apply(const ShortKey& key, const ClientLine& line) {
     if (!Reserve()) return false;
-    AddressCounts* slot = SlotOf(address);
+    ShortKeyCounts* slot = SlotOf(key);
     if (Free(*slot)) {
-      slot->address = address;
+      slot->key = key;
       ++used;
     }
     ++slot->lines;
@@ -197,14 +198,14 @@ struct AddressTable {
     return true;
   }
 
-  ~AddressTable() { std::free(slots); }
+  ~ShortKeyTable() { std::free(slots); }
 };
 
 // "SIP" and "VIP": per client (field 8) the spam and virus lines.
 struct BipCounts {
   RecordTable clients{};
   KeyedQueue<ClientLine> queue{&clients, AddClientLine, {}, 0, 0};
-  AddressTable addresses;
+  ShortKeyTable shortKeys;
 
   static constexpr uint32_t kFields = 9;
 
@@ -213,9 +214,9 @@ struct BipCounts {
     if (key.length == 0) return;
     const ClientLine add{EqualsNoCase(line.Trimmed(5, 16), "SPAM"), EqualsNoCase(line.Trimmed(4, 16), "VIRUS"),
                          static_cast<int64_t>(line.ticks)};
-    uint32_t address = 0;
-    if (!addresses.failed && CanonicalIPv4(key, &address)) {
-      QueueAddress(address, add);
+    ShortKey shortKey;
+    if (!shortKeys.failed && ShortKeyOf(key, &shortKey)) {
+      QueueShortKey(shortKey, add);
       return;
     }
     KeyedProbe probe;
@@ -223,58 +224,58 @@ struct BipCounts {
     KeyedQueueAdd(&queue, probe, add);
   }
 
-  void QueueAddress(uint32_t address, const ClientLine& add) {
-    AddressTable& table = addresses;
-    if (table.queueSize == AddressTable::kQueueLines) {
-      ApplyAddress(table.queue[table.queueHead]);
-      table.queueHead = (table.queueHead + 1) % AddressTable::kQueueLines;
+  void QueueShortKey(const ShortKey& key, const ClientLine& add) {
+    ShortKeyTable& table = shortKeys;
+    if (table.queueSize == ShortKeyTable::kQueueLines) {
+      ApplyShortKey(table.queue[table.queueHead]);
+      table.queueHead = (table.queueHead + 1) % ShortKeyTable::kQueueLines;
       --table.queueSize;
     }
-    table.queue[(table.queueHead + table.queueSize++) % AddressTable::kQueueLines] = {address, add};
-    if (table.capacity != 0) __builtin_prefetch(&table.slots[AddressTable::Home(address, table.capacity)]);
+    table.queue[(table.queueHead + table.queueSize++) % ShortKeyTable::kQueueLines] = {key, add};
+    if (table.capacity != 0) __builtin_prefetch(&table.slots[ShortKeyTable::Home(key, table.capacity)]);
   }
 
-  void ApplyAddress(const AddressTable::Pending& pending) {
-    if (addresses.failed || addresses.Apply(pending.address, pending.line)) {
-      if (addresses.failed) AddressKey(pending.address, pending.line);
+  void ApplyShortKey(const ShortKeyTable::Pending& pending) {
+    if (shortKeys.failed || shortKeys.Apply(pending.key, pending.line)) {
+      if (shortKeys.failed) AddShortKeyLine(pending.key, pending.line);
       return;
     }
     // Out of memory: this line and the queued ones go to the keyed table, in
-    // order, and so do the addresses of the lines to come.
-    addresses.failed = true;
-    AddressKey(pending.address, pending.line);
-    DrainAddresses();
+    // order, and so do the short keys of the lines to come.
+    shortKeys.failed = true;
+    AddShortKeyLine(pending.key, pending.line);
+    DrainShortKeys();
   }
 
-  void DrainAddresses() {
-    AddressTable& table = addresses;
+  void DrainShortKeys() {
+    ShortKeyTable& table = shortKeys;
     while (table.queueSize != 0) {
-      const AddressTable::Pending pending = table.queue[table.queueHead];
-      table.queueHead = (table.queueHead + 1) % AddressTable::kQueueLines;
+      const ShortKeyTable::Pending pending = table.queue[table.queueHead];
+      table.queueHead = (table.queueHead + 1) % ShortKeyTable::kQueueLines;
       --table.queueSize;
-      ApplyAddress(pending);
+      ApplyShortKey(pending);
     }
   }
 
-  // An address line counted in the keyed table, under its text.
-  void AddressKey(uint32_t address, const ClientLine& line) {
-    char text[16];
+  // A short-key line counted in the keyed table, under its text.
+  void AddShortKeyLine(const ShortKey& key, const ClientLine& line) {
+    char text[17];
     KeyedProbe probe;
-    if (KeyedProbeInit(&probe, text, AddressText(address, text))) AddClientLine(&clients, probe, line);
+    if (KeyedProbeInit(&probe, text, ShortKeyText(key, text))) AddClientLine(&clients, probe, line);
   }
 
-  // Moves the address table's clients into the keyed table.
+  // Moves the short-key table's clients into the keyed table.
   void Settle() {
-    DrainAddresses();
+    DrainShortKeys();
     KeyedQueueFlush(&queue);
-    const AddressTable& table = addresses;
+    const ShortKeyTable& table = shortKeys;
     for (uint32_t i = 0; i < table.capacity; ++i) {
-      const AddressCounts& slot = table.slots[i];
-      if (AddressTable::Free(slot)) continue;
-      char text[16];
+      const ShortKeyCounts& slot = table.slots[i];
+      if (ShortKeyTable::Free(slot)) continue;
+      char text[17];
       void* placed = nullptr;
       bool inserted = false;
-      if (KeyedTableFindOrInsertView(&clients, text, AddressText(slot.address, text), kClientPayload, &placed,
+      if (KeyedTableFindOrInsertView(&clients, text, ShortKeyText(slot.key, text), kClientPayload, &placed,
                                      &inserted) != kOk) {
         continue;
       }
