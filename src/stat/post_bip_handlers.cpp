@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -47,46 +48,40 @@ void AddClientLine(RecordTable* table, const KeyedProbe& probe, const ClientLine
   record->last = line.last;
 }
 
-// One list's view of a client record: its marked and unmarked counts.
-struct ListCounts {
+// A client as the lists show it: its key and the counts of both lists.
+struct ClientEntry {
+  const char* key;
+  uint64_t spam;
+  uint64_t notSpam;
+  uint64_t virus;
+  uint64_t notVirus;
+  int64_t last;
+};
+
+// One list's line of a client: its marked and unmarked counts.
+struct ListLine {
   uint64_t marked;
   uint64_t unmarked;
+  const ClientEntry* client;
 };
-template <bool Virus>
-ListCounts CountsOf(const void* record) {
-  const auto* r = static_cast<const ClientRecord*>(record);
-  return Virus ? ListCounts{r->virus, r->notVirus} : ListCounts{r->spam, r->notSpam};
-}
 
-// More marked lines first, then fewer unmarked, then key (as the marked top
-// lists order).
+// Every client with a marked line, more marked lines first, then fewer
+// unmarked, then key: "label;client;marked;unmarked;HH:MM:SS".
 template <bool Virus>
-int CompareMarked(void* /*context*/, const void* left, const void* right) {
-  const ListCounts a = CountsOf<Virus>(left);
-  const ListCounts b = CountsOf<Virus>(right);
-  if (a.marked != b.marked) return a.marked > b.marked ? -1 : 1;
-  if (a.unmarked != b.unmarked) return a.unmarked < b.unmarked ? -1 : 1;
-  return CompareKeyNoCase(static_cast<const ClientRecord*>(left)->key,
-                          static_cast<const ClientRecord*>(right)->key);
-}
-
-template <bool Virus>
-bool HasMarked(void* /*context*/, const void* record) {
-  return CountsOf<Virus>(record).marked != 0;
-}
-
-// Every client with a marked line: "label;client;marked;unmarked;HH:MM:SS".
-template <bool Virus>
-void WriteMarkedList(RecordTable* table, FILE* out, const char* label) {
-  std::vector<void*> lines;
-  if (RecordTableSelect(table, CompareMarked<Virus>, nullptr, HasMarked<Virus>, nullptr, kAllLines,
-                        &lines) != kOk) {
-    return;
+void WriteMarkedList(const std::vector<ClientEntry>& clients, FILE* out, const char* label) {
+  std::vector<ListLine> lines;
+  for (const ClientEntry& client : clients) {
+    const ListLine line = Virus ? ListLine{client.virus, client.notVirus, &client}
+                                : ListLine{client.spam, client.notSpam, &client};
+    if (line.marked != 0) lines.push_back(line);
   }
-  for (const void* item : lines) {
-    const auto* record = static_cast<const ClientRecord*>(item);
-    const ListCounts counts = CountsOf<Virus>(record);
-    WriteTopListLine(out, label, record->key, counts.marked, counts.unmarked, record->last, 0, true, true);
+  std::sort(lines.begin(), lines.end(), [](const ListLine& a, const ListLine& b) {
+    if (a.marked != b.marked) return a.marked > b.marked;
+    if (a.unmarked != b.unmarked) return a.unmarked < b.unmarked;
+    return CompareKeyNoCase(a.client->key, b.client->key) < 0;
+  });
+  for (const ListLine& line : lines) {
+    WriteTopListLine(out, label, line.client->key, line.marked, line.unmarked, line.client->last, 0, true, true);
   }
 }
 
@@ -264,11 +259,10 @@ struct BipCounts {
     if (KeyedProbeInit(&probe, text, ShortKeyText(key, text))) AddClientLine(&clients, probe, line);
   }
 
-  // Moves the short-key table's clients into the keyed table.
-  void Settle() {
-    DrainShortKeys();
-    KeyedQueueFlush(&queue);
-    const ShortKeyTable& table = shortKeys;
+  // Moves the short-key table's clients into the keyed table, which has
+  // lines of the same keys once the short-key table ran out of memory.
+  void MoveShortKeys() {
+    ShortKeyTable& table = shortKeys;
     for (uint32_t i = 0; i < table.capacity; ++i) {
       const ShortKeyCounts& slot = table.slots[i];
       if (ShortKeyTable::Free(slot)) continue;
@@ -287,12 +281,42 @@ struct BipCounts {
       // A record already there has the lines after the table ran out of memory.
       if (inserted) record->last = static_cast<int64_t>(slot.lastSecond) * kTicksPerSecond;
     }
+    std::free(table.slots);
+    table.slots = nullptr;
+    table.capacity = 0;
+    table.used = 0;
+  }
+
+  // Every client of both tables (no key is in both, see MoveShortKeys); the
+  // short keys' texts go to `texts`.
+  void GatherClients(std::vector<ClientEntry>* entries, std::vector<char>* texts) {
+    DrainShortKeys();
+    KeyedQueueFlush(&queue);
+    if (shortKeys.failed) MoveShortKeys();
+    const uint32_t records = RecordTableCount(&clients);
+    entries->reserve(records + shortKeys.used);
+    for (uint32_t i = 0; i < records; ++i) {
+      const auto* record = static_cast<const ClientRecord*>(RecordTableAt(&clients, i));
+      entries->push_back({record->key, record->spam, record->notSpam, record->virus, record->notVirus, record->last});
+    }
+    texts->resize(static_cast<size_t>(shortKeys.used) * 17);
+    char* text = texts->data();
+    for (uint32_t i = 0; i < shortKeys.capacity; ++i) {
+      const ShortKeyCounts& slot = shortKeys.slots[i];
+      if (ShortKeyTable::Free(slot)) continue;
+      ShortKeyText(slot.key, text);
+      entries->push_back({text, slot.spam, slot.lines - slot.spam, slot.virus, slot.lines - slot.virus,
+                          static_cast<int64_t>(slot.lastSecond) * kTicksPerSecond});
+      text += 17;
+    }
   }
 
   void Write(FILE* out, const OutputSettings& /*settings*/) {
-    Settle();
-    WriteMarkedList<false>(&clients, out, "SIP");
-    WriteMarkedList<true>(&clients, out, "VIP");
+    std::vector<ClientEntry> entries;
+    std::vector<char> texts;
+    GatherClients(&entries, &texts);
+    WriteMarkedList<false>(entries, out, "SIP");
+    WriteMarkedList<true>(entries, out, "VIP");
   }
 
   ~BipCounts() { RecordTableFree(&clients); }
