@@ -4,10 +4,63 @@
 #include <cstring>
 #include <vector>
 
+namespace {
+
+// The decimal digits of value into buffer; their count (at most 20).
+size_t FormatDecimal(uint64_t value, char* buffer) {
+  char reversed[20];
+  size_t count = 0;
+  do {
+    reversed[count++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  for (size_t i = 0; i < count; ++i) buffer[i] = reversed[count - 1 - i];
+  return count;
+}
+
+// A line put together before it is written in one call.
+struct LineText {
+  FILE* out;
+  char text[512];
+  size_t used = 0;
+
+  explicit LineText(FILE* stream) : out(stream) {}
+
+  void Add(const char* part, size_t length) {
+    if (used + length > sizeof text) {
+      Flush();
+      if (length > sizeof text) {
+        fwrite(part, 1, length, out);
+        return;
+      }
+    }
+    std::memcpy(text + used, part, length);
+    used += length;
+  }
+  void Add(const char* part) { Add(part, std::strlen(part)); }
+  void Add(char c) { Add(&c, 1); }
+  // As "%02u".
+  void AddTwoDigits(uint64_t value) {
+    char digits[20];
+    if (value < 10) Add('0');
+    Add(digits, FormatDecimal(value, digits));
+  }
+  void Flush() {
+    if (used != 0) fwrite(text, 1, used, out);
+    used = 0;
+  }
+};
+
+}  // namespace
+
 char* FormatSize(uint64_t value, uint32_t divisor, char* buffer, size_t size) {
   if (buffer == nullptr || size == 0) return buffer;
   if (divisor == 0) {
-    snprintf(buffer, size, "%" PRIu64, value);
+    char digits[20];
+    const size_t count = FormatDecimal(value, digits);
+    const size_t kept = count < size ? count : size - 1;
+    std::memcpy(buffer, digits, kept);
+    buffer[kept] = '\0';
     return buffer;
   }
   snprintf(buffer, size, "%.2f", static_cast<double>(value) / static_cast<double>(divisor));
@@ -50,20 +103,30 @@ uint64_t ParseScaled(const char* text, uint64_t multiplier, const char** end) {
 
 void WriteTopListLine(FILE* out, const char* label, const char* key, uint64_t total1, uint64_t total2,
                       int64_t last, uint32_t unitDivisor, bool showSecond, bool showDuration) {
-  char first[64];
-  fprintf(out, "%s;%s;%s", label, key, FormatSize(total1, unitDivisor, first, sizeof first));
+  LineText line(out);
+  char size[64];
+  line.Add(label);
+  line.Add(';');
+  line.Add(key);
+  line.Add(';');
+  line.Add(FormatSize(total1, unitDivisor, size, sizeof size));
   if (showSecond) {
-    char second[64];
-    fprintf(out, ";%s", FormatSize(total2, unitDivisor, second, sizeof second));
+    line.Add(';');
+    line.Add(FormatSize(total2, unitDivisor, size, sizeof size));
   }
   if (showDuration) {
     const uint64_t ticks = static_cast<uint64_t>(last);
     const uint64_t hour = 36000000000ULL;
     const uint64_t rest = ticks % hour;
-    fprintf(out, ";%02u:%02u:%02u", static_cast<unsigned>(ticks / hour),
-            static_cast<unsigned>(rest / 600000000ULL), static_cast<unsigned>(rest / 10000000ULL % 60));
+    line.Add(';');
+    line.AddTwoDigits(static_cast<unsigned>(ticks / hour));
+    line.Add(':');
+    line.AddTwoDigits(static_cast<unsigned>(rest / 600000000ULL));
+    line.Add(':');
+    line.AddTwoDigits(static_cast<unsigned>(rest / 10000000ULL % 60));
   }
-  fputc('\n', out);
+  line.Add('\n');
+  line.Flush();
 }
 
 namespace {
