@@ -179,18 +179,18 @@ struct HttpAlerts {
 
   void Count(uint32_t hour, ReadLine& line) {
     CounterTableAddProbe(&ips, line.Key(kKeyIp), 1, 0, 0);
-    CountReason(hour, line.proxy);
+    CountReason(hour, TextView{line.proxy.reason, std::strlen(line.proxy.reason)},
+                TextView{line.proxy.detail, std::strlen(line.proxy.detail)});
   }
 
   // The hour's columns and "VIR" of a counted line (its address apart).
-  void CountReason(uint32_t hour, const ProxyLine& proxy) {
-    const char* reason = proxy.reason;
+  void CountReason(uint32_t hour, TextView reason, TextView detail) {
     ++hours[hour][0];
-    if (reason[0] == '\0') return;  // most lines have no reason word
+    if (reason.length == 0) return;  // most lines have no reason word
     for (int i = 0; i < kAlertColumns - 1; ++i) {
       if (!EqualsNoCase(reason, kAlertReasons[i])) continue;
       ++hours[hour][i + 1];
-      if (i == 0) CounterTableAdd(&viruses, proxy.detail, 1, 0, 0);
+      if (i == 0) CounterTableAddView(&viruses, detail.text, detail.length, 1, 0, 0);
       break;
     }
   }
@@ -303,18 +303,18 @@ struct HttpWebFilter {
 
   void Count(uint32_t mask, ReadLine& line) {
     if (mask == 0) return;
-    CountCategoriesAndUser(mask, line);
+    CountCategoriesAndUser(mask, line.Key(kKeyUser));
     CounterTableAddProbe(&hosts, line.Key(kKeyHost), 1, 0, 0);
     CounterTableAddProbe(&ips, line.Key(kKeyIp), 1, 0, 0);
   }
 
   // "MUC" and "MUU" of a counted line (its host and address apart).
-  void CountCategoriesAndUser(uint32_t mask, ReadLine& line) {
+  void CountCategoriesAndUser(uint32_t mask, const KeyedProbe& user) {
     const CategoryKeys& keys = CategoryKeyTexts();
     for (uint32_t bits = mask; bits != 0; bits &= bits - 1) {
       CounterTableAddProbe(&categories, keys.probes[__builtin_ctz(bits)], 1, 0, 0);
     }
-    CounterTableAddProbe(&users, line.Key(kKeyUser), 1, 0, 0);
+    CounterTableAddProbe(&users, user, 1, 0, 0);
   }
 
   void Combined(const LoopLine& line) {
@@ -396,31 +396,52 @@ struct JointTable {
 
 // The HTTP types that read the same lines of a combined log, counted in one
 // visit per line: a line's address and host are looked up once for all of
-// them; everything else goes straight to each type's own counts.
+// them; everything else goes straight to each type's own counts. The fields
+// are read as views of the split line, as the proxy-line readers take them.
 struct HttpJoint {
   static constexpr uint32_t kFields = kLoopFieldsMax;
+  static_assert(kFields >= 14, "the joint reads fields 3 to 14");
   HttpAlerts* alerts = nullptr;  // each null when its type is not joined
   HttpTraffic* traffic = nullptr;
   HttpWebFilter* webFilter = nullptr;
-  ReadLine read;
   JointTable ips;
   JointTable hosts;
   bool failed = false;  // a table could not grow
+  char categories[kProxyNumberField];
 
   void operator()(const LoopLine& line) {
-    if (!ReadEndLine(line, &read.fields, &read.proxy)) return;
-    const ProxyLine& proxy = read.proxy;
-    if (alerts != nullptr || webFilter != nullptr) ReadProxyEndSplit(&read.fields, &read.proxy, false);
-    const uint32_t mask = webFilter != nullptr ? proxy.categories1 : 0;
-    const uint64_t volume = traffic != nullptr ? proxy.size6 : 0;
-    read.keys.ready = 0;
+    const TextView kind = line.Trimmed(2, 4);
+    if (kind.length == 0 || (kind.text[0] != 'E' && kind.text[0] != 'e')) return;
+    const uint64_t volume = traffic != nullptr ? ParseProxySizeView(line.Trimmed(5, kProxyNumberField)) : 0;
+    const uint32_t mask = webFilter != nullptr ? CategoryMask(line.Trimmed(13, kProxyNumberField)) : 0;
     if (alerts != nullptr || traffic != nullptr || mask != 0) {
-      Add(&ips, read.Key(kKeyIp), alerts != nullptr ? 1 : 0, volume, mask != 0);
+      Add(&ips, ProbeOf(line.Trimmed(6, kProxyIpField)), alerts != nullptr ? 1 : 0, volume, mask != 0);
     }
-    if (traffic != nullptr || mask != 0) Add(&hosts, read.Key(kKeyHost), 0, volume, mask != 0);
-    if (alerts != nullptr) alerts->CountReason(line.hour, proxy);
+    if (traffic != nullptr || mask != 0) {
+      Add(&hosts, ProbeOf(line.Trimmed(8, kProxyHostField)), 0, volume, mask != 0);
+    }
+    if (alerts != nullptr) {
+      alerts->CountReason(line.hour, line.Trimmed(11, kProxyReasonField),
+                          CutField(line.Field(12), kProxyDetailField));
+    }
     if (traffic != nullptr) traffic->hours[line.hour] += volume;
-    if (mask != 0) webFilter->CountCategoriesAndUser(mask, read);
+    if (mask != 0) webFilter->CountCategoriesAndUser(mask, ProbeOf(line.Trimmed(7, kProxyUserField)));
+  }
+
+  static KeyedProbe ProbeOf(TextView key) {
+    KeyedProbe probe{"", 0, 0};
+    KeyedProbeInit(&probe, key.text, key.length);
+    return probe;
+  }
+
+  // The first number of the categories field, as the proxy-line reader takes it.
+  uint32_t CategoryMask(TextView field) {
+    std::memcpy(categories, field.text, field.length);
+    categories[field.length] = '\0';
+    uint32_t first = 0;
+    uint32_t second = 0;
+    ParseCategories(categories, &first, &second);
+    return first;
   }
 
   void Add(JointTable* table, const KeyedProbe& probe, uint64_t alertLines, uint64_t volume, bool filtered) {
