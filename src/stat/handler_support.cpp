@@ -97,18 +97,6 @@ bool EqualsNoCase(const char* field, const char* word) {
   return *field == *word;
 }
 
-bool EqualsNoCase(TextView field, const char* word) {
-  size_t i = 0;
-  for (; i < field.length && word[i] != '\0'; ++i) {
-    char a = field.text[i];
-    char b = word[i];
-    if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 32);
-    if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 32);
-    if (a != b) return false;
-  }
-  return i == field.length && word[i] == '\0';
-}
-
 namespace {
 
 int KeyTie(const CounterRecord* a, const CounterRecord* b) { return CompareKeyNoCase(a->key, b->key); }

@@ -31,7 +31,20 @@ uint64_t ReadUnsignedDecimal(TextView text);
 bool IsAsciiLetter(char c);
 // Field equals word ignoring ASCII case.
 bool EqualsNoCase(const char* field, const char* word);
-bool EqualsNoCase(TextView field, const char* word);
+// Inline: most calls test a field of every line against a word of a few
+// letters, and most fields differ in length.
+inline bool EqualsNoCase(TextView field, const char* word) {
+  const size_t length = std::strlen(word);
+  if (field.length != length) return false;
+  for (size_t i = 0; i < length; ++i) {
+    char a = field.text[i];
+    char b = word[i];
+    if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 32);
+    if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 32);
+    if (a != b) return false;
+  }
+  return true;
+}
 
 // Keyed-table updates that wait kLines lines in a queue (short keys copied),
 // so that the lookups' memory loads overlap: a key's lookup slot is loaded
