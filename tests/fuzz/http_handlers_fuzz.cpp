@@ -3,7 +3,8 @@
 // start and from a resume point; every run succeeds and leaves a resume point
 // no further than the log's lines (its pieces, for lines too long to read whole).
 // The three types counted together in one pass of the driver over the
-// combined log, each from its own resume point, write what each writes alone.
+// combined log, each from its own resume point and some after their compact
+// log, write what each writes alone.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -46,8 +47,10 @@ StatType* TypeOf(uint32_t mask) {
 }
 
 // The three types in one pass over the combined log; bit k of `resumed`
-// starts type k at line 2 rather than at the start.
-void CheckOnePass(const uint8_t* combined, size_t size, unsigned resumed, const OutputSettings& settings) {
+// starts type k at line 2 rather than at the start, bit k of `withCompact`
+// gives it the compact log too.
+void CheckOnePass(const uint8_t* combined, size_t size, const uint8_t* compact, size_t compactSize,
+                  unsigned resumed, unsigned withCompact, const OutputSettings& settings) {
   const StatHandler handlers[] = {HttpAlertHandler, HttpTrafficHandler, HttpWebFilterHandler};
   const uint32_t masks[] = {kStatHttpAl, kStatHttpTr, kStatHttpWf};
   DayJob job;
@@ -60,22 +63,25 @@ void CheckOnePass(const uint8_t* combined, size_t size, unsigned resumed, const 
     handler.hasLog = true;
     handler.resumeLines = (resumed >> k & 1) != 0 ? 2 : 0;
     handler.resumeTime = (resumed >> k & 1) != 0 ? 36000000000ULL : 0;
+    if ((withCompact >> k & 1) != 0) handler.secondary = StreamOf(compact, compactSize);
   }
   RunJobPasses(&job, LoopReport{nullptr, nullptr}, nullptr);
   for (int k = 0; k < 3; ++k) {
     JobHandler& handler = job.handlers[k];
     FILE* log = StreamOf(combined, size);
+    FILE* second = (withCompact >> k & 1) != 0 ? StreamOf(compact, compactSize) : nullptr;
     FILE* alone = std::tmpfile();
     FILE* together = std::tmpfile();
     if (log == nullptr || alone == nullptr || together == nullptr || handler.result != kOk) std::abort();
     uint32_t lines = handler.resumeLines;
     uint64_t lastTime = handler.resumeTime;
-    if (handlers[k](log, nullptr, alone, 0, &lines, &lastTime, &settings, nullptr, nullptr) != kOk) std::abort();
+    if (handlers[k](log, second, alone, 0, &lines, &lastTime, &settings, nullptr, nullptr) != kOk) std::abort();
     handler.type->kind->write(handler.counts, together, settings);
     if (lines != handler.lines || lastTime != handler.lastTime) std::abort();
     if (ContentOf(alone) != ContentOf(together)) std::abort();
     FreeHandlerCounts(&handler);
     std::fclose(log);
+    if (second != nullptr) std::fclose(second);
     std::fclose(alone);
     std::fclose(together);
   }
@@ -113,6 +119,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (output != nullptr) std::fclose(output);
     }
   }
-  CheckOnePass(combined, split, data[0] >> 5, settings);
+  CheckOnePass(combined, split, compact, compactSize, data[0] >> 5, data[size - 1] & 7, settings);
   return 0;
 }
