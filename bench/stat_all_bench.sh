@@ -11,7 +11,9 @@
 #   ALL default threads / cat       (goal <= 5, wall)
 #   HTTP one pass / slowest alone   (goal <= 1.2)
 # and checks that one thread and the default write the same files. On a busy
-# machine compare the CPU columns; wall times need a quiet one.
+# machine compare the CPU columns; wall times need a quiet one. Where the
+# machine's speed drifts between rounds, the median of the ratios taken
+# within each round is printed beside each ratio of medians.
 #
 #   bench/stat_all_bench.sh [--lines N] [--days D] [--proxy-lines P] [--rounds R] [--keep]
 #       N incoming SMTP lines per day (default 300 000; the outgoing log has
@@ -133,12 +135,37 @@ for type in "${HTTP_TYPES[@]}"; do
   HTTP_CPU=$(awk -v a="$HTTP_CPU" -v b="$(median_of "$type" 2)" 'BEGIN { print (b > a) ? b : a }')
 done
 
+# round_ratio_median COLUMN NUMERATOR GROUP...: the median over rounds of
+# NUMERATOR's time over the sum, per group, of the slowest type's time in
+# that round (a group is a quoted list of run names).
+round_ratio_median() {
+  local column=$1 numerator=$2
+  shift 2
+  local files=("$OUT/$numerator.times") sizes=() group name
+  for group in "$@"; do
+    sizes+=("$(wc -w <<<"$group")")
+    for name in $group; do files+=("$OUT/$name.times"); done
+  done
+  paste -d' ' "${files[@]}" | awk -v c="$column" -v sizes="${sizes[*]}" '{
+      n = split(sizes, size, " "); j = 0; floor = 0
+      for (g = 1; g <= n; g++) {
+        worst = 0
+        for (k = 1; k <= size[g]; k++) { j++; v = $(2 * j + c); if (v > worst) worst = v }
+        floor += worst
+      }
+      print $c / floor
+    }' | sort -n | awk '{ v[NR] = $1 } END {
+      if (NR % 2) printf "%.2f", v[(NR + 1) / 2]; else printf "%.2f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
 echo
-printf 'ALL 1 thread / floor sum:       wall %s  cpu %s  (goal <= 1.1)\n' \
-  "$(ratio "$(median_of all-1 1)" "$FLOOR_WALL")" "$(ratio "$(median_of all-1 2)" "$FLOOR_CPU")"
+printf 'ALL 1 thread / floor sum:       wall %s  cpu %s  (goal <= 1.1)   per round: wall %s  cpu %s\n' \
+  "$(ratio "$(median_of all-1 1)" "$FLOOR_WALL")" "$(ratio "$(median_of all-1 2)" "$FLOOR_CPU")" \
+  "$(round_ratio_median 1 all-1 "${GROUPS_OF_TYPES[@]}")" "$(round_ratio_median 2 all-1 "${GROUPS_OF_TYPES[@]}")"
 printf 'ALL default threads / cat:      wall %s  cpu %s  (goal <= 5, wall)\n' \
   "$(ratio "$(median_of all-default 1)" "$(median_of cat 1)")" "$(ratio "$(median_of all-default 2)" "$(median_of cat 2)")"
 printf 'ALL default / 1 thread:         wall %s\n' "$(ratio "$(median_of all-default 1)" "$(median_of all-1 1)")"
-printf 'HTTP one pass / slowest alone:  wall %s  cpu %s  (goal <= 1.2)\n' \
-  "$(ratio "$(median_of http-1 1)" "$HTTP_WALL")" "$(ratio "$(median_of http-1 2)" "$HTTP_CPU")"
+printf 'HTTP one pass / slowest alone:  wall %s  cpu %s  (goal <= 1.2)   per round: wall %s  cpu %s\n' \
+  "$(ratio "$(median_of http-1 1)" "$HTTP_WALL")" "$(ratio "$(median_of http-1 2)" "$HTTP_CPU")" \
+  "$(round_ratio_median 1 http-1 "${HTTP_TYPES[*]}")" "$(round_ratio_median 2 http-1 "${HTTP_TYPES[*]}")"
 printf '1 thread and default threads: %s\n' "$same"
