@@ -515,10 +515,6 @@ constexpr JointKind kHttpJoint{
     CreateHttpJoint, [](void* joint, const LoopLine& line) { (*static_cast<HttpJoint*>(joint))(line); },
     RunVisitorLoop<HttpJoint>, FinishHttpJoint};
 
-constexpr HandlerKind WithJoint(HandlerKind kind) {
-  kind.joint = &kHttpJoint;
-  return kind;
-}
 
 bool HttpArgumentsValid(FILE* primary, FILE* secondary, FILE* output, uint32_t* lines,
                         uint64_t* lastTime, const OutputSettings* settings) {
@@ -577,6 +573,6 @@ ResultCode HttpWebFilterHandler(FILE* primary, FILE* secondary, FILE* output, Ti
       [](HttpWebFilter& counts, FILE* out, const OutputSettings& s) { counts.Write(out, s); });
 }
 
-const HandlerKind kHttpAlertKind = WithJoint(KindOf<HttpSession<HttpAlerts>>::Make());
-const HandlerKind kHttpTrafficKind = WithJoint(KindOf<HttpSession<HttpTraffic>>::Make());
-const HandlerKind kHttpWebFilterKind = WithJoint(KindOf<HttpSession<HttpWebFilter>>::Make());
+const HandlerKind kHttpAlertKind = WithJoint(KindOf<HttpSession<HttpAlerts>>::Make(), &kHttpJoint);
+const HandlerKind kHttpTrafficKind = WithJoint(KindOf<HttpSession<HttpTraffic>>::Make(), &kHttpJoint);
+const HandlerKind kHttpWebFilterKind = WithJoint(KindOf<HttpSession<HttpWebFilter>>::Make(), &kHttpJoint);

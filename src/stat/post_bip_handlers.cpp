@@ -204,11 +204,12 @@ struct BipCounts {
 
   static constexpr uint32_t kFields = 9;
 
-  void operator()(const LoopLine& line) {
+  void operator()(const LoopLine& line) { Count(line, RblMarksOf(line)); }
+
+  void Count(const LoopLine& line, RblMarks marks) {
     const TextView key = line.Trimmed(8, 32);
     if (key.length == 0) return;
-    const ClientLine add{EqualsNoCase(line.Trimmed(5, 16), "SPAM"), EqualsNoCase(line.Trimmed(4, 16), "VIRUS"),
-                         static_cast<int64_t>(line.ticks)};
+    const ClientLine add{marks.spam, marks.virus, static_cast<int64_t>(line.ticks)};
     ShortKey shortKey;
     if (!shortKeys.failed && ShortKeyOf(key, &shortKey)) {
       QueueShortKey(shortKey, add);
@@ -337,4 +338,8 @@ ResultCode BipHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValu
   return result;
 }
 
-const HandlerKind kBipKind = KindOf<BipCounts>::Make();
+void CountBipLine(void* counts, const LoopLine& line, RblMarks marks) {
+  static_cast<BipCounts*>(counts)->Count(line, marks);
+}
+
+const HandlerKind kBipKind = WithJoint(KindOf<BipCounts>::Make(), &kRblJoint);

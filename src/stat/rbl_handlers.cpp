@@ -107,9 +107,6 @@ void WriteAddressList(RecordTable* table, bool bytesFirst, FILE* out, const char
   }
 }
 
-bool IsVirus(TextView field) { return EqualsNoCase(field, "VIRUS"); }
-bool IsSpam(TextView field) { return EqualsNoCase(field, "SPAM"); }
-
 struct RblTraffic {
   Tally hours[kHours] = {};
   RecordTable senders{};     // first key: "TS", "TD"
@@ -119,11 +116,13 @@ struct RblTraffic {
   RecordTable virusNames{};  // "TVN"
   static constexpr uint32_t kFields = 11;
 
-  void operator()(const LoopLine& line) {
+  void operator()(const LoopLine& line) { Count(line, RblMarksOf(line)); }
+
+  void Count(const LoopLine& line, RblMarks marks) {
     const TextView firstKey = line.Trimmed(2, 512);
     const TextView secondKey = line.Trimmed(3, kLinePieceMax + 1);
-    const bool virus = IsVirus(line.Trimmed(4, 16));
-    const bool spam = IsSpam(line.Trimmed(5, 16));
+    const bool virus = marks.virus;
+    const bool spam = marks.spam;
     Tally add{1, !virus && !spam ? 1u : 0u, virus ? 1u : 0u, spam ? 1u : 0u,
               ReadUnsignedDecimal(line.Trimmed(6, 32))};
     if (virus) {
@@ -213,9 +212,11 @@ struct RblChart {
 
   static constexpr uint32_t kFields = 12;
 
-  void operator()(const LoopLine& line) {
-    const bool virus = IsVirus(line.Trimmed(4, 16));
-    const bool spam = IsSpam(line.Trimmed(5, 16));
+  void operator()(const LoopLine& line) { Count(line, RblMarksOf(line)); }
+
+  void Count(const LoopLine& line, RblMarks marks) {
+    const bool virus = marks.virus;
+    const bool spam = marks.spam;
     if (spam) {
       const TextView reason = line.Trimmed(9, kKeyCapacity);
       CounterTableAddView(&spamReasons, reason.text, reason.length, 1, 0, 0);
@@ -260,7 +261,43 @@ struct RblChart {
   }
 };
 
+// The handlers of one RBL log that start from one resume point, counted in
+// one visit per line: the line's marks are read once for all of them.
+struct RblJoint {
+  static constexpr uint32_t kFields = 12;
+  RblTraffic* traffic = nullptr;  // each null when its type is not joined
+  RblChart* chart = nullptr;
+  void* bip = nullptr;
+
+  void operator()(const LoopLine& line) {
+    const RblMarks marks = RblMarksOf(line);
+    if (traffic != nullptr) traffic->Count(line, marks);
+    if (chart != nullptr) chart->Count(line, marks);
+    if (bip != nullptr) CountBipLine(bip, line, marks);
+  }
+};
+
+void* CreateRblJoint(void* const* counts, const HandlerKind* const* kinds, size_t count) {
+  auto* joint = new (std::nothrow) RblJoint;
+  if (joint == nullptr) return nullptr;
+  for (size_t i = 0; i < count; ++i) {
+    if (kinds[i] == &kRblTrafficKind) joint->traffic = static_cast<RblTraffic*>(counts[i]);
+    if (kinds[i] == &kRblChartKind) joint->chart = static_cast<RblChart*>(counts[i]);
+    if (kinds[i] == &kBipKind) joint->bip = counts[i];
+  }
+  return joint;
+}
+
+ResultCode FinishRblJoint(void* joint, bool /*counted*/) {
+  delete static_cast<RblJoint*>(joint);
+  return kOk;
+}
+
 }  // namespace
+
+const JointKind kRblJoint{
+    CreateRblJoint, [](void* joint, const LoopLine& line) { (*static_cast<RblJoint*>(joint))(line); },
+    RunVisitorLoop<RblJoint>, FinishRblJoint};
 
 ResultCode RblTrafficHandler(FILE* primary, FILE* /*secondary*/, FILE* output, TimeValue day,
                              uint32_t* linesProcessed, uint64_t* lastTime,
@@ -292,5 +329,5 @@ ResultCode RblChartHandler(FILE* primary, FILE* /*secondary*/, FILE* output, Tim
   return result;
 }
 
-const HandlerKind kRblTrafficKind = KindOf<RblTraffic>::Make();
-const HandlerKind kRblChartKind = KindOf<RblChart>::Make();
+const HandlerKind kRblTrafficKind = WithJoint(KindOf<RblTraffic>::Make(), &kRblJoint);
+const HandlerKind kRblChartKind = WithJoint(KindOf<RblChart>::Make(), &kRblJoint);

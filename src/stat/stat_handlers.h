@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "stat/handler_support.h"
 #include "stat/line_loop.h"
 #include "stat/stat_types.h"
 
@@ -65,6 +66,25 @@ struct KindOf {
     }
   }
 };
+
+// The marks of an RBL log line (field 5 "VIRUS", field 6 "SPAM"), read
+// once for all the handlers of the RBL log.
+struct RblMarks {
+  bool virus;
+  bool spam;
+};
+inline RblMarks RblMarksOf(const LoopLine& line) {
+  return RblMarks{EqualsNoCase(line.Trimmed(4, 16), "VIRUS"), EqualsNoCase(line.Trimmed(5, 16), "SPAM")};
+}
+// BIP's counting of one RBL line with its marks, for the RBL log's joint.
+void CountBipLine(void* counts, const LoopLine& line, RblMarks marks);
+extern const JointKind kRblJoint;
+
+// A kind whose handlers join others of `joint` on one log.
+constexpr HandlerKind WithJoint(HandlerKind kind, const JointKind* joint) {
+  kind.joint = joint;
+  return kind;
+}
 
 extern const HandlerKind kSmtpTrafficKind;
 extern const HandlerKind kSmtpChartKind;
