@@ -10,9 +10,9 @@
 struct HandlerKind;
 
 // Handlers of one log that count a line in one visit when they start from
-// one resume point (the HTTP types of the combined proxy log): their joint
-// is then the visitor of one loop slot, and hands each handler its counts
-// after the loop.
+// one resume point (the HTTP types of the combined proxy log, the types of
+// the RBL log): their joint is then the visitor of one loop slot, and hands
+// each handler what it counted for it after the loop.
 struct JointKind {
   // The joint of counts[0, count), of kinds that name this joint kind; null
   // when out of memory (each handler then has its own slot).
@@ -20,8 +20,9 @@ struct JointKind {
   void (*visit)(void* joint, const LoopLine& line);
   // The loop over the primary log for the joint alone (visit inlined).
   ResultCode (*runAlone)(FILE* log, bool mayGrow, LoopSlot* slot, LoopReport report, JobEvent* event);
-  // Adds the joint's counts to the handlers' when counted (the loop returned
-  // 0), and frees the joint. kErrNoMemory when a table could not grow.
+  // Adds what the joint kept for the handlers to their counts when counted
+  // (the loop returned 0), and frees the joint. kErrNoMemory when a table
+  // could not grow.
   ResultCode (*finish)(void* joint, bool counted);
 };
 
