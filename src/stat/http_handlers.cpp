@@ -3,7 +3,6 @@
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <new>
 
 #include "common/metadata_output.h"
@@ -53,66 +52,28 @@ bool ReadEndLine(const LoopLine& line, ProxyFields* fields, ProxyLine* proxy) {
   return true;
 }
 
-// A key of a proxy line with its lookup probe, computed when first asked for
-// (the probe does not depend on the table it is used with).
-enum ProxyKey { kKeyIp, kKeyHost, kKeyUser, kProxyKeys };
+enum ProxyKey { kKeyIp, kKeyHost, kKeyUser };
 
-struct ProxyKeyProbes {
-  KeyedProbe probes[kProxyKeys];
-  uint8_t ready = 0;
-
-  const KeyedProbe& Of(const ProxyLine& line, ProxyKey key) {
-    if ((ready & (1u << key)) == 0) {
-      const char* text = key == kKeyIp ? line.ip : key == kKeyHost ? line.host : line.user;
-      KeyedProbeInit(&probes[key], text, std::strlen(text));
-      ready = static_cast<uint8_t>(ready | (1u << key));
-    }
-    return probes[key];
-  }
-};
-
-// A proxy line's fields with the probes of its keys.
+// A proxy line's fields as the proxy-line readers take them.
 struct ReadLine {
   ProxyFields fields;
   ProxyLine proxy;
-  ProxyKeyProbes keys;
-  const KeyedProbe& Key(ProxyKey key) { return keys.Of(proxy, key); }
+
+  // The lookup probe of one of the line's keys.
+  KeyedProbe Key(ProxyKey key) const {
+    const char* text = key == kKeyIp ? proxy.ip : key == kKeyHost ? proxy.host : proxy.user;
+    KeyedProbe probe{"", 0, 0};
+    KeyedProbeInit(&probe, text, std::strlen(text));
+    return probe;
+  }
 };
 
-// The "E" line a loop is at, read once for all the HTTP handlers that the
-// loop feeds (one loop runs on one thread, its handlers one after another),
-// with its key probes, also computed once for all of them.
-struct SharedEndLine {
-  uint64_t lineId = 0;
-  bool isEnd = false;
-  bool endFieldsRead = false;
-  ReadLine read;
-};
-thread_local std::unique_ptr<SharedEndLine> tSharedEndLine;
-
-// The line's fields 5 to 9 (and 10 to 21 with withEndFields) when it is an
-// "E" line, else null; read into `own` when the shared line cannot be had.
-ReadLine* EndLine(const LoopLine& line, bool withEndFields, ReadLine* own) {
-  if (!tSharedEndLine) tSharedEndLine.reset(new (std::nothrow) SharedEndLine);
-  if (!tSharedEndLine) {
-    own->keys.ready = 0;
-    if (!ReadEndLine(line, &own->fields, &own->proxy)) return nullptr;
-    if (withEndFields) ReadProxyEndSplit(&own->fields, &own->proxy, false);
-    return own;
-  }
-  SharedEndLine& shared = *tSharedEndLine;
-  if (shared.lineId != line.id) {
-    shared.lineId = line.id;
-    shared.endFieldsRead = false;
-    shared.read.keys.ready = 0;
-    shared.isEnd = ReadEndLine(line, &shared.read.fields, &shared.read.proxy);
-  }
-  if (!shared.isEnd) return nullptr;
-  if (withEndFields && !shared.endFieldsRead) {
-    ReadProxyEndSplit(&shared.read.fields, &shared.read.proxy, false);
-    shared.endFieldsRead = true;
-  }
-  return &shared.read;
+// The line's fields 5 to 9 (and 10 to 21 with withEndFields) read into
+// `read` when it is an "E" line, else null.
+ReadLine* EndLine(const LoopLine& line, bool withEndFields, ReadLine* read) {
+  if (!ReadEndLine(line, &read->fields, &read->proxy)) return nullptr;
+  if (withEndFields) ReadProxyEndSplit(&read->fields, &read->proxy, false);
+  return read;
 }
 
 // The first number of a category field, in C notation.
@@ -206,7 +167,6 @@ struct HttpAlerts {
     CopyTrimmedField(line, 2, proxy->ip);
     CopyTrimmedField(line, 4, proxy->reason);
     CopyField(CutField(line.Field(5), sizeof proxy->detail), proxy->detail, sizeof proxy->detail);
-    own->keys.ready = 0;
     Count(line.hour, *own);
   }
 
@@ -254,7 +214,6 @@ struct HttpTraffic {
     ProxyLine* proxy = &own->proxy;
     CopyTrimmedField(line, 2, proxy->ip);
     CopyTrimmedField(line, 3, proxy->host);
-    own->keys.ready = 0;
     Count(line.hour, *own, ReadUnsignedDecimal(line.Trimmed(4, sizeof proxy->scratch)));
   }
 
@@ -329,7 +288,6 @@ struct HttpWebFilter {
     CopyTrimmedField(line, 4, proxy->ip);
     CopyTrimmedField(line, 5, proxy->host);
     CopyTrimmedField(line, 6, proxy->scratch);
-    own->keys.ready = 0;
     Count(FirstCategoryMask(proxy->scratch), *own);
   }
 
