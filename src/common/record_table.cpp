@@ -611,6 +611,8 @@ ResultCode KeyedTableFindOrInsertProbe(RecordTable* table, const KeyedProbe& pro
     *inserted = false;
     return kOk;
   }
+  // A new key on the fast path: placed without walking the lookup again.
+  if (onPath) return FastInsert(table, KeyDigest{probe.mixed, probe.length}, probe.key, record, inserted);
   if (table->keyedState == kKeyedUnused) {
     if (table->count == 0) {
       table->keyedState = kKeyedFast;
